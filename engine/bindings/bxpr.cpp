@@ -1,0 +1,3 @@
+#include "bindings/module.hpp"
+
+void bind_bxpr(nanobind::module_& /*m*/) {}

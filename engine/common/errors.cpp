@@ -1,0 +1,1 @@
+#include "common/errors.hpp"
