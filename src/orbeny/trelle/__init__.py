@@ -34,3 +34,9 @@ def log_encoder(message, level):
 def get_python_version():
     """The running interpreter's version text, for start-up log lines."""
     return sys.version.split()[0]
+
+
+from .cnf import *  # noqa: E402,F401,F403
+from .mapping import *  # noqa: E402,F401,F403
+from .manager import *  # noqa: E402,F401,F403
+from .lp import *  # noqa: E402,F401,F403

@@ -1,0 +1,1 @@
+"""Placeholder until the bxpr engine binding lands."""

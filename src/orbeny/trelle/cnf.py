@@ -1,0 +1,3 @@
+"""Clause storage and DIMACS output."""
+
+__all__ = []

@@ -1,0 +1,3 @@
+"""Linear-program storage and rows."""
+
+__all__ = []

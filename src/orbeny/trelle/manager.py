@@ -1,0 +1,3 @@
+"""Solver manager."""
+
+__all__ = []

@@ -1,0 +1,3 @@
+"""Variable mapping and witness interpreter."""
+
+__all__ = []

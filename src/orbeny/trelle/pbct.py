@@ -1,0 +1,1 @@
+"""Placeholder until the pbct engine binding lands."""
