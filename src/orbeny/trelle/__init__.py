@@ -36,7 +36,7 @@ def get_python_version():
     return sys.version.split()[0]
 
 
-from .cnf import *  # noqa: E402,F401,F403
-from .mapping import *  # noqa: E402,F401,F403
-from .manager import *  # noqa: E402,F401,F403
-from .lp import *  # noqa: E402,F401,F403
+from ._cnf import *  # noqa: E402,F401,F403
+from ._mapping import *  # noqa: E402,F401,F403
+from ._manager import *  # noqa: E402,F401,F403
+from ._lp import *  # noqa: E402,F401,F403
