@@ -1,0 +1,31 @@
+import logging.config
+
+import orbeny.trelle as tl
+
+DEBUG_LOG = True
+
+logging.basicConfig(level=logging.WARNING, format="%(asctime)s %(name)s %(levelname)s: %(message)s")
+
+
+def log_c(msg: str):
+    tl.log_encoder(msg, tl.log_level_type.critical)
+
+
+def log_e(msg: str):
+    tl.log_encoder(msg, tl.log_level_type.error)
+
+
+def log_w(msg: str):
+    tl.log_encoder(msg, tl.log_level_type.warning)
+
+
+def log_i(msg: str):
+    tl.log_encoder(msg, tl.log_level_type.info)
+
+
+def log_d(msg: str):
+    tl.log_encoder(msg, tl.log_level_type.debug)
+
+
+def log_t(msg: str):
+    tl.log_encoder(msg, tl.log_level_type.trace)
