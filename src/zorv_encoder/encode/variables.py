@@ -1,0 +1,113 @@
+from __future__ import annotations
+
+import typing as tp
+from itertools import accumulate, product
+from operator import mul
+from copy import deepcopy
+
+from .expressions import _ATOM, _PRODUCT, _SUM, _UNARY, VariableProxy, _enclose, _text_rank
+from ..core.zorv_logger import *
+
+
+class Index:
+    def __init__(self, name: str, expression: tp.Optional[str] = None) -> None:
+        self.name = name
+        self.expression = name if expression is None else expression
+        # Binding of the outermost operator of an index made by an operator; None for a declared
+        # index, whose operators start again from its bare name.
+        self._rank = None
+
+    def __add__(self, shift: int) -> Index:
+        return self.__derived(f"{self.__operand(_SUM)} + {_shift_text(shift, _SUM)}", _SUM)
+
+    def __sub__(self, shift: int) -> Index:
+        # i - (j + 1) is not i - j + 1
+        return self.__derived(f"{self.__operand(_SUM)} - {_shift_text(shift, _PRODUCT)}", _SUM)
+
+    def __rmul__(self, shift: int) -> Index:
+        # 2 * (i + 1) is not 2 * i + 1
+        return self.__derived(f"{_shift_text(shift, _PRODUCT)} * {self.__operand(_PRODUCT)}", _PRODUCT)
+
+    def __str__(self) -> str:
+        return self.expression
+
+    def __operand(self, weakest: int) -> str:
+        if self._rank is None:
+            return format(self.name, "")
+        return _enclose(self.expression, self._rank, weakest)
+
+    def __derived(self, expression: str, rank: int) -> Index:
+        result = Index(self.name, expression)
+        result._rank = rank
+        return result
+
+
+def _shift_text(shift, weakest: int) -> str:
+    text = format(shift, "")
+    if isinstance(shift, Index):
+        rank = _text_rank(text) if shift._rank is None else shift._rank
+    elif isinstance(shift, int):
+        rank = _ATOM if shift >= 0 else _UNARY
+    else:
+        rank = _text_rank(text)
+    return _enclose(text, rank, weakest)
+
+
+class Variable:
+    def __init__(self, name: str, indexes: tp.Dict[str, int], st_shift: int) -> None:
+        self.name = name
+        self.indexes = indexes
+        self.st_shift = st_shift
+        sizes = list(indexes.values())
+        sizes.reverse()
+        strides = list(accumulate(sizes, mul, initial=1))
+        strides.pop()
+        strides.reverse()
+        self.shifts = strides
+        # For the range check of __call__, the hot path of clause instantiation.
+        self.__sizes = tuple(indexes.values())
+
+    def __getitem__(self, items) -> VariableProxy:
+        if isinstance(items, tp.Sequence):
+            values = ",".join(str(item) for item in items)
+        else:
+            values = format(items, "")
+        return VariableProxy(f"{self.name}({values})")
+
+    def __call__(self, *items: int) -> int:
+        shifts = self.shifts
+        if len(items) != len(shifts):
+            raise TypeError
+        for value in items:
+            if not isinstance(value, int):
+                raise TypeError
+        number = self.st_shift
+        for position, (value, size, stride) in enumerate(zip(items, self.__sizes, shifts)):
+            if not 0 <= value < size:
+                raise IndexError(self.__out_of_range(position, value, size))
+            number += stride * value
+        return number
+
+    @property
+    def map(self) -> tp.Dict[str, int]:
+        name, start, shifts = self.name, self.st_shift, self.shifts
+        ranges = [range(size) for size in self.indexes.values()]
+        return {
+            f"{name}[{','.join(str(value) for value in values)}]": start + sum(map(mul, shifts, values))
+            for values in product(*ranges)
+        }
+
+    def copy(self) -> Variable:
+        return Variable(self.name, deepcopy(self.indexes), self.st_shift)
+
+    def __iter__(self):
+        # Without this the host would iterate by indexing with 0, 1, 2, ... for ever, since
+        # indexing accepts any value.
+        raise TypeError(f"Variable '{self.name}' is not iterable: index it to refer to one element")
+
+    def __out_of_range(self, position: int, value: int, size: int) -> str:
+        index_name = list(self.indexes)[position]
+        return (
+            f"Index value {value} is out of range for variable '{self.name}': "
+            f"index '{index_name}' has size {size}"
+        )

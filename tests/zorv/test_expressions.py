@@ -1,0 +1,260 @@
+import logging
+
+import pytest
+from hypothesis import given, strategies as st
+
+import zorv_encoder.encode as encode
+from zorv_encoder.encode import (
+    And,
+    AndIt,
+    Equiv,
+    IfThenElse,
+    Implication,
+    One,
+    Or,
+    OrIt,
+    Sum,
+    SumIt,
+    Xor,
+    XorIt,
+    Zero,
+    pow_expression,
+)
+from zorv_encoder.encode.expressions import Expression, VariableProxy, _expr2bx, _expr2pb
+from zorv_encoder.encode.variables import Index
+
+p, q, r = VariableProxy("x(0)"), VariableProxy("x(1)"), VariableProxy("x(2)")
+i, j = Index("i"), Index("j")
+
+
+@pytest.fixture
+def log_lines(caplog):
+    """(level name, message) of every line the system sent to its logging entry."""
+    caplog.set_level(logging.DEBUG, logger="orbeny.trelle")
+    return lambda: [(rec.levelname, rec.getMessage()) for rec in caplog.records if rec.name == "orbeny.trelle"]
+
+
+TEXTS = [
+    # operand conversion
+    (lambda: _expr2bx(p), "x(0).to_bx()", None),
+    (lambda: _expr2pb(Expression("x(0)")), "x(0)", None),
+    (lambda: _expr2bx(One), "bx.one()", None),
+    (lambda: _expr2pb(5), "5", None),
+    # arithmetic
+    (lambda: p + q, "x(0).to_pb() + x(1).to_pb()", True),
+    (lambda: q - p, "x(1).to_pb() - x(0).to_pb()", True),
+    (lambda: 3 * p, "3 * (x(0).to_pb())", True),
+    (lambda: p * -2, "-2 * (x(0).to_pb())", True),
+    (lambda: p * True, "True * (x(0).to_pb())", True),
+    (lambda: (p + q) * 2, "2 * (x(0).to_pb() + x(1).to_pb())", True),
+    (lambda: pow_expression(2, "i") * p, "2 ** i * (x(0).to_pb())", True),
+    (lambda: pow_expression(3, 2), "3 ** 2", True),
+    (lambda: pow_expression(2, i), "2 ** i", True),
+    (lambda: (p <= 1) + q, "FormulaPB(x(0).to_pb(), pb.Comparator_type.LEQ, 1).to_bx(manager) + x(1).to_pb()", True),
+    (lambda: p.maxsat(True), "FormulaPB(x(0).to_pb(), None, None).to_maxsat(manager, True)", True),
+    (lambda: (2 * p).maxsat(False), "FormulaPB(2 * (x(0).to_pb()), None, None).to_maxsat(manager, False)", True),
+    # constraints
+    (lambda: 3 >= p, "FormulaPB(x(0).to_pb(), pb.Comparator_type.LEQ, 3).to_bx(manager)", False),
+    (lambda: 3 <= p, "FormulaPB(x(0).to_pb(), pb.Comparator_type.GEQ, 3).to_bx(manager)", False),
+    (lambda: 0 == p, "FormulaPB(x(0).to_pb(), pb.Comparator_type.BOTH, 0).to_bx(manager)", False),
+    (lambda: p + q == 1, "FormulaPB(x(0).to_pb() + x(1).to_pb(), pb.Comparator_type.BOTH, 1).to_bx(manager)", False),
+    (lambda: p <= -2, "FormulaPB(x(0).to_pb(), pb.Comparator_type.LEQ, -2).to_bx(manager)", False),
+    (lambda: p & q & r, "bx.and_s([bx.and_s([x(0).to_bx(), x(1).to_bx()]), x(2).to_bx()])", False),
+    (lambda: p | q, "bx.or_s([x(0).to_bx(), x(1).to_bx()])", False),
+    (lambda: p ^ q, "bx.xor_s([x(0).to_bx(), x(1).to_bx()])", False),
+    (lambda: ~~p, "~(~(x(0).to_bx()))", False),
+    (lambda: ~Zero, "~(bx.zero())", False),
+    (lambda: p & q <= 1, "FormulaPB(bx.and_s([x(0).to_bx(), x(1).to_bx()]), pb.Comparator_type.LEQ, 1).to_bx(manager)", False),
+    # comprehension combinators
+    (lambda: Sum(VariableProxy("x(i)"), i="range(3)"), "Sum(*[x(i).to_pb() for i in range(3)])", True),
+    (
+        lambda: And(VariableProxy("x(i,j)"), j="range(3)", i=range(2)),
+        "bx.and_s([x(i,j).to_bx() for j in range(3) for i in range(0, 2)])",
+        False,
+    ),
+    (lambda: Xor(expr=VariableProxy("x(i)")), "bx.xor_s([x(i).to_bx() ])", False),
+    (lambda: Or(Sum(p, i=[0, 2, 5]), i=3), "bx.or_s([Sum(*[x(0).to_pb() for i in [0, 2, 5]]) for i in 3])", False),
+    (lambda: And(One, i="range(3)"), "bx.and_s([bx.one() for i in range(3)])", False),
+    # sequence combinators
+    (lambda: SumIt([p, q]), "Sum(*[x(0).to_pb(), x(1).to_pb()])", True),
+    (lambda: AndIt((One, p)), "bx.and_s([bx.one(), x(0).to_bx()])", False),
+    (lambda: OrIt(expressions=[p <= 1]), "bx.or_s([FormulaPB(x(0).to_pb(), pb.Comparator_type.LEQ, 1).to_bx(manager)])", False),
+    (lambda: XorIt([p, XorIt([q])]), "bx.xor_s([x(0).to_bx(), bx.xor_s([x(1).to_bx()])])", False),
+    # fixed-arity combinators
+    (lambda: Equiv(p, q, r), "bx.eq_s([x(0).to_bx(), x(1).to_bx(), x(2).to_bx()])", False),
+    (lambda: Equiv(), "bx.eq_s([])", False),
+    (lambda: Implication(then_expr=p, if_expr=One), "bx.impl_s(bx.one(), x(0).to_bx())", False),
+    (lambda: IfThenElse(p, VariableProxy("y(0)"), Zero), "bx.ite_s(x(0).to_bx(), y(0).to_bx(), bx.zero())", False),
+]
+
+
+@pytest.mark.parametrize("build, text, soft", TEXTS)
+def test_texts_and_soft_flags(build, text, soft, log_lines):
+    result = build()
+    assert str(result) == text
+    if soft is not None:
+        assert result.soft is soft
+    assert not [line for line in log_lines() if line[0] == "ERROR"]
+
+
+def test_operators_return_plain_expressions_and_leave_operands_alone():
+    for result in (p + q, p * 2, p <= 3, p & q, ~p, p.maxsat(True), pow_expression(2, 3)):
+        assert type(result) is Expression
+    assert (str(p), p.soft, str(q), q.soft) == ("x(0)", True, "x(1)", True)
+
+
+def test_expression_value():
+    assert (str(Expression()), Expression().soft) == ("", True)
+    assert (str(Expression("t", soft=False)), Expression("t", soft=False).soft) == ("t", False)
+    assert f"{p + q}" == str(p + q)
+    assert repr(Expression("t")) != "t" and repr(p) == str(p) == p.name == "x(0)"
+    assert bool(Expression()) and bool(p <= 0)
+    with pytest.raises(AttributeError):
+        p.soft = False
+    for expr in (Expression(), p, One, SumIt([p])):
+        with pytest.raises(TypeError):
+            hash(expr)
+    assert One.soft and Zero.soft and str(One) == "bx.one()" and str(Zero) == "bx.zero()"
+    assert not (p != 3)
+
+
+def test_sum_it_marks_itself_usable_as_target():
+    assert SumIt([p]).ability_use_for_target is True
+    assert not hasattr(AndIt([p]), "ability_use_for_target")
+
+
+ADD = "Type 'Expression' is expected for left side of expression"
+MUL = "Type 'Expression' or 'int' is expected for expression"
+BOUND = "Type 'int' is expected for left side of expression"
+ELEMENT = "Type 'Expression' is expected for variable 'expression'"
+ELEMENTS = "Variable 'expressions' must contain only objects of type 'Expression'"
+
+
+class Unformattable:
+    def __format__(self, spec):
+        raise AssertionError("formatted before the element was tested")
+
+
+@pytest.mark.parametrize(
+    "build, message, logged",
+    [
+        (lambda: p + 5, ADD, True),
+        (lambda: p - "x", ADD, True),
+        (lambda: p & 1, ADD, True),
+        (lambda: p | True, ADD, True),
+        (lambda: p ^ None, ADD, True),
+        (lambda: p * 2.5, MUL, True),
+        (lambda: [p] * p, MUL, True),
+        (lambda: p <= 2.5, BOUND, True),
+        (lambda: p >= q, BOUND, True),
+        (lambda: p == None, BOUND, True),  # noqa: E711
+        (lambda: p != 2.5, BOUND, True),
+        (lambda: Sum(3, i=Unformattable()), ELEMENT, True),
+        (lambda: Or([p], i="range(2)"), ELEMENT, True),
+        (lambda: SumIt({0: p}), "Use an iterable sequence as SumIt input argument", True),
+        (lambda: AndIt(p), "Use an iterable sequence as AndIt input argument", False),
+        (lambda: OrIt(x for x in [p]), "Use an iterable sequence as OrIt input argument", False),
+        (lambda: XorIt(None), "Use an iterable sequence as XorIt input argument", False),
+        (lambda: SumIt([p, 3]), ELEMENTS, True),
+        (lambda: Equiv(p, [q]), ELEMENTS, True),
+        (lambda: Implication(1, "a"), "Type 'Expression' is expected for variables 'if_expr' and 'then_expr'", True),
+        (
+            lambda: IfThenElse(p, q, 0),
+            "Type 'Expression' is expected for variables 'if_expr', 'then_expr' and 'else_expr'",
+            True,
+        ),
+    ],
+)
+def test_refused_arguments(build, message, logged, log_lines):
+    with pytest.raises(TypeError) as raised:
+        build()
+    assert str(raised.value) == message
+    assert log_lines() == ([("ERROR", message)] if logged else [])
+
+
+@pytest.mark.parametrize(
+    "build",
+    [lambda: 5 + p, lambda: 5 - p, lambda: -p, lambda: p**2, lambda: p / 2, lambda: p < 3, lambda: 1 & p, lambda: sum([p, q])],
+)
+def test_operators_not_defined_fail_without_log(build, log_lines):
+    with pytest.raises(TypeError):
+        build()
+    assert log_lines() == []
+
+
+@pytest.mark.parametrize("empty, text", [([], "Sum(*[])"), ((), "Sum(*[])"), ("", "Sum(*[])")])
+def test_empty_sequence_warns_and_goes_on(empty, text, log_lines):
+    assert str(SumIt(empty)) == text
+    assert str(XorIt(empty)) == "bx.xor_s([])"
+    assert log_lines() == [("WARNING", "The input sequence has zero length")] * 2
+
+
+def test_string_is_a_sequence_of_refused_elements(log_lines):
+    with pytest.raises(TypeError, match="must contain only"):
+        AndIt("ab")
+    assert log_lines() == [("ERROR", ELEMENTS)]
+
+
+def test_package_surface():
+    names = ["Sum", "SumIt", "And", "AndIt", "Or", "OrIt", "Xor", "XorIt", "Equiv", "Implication",
+             "IfThenElse", "pow_expression", "Zero", "One"]
+    assert type(encode.__all__) is list and encode.__all__ == names
+    namespace = {}
+    exec("from zorv_encoder.encode import *", namespace)
+    assert sorted(set(namespace) - {"__builtins__"}) == sorted(names)
+    from zorv_encoder.encode import expressions
+
+    assert all(getattr(encode, name) is getattr(expressions, name) for name in names)
+    for cls in (VariableProxy, Sum, And, Or, Xor, Equiv, Implication, IfThenElse, SumIt, AndIt, OrIt, XorIt):
+        assert cls.__bases__ == (Expression,)
+    assert pow_expression.__annotations__ == {"base": "int", "return": "Expression"}
+    assert Equiv.__init__.__annotations__ == {"expressions": "Expression", "return": "None"}
+    assert SumIt.__init__.__annotations__["expressions"] == "tp.Sequence[Expression]"
+
+
+# Grouping: texts of compound operands must keep the value they were built for. Leaves are
+# integer texts, so the host can evaluate every joined text and compare it with the arithmetic.
+@st.composite
+def arithmetic(draw, depth=3):
+    """A random expression and the integer it stands for."""
+    if depth == 0 or draw(st.booleans()):
+        n = draw(st.integers(-4, 4))
+        return Expression(str(n)), n
+    (a, va), (b, vb) = draw(arithmetic(depth - 1)), draw(arithmetic(depth - 1))
+    k = draw(st.integers(-3, 3))
+    choices = [
+        (a + b, va + vb),
+        (a - b, va - vb),
+        (a * b, va * vb),
+        (a * k, va * k),
+        (k * a, k * va),
+        (pow_expression(a, 2), va**2),
+    ]
+    if 0 <= vb <= 3:
+        choices.append((pow_expression(k, b), k**vb))
+    return draw(st.sampled_from(choices))
+
+
+@given(arithmetic())
+def test_arithmetic_texts_keep_their_value(expr_and_value):
+    expr, value = expr_and_value
+    assert eval(str(expr)) == value
+
+
+@pytest.mark.parametrize(
+    "build, text",
+    [
+        (lambda: p - (q + r), "x(0).to_pb() - (x(1).to_pb() + x(2).to_pb())"),
+        (lambda: p - q - r, "x(0).to_pb() - x(1).to_pb() - x(2).to_pb()"),
+        (lambda: p + (q - r), "x(0).to_pb() + x(1).to_pb() - x(2).to_pb()"),
+        (lambda: (pow_expression(2, "i") + p) * q, "(2 ** i + x(0).to_pb()) * (x(1).to_pb())"),
+        (lambda: pow_expression(-2, "i"), "(-2) ** i"),
+        (lambda: pow_expression(2, i + 1), "2 ** (i + 1)"),
+        (lambda: pow_expression(2, -1), "2 ** -1"),
+        (lambda: p - Expression("a if c else b"), "x(0).to_pb() - (a if c else b)"),
+        (lambda: Expression("a <= b") + p, "(a <= b) + x(0).to_pb()"),
+        (lambda: p - Expression(""), "x(0).to_pb() - "),
+    ],
+)
+def test_compound_operands_are_parenthesised_only_where_needed(build, text):
+    assert str(build()) == text
