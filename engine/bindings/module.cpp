@@ -1,5 +1,7 @@
 #include "bindings/module.hpp"
 
+#include <cstring>
+
 #include "common/errors.hpp"
 
 namespace nb = nanobind;
@@ -16,6 +18,14 @@ void translate_engine_errors(const std::exception_ptr& p, void* /*payload*/) {
         PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const zorv::limit_error& e) {
         PyErr_SetString(PyExc_OverflowError, e.what());
+    } catch (const zorv::os_error& e) {
+        // OSError(errno, text, filename) picks the subclass that matches errno.
+        PyObject* args = Py_BuildValue("(isN)", e.code, std::strerror(e.code),
+                                       PyUnicode_DecodeFSDefault(e.path.c_str()));
+        if (args != nullptr) {
+            PyErr_SetObject(PyExc_OSError, args);
+            Py_DECREF(args);
+        }
     }
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 // Engine errors map onto Python exceptions in the bindings:
-// TypeError-like misuse, ValueError-like bad values, and limits exceeded.
+// TypeError-like misuse, ValueError-like bad values, limits exceeded, and failed file operations.
 namespace zorv {
 
 struct type_error : std::invalid_argument {
@@ -16,6 +16,15 @@ struct value_error : std::domain_error {
 
 struct limit_error : std::length_error {
     using std::length_error::length_error;
+};
+
+// A failed system call on a file: becomes OSError(errno, strerror, path), so Python
+// picks the matching subclass (FileNotFoundError, PermissionError, ...).
+struct os_error : std::runtime_error {
+    os_error(int code, std::string path)
+        : std::runtime_error(path), code(code), path(std::move(path)) {}
+    int code;
+    std::string path;
 };
 
 }  // namespace zorv

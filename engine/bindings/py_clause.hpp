@@ -1,0 +1,101 @@
+#pragma once
+// Conversions of clause arguments from Python objects, written against the C API so that one
+// add_hard_clause([a, b, c]) call stays far below a microsecond.
+#include <nanobind/nanobind.h>
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cnf/literal.hpp"
+#include "common/errors.hpp"
+
+namespace zorv::py {
+
+inline std::string type_name(PyObject* o) { return Py_TYPE(o)->tp_name; }
+
+// Exact int, an int subclass other than bool, or an object with __index__ (numpy integers).
+// Bools are refused: True as variable 1 is nearly always a mistake.
+inline std::int64_t integer_from(PyObject* o, const char* what) {
+    if (!PyLong_CheckExact(o)) {
+        if (PyBool_Check(o) || !(PyLong_Check(o) || PyIndex_Check(o))) {
+            throw type_error(std::string(what) + " must be an integer, not " + type_name(o));
+        }
+        nanobind::object index = nanobind::steal(PyNumber_Index(o));
+        if (!index.is_valid()) {
+            PyErr_Clear();
+            throw type_error(std::string(what) + " must be an integer, not " + type_name(o));
+        }
+        return integer_from(index.ptr(), what);
+    }
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(o, &overflow);
+    if (overflow != 0) {
+        const nanobind::str text = nanobind::str(nanobind::handle(o));
+        throw value_error(std::string(what) + " " + text.c_str() + " is out of range");
+    }
+    return value;
+}
+
+inline cnf::literal literal_from(PyObject* o) {
+    const std::int64_t value = integer_from(o, "a literal");
+    cnf::check_literal(value);
+    return static_cast<cnf::literal>(value);
+}
+
+// A clause as a list or tuple (read in place) or any other iterable of integers.
+// Short clauses stay on the stack.
+class clause_reader {
+public:
+    explicit clause_reader(nanobind::handle clause) {
+        PyObject* o = clause.ptr();
+        if (PyList_CheckExact(o)) {
+            read(PySequence_Fast_ITEMS(o), PyList_GET_SIZE(o));
+        } else if (PyTuple_CheckExact(o)) {
+            read(PySequence_Fast_ITEMS(o), PyTuple_GET_SIZE(o));
+        } else {
+            if (PyUnicode_Check(o) || PyBytes_Check(o) || PyByteArray_Check(o)) {
+                throw type_error("a clause must be a list of integers, not " + type_name(o));
+            }
+            nanobind::object seq = nanobind::steal(PySequence_Fast(o, ""));
+            if (!seq.is_valid()) {
+                PyErr_Clear();
+                throw type_error("a clause must be a list of integers, not " + type_name(o));
+            }
+            read(PySequence_Fast_ITEMS(seq.ptr()), PySequence_Fast_GET_SIZE(seq.ptr()));
+        }
+    }
+
+    std::span<const cnf::literal> literals() const { return view_; }
+
+private:
+    void read(PyObject** items, Py_ssize_t n) {
+        const auto size = static_cast<std::size_t>(n);
+        cnf::literal* out = small_.data();
+        if (size > small_.size()) {
+            large_.resize(size);
+            out = large_.data();
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            out[i] = literal_from(items[i]);
+        }
+        view_ = std::span<const cnf::literal>(out, size);
+    }
+
+    std::array<cnf::literal, 32> small_;
+    std::vector<cnf::literal> large_;
+    std::span<const cnf::literal> view_;
+};
+
+// Soft weights: positive integers.
+inline cnf::weight weight_from(nanobind::handle w) {
+    const std::int64_t value = integer_from(w.ptr(), "a soft weight");
+    if (value <= 0) {
+        throw value_error("a soft clause needs a positive weight, got " + std::to_string(value));
+    }
+    return static_cast<cnf::weight>(value);
+}
+
+}  // namespace zorv::py

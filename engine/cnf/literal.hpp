@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+#include <limits>
+
+namespace zorv::cnf {
+
+// A signed variable number; DIMACS reserves 0 as the clause terminator.
+using literal = std::int32_t;
+// Soft-clause weight; 0 marks a hard clause inside the storage.
+using weight = std::uint64_t;
+
+inline constexpr std::int64_t max_variable = std::numeric_limits<literal>::max();
+// top = 1 + sum of soft weights must stay a signed 64-bit value: most MaxSAT readers parse it so.
+inline constexpr weight max_top = static_cast<weight>(std::numeric_limits<std::int64_t>::max());
+
+// Throws value_error for 0 and for values whose variable is out of range.
+void check_literal(std::int64_t lit);
+
+}  // namespace zorv::cnf

@@ -1,0 +1,162 @@
+#include "cnf/wcnf_storage.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "common/errors.hpp"
+
+namespace zorv::cnf {
+
+namespace {
+
+void check_stamp(std::int64_t value, const char* what) {
+    if (value < 0) {
+        throw value_error(std::string(what) + " must not be negative, got " +
+                          std::to_string(value));
+    }
+}
+
+// Soft weights are summed into top, which must stay below max_top.
+void check_weight_room(weight sum, weight add) {
+    if (add > max_top - 1 - sum) {
+        throw limit_error("the sum of soft weights would exceed " + std::to_string(max_top - 1) +
+                          ", so top = 1 + that sum would not fit in 64 bits");
+    }
+}
+
+}  // namespace
+
+void wcnf_storage::reserve(std::size_t clauses, std::size_t literals) {
+    offsets_.reserve(offsets_.size() + clauses);
+    lits_.reserve(lits_.size() + literals);
+}
+
+std::int64_t wcnf_storage::checked_max_variable(std::span<const literal> lits) const {
+    std::int64_t top_var = max_var_;
+    for (literal lit : lits) {
+        check_literal(lit);
+        top_var = std::max<std::int64_t>(top_var, lit < 0 ? -static_cast<std::int64_t>(lit) : lit);
+    }
+    return top_var;
+}
+
+void wcnf_storage::append(std::span<const literal> lits, std::int64_t max_var) {
+    lits_.insert(lits_.end(), lits.begin(), lits.end());
+    offsets_.push_back(lits_.size());
+    max_var_ = max_var;
+}
+
+void wcnf_storage::ensure_weights() {
+    if (weights_.empty()) {
+        weights_.assign(clause_count(), 0);
+    }
+}
+
+void wcnf_storage::add_hard(std::span<const literal> lits) {
+    const std::int64_t max_var = checked_max_variable(lits);
+    if (!weights_.empty()) {
+        weights_.push_back(0);
+    }
+    append(lits, max_var);
+}
+
+void wcnf_storage::add_soft(std::span<const literal> lits, weight w) {
+    if (w == 0) {
+        throw value_error("a soft clause needs a positive weight, got 0");
+    }
+    check_weight_room(soft_sum_, w);
+    const std::int64_t max_var = checked_max_variable(lits);
+    ensure_weights();
+    weights_.push_back(w);
+    append(lits, max_var);
+    soft_sum_ += w;
+    ++soft_count_;
+}
+
+void wcnf_storage::merge(wcnf_storage& other) {
+    if (&other == this) {
+        throw value_error("a storage cannot be merged into itself");
+    }
+    check_weight_room(soft_sum_, other.soft_sum_);
+    if (clause_count() == 0 && prefatory_.empty()) {
+        // Common first merge into a fresh storage: take the arrays as they are.
+        lits_.swap(other.lits_);
+        offsets_.swap(other.offsets_);
+        weights_.swap(other.weights_);
+        prefatory_.swap(other.prefatory_);
+    } else {
+        if (!other.weights_.empty()) {
+            ensure_weights();
+        }
+        if (!weights_.empty()) {
+            if (other.weights_.empty()) {
+                weights_.resize(weights_.size() + other.clause_count(), 0);
+            } else {
+                weights_.insert(weights_.end(), other.weights_.begin(), other.weights_.end());
+            }
+        }
+        const std::size_t base = lits_.size();
+        lits_.insert(lits_.end(), other.lits_.begin(), other.lits_.end());
+        offsets_.reserve(offsets_.size() + other.clause_count());
+        for (auto it = other.offsets_.begin() + 1; it != other.offsets_.end(); ++it) {
+            offsets_.push_back(base + *it);
+        }
+        prefatory_.insert(prefatory_.end(), other.prefatory_.begin(), other.prefatory_.end());
+    }
+    soft_sum_ += other.soft_sum_;
+    soft_count_ += other.soft_count_;
+    max_var_ = std::max(max_var_, other.max_var_);
+
+    // Release the other's memory: it is not used again by the caller.
+    other.lits_ = {};
+    other.offsets_ = {0};
+    other.weights_ = {};
+    other.prefatory_ = {};
+    other.soft_count_ = 0;
+    other.soft_sum_ = 0;
+    other.max_var_ = 0;
+}
+
+void wcnf_storage::insert_prefatory_value(std::int64_t lit) {
+    check_literal(lit);
+    prefatory_.push_back(static_cast<literal>(lit));
+}
+
+std::span<const literal> wcnf_storage::clause(std::size_t i) const {
+    if (i >= clause_count()) {
+        throw std::out_of_range("clause index " + std::to_string(i) + " out of range for " +
+                                std::to_string(clause_count()) + " clauses");
+    }
+    return std::span<const literal>(lits_).subspan(offsets_[i], offsets_[i + 1] - offsets_[i]);
+}
+
+std::int64_t wcnf_storage::header_variable_count() const {
+    return std::max(variable_count_, max_var_);
+}
+
+weight wcnf_storage::top() const {
+    return std::max(static_cast<weight>(weight_limit_), soft_sum_ + 1);
+}
+
+void wcnf_storage::set_variable_count(std::int64_t count) {
+    check_stamp(count, "variable count");
+    if (count > max_variable) {
+        throw value_error("variable count " + std::to_string(count) +
+                          " is out of range: variable numbers go up to " +
+                          std::to_string(max_variable));
+    }
+    variable_count_ = count;
+}
+
+void wcnf_storage::set_clause_count(std::int64_t count) {
+    check_stamp(count, "clause count");
+    clause_count_ = count;
+}
+
+void wcnf_storage::set_weight_limit(std::int64_t limit) {
+    check_stamp(limit, "weight limit");
+    weight_limit_ = limit;
+}
+
+}  // namespace zorv::cnf

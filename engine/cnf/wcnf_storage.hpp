@@ -1,0 +1,83 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cnf/literal.hpp"
+
+namespace zorv::cnf {
+
+// Hard and weighted soft clauses in insertion order: literals in one flat array, clause i
+// spanning [offsets[i], offsets[i+1]). Weights are kept only once a soft clause exists,
+// so a pure CNF pays nothing for them.
+//
+// Besides the clauses the storage keeps stamps (model name, variable count, clause count,
+// weight limit) set by the model builder, and prefatory values (literals the caller
+// wants known ahead of solving). Neither stamps nor prefatory values change the formula:
+// the file header is computed from the clauses (see header_variable_count, top).
+class wcnf_storage {
+public:
+    wcnf_storage() = default;
+
+    void reserve(std::size_t clauses, std::size_t literals);
+
+    // Both check every literal and, for soft clauses, the weight before storing anything.
+    void add_hard(std::span<const literal> lits);
+    void add_soft(std::span<const literal> lits, weight w);
+
+    // Appends every clause of `other` in its order, soft weights kept, and its prefatory
+    // values. `other` is left with no clause and no prefatory value; its stamps stay.
+    void merge(wcnf_storage& other);
+
+    void insert_prefatory_value(std::int64_t lit);
+
+    std::size_t clause_count() const { return offsets_.size() - 1; }
+    std::size_t soft_clause_count() const { return soft_count_; }
+    std::size_t hard_clause_count() const { return clause_count() - soft_count_; }
+    std::span<const literal> clause(std::size_t i) const;
+    // 0 for a hard clause.
+    weight clause_weight(std::size_t i) const { return weights_.empty() ? 0 : weights_.at(i); }
+    std::span<const literal> literals() const { return lits_; }
+    std::span<const std::size_t> offsets() const { return offsets_; }
+    // One weight per clause (0 = hard), or empty while every clause is hard.
+    std::span<const weight> weights() const { return weights_; }
+    std::span<const literal> prefatory_values() const { return prefatory_; }
+
+    // Largest variable in any clause (0 when there is none).
+    std::int64_t max_variable_in_clauses() const { return max_var_; }
+    weight soft_weight_sum() const { return soft_sum_; }
+    // What a DIMACS header states: never less than what the clauses need.
+    std::int64_t header_variable_count() const;
+    weight top() const;
+
+    void set_model_name(std::string name) { model_name_ = std::move(name); }
+    void set_variable_count(std::int64_t count);
+    void set_clause_count(std::int64_t count);
+    void set_weight_limit(std::int64_t limit);
+    const std::string& model_name() const { return model_name_; }
+    std::int64_t variable_count() const { return variable_count_; }
+    std::int64_t stamped_clause_count() const { return clause_count_; }
+    std::int64_t weight_limit() const { return weight_limit_; }
+
+private:
+    std::int64_t checked_max_variable(std::span<const literal> lits) const;
+    void append(std::span<const literal> lits, std::int64_t max_var);
+    void ensure_weights();
+
+    std::vector<literal> lits_;
+    std::vector<std::size_t> offsets_{0};
+    std::vector<weight> weights_;
+    std::vector<literal> prefatory_;
+    std::size_t soft_count_ = 0;
+    weight soft_sum_ = 0;
+    std::int64_t max_var_ = 0;
+
+    std::string model_name_;
+    std::int64_t variable_count_ = 0;
+    std::int64_t clause_count_ = 0;
+    std::int64_t weight_limit_ = 0;
+};
+
+}  // namespace zorv::cnf

@@ -1,0 +1,137 @@
+import numpy as np
+import pytest
+
+import orbeny.trelle as tl
+
+AUX = ["_bxpr_aux", "_pbct_aux"]
+
+
+def mapping(d):
+    m = tl.var_mapping()
+    m.set_var_map(d)
+    m.build_inverse_map()
+    return m
+
+
+def interpreter(d, aux=AUX):
+    wi = tl.witness_interpreter()
+    wi.set_var_mapping(None if d is None else mapping(d))
+    wi.set_auxiliary_vars(aux)
+    return wi
+
+
+def test_var_mapping_both_ways():
+    source = {"x[0,1]": 3, "y[2]": 4, "_pbct_aux[0,0,1]": 7}
+    m = tl.var_mapping()
+    m.set_var_map(source)
+    source["z[0]"] = 9  # the mapping keeps its own copy
+    assert m.get_var_map() == {"x[0,1]": 3, "y[2]": 4, "_pbct_aux[0,0,1]": 7}
+    assert m.get_inverse_map() == {}
+    m.build_inverse_map()
+    assert m.get_inverse_map() == {3: "x[0,1]", 4: "y[2]", 7: "_pbct_aux[0,0,1]"}
+    assert (m.get_var_number("y[2]"), m.get_var_name(7), m.get_var_name(99)) == (4, "_pbct_aux[0,0,1]", None)
+
+
+@pytest.mark.parametrize("bad", [[("x", 1)], {1: 1}, {"x[0]": "1"}, {"x[0]": True}, {"x[0]": 1.0}])
+def test_var_mapping_refuses_bad_input(bad):
+    with pytest.raises(TypeError):
+        tl.var_mapping().set_var_map(bad)
+
+
+def test_tables_group_model_variables_with_shapes():
+    keys = {"dummy_var[0]": 0}
+    keys.update({f"x[{i},{j}]": 1 + 3 * i + j for i in range(2) for j in range(3)})
+    keys.update({f"y[{k}]": 10 + k for k in reversed(range(4))})
+    keys.update({"_bxpr_aux[0,0,0]": 20, "_pbct_aux[0,1,2]": 21})
+    wi = interpreter(keys)
+    assert wi.build_mapping_tables(True) is True
+    tables = wi.get_mapping_tables()
+    assert sorted(tables) == ["dummy_var", "x", "y"]
+    np.testing.assert_array_equal(tables["x"], np.arange(1, 7).reshape(2, 3))
+    np.testing.assert_array_equal(tables["y"], [10, 11, 12, 13])
+    np.testing.assert_array_equal(tables["dummy_var"], [0])
+
+
+def test_tables_without_strict_leave_out_what_does_not_fit():
+    wi = interpreter({"x[0]": 1, "x[2]": 3, "bad": 4, "y[0]": 5, "y[0,1]": 6, "z[99999999]": 7})
+    assert wi.build_mapping_tables(True) is False
+    assert wi.build_mapping_tables(False) is True
+    tables = wi.get_mapping_tables()
+    assert list(tables) == ["x"]
+    np.testing.assert_array_equal(tables["x"], [1, -1, 3])
+
+
+@pytest.mark.parametrize(
+    "keys",
+    [
+        None,
+        {},
+        {"x": 1},  # no indexes
+        {"x[a]": 1},
+        {"x[-1]": 1},
+        {"x[0]": 1, "x[0,1]": 2},  # one name, two ranks
+        {"x[0]": 1, "x[2]": 3},  # a hole in the block
+        {"x[0]": 1, "x[00]": 2},  # one cell named twice
+        {"[0]": 1},
+        {"_bxpr_aux[0,0,0]": 1, "x[1 ]": 2},
+    ],
+)
+def test_tables_refuse_empty_or_unparsable(keys):
+    wi = interpreter(keys)
+    assert wi.build_mapping_tables(True) is False
+    assert wi.get_mapping_tables() == {}
+
+
+def test_only_auxiliaries_is_success_with_no_table():
+    wi = interpreter({"_bxpr_aux[0,0,0]": 1})
+    assert wi.build_mapping_tables(True) is True
+    assert wi.get_mapping_tables() == {}
+
+
+def test_interpreter_keeps_what_it_was_given():
+    m = mapping({"x[0]": 1})
+    wi = tl.witness_interpreter()
+    assert wi.get_var_mapping() is None
+    wi.set_var_mapping(m)
+    wi.set_auxiliary_vars(AUX)
+    assert wi.get_var_mapping() is m and wi.get_auxiliary_vars() == AUX
+    with pytest.raises(TypeError):
+        wi.set_var_mapping({"x[0]": 1})
+    with pytest.raises(TypeError):
+        wi.set_auxiliary_vars("_bxpr_aux")
+
+
+def test_manager_keeps_storage_and_interpreter():
+    mg = tl.manager()
+    assert mg.get_input_cnf_storage() is None and mg.get_witness_interpreter() is None
+    s, wi = tl.wcnf_storage(), tl.witness_interpreter()
+    mg.set_input_cnf_storage(s)
+    mg.set_witness_interpreter(wi)
+    assert mg.get_input_cnf_storage() is s and mg.get_witness_interpreter() is wi
+    wi2 = tl.witness_interpreter()
+    mg.set_witness_interpreter(wi2)  # the last registration wins
+    assert mg.get_witness_interpreter() is wi2
+    with pytest.raises(TypeError):
+        mg.set_input_cnf_storage([[1]])
+    with pytest.raises(TypeError):
+        mg.set_witness_interpreter(object())
+
+
+def test_model_save_road(tmp_path):
+    # What a built model does: storage and interpreter to the manager, then save through them.
+    mg = tl.manager()
+    s = tl.wcnf_storage()
+    s.add_hard_clause([1, -2])
+    s.set_model_name("m")
+    mg.set_input_cnf_storage(s)
+    wi = interpreter({"dummy_var[0]": 0, "x[0]": 1, "x[1]": 2, "_bxpr_aux[0,0,0]": 3})
+    assert wi.build_mapping_tables(True)
+    mg.set_witness_interpreter(wi)
+    mg.get_input_cnf_storage().insert_prefatory_value(-7)
+    path = tmp_path / "m"
+    mg.get_input_cnf_storage().save_to_file(
+        str(path), tl.input_sat_format.cnf, mg.get_witness_interpreter().get_var_mapping()
+    )
+    assert path.read_text() == (
+        "c model: m\nc dummy_var[0] 0\nc x[0] 1\nc x[1] 2\nc prefatory: -7\np cnf 2 1\n1 -2 0\n"
+    )

@@ -1,0 +1,260 @@
+import errno
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from pysat.formula import CNF, WCNF
+
+import orbeny.trelle as tl
+
+FMT = tl.input_sat_format
+
+lits = st.integers(1, 40).flatmap(lambda v: st.sampled_from([v, -v]))
+clauses = st.lists(lits, min_size=0, max_size=6)
+# weight 0 stands for a hard clause
+entries = st.lists(st.tuples(clauses, st.integers(0, 50) | st.just(0)), max_size=30)
+
+
+def fill(entries):
+    s = tl.wcnf_storage()
+    for lits_, w in entries:
+        if w:
+            s.add_soft_clause(lits_, w)
+        else:
+            s.add_hard_clause(lits_)
+    return s
+
+
+def header(path):
+    with open(path) as f:
+        lines = f.read().splitlines()
+    p_lines = [line for line in lines if line.startswith("p ")]
+    assert len(p_lines) == 1
+    body = lines[lines.index(p_lines[0]) + 1:]
+    assert all(line.endswith(" 0") or line == "0" or line.split()[-1] == "0" for line in body)
+    return p_lines[0].split()[1:], [line for line in lines if line.startswith("c ")]
+
+
+@settings(max_examples=40)
+@given(entries)
+def test_cnf_file_reads_back(tmp_path_factory, entries):
+    entries = [(c, 0) for c, _ in entries]
+    path = tmp_path_factory.mktemp("cnf") / "f.cnf"
+    s = fill(entries)
+    s.save_to_file(str(path), FMT.cnf, None)
+    assert CNF(from_file=str(path)).clauses == [c for c, _ in entries]
+    (kind, v, c), comments = header(path)
+    assert kind == "cnf" and int(c) == len(entries)
+    assert int(v) == max((abs(l) for cl, _ in entries for l in cl), default=0)
+    assert comments == []
+
+
+@settings(max_examples=40)
+@given(entries)
+def test_wcnf_file_reads_back(tmp_path_factory, entries):
+    path = tmp_path_factory.mktemp("wcnf") / "f.wcnf"
+    s = fill(entries)
+    s.save_to_file(path, FMT.wcnf, None)  # a PathLike is fine too
+    w = WCNF(from_file=str(path))
+    assert w.hard == [c for c, wt in entries if not wt]
+    assert w.soft == [c for c, wt in entries if wt]
+    assert w.wght == [wt for _, wt in entries if wt]
+    (kind, _, c, top), _ = header(path)
+    assert kind == "wcnf" and int(c) == len(entries)
+    assert int(top) == 1 + sum(wt for _, wt in entries)
+
+
+def test_header_from_contents_not_stale_stamps(tmp_path):
+    s = tl.wcnf_storage()
+    s.add_soft_clause([1, -2], 4)
+    s.set_variable_count(1)
+    s.set_clause_count(1)
+    s.set_weight_limit(2)  # below 1 + sum of soft weights
+    s.add_hard_clause([-7, 3])
+    s.add_soft_clause([5], 6)
+    s.set_clause_count(99)  # stamped again, wrongly
+    s.save_to_file(str(tmp_path / "a"), FMT.wcnf, None)
+    assert header(tmp_path / "a")[0] == ["wcnf", "7", "3", "11"]
+    # a larger stamp is kept: variables without clauses, a caller's higher top
+    s.set_variable_count(20)
+    s.set_weight_limit(100)
+    s.save_to_file(str(tmp_path / "b"), FMT.wcnf, None)
+    assert header(tmp_path / "b")[0] == ["wcnf", "20", "3", "100"]
+    assert (s.get_variable_count(), s.get_clause_count(), s.get_weight_limit()) == (20, 99, 100)
+
+
+def test_merge_moves_clauses_in_order():
+    a = fill([([1, 2], 0), ([3], 5)])
+    b = fill([([-4], 0), ([5, -6], 7), ([], 0)])
+    b.insert_prefatory_value(-4)
+    c = fill([([8], 2)])
+    a.merge(b)
+    a.merge(c)
+    assert a.get_clauses() == [[1, 2], [3], [-4], [5, -6], [], [8]]
+    assert a.get_clause_weights() == [0, 5, 0, 7, 0, 2]
+    assert (a.get_hard_clause_count(), a.get_soft_clause_count()) == (3, 3)
+    assert a.get_prefatory_values() == [-4]
+    assert b.get_clauses() == [] and b.get_prefatory_values() == []
+    # into an empty storage, and a hard-only storage after a soft one
+    e = tl.wcnf_storage()
+    e.merge(a)
+    e.merge(fill([([9], 0)]))
+    assert e.get_clause_weights() == [0, 5, 0, 7, 0, 2, 0]
+    with pytest.raises(ValueError, match="itself"):
+        e.merge(e)
+    with pytest.raises(TypeError):
+        e.merge([1])
+
+
+@pytest.mark.parametrize(
+    "bad, error, text",
+    [
+        ([1, 0], ValueError, "literal 0"),
+        ([True], TypeError, "bool"),
+        ([1.0], TypeError, "float"),
+        (["1"], TypeError, "str"),
+        ([2**31], ValueError, "out of range"),
+        ([-(2**31)], ValueError, "out of range"),
+        ([2**70], ValueError, "out of range"),
+        ("12", TypeError, "list of integers"),
+        (5, TypeError, "list of integers"),
+        (None, TypeError, "list of integers"),
+    ],
+)
+def test_bad_literals_refused(bad, error, text):
+    s = tl.wcnf_storage()
+    s.add_hard_clause([1])
+    with pytest.raises(error, match=text):
+        s.add_hard_clause(bad)
+    with pytest.raises(error, match=text):
+        s.add_soft_clause(bad, 1)
+    assert s.get_clauses() == [[1]]  # nothing of a refused clause is stored
+
+
+@pytest.mark.parametrize(
+    "weight, error", [(0, ValueError), (-3, ValueError), (1.5, TypeError), (True, TypeError)]
+)
+def test_bad_weights_refused(weight, error):
+    s = tl.wcnf_storage()
+    with pytest.raises(error):
+        s.add_soft_clause([1], weight)
+    assert s.get_clauses() == []
+
+
+def test_top_overflow_refused():
+    s = tl.wcnf_storage()
+    s.add_soft_clause([1], 2**62)
+    with pytest.raises(OverflowError):
+        s.add_soft_clause([2], 2**62)
+    t = tl.wcnf_storage()
+    t.add_soft_clause([3], 2**62)
+    with pytest.raises(OverflowError):
+        s.merge(t)
+    assert s.get_clauses() == [[1]] and t.get_clauses() == [[3]]
+
+
+def test_other_clause_forms_accepted():
+    s = tl.wcnf_storage()
+    s.add_hard_clause((1, -2))
+    s.add_hard_clause(np.array([3, -4], dtype=np.int64))
+    s.add_hard_clause([np.int32(5), np.int8(-6)])
+    s.add_hard_clause(range(1, 40))  # longer than the inline buffer
+    s.add_soft_clause((x for x in [7]), 2)  # any iterable
+    assert s.get_clauses()[:3] == [[1, -2], [3, -4], [5, -6]]
+    assert s.get_clauses()[3] == list(range(1, 40))
+
+
+def test_mapping_and_prefatory_comments(tmp_path):
+    s = tl.wcnf_storage()
+    s.set_model_name("queens 8")
+    s.add_hard_clause([1, -5])
+    s.insert_prefatory_value(3)
+    s.insert_prefatory_value(-1)
+    m = tl.var_mapping()
+    m.set_var_map({"dummy_var[0]": 0, "x[0,1]": 1, "_bxpr_aux[0,0,0]": 5, "_pbct_aux[1,0,2]": 4})
+    m.build_inverse_map()
+    s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, m)
+    _, comments = header(tmp_path / "f.cnf")
+    assert comments == [
+        "c model: queens 8", "c dummy_var[0] 0", "c x[0,1] 1", "c prefatory: 3 -1"
+    ]
+    # prefatory values change neither the clauses nor the counts
+    assert CNF(from_file=str(tmp_path / "f.cnf")).clauses == [[1, -5]]
+    assert header(tmp_path / "f.cnf")[0] == ["cnf", "5", "1"]
+    s.save_to_file(str(tmp_path / "d.cnf"), FMT.cnf, {"y[2]": 9})  # a plain dict also works
+    assert header(tmp_path / "d.cnf")[1][1] == "c y[2] 9"
+
+
+@pytest.mark.parametrize(
+    "mapping, error",
+    [({"x[0]\n1 2 0": 1}, ValueError), ({1: 2}, TypeError), ({"x[0]": "1"}, TypeError),
+     ([("x[0]", 1)], TypeError)],
+)
+def test_bad_mapping_writes_nothing(tmp_path, mapping, error):
+    s = fill([([1], 0)])
+    with pytest.raises(error):
+        s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, mapping)
+    assert os.listdir(tmp_path) == []
+
+
+def test_failed_write_leaves_no_file(tmp_path):
+    s = fill([([1, 2], 0), ([3], 4)])
+    with pytest.raises(FileNotFoundError) as info:
+        s.save_to_file(str(tmp_path / "missing" / "f.wcnf"), FMT.wcnf, None)
+    assert info.value.filename == str(tmp_path / "missing" / "f.wcnf")
+    with pytest.raises(ValueError, match="soft"):
+        s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, None)
+    (tmp_path / "dir").mkdir()
+    with pytest.raises(OSError):
+        s.save_to_file(str(tmp_path / "dir"), FMT.wcnf, None)
+    assert sorted(os.listdir(tmp_path)) == ["dir"]
+    assert os.listdir(tmp_path / "dir") == []
+
+
+def test_write_failing_midway_leaves_no_file(tmp_path):
+    # A file-size limit makes write() fail partway through, as a full disk would.
+    script = f"""
+import resource, signal, orbeny.trelle as tl
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+s = tl.wcnf_storage()
+for i in range(1, 300000):
+    s.add_hard_clause([i, -i - 1, i + 2])
+try:
+    s.save_to_file({str(tmp_path / "big.cnf")!r}, tl.input_sat_format.cnf)
+except OSError as e:
+    print(e.errno, e.filename)
+"""
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert out.stdout.split() == [str(errno.EFBIG), str(tmp_path / "big.cnf")], out.stderr
+    assert os.listdir(tmp_path) == []
+
+
+def test_overwrites_existing_file(tmp_path):
+    path = tmp_path / "f.cnf"
+    path.write_text("old contents that are longer than the new file\n" * 10)
+    fill([([1], 0)]).save_to_file(str(path), FMT.cnf, None)
+    assert path.read_text() == "p cnf 1 1\n1 0\n"
+    assert os.listdir(tmp_path) == ["f.cnf"]
+
+
+def test_empty_storage_is_true_and_writes_a_header(tmp_path):
+    s = tl.wcnf_storage()
+    assert s  # the model tests the storage for truth before saving
+    s.save_to_file(str(tmp_path / "e.wcnf"), FMT.wcnf)
+    assert (tmp_path / "e.wcnf").read_text() == "p wcnf 0 0 1\n"
+
+
+def test_stamps_refuse_negative_values():
+    s = tl.wcnf_storage()
+    for setter in (s.set_variable_count, s.set_clause_count, s.set_weight_limit):
+        with pytest.raises(ValueError):
+            setter(-1)
+    with pytest.raises(ValueError):
+        s.set_variable_count(2**31)
+    with pytest.raises(ValueError, match="literal 0"):
+        s.insert_prefatory_value(0)
