@@ -64,8 +64,8 @@ class Variable:
         strides.pop()
         strides.reverse()
         self.shifts = strides
-        # For the range check of __call__, the hot path of clause instantiation.
-        self.__sizes = tuple(indexes.values())
+        # (size, stride) per index for __call__, the hot path of clause instantiation
+        self.__dims = tuple(zip(indexes.values(), strides))
 
     def __getitem__(self, items) -> VariableProxy:
         if isinstance(items, tp.Sequence):
@@ -75,16 +75,15 @@ class Variable:
         return VariableProxy(f"{self.name}({values})")
 
     def __call__(self, *items: int) -> int:
-        shifts = self.shifts
-        if len(items) != len(shifts):
+        if len(items) != len(self.__dims):
             raise TypeError
         for value in items:
             if not isinstance(value, int):
                 raise TypeError
         number = self.st_shift
-        for position, (value, size, stride) in enumerate(zip(items, self.__sizes, shifts)):
-            if not 0 <= value < size:
-                raise IndexError(self.__out_of_range(position, value, size))
+        for value, (size, stride) in zip(items, self.__dims):
+            if value < 0 or value >= size:
+                raise IndexError(self.__out_of_range(items))
             number += stride * value
         return number
 
@@ -105,9 +104,10 @@ class Variable:
         # indexing accepts any value.
         raise TypeError(f"Variable '{self.name}' is not iterable: index it to refer to one element")
 
-    def __out_of_range(self, position: int, value: int, size: int) -> str:
-        index_name = list(self.indexes)[position]
-        return (
-            f"Index value {value} is out of range for variable '{self.name}': "
-            f"index '{index_name}' has size {size}"
-        )
+    def __out_of_range(self, items: tp.Tuple[int, ...]) -> str:
+        for index_name, value, (size, _) in zip(self.indexes, items, self.__dims):
+            if not 0 <= value < size:
+                return (
+                    f"Index value {value} is out of range for variable '{self.name}': "
+                    f"index '{index_name}' has size {size}"
+                )
