@@ -1,3 +1,156 @@
-#include "bindings/module.hpp"
+#include <cstdint>
+#include <span>
 
-void bind_lp(nanobind::module_& /*m*/) {}
+#include <nanobind/ndarray.h>
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+#include "bindings/module.hpp"
+#include "bindings/numpy_vector.hpp"
+#include "lp/ineq_type.hpp"
+#include "lp/linear_row.hpp"
+#include "lp/lp_storage.hpp"
+#include "lp/solver_arrays.hpp"
+#include "lp/var_block.hpp"
+#include "lp/var_type.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+using zorv::lp::index_t;
+
+namespace {
+
+using index_array = nb::ndarray<const index_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+using value_array = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+
+template <class T, class A>
+std::span<const T> as_span(const A& array) {
+    return {array.data(), array.shape(0)};
+}
+
+void bind_enums(nb::module_& m) {
+    nb::enum_<zorv::lp::ineq_type>(m, "ineq_type")
+        .value("unknown", zorv::lp::ineq_type::unknown)
+        .value("equality", zorv::lp::ineq_type::equality)
+        .value("greater_equal", zorv::lp::ineq_type::greater_equal)
+        .value("less_equal", zorv::lp::ineq_type::less_equal);
+    nb::enum_<zorv::lp::var_type>(m, "var_type")
+        .value("continuous", zorv::lp::var_type::continuous)
+        .value("integer", zorv::lp::var_type::integer)
+        .value("binary", zorv::lp::var_type::binary);
+}
+
+void bind_row(nb::module_& m) {
+    using zorv::lp::linear_row;
+    nb::class_<linear_row>(m, "linear_row")
+        .def(nb::init<>())
+        .def(nb::init<const linear_row&>(), "other"_a)
+        .def("get_var_count", &linear_row::width)
+        .def("set_var_count", &linear_row::set_width, "count"_a)
+        .def("get_name", &linear_row::name)
+        .def("set_name", &linear_row::set_name, "name"_a)
+        .def("get_ineq_type", &linear_row::type)
+        .def("set_ineq_type", &linear_row::set_type, "type"_a)
+        .def("set_name_iet",
+             [](linear_row& r, std::string name, zorv::lp::ineq_type type) {
+                 r.set_name(std::move(name));
+                 r.set_type(type);
+             },
+             "name"_a, "type"_a)
+        .def("set_one", &linear_row::set_one, "col"_a)
+        .def("_set_ones",
+             [](linear_row& r, const index_array& indexes, index_t shift) {
+                 r.set_ones(as_span<index_t>(indexes), shift);
+             },
+             "indexes"_a, "shift"_a)
+        .def("_set_by_coefficients",
+             [](linear_row& r, index_t shift, const value_array& coefs) {
+                 r.set_coefficients(shift, as_span<double>(coefs));
+             },
+             "shift"_a, "coefs"_a)
+        .def("get_linear_coefficients", [](const linear_row& r) { return to_numpy(r.dense()); })
+        .def("_get_entries",
+             [](const linear_row& r) {
+                 const auto c = r.columns();
+                 const auto v = r.values();
+                 return nb::make_tuple(to_numpy(std::vector<index_t>(c.begin(), c.end())),
+                                       to_numpy(std::vector<double>(v.begin(), v.end())));
+             })
+        .def("get_constant", &linear_row::constant)
+        .def("set_constant", &linear_row::set_constant, "value"_a)
+        .def("get_left_border", &linear_row::left_border)
+        .def("set_left_border", &linear_row::set_left_border, "value"_a)
+        .def("get_right_border", &linear_row::right_border)
+        .def("set_right_border", &linear_row::set_right_border, "value"_a)
+        .def("set_borders", &linear_row::set_borders, "lower"_a, "upper"_a)
+        .def("is_border_free", &linear_row::is_border_free)
+        .def("_clear_borders", &linear_row::clear_borders)
+        .def("_add_constant", &linear_row::add_constant, "value"_a)
+        .def("_scale", &linear_row::scale, "factor"_a)
+        .def("_add_row", &linear_row::add_row, "other"_a, "factor"_a);
+}
+
+void bind_blocks(nb::module_& m) {
+    using zorv::lp::var_block_info;
+    using zorv::lp::var_block_shape;
+    nb::class_<var_block_shape>(m, "var_block_shape")
+        .def("get_indexes_info", &var_block_shape::dims)
+        .def("get_item_count", &var_block_shape::item_count);
+    nb::class_<var_block_info>(m, "var_block_info")
+        .def("get_name", &var_block_info::name)
+        .def("get_shape", &var_block_info::shape, nb::rv_policy::copy)
+        .def("get_var_type", &var_block_info::type)
+        .def("get_lower_var_bound", &var_block_info::lower_bound)
+        .def("get_upper_var_bound", &var_block_info::upper_bound)
+        .def("get_initial_shift", &var_block_info::initial_shift)
+        .def("get_item_count", &var_block_info::item_count);
+}
+
+nb::dict solver_arrays_dict(const zorv::lp::lp_storage& storage) {
+    auto a = zorv::lp::to_solver_arrays(storage);
+    nb::dict d;
+    d["col_cost"] = to_numpy(std::move(a.col_cost));
+    d["col_lower"] = to_numpy(std::move(a.col_lower));
+    d["col_upper"] = to_numpy(std::move(a.col_upper));
+    d["integrality"] = to_numpy(std::move(a.integrality));
+    d["row_lower"] = to_numpy(std::move(a.row_lower));
+    d["row_upper"] = to_numpy(std::move(a.row_upper));
+    d["a_start"] = to_numpy(std::move(a.a_start));
+    d["a_index"] = to_numpy(std::move(a.a_index));
+    d["a_value"] = to_numpy(std::move(a.a_value));
+    d["offset"] = a.offset;
+    d["maximization"] = a.maximization;
+    return d;
+}
+
+void bind_storage(nb::module_& m) {
+    using zorv::lp::lp_storage;
+    nb::class_<lp_storage>(m, "lp_storage")
+        .def(nb::init<>())
+        .def("get_model_name", &lp_storage::model_name)
+        .def("set_model_name", &lp_storage::set_model_name, "name"_a)
+        .def("create_variable_block", &lp_storage::add_block, "name"_a, "shape"_a,
+             "variable_type"_a, "lower_bound"_a, "upper_bound"_a)
+        .def("get_var_block_info", &lp_storage::block, "index"_a, nb::rv_policy::copy)
+        .def("get_var_block_info_count", &lp_storage::block_count)
+        .def("_find_var_block", &lp_storage::find_block, "name"_a)
+        .def("get_col_count", &lp_storage::col_count)
+        .def("add_row_from_expression", &lp_storage::add_row, "row"_a, "name"_a = "")
+        .def("get_row_count", &lp_storage::row_count)
+        .def("get_row_name", &lp_storage::row_name, "index"_a)
+        .def("add_objective_from_expression", &lp_storage::set_objective, "row"_a, "name"_a = "")
+        .def("is_maximization", &lp_storage::maximization)
+        .def("_set_maximization", &lp_storage::set_maximization, "value"_a)
+        .def("_revision", &lp_storage::revision)
+        .def("_solver_arrays", &solver_arrays_dict);
+}
+
+}  // namespace
+
+void bind_lp(nb::module_& m) {
+    bind_enums(m);
+    bind_row(m);
+    bind_blocks(m);
+    bind_storage(m);
+}
