@@ -1,6 +1,7 @@
 """Solver manager."""
 
 from ._cnf import wcnf_storage
+from ._lp import _lp_problem
 from ._mapping import witness_interpreter
 
 __all__ = ["manager"]
@@ -13,6 +14,7 @@ class manager:
     def __init__(self):
         self._input_cnf_storage = None
         self._witness_interpreter = None
+        self._lp_problem = None
 
     def set_input_cnf_storage(self, storage):
         """Keep `storage` (a reference, not a copy); None forgets it."""
@@ -33,3 +35,18 @@ class manager:
 
     def get_witness_interpreter(self):
         return self._witness_interpreter
+
+    def set_input_lp_storage(self, storage):
+        """Keep the linear storage `storage` (a reference, not a copy) as the problem to solve."""
+        if self._lp_problem is None or self._lp_problem.storage() is not storage:
+            self._lp_problem = _lp_problem(storage)
+
+    def get_lp_solution(self, algorithm):
+        """Solve the input linear storage with `algorithm` and hand the solution to the current
+        witness interpreter. The solution is reused while the storage stays unchanged."""
+        if self._lp_problem is None:
+            raise RuntimeError("no linear storage to solve: call set_input_lp_storage first")
+        solution = self._lp_problem.solve(algorithm)
+        if self._witness_interpreter is not None:
+            self._witness_interpreter._set_lp_solution(solution)
+        return solution

@@ -68,6 +68,7 @@ class witness_interpreter:
         self._mapping = None
         self._auxiliary = ()
         self._tables = {}
+        self._lp_solution = None
 
     def set_var_mapping(self, mapping):
         if mapping is not None and not isinstance(mapping, var_mapping):
@@ -146,3 +147,13 @@ class witness_interpreter:
         """Model variable name -> array of its variable numbers (the array's shape is the
         variable's shape); empty until build_mapping_tables() succeeds."""
         return {name: table.copy() for name, table in self._tables.items()}
+
+    def get_lp_var_values(self, name):
+        """The values of the linear variable block `name` in the last solution handed to this
+        interpreter (with get_ndarray()), or None."""
+        if self._lp_solution is None:
+            return None
+        return self._lp_solution.get_var_values(name)
+
+    def _set_lp_solution(self, solution):
+        self._lp_solution = solution
