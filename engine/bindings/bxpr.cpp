@@ -1,3 +1,242 @@
-#include "bindings/module.hpp"
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
 
-void bind_bxpr(nanobind::module_& /*m*/) {}
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bindings/module.hpp"
+#include "bxpr/arena.hpp"
+#include "bxpr/builders.hpp"
+#include "bxpr/support.hpp"
+#include "bxpr/text.hpp"
+#include "bxpr/tseytin.hpp"
+#include "common/errors.hpp"
+
+namespace nb = nanobind;
+using zorv::bxpr::Arena;
+using zorv::bxpr::Kind;
+using zorv::bxpr::NodeId;
+
+namespace {
+
+// A Python expression is a light handle: the arena that owns the node (kept alive
+// by every handle) and the node's id. Constants are ids 0 and 1 in every arena, so
+// they combine with expressions of any context.
+struct BaseExpr {
+    std::shared_ptr<Arena> ctx;
+    NodeId id;
+    bool is_constant() const { return id == Arena::zero || id == Arena::one; }
+};
+struct Zero : BaseExpr {};
+struct One : BaseExpr {};
+struct Variable : BaseExpr {};
+struct Complement : BaseExpr {};
+struct Not : BaseExpr {};
+struct And : BaseExpr {};
+struct Or : BaseExpr {};
+struct Xor : BaseExpr {};
+struct Equal : BaseExpr {};
+struct Implies : BaseExpr {};
+struct IfThenElse : BaseExpr {};
+
+struct Context {
+    std::shared_ptr<Arena> arena = std::make_shared<Arena>();
+};
+
+constexpr std::size_t text_limit = 1'000'000;
+
+nb::object wrap(const std::shared_ptr<Arena>& ctx, NodeId id) {
+    const BaseExpr e{ctx, id};
+    switch (ctx->kind(id)) {
+        case Kind::zero: return nb::cast(Zero{e});
+        case Kind::one: return nb::cast(One{e});
+        case Kind::variable: return nb::cast(Variable{e});
+        case Kind::complement: return nb::cast(Complement{e});
+        case Kind::not_: return nb::cast(Not{e});
+        case Kind::and_: return nb::cast(And{e});
+        case Kind::or_: return nb::cast(Or{e});
+        case Kind::xor_: return nb::cast(Xor{e});
+        case Kind::equal: return nb::cast(Equal{e});
+        case Kind::implies: return nb::cast(Implies{e});
+        case Kind::ite: return nb::cast(IfThenElse{e});
+    }
+    throw std::logic_error("unknown Boolean node kind");
+}
+
+// The operands of one builder call, checked and gathered into one context. A
+// formula without variables (constants, and_ over constants) belongs to no context
+// in particular: it is copied into the context of the other operands.
+class Operands {
+public:
+    explicit Operands(const char* builder) : builder_(builder) {}
+
+    void add(nb::handle h, std::size_t position) {
+        if (!nb::isinstance<BaseExpr>(h)) {
+            throw zorv::type_error(std::string(builder_) + ": operand " + std::to_string(position) +
+                                   " is not a Boolean expression (got " +
+                                   Py_TYPE(h.ptr())->tp_name + ")");
+        }
+        const BaseExpr& e = *nb::inst_ptr<BaseExpr>(h);
+        if (!e.is_constant() && e.ctx->has_variables()) {
+            if (!ctx_) {
+                ctx_ = e.ctx;
+            } else if (ctx_ != e.ctx) {
+                throw zorv::type_error(std::string(builder_) +
+                                       ": operands belong to different Boolean contexts");
+            }
+        }
+        if (!first_) first_ = e.ctx;
+        ids.push_back(e.id);
+        arenas_.push_back(e.ctx.get());
+    }
+
+    void add_list(nb::handle seq) {
+        if (!nb::isinstance<nb::list>(seq) && !nb::isinstance<nb::tuple>(seq)) {
+            throw zorv::type_error(std::string(builder_) + " expects a list of Boolean expressions (got " +
+                                   Py_TYPE(seq.ptr())->tp_name + ")");
+        }
+        const auto n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.ptr()));
+        ids.reserve(n);
+        arenas_.reserve(n);
+        PyObject** items = PySequence_Fast_ITEMS(seq.ptr());
+        for (std::size_t i = 0; i < n; ++i) add(items[i], i);
+    }
+
+    // The one context of the operands, with every operand's id valid in it.
+    const std::shared_ptr<Arena>& arena() {
+        if (!ctx_) ctx_ = first_ ? first_ : std::make_shared<Arena>();
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            if (arenas_[i] != ctx_.get() && ids[i] != Arena::zero && ids[i] != Arena::one) {
+                ids[i] = ctx_->import_ground(*arenas_[i], ids[i]);
+            }
+        }
+        return ctx_;
+    }
+
+    std::vector<NodeId> ids;
+
+private:
+    const char* builder_;
+    std::shared_ptr<Arena> ctx_;
+    std::shared_ptr<Arena> first_;
+    std::vector<const Arena*> arenas_;  // kept alive by the caller's operands
+};
+
+template <NodeId (*Build)(Arena&, std::span<const NodeId>)>
+nb::object list_builder(const char* name, nb::handle list) {
+    Operands ops(name);
+    ops.add_list(list);
+    const auto& arena = ops.arena();
+    return wrap(arena, Build(*arena, ops.ids));
+}
+
+nb::object constant(NodeId id) { return wrap(std::make_shared<Arena>(), id); }
+
+bool same_node(const BaseExpr& a, const BaseExpr& b) {
+    return a.id == b.id && (a.is_constant() || a.ctx == b.ctx);
+}
+
+template <class T>
+void bind_node(nb::module_& m, const char* name, const char* doc) {
+    nb::class_<T, BaseExpr>(m, name, doc);
+}
+
+}  // namespace
+
+void bind_bxpr(nb::module_& m) {
+    nb::class_<Context>(m, "Context", "A set of Boolean variables and the expressions over them.")
+        .def(nb::init<>())
+        .def(
+            "get_var",
+            [](const Context& c, std::string_view name) { return wrap(c.arena, c.arena->variable(name)); },
+            nb::arg("name"), "The variable called `name` (any text); one name gives one variable.");
+
+    nb::class_<BaseExpr>(m, "BaseExpr", "A Boolean expression of one context.")
+        .def("get_args",
+             [](const BaseExpr& e) {
+                 nb::list out;
+                 for (const NodeId a : e.ctx->args(e.id)) out.append(wrap(e.ctx, a));
+                 return out;
+             },
+             "The operands, in the order given.")
+        .def("support",
+             [](const BaseExpr& e) {
+                 nb::set out;
+                 for (const NodeId v : zorv::bxpr::support(*e.ctx, e.id)) out.add(wrap(e.ctx, v));
+                 return out;
+             },
+             "The set of variables the expression mentions.")
+        .def("tseytin",
+             [](const BaseExpr& e, const Context& c, std::string_view prefix) {
+                 if (e.ctx != c.arena && !e.is_constant() && e.ctx->has_variables()) {
+                     throw zorv::type_error("tseytin: the expression belongs to another Boolean context");
+                 }
+                 if (zorv::bxpr::is_clause_form(*e.ctx, e.id)) return wrap(e.ctx, e.id);
+                 // A formula without variables may come from anywhere: copy it in.
+                 const NodeId root = e.ctx == c.arena ? e.id : c.arena->import_ground(*e.ctx, e.id);
+                 return wrap(c.arena, zorv::bxpr::tseytin(*c.arena, root, prefix));
+             },
+             nb::arg("context"), nb::arg("prefix"),
+             "Clause form with auxiliaries named prefix_0, prefix_1, ... made in `context`.")
+        .def("__invert__", [](const BaseExpr& e) { return wrap(e.ctx, e.ctx->negate(e.id)); })
+        .def("__str__", [](const BaseExpr& e) { return zorv::bxpr::to_text(*e.ctx, e.id, text_limit); })
+        .def("__repr__", [](const BaseExpr& e) { return zorv::bxpr::to_text(*e.ctx, e.id, text_limit); })
+        .def("__hash__", [](const BaseExpr& e) { return static_cast<std::size_t>(e.id); })
+        .def("__eq__",
+             [](const BaseExpr& a, nb::handle b) -> nb::object {
+                 if (!nb::isinstance<BaseExpr>(b)) return nb::borrow(Py_NotImplemented);
+                 return nb::bool_(same_node(a, *nb::inst_ptr<BaseExpr>(b)));
+             })
+        .def("__ne__", [](const BaseExpr& a, nb::handle b) -> nb::object {
+            if (!nb::isinstance<BaseExpr>(b)) return nb::borrow(Py_NotImplemented);
+            return nb::bool_(!same_node(a, *nb::inst_ptr<BaseExpr>(b)));
+        });
+
+    bind_node<Zero>(m, "Zero", "The constant false.");
+    bind_node<One>(m, "One", "The constant true.");
+    bind_node<Variable>(m, "Variable", "A named variable; its text is its name.");
+    bind_node<Complement>(m, "Complement", "A negated variable; its text is '~' and the name.");
+    bind_node<Not>(m, "Not", "The negation of an operator node.");
+    bind_node<And>(m, "And", "Conjunction.");
+    bind_node<Or>(m, "Or", "Disjunction.");
+    bind_node<Xor>(m, "Xor", "Odd parity.");
+    bind_node<Equal>(m, "Equal", "All operands equal.");
+    bind_node<Implies>(m, "Implies", "Premise implies conclusion.");
+    bind_node<IfThenElse>(m, "IfThenElse", "Condition ? then : else.");
+
+    m.def("one", [] { return constant(Arena::one); }, "The constant true.");
+    m.def("zero", [] { return constant(Arena::zero); }, "The constant false.");
+    m.def("and_s", [](nb::handle ops) { return list_builder<zorv::bxpr::and_s>("and_s", ops); },
+          nb::arg("operands"), "Simplified conjunction of a list.");
+    m.def("or_s", [](nb::handle ops) { return list_builder<zorv::bxpr::or_s>("or_s", ops); },
+          nb::arg("operands"), "Simplified disjunction of a list.");
+    m.def("xor_s", [](nb::handle ops) { return list_builder<zorv::bxpr::xor_s>("xor_s", ops); },
+          nb::arg("operands"), "Simplified odd parity of a list.");
+    m.def("eq_s", [](nb::handle ops) { return list_builder<zorv::bxpr::eq_s>("eq_s", ops); },
+          nb::arg("operands"), "Simplified 'all operands equal' of a list.");
+    m.def("and_", [](nb::handle ops) { return list_builder<zorv::bxpr::and_>("and_", ops); },
+          nb::arg("operands"), "Conjunction keeping every operand as given.");
+    m.def(
+        "impl_s",
+        [](nb::handle premise, nb::handle conclusion) {
+            Operands ops("impl_s");
+            ops.add(premise, 0);
+            ops.add(conclusion, 1);
+            const auto& arena = ops.arena();
+            return wrap(arena, zorv::bxpr::impl_s(*arena, ops.ids[0], ops.ids[1]));
+        },
+        nb::arg("premise"), nb::arg("conclusion"), "Simplified implication.");
+    m.def(
+        "ite_s",
+        [](nb::handle cond, nb::handle then_, nb::handle else_) {
+            Operands ops("ite_s");
+            ops.add(cond, 0);
+            ops.add(then_, 1);
+            ops.add(else_, 2);
+            const auto& arena = ops.arena();
+            return wrap(arena, zorv::bxpr::ite_s(*arena, ops.ids[0], ops.ids[1], ops.ids[2]));
+        },
+        nb::arg("cond"), nb::arg("then_"), nb::arg("else_"), "Simplified if-then-else.");
+}

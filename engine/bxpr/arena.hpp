@@ -1,0 +1,79 @@
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bxpr/id_table.hpp"
+#include "bxpr/node.hpp"
+
+namespace zorv::bxpr {
+
+// All nodes of one Boolean context. Nodes are hash-consed: one name gives one
+// variable, one (kind, operand list) gives one operator node, and every node has at
+// most one negation node, so equal subformulas are one node and identity is
+// equality. Nodes are never freed individually; the arena lives as long as the
+// context or any expression of it.
+class Arena {
+public:
+    static constexpr NodeId zero = 0;
+    static constexpr NodeId one = 1;
+
+    Arena();
+
+    // The variable called `name`, created on first request.
+    NodeId variable(std::string_view name);
+    // The variable called `name`, or no_node.
+    NodeId find_variable(std::string_view name) const;
+
+    // Negation with the obvious simplifications: constants swap, a variable and its
+    // complement map onto each other, a double negation cancels.
+    NodeId negate(NodeId x);
+    // The negation if it already exists, else no_node; creates nothing.
+    NodeId known_negation(NodeId x) const { return neg_[x]; }
+
+    // The operator node of `kind` over `args`, exactly as given.
+    NodeId make(Kind kind, std::span<const NodeId> args);
+
+    // Sets marks[x] for every node x reachable from `start` (itself included) that is
+    // not marked yet; marks must cover ids up to `start`.
+    void mark_reachable(NodeId start, std::vector<std::uint8_t>& marks) const;
+
+    // A copy of `root`, a formula of `from` without variables, in this arena.
+    NodeId import_ground(const Arena& from, NodeId root);
+
+    bool has_variables() const { return variables_ > 0; }
+
+    Kind kind(NodeId x) const { return nodes_[x].kind; }
+    // Operands in the order given. The span is invalidated by the next node creation.
+    std::span<const NodeId> args(NodeId x) const {
+        const Node& n = nodes_[x];
+        if (n.kind == Kind::variable) return {};
+        return {args_.data() + n.first, n.count};
+    }
+    // Name of a variable, or of the variable under a complement.
+    std::string_view name(NodeId x) const;
+    std::size_t size() const { return nodes_.size(); }
+
+private:
+    struct Node {
+        Kind kind;
+        std::uint32_t first;  // into args_, or into names_ for a variable
+        std::uint32_t count;  // operand count, or name length
+    };
+
+    NodeId push(Kind kind, std::span<const NodeId> args);
+    NodeId next_id() const;
+    static std::uint64_t hash_op(Kind kind, std::span<const NodeId> args);
+
+    std::vector<Node> nodes_;
+    std::vector<NodeId> args_;
+    std::vector<NodeId> neg_;  // the negation node, no_node until created
+    std::string names_;        // every variable name, back to back
+    std::size_t variables_ = 0;
+    IdTable by_name_;
+    IdTable by_op_;
+};
+
+}  // namespace zorv::bxpr
