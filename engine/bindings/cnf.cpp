@@ -1,15 +1,19 @@
 #include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
 
 #include <vector>
 
 #include "bindings/module.hpp"
 #include "bindings/py_clause.hpp"
 #include "cnf/dimacs_writer.hpp"
+#include "cnf/mapping_tables.hpp"
+#include "cnf/var_mapping.hpp"
 #include "cnf/wcnf_storage.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
+using zorv::cnf::var_mapping;
 using zorv::cnf::wcnf_storage;
 
 namespace {
@@ -22,40 +26,113 @@ nb::list to_list(std::span<const zorv::cnf::literal> lits) {
     return out;
 }
 
-// The mapping argument of save_to_file: None, a dict, or a tl.var_mapping (its get_var_map()).
-// The entries point into the dict's strings, which `holder` keeps alive.
-std::vector<zorv::cnf::mapping_entry> mapping_entries(nb::handle mapping, nb::object& holder) {
-    std::vector<zorv::cnf::mapping_entry> entries;
-    if (mapping.is_none()) {
-        return entries;
+nb::str key_text(std::string_view key) { return nb::str(key.data(), key.size()); }
+
+// A mapping is set from a dict of key text to variable number; on a bad entry the
+// mapping is left as it was.
+void set_from_dict(var_mapping& mapping, nb::handle dict) {
+    if (!PyDict_Check(dict.ptr())) {
+        throw zorv::type_error("a variable map must be a dict of str to int, not " +
+                               zorv::py::type_name(dict.ptr()));
     }
-    holder = PyDict_Check(mapping.ptr()) ? nb::borrow(mapping)
-             : nb::hasattr(mapping, "get_var_map") ? mapping.attr("get_var_map")()
-                                                   : nb::object();
-    if (!holder.is_valid() || !PyDict_Check(holder.ptr())) {
-        throw zorv::type_error(std::string("mapping must be None, a dict or a var_mapping, not ") +
-                               zorv::py::type_name(mapping.ptr()));
-    }
-    entries.reserve(static_cast<std::size_t>(PyDict_Size(holder.ptr())));
+    var_mapping fresh;
+    const auto size = static_cast<std::size_t>(PyDict_Size(dict.ptr()));
+    fresh.reserve(size, 16 * size);
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
-    while (PyDict_Next(holder.ptr(), &pos, &key, &value)) {
-        Py_ssize_t size = 0;
-        const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
+    while (PyDict_Next(dict.ptr(), &pos, &key, &value)) {
+        Py_ssize_t length = 0;
+        const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
         if (text == nullptr) {
             PyErr_Clear();
             throw zorv::type_error("mapping keys must be str, not " + zorv::py::type_name(key));
         }
-        entries.push_back({std::string_view(text, static_cast<std::size_t>(size)),
-                           zorv::py::integer_from(value, "a mapped variable number")});
+        fresh.add(std::string_view(text, static_cast<std::size_t>(length)),
+                  zorv::py::integer_from(value, "a variable number"));
     }
-    return entries;
+    mapping = std::move(fresh);
+}
+
+nb::dict to_dict(const var_mapping& mapping) {
+    nb::dict out;
+    for (std::size_t i = 0; i < mapping.size(); ++i) {
+        out[key_text(mapping.key(i))] = mapping.number(i);
+    }
+    return out;
+}
+
+nb::dict inverse_to_dict(const var_mapping& mapping) {
+    nb::dict out;
+    for (const auto& [number, entry] : mapping.inverse()) {
+        out[nb::int_(number)] = key_text(mapping.key(entry));
+    }
+    return out;
+}
+
+nb::object tables_to_python(const std::optional<std::vector<zorv::cnf::variable_table>>& tables) {
+    if (!tables) {
+        return nb::none();
+    }
+    nb::list out;
+    for (const auto& t : *tables) {
+        nb::list shape;
+        for (std::size_t extent : t.shape) {
+            shape.append(extent);
+        }
+        const auto* bytes = reinterpret_cast<const char*>(t.numbers.data());
+        out.append(nb::make_tuple(nb::str(t.name.data(), t.name.size()), nb::tuple(shape),
+                                  nb::bytes(bytes, t.numbers.size() * sizeof(std::int64_t))));
+    }
+    return out;
+}
+
+// The mapping argument of save_to_file: None, a var_mapping, or a dict (copied).
+void save(const wcnf_storage& storage, const std::filesystem::path& filename,
+          zorv::cnf::sat_format format, nb::handle mapping) {
+    if (mapping.is_none()) {
+        zorv::cnf::write_dimacs(storage, filename, format, nullptr);
+    } else if (nb::isinstance<var_mapping>(mapping)) {
+        zorv::cnf::write_dimacs(storage, filename, format, &nb::cast<const var_mapping&>(mapping));
+    } else if (PyDict_Check(mapping.ptr())) {
+        var_mapping copy;
+        set_from_dict(copy, mapping);
+        zorv::cnf::write_dimacs(storage, filename, format, &copy);
+    } else {
+        throw zorv::type_error("mapping must be None, a var_mapping or a dict, not " +
+                               zorv::py::type_name(mapping.ptr()));
+    }
 }
 
 }  // namespace
 
 void bind_cnf(nb::module_& m) {
+    nb::class_<var_mapping>(m, "var_mapping",
+                            "Key text (x[0,1], _pbct_aux[0,1,2]) to variable number, and back.")
+        .def(nb::init<>())
+        .def("set_var_map", &set_from_dict, "mapping"_a,
+             "Take a copy of a dict of key text to variable number; drops the inverse.")
+        .def("build_inverse_map", &var_mapping::build_inverse,
+             "Map numbers back to keys; a number held by several keys maps to the last.")
+        .def("get_var_map", &to_dict, "A new dict of key text to variable number.")
+        .def("get_inverse_map", &inverse_to_dict,
+             "A new dict of variable number to key text (empty until build_inverse_map()).")
+        .def(
+            "get_var_name",
+            [](const var_mapping& mapping, std::int64_t number) -> nb::object {
+                const auto entry = mapping.find_number(number);
+                return entry ? nb::object(key_text(mapping.key(*entry))) : nb::none();
+            },
+            "number"_a, "The key of a variable number, or None (needs build_inverse_map()).");
+
+    m.def(
+        "build_mapping_tables",
+        [](const var_mapping& mapping, const std::vector<std::string>& prefixes, bool strict) {
+            return tables_to_python(zorv::cnf::build_mapping_tables(mapping, prefixes, strict));
+        },
+        "mapping"_a, "auxiliary_prefixes"_a, "strict"_a,
+        "(name, shape, int64 bytes) per model variable, or None; see witness_interpreter.");
+
     nb::enum_<zorv::cnf::sat_format>(m, "input_sat_format", "DIMACS file flavours")
         .value("cnf", zorv::cnf::sat_format::cnf, "p cnf V C")
         .value("wcnf", zorv::cnf::sat_format::wcnf, "p wcnf V C top; hard clauses at weight top");
@@ -117,12 +194,7 @@ void bind_cnf(nb::module_& m) {
              [](const wcnf_storage& s) { return to_list(s.prefatory_values()); })
         .def(
             "save_to_file",
-            [](const wcnf_storage& s, const std::filesystem::path& filename,
-               zorv::cnf::sat_format format, nb::handle mapping) {
-                nb::object holder;
-                const auto entries = mapping_entries(mapping, holder);
-                zorv::cnf::write_dimacs(s, filename, format, entries);
-            },
+            &save,
             "filename"_a, "format"_a, "mapping"_a.none() = nb::none(),
             "Write the clauses as a DIMACS CNF or WCNF file, atomically. Model-variable keys of\n"
             "the mapping become comment lines 'c <key> <number>'.");

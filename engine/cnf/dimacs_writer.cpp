@@ -28,16 +28,15 @@ void check_comment_text(std::string_view text, std::string_view what) {
     }
 }
 
-void check_writable(const wcnf_storage& storage, sat_format format,
-                    std::span<const mapping_entry> mapping) {
+void check_writable(const wcnf_storage& storage, sat_format format, const var_mapping* mapping) {
     if (format == sat_format::cnf && storage.soft_clause_count() > 0) {
         throw value_error("the storage holds " + std::to_string(storage.soft_clause_count()) +
                           " soft clauses, which a CNF file cannot carry; write it as WCNF");
     }
     check_comment_text(storage.model_name(), "model name");
-    for (const mapping_entry& entry : mapping) {
-        if (!is_auxiliary(entry.key)) {
-            check_comment_text(entry.key, "mapping key");
+    for (std::size_t i = 0; mapping != nullptr && i < mapping->size(); ++i) {
+        if (!is_auxiliary(mapping->key(i))) {
+            check_comment_text(mapping->key(i), "mapping key");
         }
     }
 }
@@ -90,21 +89,20 @@ private:
     char* end_;
 };
 
-void write_comments(output_buffer& out, const wcnf_storage& storage,
-                    std::span<const mapping_entry> mapping) {
+void write_comments(output_buffer& out, const wcnf_storage& storage, const var_mapping* mapping) {
     if (!storage.model_name().empty()) {
         out.text("c model: ");
         out.text(storage.model_name());
         out.text("\n");
     }
-    for (const mapping_entry& entry : mapping) {
-        if (is_auxiliary(entry.key)) {
+    for (std::size_t i = 0; mapping != nullptr && i < mapping->size(); ++i) {
+        if (is_auxiliary(mapping->key(i))) {
             continue;
         }
         out.text("c ");
-        out.text(entry.key);
+        out.text(mapping->key(i));
         out.text(" ");
-        out.number(entry.number, '\n');
+        out.number(mapping->number(i), '\n');
     }
     const auto prefatory = storage.prefatory_values();
     if (!prefatory.empty()) {
@@ -149,7 +147,7 @@ void write_clauses(output_buffer& out, const wcnf_storage& storage, sat_format f
 }  // namespace
 
 void write_dimacs(const wcnf_storage& storage, const std::filesystem::path& path,
-                  sat_format format, std::span<const mapping_entry> mapping) {
+                  sat_format format, const var_mapping* mapping) {
     check_writable(storage, format, mapping);
     io::atomic_file file(path);
     output_buffer out(file);

@@ -13,7 +13,13 @@ inline constexpr std::int64_t max_variable = std::numeric_limits<literal>::max()
 // top = 1 + sum of soft weights must stay a signed 64-bit value: most MaxSAT readers parse it so.
 inline constexpr weight max_top = static_cast<weight>(std::numeric_limits<std::int64_t>::max());
 
+[[noreturn]] void throw_bad_literal(std::int64_t lit);
+
 // Throws value_error for 0 and for values whose variable is out of range.
-void check_literal(std::int64_t lit);
+inline void check_literal(std::int64_t lit) {
+    if (lit == 0 || lit > max_variable || lit < -max_variable) [[unlikely]] {
+        throw_bad_literal(lit);
+    }
+}
 
 }  // namespace zorv::cnf

@@ -29,13 +29,26 @@ def test_var_mapping_both_ways():
     assert m.get_inverse_map() == {}
     m.build_inverse_map()
     assert m.get_inverse_map() == {3: "x[0,1]", 4: "y[2]", 7: "_pbct_aux[0,0,1]"}
-    assert (m.get_var_number("y[2]"), m.get_var_name(7), m.get_var_name(99)) == (4, "_pbct_aux[0,0,1]", None)
+    assert (m.get_var_name(7), m.get_var_name(99)) == ("_pbct_aux[0,0,1]", None)
+    # a number held by two keys maps back to the later one
+    m.set_var_map({"a[0]": 1, "b[0]": 1, "c[0]": 0})
+    assert m.get_var_name(1) is None  # the inverse went with the old map
+    m.build_inverse_map()
+    assert m.get_inverse_map() == {0: "c[0]", 1: "b[0]"}
 
 
-@pytest.mark.parametrize("bad", [[("x", 1)], {1: 1}, {"x[0]": "1"}, {"x[0]": True}, {"x[0]": 1.0}])
-def test_var_mapping_refuses_bad_input(bad):
-    with pytest.raises(TypeError):
-        tl.var_mapping().set_var_map(bad)
+@pytest.mark.parametrize(
+    "bad, error",
+    [([("x", 1)], TypeError), ({1: 1}, TypeError), ({"x[0]": "1"}, TypeError),
+     ({"x[0]": True}, TypeError), ({"x[0]": 1.0}, TypeError), ({"x[0]": -1}, ValueError),
+     ({"x[0]": 2**31}, ValueError)],
+)
+def test_var_mapping_refuses_bad_input(bad, error):
+    m = tl.var_mapping()
+    m.set_var_map({"y[0]": 1})
+    with pytest.raises(error):
+        m.set_var_map({"ok[0]": 2, **bad} if isinstance(bad, dict) else bad)
+    assert m.get_var_map() == {"y[0]": 1}  # left as it was
 
 
 def test_tables_group_model_variables_with_shapes():
@@ -74,6 +87,11 @@ def test_tables_without_strict_leave_out_what_does_not_fit():
         {"x[0]": 1, "x[00]": 2},  # one cell named twice
         {"[0]": 1},
         {"_bxpr_aux[0,0,0]": 1, "x[1 ]": 2},
+        {"x[+1]": 1},
+        {"x[]": 1},
+        {"x[0]]": 1},
+        {"x[0][1]": 1},
+        {"x[2000000000000]": 1},
     ],
 )
 def test_tables_refuse_empty_or_unparsable(keys):

@@ -1,72 +1,21 @@
 """Variable mapping and witness interpreter."""
 
-import math
-import re
-
 import numpy as np
+
+from ._engine import cnf as _cnf
 
 __all__ = ["var_mapping", "witness_interpreter"]
 
-# A model-variable key: a name, then its indexes in square brackets, as in x[0,1].
-_KEY_RE = re.compile(r"([^\[\]]+)\[(\d+(?:,\d+)*)\]")
-
-
-def _check_number(key, number):
-    # bool is an int subclass, but True as variable 1 is nearly always a mistake.
-    if not isinstance(number, int) or isinstance(number, bool):
-        raise TypeError(
-            f"variable number of {key!r} must be an int, not {type(number).__name__}"
-        )
-
-
-class var_mapping:
-    """Map from key text (x[0,1], _pbct_aux[0,1,2]) to variable number, and back."""
-
-    def __init__(self):
-        self._map = {}
-        self._inverse = {}
-
-    def set_var_map(self, mapping):
-        """Take a copy of `mapping` (key text -> variable number); the inverse is rebuilt
-        by build_inverse_map()."""
-        if not isinstance(mapping, dict):
-            raise TypeError(f"mapping must be a dict, not {type(mapping).__name__}")
-        for key, number in mapping.items():
-            if not isinstance(key, str):
-                raise TypeError(f"mapping keys must be str, not {type(key).__name__}")
-            _check_number(key, number)
-        self._map = dict(mapping)
-        self._inverse = {}
-
-    def build_inverse_map(self):
-        """Map each variable number back to its key; a number held by several keys maps
-        to the last of them, as later keys win in merged mappings."""
-        self._inverse = {number: key for key, number in self._map.items()}
-
-    def get_var_map(self):
-        """A copy of the key -> number map."""
-        return dict(self._map)
-
-    def get_inverse_map(self):
-        """A copy of the number -> key map (empty until build_inverse_map())."""
-        return dict(self._inverse)
-
-    def get_var_number(self, key):
-        """The number of `key`, or None."""
-        return self._map.get(key)
-
-    def get_var_name(self, number):
-        """The key of variable `number`, or None (needs build_inverse_map())."""
-        return self._inverse.get(number)
+var_mapping = _cnf.var_mapping
 
 
 class witness_interpreter:
     """Reads solver witnesses in terms of the model's variables: keeps the variable mapping,
-    the auxiliary prefixes, and per model variable the table of its variable numbers."""
+    the auxiliary prefixes, and per model variable the array of its variable numbers."""
 
     def __init__(self):
         self._mapping = None
-        self._auxiliary = ()
+        self._auxiliary = []
         self._tables = {}
         self._lp_solution = None
 
@@ -83,7 +32,7 @@ class witness_interpreter:
         """Key prefixes of encoder auxiliaries (such as "_bxpr_aux"), left out of the tables."""
         if isinstance(prefixes, str):
             raise TypeError("auxiliary prefixes must be a list of str, not a single str")
-        prefixes = tuple(prefixes)
+        prefixes = list(prefixes)
         for prefix in prefixes:
             if not isinstance(prefix, str):
                 raise TypeError(f"auxiliary prefixes must be str, not {type(prefix).__name__}")
@@ -99,54 +48,25 @@ class witness_interpreter:
 
         Returns False, keeping no table, when there is no mapping or it is empty. With
         `strict` it also returns False when a key does not parse, a name comes with
-        different numbers of indexes, or a name's keys do not fill its whole block; without
-        it such keys and names are left out and holes in a block hold -1.
+        different numbers of indexes, or a name's keys do not fill its whole block once;
+        without it such keys and names are left out and holes in a block hold -1.
         """
         self._tables = {}
-        if self._mapping is None or not self._mapping._map:
+        if self._mapping is None:
             return False
-        groups = {}
-        for key, number in self._mapping._map.items():
-            if key.startswith(self._auxiliary):
-                continue
-            match = _KEY_RE.fullmatch(key)
-            if match is None:
-                if strict:
-                    return False
-                continue
-            name, indexes = match.groups()
-            groups.setdefault(name, []).append((tuple(map(int, indexes.split(","))), number))
-        tables = {}
-        for name, cells in groups.items():
-            table = self._table(cells, strict)
-            if table is not None:
-                tables[name] = table
-            elif strict:
-                return False
-        self._tables = tables
+        tables = _cnf.build_mapping_tables(self._mapping, self._auxiliary, bool(strict))
+        if tables is None:
+            return False
+        self._tables = {
+            name: np.frombuffer(numbers, dtype=np.int64).reshape(shape)
+            for name, shape, numbers in tables
+        }
         return True
 
-    @staticmethod
-    def _table(cells, strict):
-        rank = len(cells[0][0])
-        if any(len(index) != rank for index, _ in cells):
-            return None
-        shape = tuple(max(index[d] for index, _ in cells) + 1 for d in range(rank))
-        cell_count = math.prod(shape)
-        # Without strict, a block far larger than its keys is left out rather than allocated.
-        if cell_count != len(cells) if strict else cell_count > 4 * len(cells) + 1024:
-            return None
-        table = np.full(shape, -1, dtype=np.int64)
-        for index, number in cells:
-            table[index] = number
-        if strict and (table < 0).any():
-            return None  # one cell named twice (x[0] and x[00]) left a hole
-        return table
-
     def get_mapping_tables(self):
-        """Model variable name -> array of its variable numbers (the array's shape is the
-        variable's shape); empty until build_mapping_tables() succeeds."""
-        return {name: table.copy() for name, table in self._tables.items()}
+        """Model variable name -> read-only array of its variable numbers, shaped like the
+        variable; empty until build_mapping_tables() succeeds."""
+        return dict(self._tables)
 
     def get_lp_var_values(self, name):
         """The values of the linear variable block `name` in the last solution handed to this
