@@ -51,33 +51,56 @@ class clause_reader {
 public:
     explicit clause_reader(nanobind::handle clause) {
         PyObject* o = clause.ptr();
-        if (PyList_CheckExact(o)) {
-            read(PySequence_Fast_ITEMS(o), PyList_GET_SIZE(o));
-        } else if (PyTuple_CheckExact(o)) {
-            read(PySequence_Fast_ITEMS(o), PyTuple_GET_SIZE(o));
-        } else {
-            if (PyUnicode_Check(o) || PyBytes_Check(o) || PyByteArray_Check(o)) {
-                throw type_error("a clause must be a list of integers, not " + type_name(o));
-            }
-            nanobind::object seq = nanobind::steal(PySequence_Fast(o, ""));
-            if (!seq.is_valid()) {
-                PyErr_Clear();
-                throw type_error("a clause must be a list of integers, not " + type_name(o));
-            }
-            read(PySequence_Fast_ITEMS(seq.ptr()), PySequence_Fast_GET_SIZE(seq.ptr()));
+        // A list is read in place only while every item is an exact int: anything else may
+        // run Python code (__index__) that could change the list under us.
+        if (PyList_CheckExact(o) && read_exact_ints(PySequence_Fast_ITEMS(o), PyList_GET_SIZE(o))) {
+            return;
         }
+        if (PyTuple_CheckExact(o)) {
+            read(PySequence_Fast_ITEMS(o), PyTuple_GET_SIZE(o));
+            return;
+        }
+        if (PyUnicode_Check(o) || PyBytes_Check(o) || PyByteArray_Check(o)) {
+            throw type_error("a clause must be a list of integers, not " + type_name(o));
+        }
+        nanobind::object items = nanobind::steal(PySequence_Tuple(o));
+        if (!items.is_valid()) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) {
+                throw nanobind::python_error();  // the iterable's own failure
+            }
+            PyErr_Clear();
+            throw type_error("a clause must be a list of integers, not " + type_name(o));
+        }
+        read(PySequence_Fast_ITEMS(items.ptr()), PyTuple_GET_SIZE(items.ptr()));
     }
 
     std::span<const cnf::literal> literals() const { return view_; }
 
 private:
+    cnf::literal* buffer(std::size_t size) {
+        if (size <= small_.size()) {
+            return small_.data();
+        }
+        large_.resize(size);
+        return large_.data();
+    }
+
+    bool read_exact_ints(PyObject** items, Py_ssize_t n) {
+        const auto size = static_cast<std::size_t>(n);
+        cnf::literal* out = buffer(size);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!PyLong_CheckExact(items[i])) {
+                return false;
+            }
+            out[i] = literal_from(items[i]);
+        }
+        view_ = std::span<const cnf::literal>(out, size);
+        return true;
+    }
+
     void read(PyObject** items, Py_ssize_t n) {
         const auto size = static_cast<std::size_t>(n);
-        cnf::literal* out = small_.data();
-        if (size > small_.size()) {
-            large_.resize(size);
-            out = large_.data();
-        }
+        cnf::literal* out = buffer(size);
         for (std::size_t i = 0; i < size; ++i) {
             out[i] = literal_from(items[i]);
         }

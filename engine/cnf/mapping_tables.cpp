@@ -27,7 +27,11 @@ std::optional<key_parts> split_key(std::string_view key) {
 }
 
 // Appends the indexes to `out`; false when the text is not digits separated by commas.
+// No text at all is a variable without indexes (y[]), a single cell.
 bool parse_indexes(std::string_view text, std::vector<std::uint64_t>& out) {
+    if (text.empty()) {
+        return true;
+    }
     const char* p = text.data();
     const char* end = p + text.size();
     while (true) {

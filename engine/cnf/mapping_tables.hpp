@@ -18,7 +18,7 @@ struct variable_table {
     std::vector<std::int64_t> numbers;
 };
 
-// Groups the keys name[i,j,...] of `mapping` by name, in order of first appearance; keys
+// Groups the keys name[i,j,...] (name[] for a variable without indexes) of `mapping` by name, in order of first appearance; keys
 // starting with one of `auxiliary_prefixes` are left out. Nothing (no tables) for an empty
 // mapping. With `strict`, also nothing when a key does not parse, a name comes with
 // different numbers of indexes, or a name's keys do not fill its block exactly once; without

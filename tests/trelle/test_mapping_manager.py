@@ -1,5 +1,7 @@
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import orbeny.trelle as tl
 
@@ -55,14 +57,42 @@ def test_tables_group_model_variables_with_shapes():
     keys = {"dummy_var[0]": 0}
     keys.update({f"x[{i},{j}]": 1 + 3 * i + j for i in range(2) for j in range(3)})
     keys.update({f"y[{k}]": 10 + k for k in reversed(range(4))})
-    keys.update({"_bxpr_aux[0,0,0]": 20, "_pbct_aux[0,1,2]": 21})
+    keys.update({"_bxpr_aux[0,0,0]": 20, "_pbct_aux[0,1,2]": 21, "z[]": 22})
     wi = interpreter(keys)
     assert wi.build_mapping_tables(True) is True
     tables = wi.get_mapping_tables()
-    assert sorted(tables) == ["dummy_var", "x", "y"]
+    assert list(tables) == ["dummy_var", "x", "y", "z"]
+    assert tables["z"].shape == () and tables["z"] == 22  # a variable without indexes
     np.testing.assert_array_equal(tables["x"], np.arange(1, 7).reshape(2, 3))
     np.testing.assert_array_equal(tables["y"], [10, 11, 12, 13])
     np.testing.assert_array_equal(tables["dummy_var"], [0])
+
+
+@settings(max_examples=30)
+@given(
+    st.dictionaries(
+        st.text("abcxyz", min_size=1, max_size=3),
+        st.lists(st.integers(1, 3), max_size=3),
+        min_size=1, max_size=4,
+    ),
+    st.randoms(use_true_random=False),
+)
+def test_tables_match_row_major_blocks(shapes, rnd):
+    keys, expected, start = [], {}, 0
+    for name, shape in shapes.items():
+        numbers = np.arange(start, start + int(np.prod(shape)), dtype=np.int64).reshape(shape)
+        expected[name] = numbers
+        keys += [(f"{name}[{','.join(map(str, idx))}]", int(numbers[idx]))
+                 for idx in np.ndindex(*shape)]
+        start += numbers.size
+    keys += [(f"_bxpr_aux[0,{k},0]", start + k) for k in range(3)]
+    rnd.shuffle(keys)
+    wi = interpreter(dict(keys))
+    assert wi.build_mapping_tables(True) is True
+    tables = wi.get_mapping_tables()
+    assert sorted(tables) == sorted(expected)
+    for name, numbers in expected.items():
+        np.testing.assert_array_equal(tables[name], numbers)
 
 
 def test_tables_without_strict_leave_out_what_does_not_fit():
@@ -88,7 +118,7 @@ def test_tables_without_strict_leave_out_what_does_not_fit():
         {"[0]": 1},
         {"_bxpr_aux[0,0,0]": 1, "x[1 ]": 2},
         {"x[+1]": 1},
-        {"x[]": 1},
+        {"x[]": 1, "x[0]": 2},
         {"x[0]]": 1},
         {"x[0][1]": 1},
         {"x[2000000000000]": 1},

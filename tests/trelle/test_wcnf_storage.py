@@ -87,6 +87,20 @@ def test_header_from_contents_not_stale_stamps(tmp_path):
     assert (s.get_variable_count(), s.get_clause_count(), s.get_weight_limit()) == (20, 99, 100)
 
 
+@settings(max_examples=40)
+@given(st.lists(entries, min_size=1, max_size=5))
+def test_merge_equals_concatenation(parts):
+    storages = [fill(p) for p in parts]
+    target = storages[0]
+    for other in storages[1:]:
+        target.merge(other)
+        assert other.get_clauses() == [] and other.get_soft_clause_count() == 0
+    flat = [e for p in parts for e in p]
+    assert target.get_clauses() == [c for c, _ in flat]
+    assert target.get_clause_weights() == [w for _, w in flat]
+    assert target.get_soft_clause_count() == sum(1 for _, w in flat if w)
+
+
 def test_merge_moves_clauses_in_order():
     a = fill([([1, 2], 0), ([3], 5)])
     b = fill([([-4], 0), ([5, -6], 7), ([], 0)])
@@ -166,6 +180,30 @@ def test_other_clause_forms_accepted():
     s.add_soft_clause((x for x in [7]), 2)  # any iterable
     assert s.get_clauses()[:3] == [[1, -2], [3, -4], [5, -6]]
     assert s.get_clauses()[3] == list(range(1, 40))
+
+
+def test_clause_changed_while_read_is_safe():
+    class Sneaky:
+        def __init__(self, clause):
+            self.clause = clause
+
+        def __index__(self):
+            self.clause.clear()  # would leave a reader of the list with freed items
+            return 5
+
+    clause = [1, 2]
+    clause.append(Sneaky(clause))
+    clause += [3] * 40
+    s = tl.wcnf_storage()
+    s.add_hard_clause(clause)
+    assert s.get_clauses() == [[1, 2, 5] + [3] * 40]
+
+    def failing():
+        yield 1
+        raise KeyError("from the iterable")
+
+    with pytest.raises(KeyError):
+        s.add_hard_clause(failing())
 
 
 def test_mapping_and_prefatory_comments(tmp_path):

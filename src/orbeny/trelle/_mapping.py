@@ -44,7 +44,8 @@ class witness_interpreter:
 
     def build_mapping_tables(self, strict=True):
         """Group the model-variable keys name[i,j,...] of the mapping by name into arrays of
-        variable numbers shaped by the indexes; keys with an auxiliary prefix are left out.
+        variable numbers shaped by the indexes (name[] gives a 0-d array); keys with an
+        auxiliary prefix are left out.
 
         Returns False, keeping no table, when there is no mapping or it is empty. With
         `strict` it also returns False when a key does not parse, a name comes with
