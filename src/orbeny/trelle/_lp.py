@@ -216,30 +216,17 @@ def _highs_solver():
 def _solve_with_highs(storage):
     import highspy
 
-    arrays = storage._solver_arrays()
-    num_col = len(arrays["col_cost"])
-    lp = highspy.HighsLp()
-    lp.num_col_ = num_col
-    lp.num_row_ = len(arrays["row_lower"])
-    lp.col_cost_ = arrays["col_cost"]
-    lp.col_lower_ = arrays["col_lower"]
-    lp.col_upper_ = arrays["col_upper"]
-    lp.row_lower_ = arrays["row_lower"]
-    lp.row_upper_ = arrays["row_upper"]
-    lp.offset_ = arrays["offset"]
-    lp.sense_ = highspy.ObjSense.kMaximize if arrays["maximization"] else highspy.ObjSense.kMinimize
-    lp.a_matrix_.format_ = highspy.MatrixFormat.kRowwise
-    lp.a_matrix_.num_col_ = num_col
-    lp.a_matrix_.num_row_ = lp.num_row_
-    lp.a_matrix_.start_ = arrays["a_start"]
-    lp.a_matrix_.index_ = arrays["a_index"]
-    lp.a_matrix_.value_ = arrays["a_value"]
-    if arrays["integrality"].any():
-        kinds = (highspy.HighsVarType.kContinuous, highspy.HighsVarType.kInteger)
-        lp.integrality_ = [kinds[flag] for flag in arrays["integrality"].tolist()]
-
+    a = storage._solver_arrays()
+    num_col = len(a["col_cost"])
+    sense = highspy.ObjSense.kMaximize if a["maximization"] else highspy.ObjSense.kMinimize
     highs = _highs_solver()
-    if highs.passModel(lp) == highspy.HighsStatus.kError:
+    # The whole model in one call, from the engine's arrays without per-element conversion.
+    status = highs.passModel(
+        num_col, len(a["row_lower"]), len(a["a_value"]), int(highspy.MatrixFormat.kRowwise),
+        int(sense), a["offset"], a["col_cost"], a["col_lower"], a["col_upper"],
+        a["row_lower"], a["row_upper"], a["a_start"], a["a_index"], a["a_value"], a["integrality"],
+    )
+    if status == highspy.HighsStatus.kError:
         raise ValueError("the solver refused the linear model")
     highs.run()
     model_status = highs.getModelStatus()
@@ -250,7 +237,7 @@ def _solve_with_highs(storage):
         col_values = np.asarray(highs.getSolution().col_value, dtype=np.float64)
     else:
         col_values = np.empty(0)
-    objective = highs.getInfo().objective_function_value if num_col else arrays["offset"]
+    objective = highs.getInfo().objective_function_value if num_col else a["offset"]
     return lp_solution(status, float(objective), col_values, _block_table(storage))
 
 
