@@ -42,14 +42,16 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(dict.ptr(), &pos, &key, &value)) {
+        // The number is read first and the key held: an __index__ may change the dict.
+        const nb::object held_key = nb::borrow(key);
+        const std::int64_t number = zorv::py::integer_from(value, "a variable number");
         Py_ssize_t length = 0;
         const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
         if (text == nullptr) {
             PyErr_Clear();
             throw zorv::type_error("mapping keys must be str, not " + zorv::py::type_name(key));
         }
-        fresh.add(std::string_view(text, static_cast<std::size_t>(length)),
-                  zorv::py::integer_from(value, "a variable number"));
+        fresh.add(std::string_view(text, static_cast<std::size_t>(length)), number);
     }
     mapping = std::move(fresh);
 }
