@@ -12,26 +12,6 @@ namespace zorv::lp {
 
 namespace {
 
-using entry = std::pair<index_t, double>;
-
-// Sort by column; of repeated columns the entry given last wins.
-std::vector<entry> sorted_last_wins(std::vector<entry> entries) {
-    auto by_column = [](const entry& a, const entry& b) { return a.first < b.first; };
-    if (!std::is_sorted(entries.begin(), entries.end(), by_column)) {
-        std::stable_sort(entries.begin(), entries.end(), by_column);
-    }
-    std::vector<entry> out;
-    out.reserve(entries.size());
-    for (const auto& e : entries) {
-        if (!out.empty() && out.back().first == e.first) {
-            out.back().second = e.second;
-        } else {
-            out.push_back(e);
-        }
-    }
-    return out;
-}
-
 std::string describe_column(index_t col, index_t width) {
     return "column " + std::to_string(col) + " is outside the row's " + std::to_string(width) +
            " columns";
@@ -65,39 +45,57 @@ void linear_row::set_one(index_t col) {
     if (col < 0 || col >= width_) {
         throw std::out_of_range(describe_column(col, width_));
     }
-    assign({{col, 1.0}});
+    const index_t cols[] = {col};
+    const double vals[] = {1.0};
+    assign_sorted(cols, vals);
 }
 
 void linear_row::set_ones(std::span<const index_t> indexes, index_t shift) {
-    std::vector<entry> entries;
-    entries.reserve(indexes.size());
+    std::vector<index_t> cols;
+    cols.reserve(indexes.size());
     for (index_t i : indexes) {
-        entries.emplace_back(column(shift, i), 1.0);
+        cols.push_back(column(shift, i));
     }
-    assign(std::move(entries));
+    if (!std::is_sorted(cols.begin(), cols.end())) {
+        std::sort(cols.begin(), cols.end());
+    }
+    cols.erase(std::unique(cols.begin(), cols.end()), cols.end());
+    assign_sorted(cols, std::vector<double>(cols.size(), 1.0));
 }
 
 void linear_row::set_coefficients(index_t shift, std::span<const double> coefs) {
-    std::vector<entry> entries;
-    entries.reserve(coefs.size());
-    for (std::size_t k = 0; k < coefs.size(); ++k) {
-        entries.emplace_back(column(shift, static_cast<index_t>(k)),
-                             require_finite(coefs[k], "a coefficient"));
+    if (coefs.empty()) {
+        return;
     }
-    assign(std::move(entries));
+    // The columns run from shift on, so checking both ends checks them all.
+    column(shift, 0);
+    column(shift, static_cast<index_t>(coefs.size()) - 1);
+    std::vector<index_t> cols(coefs.size());
+    for (std::size_t k = 0; k < coefs.size(); ++k) {
+        require_finite(coefs[k], "a coefficient");
+        cols[k] = shift + static_cast<index_t>(k);
+    }
+    assign_sorted(cols, coefs);
 }
 
-void linear_row::assign(std::vector<entry> entries) {
-    entries = sorted_last_wins(std::move(entries));
-    std::vector<index_t> cols;
-    std::vector<double> vals;
-    cols.reserve(entries.size());
-    vals.reserve(entries.size());
-    for (const auto& [c, v] : entries) {
-        cols.push_back(c);
-        vals.push_back(v);
+// Give the columns `cols` (sorted, distinct) the values `vals`; a zero clears its column.
+void linear_row::assign_sorted(std::span<const index_t> cols, std::span<const double> vals) {
+    if (!cols_.empty()) {
+        merge_from(cols, vals, 1.0, merge_mode::replace);
+        return;
     }
-    merge_from(cols, vals, 1.0, merge_mode::replace);
+    std::vector<index_t> kept_cols;
+    std::vector<double> kept_vals;
+    kept_cols.reserve(cols.size());
+    kept_vals.reserve(cols.size());
+    for (std::size_t k = 0; k < cols.size(); ++k) {
+        if (vals[k] != 0.0) {
+            kept_cols.push_back(cols[k]);
+            kept_vals.push_back(vals[k]);
+        }
+    }
+    cols_ = std::move(kept_cols);
+    vals_ = std::move(kept_vals);
 }
 
 // Merge sorted entries into this row's: `replace` gives a shared column the new value, `add` adds

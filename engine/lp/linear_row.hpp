@@ -26,7 +26,7 @@ public:
 
     // Coefficient 1 at column `col`.
     void set_one(index_t col);
-    // Coefficient 1 at column shift + i for each i; a repeated i is set once.
+    // Coefficient 1 at column shift + i for each i; a repeated i counts once.
     void set_ones(std::span<const index_t> indexes, index_t shift);
     // Coefficient coefs[k] at column shift + k (a zero clears that column).
     void set_coefficients(index_t shift, std::span<const double> coefs);
@@ -53,10 +53,8 @@ public:
     void add_row(const linear_row& other, double factor);
 
 private:
-    using entry = std::pair<index_t, double>;
-
     index_t column(index_t shift, index_t offset) const;
-    void assign(std::vector<entry> entries);
+    void assign_sorted(std::span<const index_t> cols, std::span<const double> vals);
     enum class merge_mode { replace, add };
     void merge_from(std::span<const index_t> cols, std::span<const double> vals, double factor,
                     merge_mode mode);

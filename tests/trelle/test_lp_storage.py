@@ -154,6 +154,9 @@ def test_manager_reuses_a_solution_until_the_storage_changes():
         mgr.get_lp_solution("linh")
     with pytest.raises(TypeError):
         mgr.set_input_lp_storage(tl.wcnf_storage())
+    mgr.set_input_lp_storage(None)
+    with pytest.raises(RuntimeError):
+        mgr.get_lp_solution(tl.algorithm_type.linh)
 
 
 def test_solution_goes_to_the_interpreter_current_at_solve_time():

@@ -37,8 +37,11 @@ class manager:
         return self._witness_interpreter
 
     def set_input_lp_storage(self, storage):
-        """Keep the linear storage `storage` (a reference, not a copy) as the problem to solve."""
-        if self._lp_problem is None or self._lp_problem.storage() is not storage:
+        """Keep the linear storage `storage` (a reference, not a copy) as the problem to solve;
+        None forgets it."""
+        if storage is None:
+            self._lp_problem = None
+        elif self._lp_problem is None or self._lp_problem.storage() is not storage:
             self._lp_problem = _lp_problem(storage)
 
     def get_lp_solution(self, algorithm):

@@ -74,22 +74,28 @@ class VariableArray:
         if isinstance(item, (list, np.ndarray)):
             if isinstance(item, np.ndarray) and np.issubdtype(item.dtype, "bool"):
                 indexes = np.flatnonzero(item)
+                selected = indexes
             elif isinstance(item, np.ndarray):
                 if DEBUG_LOG and (not np.issubdtype(item.dtype, np.integer) or item.ndim != 1):
                     msg = f"{item} is not a valid index"
                     log_e(msg)
                     raise IndexError(msg)
                 indexes = item.tolist()
+                selected = item
             else:
                 indexes = item
-            if DEBUG_LOG:
+                selected = item
+            if DEBUG_LOG and len(selected):
                 # Entries past the block would silently select columns of other blocks.
                 try:
-                    values = np.asarray(indexes)
-                except (TypeError, ValueError):
-                    values = None  # not a flat sequence of numbers: the row refuses it below
-                if (values is not None and values.size and values.dtype.kind in "iu"
-                        and (values.min() < 0 or values.max() >= self._item_count)):
+                    if isinstance(selected, np.ndarray):
+                        low, high = selected.min(), selected.max()
+                    else:
+                        low, high = min(selected), max(selected)
+                    outside = low < 0 or high >= self._item_count
+                except TypeError:
+                    outside = False  # not plain numbers: the row refuses them below
+                if outside:
                     msg = f"{item} is not a valid index"
                     log_e(msg)
                     raise IndexError(msg)
