@@ -85,8 +85,8 @@ class Dumper(ABC):
         parsed = {}
         for num_offset, instance in enumerate(temp_cnf):
             base = init_shift_variable + num_offset * block
-            # Signed number of each auxiliary text already numbered in this instance: its key is
-            # then in `mapping` with that very number, so nothing more is to record or report.
+            # Signed numbers of the auxiliary texts met so far in this instance, whose keys then
+            # hold these numbers: a later occurrence has nothing to record or report.
             numbered = {}
             for position, clause in enumerate(instance):
                 weight_idx = 0
@@ -97,27 +97,15 @@ class Dumper(ABC):
                         continue
                 lits = []
                 for var in clause:
-                    if not isinstance(var, str):
-                        lits.append(var)
-                        continue
-                    aux = parsed.get(var)
-                    if aux is None:
-                        aux = parsed[var] = Dumper.__parse_auxiliary(var, shift_pb_variable, shift_bx_variable)
-                    if aux is False:
-                        log_w("Index is not pbct or bxpr")
-                        lits.append(0)
-                        continue
-                    sign, prefix, offset, counter, indefinite = aux
-                    if indefinite and num_offset > 0:
-                        log_w("Indefinite bxpr index")
-                    lit = numbered.get(var)
-                    if lit is None:
-                        num_var = base + offset
-                        Dumper.__record_auxiliary(
-                            mapping, prefix, num_formula, num_offset, counter, num_var
-                        )
-                        lit = numbered[var] = sign * num_var
-                    lits.append(lit)
+                    if isinstance(var, str):
+                        lit = numbered.get(var)
+                        if lit is None:
+                            aux = parsed.get(var)
+                            if aux is None:
+                                aux = parsed[var] = Dumper.__parse_auxiliary(var, shift_pb_variable, shift_bx_variable)
+                            lit = Dumper.__number_auxiliary(var, aux, base, num_formula, num_offset, mapping, numbered)
+                        var = lit
+                    lits.append(var)
                 lits.sort(key=abs)
                 if cnf_stor is not None:
                     if weight_idx != 0:
@@ -142,13 +130,25 @@ class Dumper(ABC):
         return False
 
     @staticmethod
-    def __record_auxiliary(
-        mapping: tp.Dict[str, int], prefix: str, num_formula: int, num_offset: int, counter: int, num_var: int
-    ) -> None:
+    def __number_auxiliary(var: str, aux, base: int, num_formula: int, num_offset: int, mapping, numbered) -> int:
+        """Signed number of an auxiliary literal text in instance `num_offset`, whose block starts
+        at `base`; records its key and gives the warnings of this occurrence."""
+        if aux is False:
+            log_w("Index is not pbct or bxpr")
+            return 0
+        sign, prefix, offset, counter, indefinite = aux
+        indefinite = indefinite and num_offset > 0
+        if indefinite:
+            log_w("Indefinite bxpr index")
+        num_var = base + offset
         map_name = f"{prefix}[{num_formula},{num_offset},{counter}]"
         if map_name in mapping and mapping[map_name] != num_var:
             log_w("Bad index for pbct" if prefix == Dumper.__PBCT_AUX else "Bad index for bxpr")
         mapping[map_name] = num_var
+        if not indefinite:
+            # warned for every occurrence: never taken from `numbered`
+            numbered[var] = sign * num_var
+        return sign * num_var
 
 
 class One2OneDumper(Dumper):

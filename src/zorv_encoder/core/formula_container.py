@@ -1,0 +1,414 @@
+import ast
+import itertools
+import keyword
+import operator
+import typing as tp
+from functools import reduce
+from operator import mul
+
+import orbeny.trelle as tl
+from orbeny.trelle import bxpr as bx
+from .dumper import DumpArgs, One2OneDumper, reduce_ex
+
+
+class FormulaContainer:
+    def __init__(self, target_variables, shift_target_variable: int):
+        self._target_variables = target_variables
+        self._cur_init_shift_variable = shift_target_variable
+        self._num_formula = 0
+        self._num_clauses = 0
+        self._target_num_clauses = 0
+        self._cur_count_clauses_hard_constraints = 0
+        self._cur_count_clauses_soft_constraints = 0
+        self._list_hard_constraint_dump_args = []
+        self._list_soft_constraint_dump_args = []
+        self._cnf_stor = self.__create_cnf_storage()
+        self._mappings = [variable.map for variable in target_variables.values()]
+        self.hard_weight = 1
+        # Every dump call so far, in dump order: its records without namespace and storage (None
+        # for the target's), so that a new target can take the old one's place (see
+        # __replace_target).
+        self._dumped = []
+        # Where the current target stands in `_dumped` and in `_mappings`; None before a target.
+        self._target_place = None
+        # Parsed template literals, shared by the intakes (a model repeats its call texts).
+        self._literals = {}
+
+    @property
+    def mapping(self) -> tp.Dict[str, int]:
+        return reduce_ex(self._mappings)
+
+    @property
+    def num_clauses(self) -> int:
+        return self._num_clauses
+
+    def cnf_storage(self) -> tp.Optional[tl.wcnf_storage]:
+        return self._cnf_stor
+
+    def add_hard_constraint(
+        self,
+        template_constraint: bx.BaseExpr,
+        foralls: tp.Dict[str, tp.Sequence[int]],
+        shift_pb_variable: int,
+        shift_bx_variable: int,
+    ) -> None:
+        # Prepared first: a constraint that cannot be instantiated fails here, with nothing
+        # flushed, queued or counted.
+        dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
+            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable
+        )
+        self.__dump_hard_constraints()
+        self._list_hard_constraint_dump_args.append(dump_args)
+        self._cur_count_clauses_hard_constraints += count_clauses
+        self.__count_formula(offset_formula, count_clauses)
+
+    def add_target_constraint(
+        self,
+        template_constraint: bx.BaseExpr,
+        foralls: tp.Dict[str, tp.Sequence[int]],
+        shift_pb_variable: int,
+        shift_bx_variable: int,
+    ):
+        list_dump_args = []
+        dump_args, _, count_clauses = self.__inner_add_constraint(
+            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable
+        )
+        list_dump_args.append(dump_args)
+        target_mapping = One2OneDumper.dump(list_dump_args)
+        if self._target_place is None:
+            self._target_place = (len(self._dumped), len(self._mappings))
+            self._dumped.append(None)
+            self._mappings.append(target_mapping)
+            self.__cnf_stor_merge(list_dump_args)
+        else:
+            self.__replace_target(dump_args, target_mapping)
+        self._target_num_clauses = count_clauses
+
+    def add_soft_formula(
+        self,
+        template_constraint: bx.BaseExpr,
+        weights: tp.Sequence[int],
+        foralls: tp.Dict[str, tp.Sequence[int]],
+        shift_pb_variable: int,
+        shift_bx_variable: int,
+    ):
+        weights = self.__copy_weights(weights)
+        dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
+            template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable
+        )
+        self.hard_weight += sum(weights)
+        self.__dump_soft_constraints()
+        self._list_soft_constraint_dump_args.append(dump_args)
+        self._cur_count_clauses_soft_constraints += count_clauses
+        self.__count_formula(offset_formula, count_clauses)
+
+    def __count_formula(self, offset_formula: int, count_clauses: int) -> None:
+        self._cur_init_shift_variable += offset_formula
+        self._num_clauses += count_clauses
+        self._num_formula += 1
+
+    def reset_target(self) -> None:
+        """Called by the model once a CNF build with a target is finished. The built storage keeps
+        the target's clauses; the next target, if any, takes their place (a new border in a
+        bound-tightening loop), so nothing is to be undone here."""
+
+    def __dump_hard_constraints(self) -> None:
+        if self._cur_count_clauses_hard_constraints > 0:
+            self.__dump_pending(self._list_hard_constraint_dump_args)
+            self._cur_count_clauses_hard_constraints = 0
+
+    def __dump_soft_constraints(self) -> None:
+        if self._cur_count_clauses_soft_constraints > 0:
+            self.__dump_pending(self._list_soft_constraint_dump_args)
+            self._cur_count_clauses_soft_constraints = 0
+
+    def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
+        self._mappings.append(One2OneDumper.dump(pending))
+        self.__cnf_stor_merge(pending)
+        self._dumped.append([FormulaContainer.__retained(args) for args in pending])
+        pending.clear()
+
+    def __inner_add_constraint(
+        self,
+        template_constraint: bx.BaseExpr,
+        weights: tp.Optional[tp.Sequence[int]],
+        foralls: tp.Dict[str, tp.Sequence[int]],
+        shift_pb_variable: int,
+        shift_bx_variable: int,
+    ) -> tp.Tuple[DumpArgs, int, int]:
+        template_constraint = FormulaContainer.__bx2list_clauses(template_constraint)
+        foralls = FormulaContainer.__copy_foralls(foralls)
+        eval_state = self.__namespace()
+        num_foralls = reduce(mul, [len(values) for values in foralls.values()], 1)
+        self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls)
+        dump_args = DumpArgs(
+            template_constraint=template_constraint,
+            weights=weights,
+            foralls=foralls,
+            num_formula=self._num_formula,
+            init_shift_variable=self._cur_init_shift_variable,
+            shift_pb_variable=shift_pb_variable,
+            shift_bx_variable=shift_bx_variable,
+            offset_shift_for_formula=0,
+            eval_state=eval_state,
+            cnf_stor=self.__create_cnf_storage(),
+        )
+        if weights is None:
+            clauses = len(template_constraint)
+        else:
+            clauses = sum(1 for weight in weights[: len(template_constraint)] if weight != 0)
+        return (
+            dump_args,
+            num_foralls * (shift_pb_variable + shift_bx_variable),
+            num_foralls * clauses,
+        )
+
+    @staticmethod
+    def __bx2list_clauses(bx_clauses) -> tp.Sequence[tp.Sequence[str]]:
+        def parsing_clause(clause) -> tp.Sequence[str]:
+            if isinstance(clause, bx.Or):
+                texts = [str(literal) for literal in clause.get_args()]
+            else:
+                texts = [str(clause)]
+            # A model variable's name holds its index texts in parentheses and is called on
+            # instantiation; an auxiliary's name holds none and stays a string till numbered.
+            return [text.replace("~", "-") if "(" in text else "'" + text + "'" for text in texts]
+
+        if isinstance(bx_clauses, bx.And):
+            return [parsing_clause(clause) for clause in bx_clauses.get_args()]
+        return [parsing_clause(bx_clauses)]
+
+    def __create_cnf_storage(self):
+        return tl.wcnf_storage()
+
+    def __cnf_stor_merge(self, list_dump_args: tp.Sequence[DumpArgs]):
+        for args in list_dump_args:
+            if args.cnf_stor is not None:
+                self._cnf_stor.merge(args.cnf_stor)
+
+    def build_cnf_formula(self, name_formula: str):
+        self.__dump_hard_constraints()
+        self._cnf_stor.set_model_name(name_formula)
+        self._cnf_stor.set_variable_count(max(self.mapping.values()))
+        self._cnf_stor.set_clause_count(self._num_clauses + self._target_num_clauses)
+
+    def build_wcnf_formula(self, name_formula: str):
+        self.__dump_hard_constraints()
+        self.__dump_soft_constraints()
+        self._cnf_stor.set_model_name(name_formula)
+        self._cnf_stor.set_variable_count(max(self.mapping.values()))
+        self._cnf_stor.set_clause_count(self._num_clauses)
+        self._cnf_stor.set_weight_limit(self.hard_weight)
+
+    # ---- target replacement
+
+    def __replace_target(self, dump_args: DumpArgs, target_mapping: tp.Dict[str, int]) -> None:
+        """Puts a new target's clauses and keys where the current target's stand. The storage
+        only grows, so it is made anew: every other dump is repeated in its order, which gives
+        the same clauses as before, with the new target's merged in the old one's place."""
+        dumped_at, mapped_at = self._target_place
+        storage = self.__create_cnf_storage()
+        for position, records in enumerate(self._dumped):
+            if position == dumped_at:
+                storage.merge(dump_args.cnf_stor)
+                continue
+            again = [
+                DumpArgs(
+                    **{
+                        **vars(args),
+                        "eval_state": self.__namespace(),
+                        "cnf_stor": self.__create_cnf_storage(),
+                    }
+                )
+                for args in records
+            ]
+            One2OneDumper.dump(again)
+            for args in again:
+                storage.merge(args.cnf_stor)
+        self._mappings[mapped_at] = target_mapping
+        self._cnf_stor = storage
+
+    @staticmethod
+    def __retained(args: DumpArgs) -> DumpArgs:
+        # What a repeated dump needs: the namespace is made again from the variable table, and
+        # the clauses are in the merged storage already.
+        return DumpArgs(**{**vars(args), "eval_state": {}, "cnf_stor": None})
+
+    # ---- intake checks: a constraint that cannot be instantiated fails when it is added
+
+    def __namespace(self) -> tp.Dict[str, tp.Any]:
+        return {name: variable.copy() for name, variable in self._target_variables.items()}
+
+    @staticmethod
+    def __copy_foralls(foralls: tp.Dict[str, tp.Sequence[int]]) -> tp.Dict[str, tp.Sequence[int]]:
+        """The caller's foralls as values of our own whose text form evaluates back to them: a
+        range stays as it is, any other finite sequence of integers (numpy arrays included)
+        becomes a tuple or list of plain ints."""
+        copied = {}
+        for name, values in foralls.items():
+            if not isinstance(name, str) or not name.isidentifier() or keyword.iskeyword(name):
+                raise ValueError(f"Forall name {name!r} is not an identifier")
+            copied[name] = FormulaContainer.__copy_values(name, values)
+        if "range" in copied and any(isinstance(values, range) for values in copied.values()):
+            raise ValueError("Forall name 'range' hides the built-in range that forall values use")
+        return copied
+
+    @staticmethod
+    def __copy_values(name: str, values) -> tp.Sequence[int]:
+        if isinstance(values, range):
+            return values
+        try:
+            if isinstance(values, (str, bytes)):
+                raise TypeError
+            len(values)
+            values_iter = iter(values)
+        except TypeError:
+            raise TypeError(
+                f"Values of forall '{name}' must be a finite sequence of integers, not {type(values).__name__}"
+            ) from None
+        copied = []
+        for value in values_iter:
+            try:
+                copied.append(operator.index(value))
+            except TypeError:
+                raise TypeError(
+                    f"Values of forall '{name}' must be integers, not {type(value).__name__} ({value!r})"
+                ) from None
+        return tuple(copied) if isinstance(values, tuple) else copied
+
+    @staticmethod
+    def __copy_weights(weights: tp.Sequence[int]) -> tp.List[int]:
+        copied = []
+        for weight in weights:
+            try:
+                weight = operator.index(weight)
+            except TypeError:
+                raise TypeError(f"Soft weights must be integers, not {type(weight).__name__}") from None
+            if weight < 0:
+                raise ValueError(f"Soft weights must not be negative, got {weight}")
+            copied.append(weight)
+        return copied
+
+    def __check_template(
+        self,
+        template: tp.Sequence[tp.Sequence[str]],
+        weights: tp.Optional[tp.Sequence[int]],
+        foralls: tp.Dict[str, tp.Sequence[int]],
+        eval_state: tp.Dict[str, tp.Any],
+        num_foralls: int,
+    ) -> None:
+        """Everything that would make the instantiation of this record fail, checked on the
+        template once instead of on every instance: names, index counts and index ranges."""
+        if weights is not None and len(weights) < len(template):
+            raise ValueError(f"{len(weights)} soft weights given for a formula of {len(template)} clauses")
+        # Without an instance nothing is ever evaluated, so there is no index value to check.
+        bounds = {name: FormulaContainer.__bounds(values) for name, values in foralls.items()} if num_foralls else None
+        for clause in template:
+            for text in clause:
+                literal = self._literals.get(text)
+                if literal is None:
+                    literal = self._literals[text] = FormulaContainer.__parse_literal(text)
+                if literal is not None:
+                    FormulaContainer.__check_call(text, literal, eval_state, foralls, bounds)
+
+    @staticmethod
+    def __parse_literal(text: str):
+        """None for an auxiliary's quoted name; for a model literal such as -x(i,j + 1) the pair of
+        the variable's name and, per index, the forall names it uses with either its affine form
+        (a, b), meaning a * value + b, or its compiled text."""
+        try:
+            node = ast.parse(text, mode="eval").body
+        except SyntaxError:
+            node = None
+        if isinstance(node, ast.Constant) and isinstance(node.value, str):
+            name = node.value[1:] if "~" in node.value else node.value
+            if ("_pbct_aux" in name or "_bxpr_aux" in name) and name.rpartition("_")[2].isdecimal():
+                return None
+            node = None
+        while isinstance(node, ast.UnaryOp) and isinstance(node.op, ast.USub):
+            node = node.operand
+        if not (
+            isinstance(node, ast.Call)
+            and isinstance(node.func, ast.Name)
+            and not node.keywords
+            and not any(isinstance(arg, ast.Starred) for arg in node.args)
+        ):
+            raise ValueError(f"Literal {text} names neither a model variable nor an auxiliary")
+        indexes = []
+        for arg in node.args:
+            names = tuple(dict.fromkeys(sub.id for sub in ast.walk(arg) if isinstance(sub, ast.Name)))
+            form = FormulaContainer.__affine(arg) if len(names) <= 1 else None
+            if form is None:
+                form = compile(ast.Expression(arg), "<index>", "eval")
+            indexes.append((names, form))
+        return node.func.id, indexes
+
+    @staticmethod
+    def __affine(node) -> tp.Optional[tp.Tuple[int, int]]:
+        """(a, b) when the index text is a * name + b in integers (what index arithmetic writes:
+        i, i + 1, i - 1, 2 * i, 2 * (i + 1), or a constant), else None."""
+        if isinstance(node, ast.Name):
+            return 1, 0
+        if isinstance(node, ast.Constant):
+            value = node.value
+            return (0, value) if isinstance(value, int) and not isinstance(value, bool) else None
+        if isinstance(node, ast.UnaryOp) and isinstance(node.op, (ast.USub, ast.UAdd)):
+            inner = FormulaContainer.__affine(node.operand)
+            if inner is None or isinstance(node.op, ast.UAdd):
+                return inner
+            return -inner[0], -inner[1]
+        if isinstance(node, ast.BinOp) and isinstance(node.op, (ast.Add, ast.Sub, ast.Mult)):
+            left, right = FormulaContainer.__affine(node.left), FormulaContainer.__affine(node.right)
+            if left is None or right is None:
+                return None
+            if isinstance(node.op, ast.Add):
+                return left[0] + right[0], left[1] + right[1]
+            if isinstance(node.op, ast.Sub):
+                return left[0] - right[0], left[1] - right[1]
+            if left[0] == 0:
+                return left[1] * right[0], left[1] * right[1]
+            if right[0] == 0:
+                return right[1] * left[0], right[1] * left[1]
+        return None
+
+    @staticmethod
+    def __bounds(values: tp.Sequence[int]) -> tp.Optional[tp.Tuple[int, int]]:
+        if len(values) == 0:
+            return None
+        if isinstance(values, range):
+            return (values[0], values[-1]) if values.step > 0 else (values[-1], values[0])
+        return min(values), max(values)
+
+    @staticmethod
+    def __check_call(text: str, literal, eval_state, foralls, bounds) -> None:
+        name, indexes = literal
+        variable = eval_state.get(name)
+        if variable is None:
+            raise NameError(f"Name '{name}' in {text} is neither a forall nor a declared variable")
+        if name in foralls:
+            raise ValueError(f"Forall name '{name}' hides the variable called in {text}")
+        sizes = list(variable.indexes.values())
+        if len(indexes) != len(sizes):
+            raise TypeError(f"Variable '{name}' has {len(sizes)} indexes, {len(indexes)} given in {text}")
+        for position, ((names, form), size) in enumerate(zip(indexes, sizes)):
+            for used in names:
+                if used not in foralls:
+                    raise NameError(f"Name '{used}' in {text} is neither a forall nor a declared variable")
+            if bounds is None:
+                continue
+            if isinstance(form, tuple):
+                low, high = (bounds[names[0]] if names else (0, 0))
+                values = (form[0] * low + form[1], form[0] * high + form[1])
+            else:
+                values = (
+                    eval(form, {"__builtins__": {}}, dict(zip(names, combination)))
+                    for combination in itertools.product(*(dict.fromkeys(foralls[used]) for used in names))
+                )
+            for value in values:
+                if not isinstance(value, int):
+                    raise TypeError(f"Index {position} of {text} takes the value {value!r}, not an integer")
+                if not 0 <= value < size:
+                    raise IndexError(
+                        f"Index {position} of {text} takes the value {value}, "
+                        f"out of the range 0..{size - 1} of variable '{name}'"
+                    )
