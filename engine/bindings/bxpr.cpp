@@ -9,6 +9,7 @@
 #include "bindings/module.hpp"
 #include "bxpr/arena.hpp"
 #include "bxpr/builders.hpp"
+#include "bxpr/small_vec.hpp"
 #include "bxpr/support.hpp"
 #include "bxpr/text.hpp"
 #include "bxpr/tseytin.hpp"
@@ -22,12 +23,12 @@ using zorv::bxpr::NodeId;
 namespace {
 
 // A Python expression is a light handle: the arena that owns the node (kept alive
-// by every handle) and the node's id. Constants are ids 0 and 1 in every arena, so
-// they combine with expressions of any context.
+// by every handle) and the node's id. The constants are ids 0 and 1 of every arena
+// and carry no arena at all, so they combine with expressions of any context.
 struct BaseExpr {
     std::shared_ptr<Arena> ctx;
     NodeId id;
-    bool is_constant() const { return id == Arena::zero || id == Arena::one; }
+    bool is_constant() const { return !ctx; }
 };
 struct Zero : BaseExpr {};
 struct One : BaseExpr {};
@@ -48,10 +49,10 @@ struct Context {
 constexpr std::size_t text_limit = 1'000'000;
 
 nb::object wrap(const std::shared_ptr<Arena>& ctx, NodeId id) {
+    if (id == Arena::zero) return nb::cast(Zero{{nullptr, id}});
+    if (id == Arena::one) return nb::cast(One{{nullptr, id}});
     const BaseExpr e{ctx, id};
     switch (ctx->kind(id)) {
-        case Kind::zero: return nb::cast(Zero{e});
-        case Kind::one: return nb::cast(One{e});
         case Kind::variable: return nb::cast(Variable{e});
         case Kind::complement: return nb::cast(Complement{e});
         case Kind::not_: return nb::cast(Not{e});
@@ -61,13 +62,16 @@ nb::object wrap(const std::shared_ptr<Arena>& ctx, NodeId id) {
         case Kind::equal: return nb::cast(Equal{e});
         case Kind::implies: return nb::cast(Implies{e});
         case Kind::ite: return nb::cast(IfThenElse{e});
+        default: break;
     }
     throw std::logic_error("unknown Boolean node kind");
 }
 
+const char* python_type(nb::handle h) { return Py_TYPE(h.ptr())->tp_name; }
+
 // The operands of one builder call, checked and gathered into one context. A
-// formula without variables (constants, and_ over constants) belongs to no context
-// in particular: it is copied into the context of the other operands.
+// formula without variables (and_ over constants, say) belongs to no context in
+// particular: it is copied into the context of the other operands.
 class Operands {
 public:
     explicit Operands(const char* builder) : builder_(builder) {}
@@ -75,67 +79,76 @@ public:
     void add(nb::handle h, std::size_t position) {
         if (!nb::isinstance<BaseExpr>(h)) {
             throw zorv::type_error(std::string(builder_) + ": operand " + std::to_string(position) +
-                                   " is not a Boolean expression (got " +
-                                   Py_TYPE(h.ptr())->tp_name + ")");
+                                   " is not a Boolean expression (got " + python_type(h) + ")");
         }
         const BaseExpr& e = *nb::inst_ptr<BaseExpr>(h);
-        if (!e.is_constant() && e.ctx->has_variables()) {
-            if (!ctx_) {
-                ctx_ = e.ctx;
-            } else if (ctx_ != e.ctx) {
-                throw zorv::type_error(std::string(builder_) +
-                                       ": operands belong to different Boolean contexts");
+        if (!e.is_constant()) {
+            if (!first_) first_ = &e.ctx;
+            if (e.ctx->has_variables()) {
+                if (!ctx_) {
+                    ctx_ = &e.ctx;
+                } else if (*ctx_ != e.ctx) {
+                    throw zorv::type_error(std::string(builder_) +
+                                           ": operands belong to different Boolean contexts");
+                }
             }
         }
-        if (!first_) first_ = e.ctx;
-        ids.push_back(e.id);
+        ids_.push_back(e.id);
         arenas_.push_back(e.ctx.get());
     }
 
     void add_list(nb::handle seq) {
         if (!nb::isinstance<nb::list>(seq) && !nb::isinstance<nb::tuple>(seq)) {
             throw zorv::type_error(std::string(builder_) + " expects a list of Boolean expressions (got " +
-                                   Py_TYPE(seq.ptr())->tp_name + ")");
+                                   python_type(seq) + ")");
         }
         const auto n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.ptr()));
-        ids.reserve(n);
-        arenas_.reserve(n);
         PyObject** items = PySequence_Fast_ITEMS(seq.ptr());
         for (std::size_t i = 0; i < n; ++i) add(items[i], i);
     }
 
-    // The one context of the operands, with every operand's id valid in it.
-    const std::shared_ptr<Arena>& arena() {
-        if (!ctx_) ctx_ = first_ ? first_ : std::make_shared<Arena>();
-        for (std::size_t i = 0; i < ids.size(); ++i) {
-            if (arenas_[i] != ctx_.get() && ids[i] != Arena::zero && ids[i] != Arena::one) {
-                ids[i] = ctx_->import_ground(*arenas_[i], ids[i]);
-            }
+    // Applies `build` to the operands in their one context and wraps the result.
+    template <class Build>
+    nb::object apply(Build&& build) {
+        std::shared_ptr<Arena> arena = ctx_ ? *ctx_ : first_ ? *first_ : std::make_shared<Arena>();
+        for (std::size_t i = 0; i < ids_.size(); ++i) {
+            if (arenas_[i] && arenas_[i] != arena.get()) ids_[i] = arena->import_ground(*arenas_[i], ids_[i]);
         }
-        return ctx_;
+        return wrap(arena, build(*arena, std::span<const NodeId>(ids_)));
     }
-
-    std::vector<NodeId> ids;
 
 private:
     const char* builder_;
-    std::shared_ptr<Arena> ctx_;
-    std::shared_ptr<Arena> first_;
-    std::vector<const Arena*> arenas_;  // kept alive by the caller's operands
+    // The caller's operands keep these alive for the whole call.
+    const std::shared_ptr<Arena>* ctx_ = nullptr;    // the first with variables
+    const std::shared_ptr<Arena>* first_ = nullptr;  // the first of any operator
+    zorv::bxpr::SmallVec<NodeId, 8> ids_;
+    zorv::bxpr::SmallVec<const Arena*, 8> arenas_;  // null for a constant
 };
 
 template <NodeId (*Build)(Arena&, std::span<const NodeId>)>
 nb::object list_builder(const char* name, nb::handle list) {
     Operands ops(name);
     ops.add_list(list);
-    const auto& arena = ops.arena();
-    return wrap(arena, Build(*arena, ops.ids));
+    return ops.apply(Build);
 }
 
-nb::object constant(NodeId id) { return wrap(std::make_shared<Arena>(), id); }
+std::string text(const BaseExpr& e) {
+    if (e.is_constant()) return e.id == Arena::one ? "1" : "0";
+    return zorv::bxpr::to_text(*e.ctx, e.id, text_limit);
+}
 
-bool same_node(const BaseExpr& a, const BaseExpr& b) {
-    return a.id == b.id && (a.is_constant() || a.ctx == b.ctx);
+bool same_node(const BaseExpr& a, const BaseExpr& b) { return a.id == b.id && a.ctx == b.ctx; }
+
+nb::object tseytin(const BaseExpr& e, const Context& c, std::string_view prefix) {
+    if (e.is_constant()) return wrap(nullptr, e.id);
+    if (e.ctx != c.arena && e.ctx->has_variables()) {
+        throw zorv::type_error("tseytin: the expression belongs to another Boolean context");
+    }
+    if (zorv::bxpr::is_clause_form(*e.ctx, e.id)) return wrap(e.ctx, e.id);
+    // A formula without variables may come from anywhere: copy it in.
+    const NodeId root = e.ctx == c.arena ? e.id : c.arena->import_ground(*e.ctx, e.id);
+    return wrap(c.arena, zorv::bxpr::tseytin(*c.arena, root, prefix));
 }
 
 template <class T>
@@ -157,6 +170,7 @@ void bind_bxpr(nb::module_& m) {
         .def("get_args",
              [](const BaseExpr& e) {
                  nb::list out;
+                 if (e.is_constant()) return out;
                  for (const NodeId a : e.ctx->args(e.id)) out.append(wrap(e.ctx, a));
                  return out;
              },
@@ -164,25 +178,20 @@ void bind_bxpr(nb::module_& m) {
         .def("support",
              [](const BaseExpr& e) {
                  nb::set out;
+                 if (e.is_constant()) return out;
                  for (const NodeId v : zorv::bxpr::support(*e.ctx, e.id)) out.add(wrap(e.ctx, v));
                  return out;
              },
              "The set of variables the expression mentions.")
-        .def("tseytin",
-             [](const BaseExpr& e, const Context& c, std::string_view prefix) {
-                 if (e.ctx != c.arena && !e.is_constant() && e.ctx->has_variables()) {
-                     throw zorv::type_error("tseytin: the expression belongs to another Boolean context");
-                 }
-                 if (zorv::bxpr::is_clause_form(*e.ctx, e.id)) return wrap(e.ctx, e.id);
-                 // A formula without variables may come from anywhere: copy it in.
-                 const NodeId root = e.ctx == c.arena ? e.id : c.arena->import_ground(*e.ctx, e.id);
-                 return wrap(c.arena, zorv::bxpr::tseytin(*c.arena, root, prefix));
-             },
-             nb::arg("context"), nb::arg("prefix"),
+        .def("tseytin", &tseytin, nb::arg("context"), nb::arg("prefix"),
              "Clause form with auxiliaries named prefix_0, prefix_1, ... made in `context`.")
-        .def("__invert__", [](const BaseExpr& e) { return wrap(e.ctx, e.ctx->negate(e.id)); })
-        .def("__str__", [](const BaseExpr& e) { return zorv::bxpr::to_text(*e.ctx, e.id, text_limit); })
-        .def("__repr__", [](const BaseExpr& e) { return zorv::bxpr::to_text(*e.ctx, e.id, text_limit); })
+        .def("__invert__",
+             [](const BaseExpr& e) {
+                 if (e.is_constant()) return wrap(nullptr, e.id == Arena::one ? Arena::zero : Arena::one);
+                 return wrap(e.ctx, e.ctx->negate(e.id));
+             })
+        .def("__str__", &text)
+        .def("__repr__", &text)
         .def("__hash__", [](const BaseExpr& e) { return static_cast<std::size_t>(e.id); })
         .def("__eq__",
              [](const BaseExpr& a, nb::handle b) -> nb::object {
@@ -206,8 +215,8 @@ void bind_bxpr(nb::module_& m) {
     bind_node<Implies>(m, "Implies", "Premise implies conclusion.");
     bind_node<IfThenElse>(m, "IfThenElse", "Condition ? then : else.");
 
-    m.def("one", [] { return constant(Arena::one); }, "The constant true.");
-    m.def("zero", [] { return constant(Arena::zero); }, "The constant false.");
+    m.def("one", [] { return wrap(nullptr, Arena::one); }, "The constant true.");
+    m.def("zero", [] { return wrap(nullptr, Arena::zero); }, "The constant false.");
     m.def("and_s", [](nb::handle ops) { return list_builder<zorv::bxpr::and_s>("and_s", ops); },
           nb::arg("operands"), "Simplified conjunction of a list.");
     m.def("or_s", [](nb::handle ops) { return list_builder<zorv::bxpr::or_s>("or_s", ops); },
@@ -224,8 +233,7 @@ void bind_bxpr(nb::module_& m) {
             Operands ops("impl_s");
             ops.add(premise, 0);
             ops.add(conclusion, 1);
-            const auto& arena = ops.arena();
-            return wrap(arena, zorv::bxpr::impl_s(*arena, ops.ids[0], ops.ids[1]));
+            return ops.apply([](Arena& a, std::span<const NodeId> x) { return zorv::bxpr::impl_s(a, x[0], x[1]); });
         },
         nb::arg("premise"), nb::arg("conclusion"), "Simplified implication.");
     m.def(
@@ -235,8 +243,8 @@ void bind_bxpr(nb::module_& m) {
             ops.add(cond, 0);
             ops.add(then_, 1);
             ops.add(else_, 2);
-            const auto& arena = ops.arena();
-            return wrap(arena, zorv::bxpr::ite_s(*arena, ops.ids[0], ops.ids[1], ops.ids[2]));
+            return ops.apply(
+                [](Arena& a, std::span<const NodeId> x) { return zorv::bxpr::ite_s(a, x[0], x[1], x[2]); });
         },
         nb::arg("cond"), nb::arg("then_"), nb::arg("else_"), "Simplified if-then-else.");
 }

@@ -50,26 +50,62 @@ NodeId Arena::find_variable(std::string_view name) const {
 }
 
 NodeId Arena::variable(std::string_view name) {
-    const std::uint64_t h = std::hash<std::string_view>{}(name);
-    NodeId v = by_name_.find(h, [&](NodeId c) { return this->name(c) == name; });
-    if (v != no_node) return v;
-    if (names_.size() + name.size() >= max_u32) {
-        throw limit_error("variable names of one Boolean context exceed 4 GiB");
+    return variable(name, std::hash<std::string_view>{}(name));
+}
+
+NodeId Arena::variable(std::string_view name, std::uint64_t hash) {
+    return by_name_.find_or_insert(
+        hash, [&](NodeId c) { return this->name(c) == name; },
+        [&] {
+            if (names_.size() + name.size() >= max_u32) {
+                throw limit_error("variable names of one Boolean context exceed 4 GiB");
+            }
+            const NodeId v = next_id();
+            nodes_.push_back({Kind::variable, static_cast<std::uint32_t>(names_.size()),
+                              static_cast<std::uint32_t>(name.size())});
+            neg_.push_back(no_node);
+            names_.append(name);
+            ++variables_;
+            return v;
+        });
+}
+
+void Arena::make_variables(std::string_view prefix, std::size_t first, std::size_t count,
+                           std::vector<NodeId>& out) {
+    constexpr std::size_t ahead = 16;
+    std::string text;
+    std::vector<std::size_t> ends;
+    std::vector<std::uint64_t> hashes;
+    ends.reserve(count);
+    hashes.reserve(count);
+    by_name_.reserve(count);
+    for (std::size_t k = first; k < first + count; ++k) {
+        const std::size_t begin = text.size();
+        text.append(prefix);
+        text += '_';
+        text += std::to_string(k);
+        ends.push_back(text.size());
+        hashes.push_back(std::hash<std::string_view>{}(std::string_view(text).substr(begin)));
+        if (k - first < ahead) by_name_.prefetch(hashes.back());
     }
-    v = next_id();
-    nodes_.push_back({Kind::variable, static_cast<std::uint32_t>(names_.size()),
-                      static_cast<std::uint32_t>(name.size())});
-    neg_.push_back(no_node);
-    names_.append(name);
-    by_name_.insert(h, v);
-    ++variables_;
-    return v;
+    out.reserve(out.size() + count);
+    for (std::size_t i = 0, begin = 0; i < count; begin = ends[i++]) {
+        if (i + ahead < count) by_name_.prefetch(hashes[i + ahead]);
+        out.push_back(variable(std::string_view(text).substr(begin, ends[i] - begin), hashes[i]));
+    }
 }
 
 std::string_view Arena::name(NodeId x) const {
     if (nodes_[x].kind == Kind::complement) x = args_[nodes_[x].first];
     const Node& n = nodes_[x];
     return {names_.data() + n.first, n.count};
+}
+
+void Arena::reserve(std::size_t nodes, std::size_t operands, std::size_t operators) {
+    nodes_.reserve(nodes_.size() + nodes);
+    neg_.reserve(neg_.size() + nodes);
+    args_.reserve(args_.size() + operands);
+    by_op_.reserve(operators);
 }
 
 NodeId Arena::negate(NodeId x) {
@@ -88,6 +124,12 @@ std::uint64_t Arena::hash_op(Kind kind, std::span<const NodeId> args) {
     return mix(h);
 }
 
+bool Arena::same_op(NodeId x, Kind kind, std::span<const NodeId> args) const {
+    const Node& n = nodes_[x];
+    return n.kind == kind && n.count == args.size() &&
+           std::equal(args.begin(), args.end(), args_.begin() + n.first);
+}
+
 NodeId Arena::make(Kind kind, std::span<const NodeId> args) {
     // Operands that live in args_ itself would dangle when it grows.
     std::vector<NodeId> copy;
@@ -95,16 +137,26 @@ NodeId Arena::make(Kind kind, std::span<const NodeId> args) {
         copy.assign(args.begin(), args.end());
         args = copy;
     }
-    const std::uint64_t h = hash_op(kind, args);
-    NodeId id = by_op_.find(h, [&](NodeId c) {
-        const Node& n = nodes_[c];
-        return n.kind == kind && n.count == args.size() &&
-               std::equal(args.begin(), args.end(), args_.begin() + n.first);
-    });
-    if (id != no_node) return id;
-    id = push(kind, args);
-    by_op_.insert(h, id);
-    return id;
+    return by_op_.find_or_insert(
+        hash_op(kind, args), [&](NodeId c) { return same_op(c, kind, args); },
+        [&] { return push(kind, args); });
+}
+
+void Arena::make_many(Kind kind, std::span<const NodeId> flat, std::span<const std::uint32_t> ends,
+                      std::vector<NodeId>& out) {
+    constexpr std::size_t ahead = 16;
+    by_op_.reserve(ends.size());
+    std::vector<std::uint64_t> hashes(ends.size());
+    for (std::size_t i = 0, begin = 0; i < ends.size(); begin = ends[i++]) {
+        hashes[i] = hash_op(kind, flat.subspan(begin, ends[i] - begin));
+        if (i < ahead) by_op_.prefetch(hashes[i]);
+    }
+    for (std::size_t i = 0, begin = 0; i < ends.size(); begin = ends[i++]) {
+        if (i + ahead < ends.size()) by_op_.prefetch(hashes[i + ahead]);
+        const auto args = flat.subspan(begin, ends[i] - begin);
+        out.push_back(by_op_.find_or_insert(
+            hashes[i], [&](NodeId c) { return same_op(c, kind, args); }, [&] { return push(kind, args); }));
+    }
 }
 
 void Arena::mark_reachable(NodeId start, std::vector<std::uint8_t>& marks) const {

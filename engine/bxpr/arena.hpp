@@ -24,6 +24,10 @@ public:
 
     // The variable called `name`, created on first request.
     NodeId variable(std::string_view name);
+    // The variables prefix_first ... prefix_(first + count - 1), appended to `out`;
+    // like variable() for each, with the table probes overlapped.
+    void make_variables(std::string_view prefix, std::size_t first, std::size_t count,
+                        std::vector<NodeId>& out);
     // The variable called `name`, or no_node.
     NodeId find_variable(std::string_view name) const;
 
@@ -40,10 +44,20 @@ public:
     // not marked yet; marks must cover ids up to `start`.
     void mark_reachable(NodeId start, std::vector<std::uint8_t>& marks) const;
 
+    // make(kind, ...) for each run of `flat` that `ends` (end offsets) delimits,
+    // appended to `out`. The table probes of the whole batch overlap, which matters
+    // once the arena is far larger than the processor's caches.
+    void make_many(Kind kind, std::span<const NodeId> flat, std::span<const std::uint32_t> ends,
+                   std::vector<NodeId>& out);
+
     // A copy of `root`, a formula of `from` without variables, in this arena.
     NodeId import_ground(const Arena& from, NodeId root);
 
     bool has_variables() const { return variables_ > 0; }
+
+    // Room for that many more nodes, operands and operator nodes, so that a large
+    // construction does not repeatedly copy the arena as it grows.
+    void reserve(std::size_t nodes, std::size_t operands, std::size_t operators);
 
     Kind kind(NodeId x) const { return nodes_[x].kind; }
     // Operands in the order given. The span is invalidated by the next node creation.
@@ -65,6 +79,8 @@ private:
 
     NodeId push(Kind kind, std::span<const NodeId> args);
     NodeId next_id() const;
+    NodeId variable(std::string_view name, std::uint64_t hash);
+    bool same_op(NodeId x, Kind kind, std::span<const NodeId> args) const;
     static std::uint64_t hash_op(Kind kind, std::span<const NodeId> args);
 
     std::vector<Node> nodes_;

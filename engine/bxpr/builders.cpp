@@ -1,7 +1,8 @@
 #include "bxpr/builders.hpp"
 
-#include <algorithm>
-#include <vector>
+#include <array>
+
+#include "bxpr/small_vec.hpp"
 
 namespace zorv::bxpr {
 
@@ -14,15 +15,16 @@ namespace {
 NodeId junction(Arena& a, Kind kind, std::span<const NodeId> ops) {
     const NodeId neutral = kind == Kind::and_ ? Arena::one : Arena::zero;
     const NodeId dominant = kind == Kind::and_ ? Arena::zero : Arena::one;
-    std::vector<NodeId> out;
+    SmallVec<NodeId, 8> out;
     IdMap seen(ops.size());
-    std::vector<NodeId> stack(ops.rbegin(), ops.rend());
+    SmallVec<NodeId, 8> stack;
+    stack.append(ops.rbegin(), ops.rend());
     while (!stack.empty()) {
         const NodeId x = stack.back();
         stack.pop_back();
         if (a.kind(x) == kind) {
             const auto sub = a.args(x);
-            stack.insert(stack.end(), sub.rbegin(), sub.rend());
+            stack.append(sub.rbegin(), sub.rend());
             continue;
         }
         if (x == neutral || seen.contains(x)) continue;
@@ -48,7 +50,7 @@ NodeId xor_s(Arena& a, std::span<const NodeId> ops) {
     // Constants and cancelling pairs (x with x, or x with ~x and a flip) leave the
     // parity; survivors keep the order of their first occurrence.
     bool flip = false;
-    std::vector<NodeId> out;
+    SmallVec<NodeId, 8> out;
     IdMap where(ops.size());  // operand -> its slot in out, no_node once cancelled
     for (const NodeId x : ops) {
         if (x == Arena::zero) continue;
@@ -72,7 +74,7 @@ NodeId xor_s(Arena& a, std::span<const NodeId> ops) {
             out.push_back(x);
         }
     }
-    std::erase(out, no_node);
+    out.erase_all(no_node);
     NodeId r = Arena::zero;
     if (out.size() == 1) r = out.front();
     if (out.size() > 1) r = a.make(Kind::xor_, out);
@@ -82,7 +84,7 @@ NodeId xor_s(Arena& a, std::span<const NodeId> ops) {
 NodeId eq_s(Arena& a, std::span<const NodeId> ops) {
     bool has_one = false;
     bool has_zero = false;
-    std::vector<NodeId> out;
+    SmallVec<NodeId, 8> out;
     IdMap seen(ops.size());
     for (const NodeId x : ops) {
         if (x == Arena::one) {
@@ -122,7 +124,7 @@ NodeId ite_s(Arena& a, NodeId cond, NodeId then_, NodeId else_) {
     if (else_ == cond) else_ = Arena::zero;
     if (else_ == known_not_cond) else_ = Arena::one;
     if (then_ == else_) return then_;
-    const auto pair = [&](NodeId x, NodeId y) { return std::vector<NodeId>{x, y}; };
+    const auto pair = [](NodeId x, NodeId y) { return std::array<NodeId, 2>{x, y}; };
     if (then_ == Arena::one) return or_s(a, pair(cond, else_));
     if (then_ == Arena::zero) return and_s(a, pair(a.negate(cond), else_));
     if (else_ == Arena::one) return or_s(a, pair(a.negate(cond), then_));

@@ -33,8 +33,10 @@ public:
 
     NodeId run() {
         collect_assertions();
+        reserve();
         define_auxiliaries();
         emit_assertions();
+        flush();
         if (unsat_) return Arena::zero;
         if (clauses_.empty()) return Arena::one;
         if (clauses_.size() == 1) return clauses_.front();
@@ -75,6 +77,45 @@ private:
     // Every node below an asserted operator needs a literal of its own.
     void mark_reachable(NodeId start) { a_.mark_reachable(start, reach_); }
 
+    // Size the arena for the clauses to come (their count before clean-up), so that
+    // millions of clauses do not copy it again and again while it grows.
+    void reserve() {
+        std::size_t clauses = 0, literals = 0, auxiliaries = 0;
+        // Counts an operator's clauses and literals; true if it is one that gets an
+        // auxiliary when something above it needs its literal.
+        const auto count = [&](NodeId x) {
+            const std::size_t n = a_.args(x).size();
+            switch (a_.kind(x)) {
+                case Kind::and_:
+                case Kind::or_:
+                case Kind::implies: clauses += n + 1; literals += 3 * n + 1; break;
+                case Kind::xor_:
+                    if (n < 2) {
+                        clauses += n + 1;
+                        literals += 3 * n + 1;
+                    } else {
+                        clauses += 4 * (n - 1);
+                        literals += 12 * (n - 1);
+                        auxiliaries += n - 2;
+                    }
+                    break;
+                case Kind::equal: clauses += 2 * n; literals += 8 * n; break;
+                case Kind::ite: clauses += 4; literals += 12; break;
+                default: return false;
+            }
+            return true;
+        };
+        for (NodeId x = 0; x <= root_; ++x) {
+            if (reach_[x] && count(x)) ++auxiliaries;
+        }
+        for (const auto& [x, positive] : asserted_) {
+            if (!reach_[x]) count(x);
+        }
+        a_.reserve(clauses + 2 * auxiliaries + 1, literals + clauses, clauses + 1);
+        a_.make_variables(prefix_, 0, auxiliaries, fresh_);
+        clauses_.reserve(clauses);
+    }
+
     // Ascending ids visit operands before the nodes that use them.
     void define_auxiliaries() {
         for (NodeId x = 0; x <= root_; ++x) {
@@ -105,13 +146,14 @@ private:
         }
     }
 
+    // The next auxiliary, made ahead of time by reserve() (counted exactly there).
     NodeId new_auxiliary() {
-        std::string name(prefix_);
-        name += '_';
-        name += std::to_string(auxiliaries_++);
-        const NodeId v = a_.variable(name);
+        const std::size_t k = auxiliaries_++;
+        if (k == fresh_.size()) a_.make_variables(prefix_, k, 1, fresh_);
+        const NodeId v = fresh_[k];
         if (v <= root_ && reach_[v]) {
-            throw value_error("auxiliary name '" + name + "' is a variable of the formula itself");
+            throw value_error("auxiliary name '" + std::string(a_.name(v)) +
+                              "' is a variable of the formula itself");
         }
         return v;
     }
@@ -237,12 +279,40 @@ private:
             unsat_ = true;
             return;
         }
-        const NodeId c = out_.size() == 1 ? out_[0] : a_.make(Kind::or_, out_);
+        pending_.insert(pending_.end(), out_.begin(), out_.end());
+        pending_ends_.push_back(static_cast<std::uint32_t>(pending_.size()));
+        if (pending_ends_.size() == batch) flush();
+    }
+
+    // Clause nodes are made in batches (see Arena::make_many); a one-literal clause
+    // is the literal itself.
+    void flush() {
+        multi_.clear();
+        multi_ends_.clear();
+        for (std::size_t i = 0, begin = 0; i < pending_ends_.size(); begin = pending_ends_[i++]) {
+            if (pending_ends_[i] - begin > 1) {
+                multi_.insert(multi_.end(), pending_.begin() + begin, pending_.begin() + pending_ends_[i]);
+                multi_ends_.push_back(static_cast<std::uint32_t>(multi_.size()));
+            }
+        }
+        made_.clear();
+        a_.make_many(Kind::or_, multi_, multi_ends_, made_);
+        std::size_t next = 0;
+        for (std::size_t i = 0, begin = 0; i < pending_ends_.size(); begin = pending_ends_[i++]) {
+            keep(pending_ends_[i] - begin > 1 ? made_[next++] : pending_[begin]);
+        }
+        pending_.clear();
+        pending_ends_.clear();
+    }
+
+    void keep(NodeId c) {
         if (c >= kept_.size()) kept_.resize(a_.size() + a_.size() / 2, 0);
         if (kept_[c]) return;
         kept_[c] = 1;
         clauses_.push_back(c);
     }
+
+    static constexpr std::size_t batch = 256;
 
     Arena& a_;
     const NodeId root_;
@@ -253,7 +323,13 @@ private:
     std::vector<NodeId> ls_;
     std::vector<NodeId> buf_;
     std::vector<NodeId> out_;
+    std::vector<NodeId> pending_;
+    std::vector<std::uint32_t> pending_ends_;
+    std::vector<NodeId> multi_;
+    std::vector<std::uint32_t> multi_ends_;
+    std::vector<NodeId> made_;
     std::vector<std::uint8_t> kept_;
+    std::vector<NodeId> fresh_;
     std::vector<NodeId> clauses_;
     std::size_t auxiliaries_ = 0;
     bool unsat_ = false;
