@@ -102,16 +102,6 @@ class FormulaContainer:
         self._cur_count_clauses_soft_constraints += count_clauses
         self.__count_formula(offset_formula, count_clauses)
 
-    def __count_formula(self, offset_formula: int, count_clauses: int) -> None:
-        self._cur_init_shift_variable += offset_formula
-        self._num_clauses += count_clauses
-        self._num_formula += 1
-
-    def reset_target(self) -> None:
-        """Called by the model once a CNF build with a target is finished. The built storage keeps
-        the target's clauses; the next target, if any, takes their place (a new border in a
-        bound-tightening loop), so nothing is to be undone here."""
-
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
             self.__dump_pending(self._list_hard_constraint_dump_args)
@@ -121,12 +111,6 @@ class FormulaContainer:
         if self._cur_count_clauses_soft_constraints > 0:
             self.__dump_pending(self._list_soft_constraint_dump_args)
             self._cur_count_clauses_soft_constraints = 0
-
-    def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
-        self._mappings.append(One2OneDumper.dump(pending))
-        self.__cnf_stor_merge(pending)
-        self._dumped.append([FormulaContainer.__retained(args) for args in pending])
-        pending.clear()
 
     def __inner_add_constraint(
         self,
@@ -200,7 +184,23 @@ class FormulaContainer:
         self._cnf_stor.set_clause_count(self._num_clauses)
         self._cnf_stor.set_weight_limit(self.hard_weight)
 
-    # ---- target replacement
+    # ---- beyond the declared operations: counting, repeated dumps, a new target
+
+    def __count_formula(self, offset_formula: int, count_clauses: int) -> None:
+        self._cur_init_shift_variable += offset_formula
+        self._num_clauses += count_clauses
+        self._num_formula += 1
+
+    def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
+        self._mappings.append(One2OneDumper.dump(pending))
+        self.__cnf_stor_merge(pending)
+        self._dumped.append([FormulaContainer.__retained(args) for args in pending])
+        pending.clear()
+
+    def reset_target(self) -> None:
+        """Called by the model once a CNF build with a target is finished. The built storage keeps
+        the target's clauses; the next target, if any, takes their place (a new border in a
+        bound-tightening loop), so nothing is to be undone here."""
 
     def __replace_target(self, dump_args: DumpArgs, target_mapping: tp.Dict[str, int]) -> None:
         """Puts a new target's clauses and keys where the current target's stand. The storage
