@@ -88,7 +88,9 @@ def run_once(path, size):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("--sizes", nargs="+", default=SIZES, help="rows x columns of the two foralls")
     parser.add_argument("--paths", nargs="+", default=list(PATHS), choices=list(PATHS))
     parser.add_argument("--child", nargs=2, metavar=("PATH", "SIZE"), help=argparse.SUPPRESS)
@@ -97,8 +99,10 @@ def main():
         print(json.dumps(run_once(*args.child)))
         return
 
-    header = f"{'foralls':>10} {'path':>8} {'instances':>10} {'clauses':>10} {'s':>8} {'us/instance':>12} {'clauses/s':>11} {'peak MiB':>9}"
-    print(header)
+    print(
+        f"{'foralls':>10} {'path':>8} {'instances':>10} {'clauses':>10} {'s':>8} "
+        f"{'us/instance':>12} {'clauses/s':>11} {'peak MiB':>9}"
+    )
     for size in args.sizes:
         for path in args.paths:
             child = subprocess.run(

@@ -104,11 +104,14 @@ def test_without_storage_keys_are_still_recorded():
         # counter 0 takes the block's first number
         ([[["_pbct_aux_0"]]], 2, 3, [[10]], {"_pbct_aux[2,0,0]": 10}),
         # without pseudo-Boolean auxiliaries the Tseytin ones start each block
-        ([[["_bxpr_aux_1"]]] * 2, 0, 2, [[11], [13]], {"_bxpr_aux[2,0,1]": 11, "_bxpr_aux[2,1,1]": 13}),
+        ([[["_bxpr_aux_1"]]] * 2, 0, 2, [[11], [13]],
+         {"_bxpr_aux[2,0,1]": 11, "_bxpr_aux[2,1,1]": 13}),
         # the same auxiliary twice in an instance: one number, one key
-        ([[["_bxpr_aux_0", "~_bxpr_aux_0"], ["_bxpr_aux_0"]]], 1, 1, [[11, -11], [11]], {"_bxpr_aux[2,0,0]": 11}),
+        ([[["_bxpr_aux_0", "~_bxpr_aux_0"], ["_bxpr_aux_0"]]], 1, 1, [[11, -11], [11]],
+         {"_bxpr_aux[2,0,0]": 11}),
         # leading zeros do not reach the key; a name with both prefixes counts as pseudo-Boolean
-        ([[["_pbct_aux_007", "_bxpr_aux_pbct_aux_1"]]], 9, 1, [[11, 17]], {"_pbct_aux[2,0,7]": 17, "_pbct_aux[2,0,1]": 11}),
+        ([[["_pbct_aux_007", "_bxpr_aux_pbct_aux_1"]]], 9, 1, [[11, 17]],
+         {"_pbct_aux[2,0,7]": 17, "_pbct_aux[2,0,1]": 11}),
         # "~" anywhere makes the literal negative, and the first character is dropped
         ([[["x~_bxpr_aux_3"]]], 0, 4, [[-13]], {"_bxpr_aux[2,0,3]": 13}),
         # sorted by absolute value, equal absolute values in template order
@@ -117,7 +120,7 @@ def test_without_storage_keys_are_still_recorded():
         ([[], [[]]], 0, 0, [[]], {}),
         ([], 0, 0, [], {}),
     ],
-)
+)  # fmt: skip
 def test_numbering_edge_cases(instances, pb, bx, expected_clauses, expected_keys, sent_logs):
     storage, mapping = RecordingStorage(), {}
     print_all_formula(instances, None, 2, 10, pb, bx, 0, mapping, storage)

@@ -130,7 +130,8 @@ def test_worked_cnf_sequence_stores_a_t_b():
     assert list(container.mapping.items())[7:] == [
         ("_pbct_aux[0,0,0]", 7), ("_bxpr_aux[0,0,0]", 8), ("_bxpr_aux[0,0,1]", 9),
         ("_pbct_aux[0,1,0]", 10), ("_bxpr_aux[0,1,0]", 11), ("_bxpr_aux[0,1,1]", 12),
-        ("_pbct_aux[2,0,0]", 14), ("_pbct_aux[2,0,1]", 15), ("_bxpr_aux[2,0,0]", 16), ("_bxpr_aux[2,0,2]", 18),
+        ("_pbct_aux[2,0,0]", 14), ("_pbct_aux[2,0,1]", 15),
+        ("_bxpr_aux[2,0,0]", 16), ("_bxpr_aux[2,0,2]", 18),
         ("_bxpr_aux[1,0,0]", 13),
     ]  # fmt: skip
 
@@ -305,7 +306,8 @@ def formulas(draw):
     def index():
         if not names or draw(st.booleans()):
             return ("const", draw(st.integers(0, 5)))
-        return (draw(st.sampled_from(["name", "plus", "times"])), draw(st.sampled_from(names)), draw(st.integers(0, 4)))
+        form = draw(st.sampled_from(["name", "plus", "times"]))
+        return (form, draw(st.sampled_from(names)), draw(st.integers(0, 4)))
 
     def literal():
         choices = ["model"] + ["pb"] * (pb > 0) + ["bx"] * (bxs > 0)
@@ -359,10 +361,12 @@ def expected_clauses(formula, number, start):
                     indexes = [index_value(index, values) for index in lit[3]]
                     if any(not 0 <= value < size for value, size in zip(indexes, SIZES[lit[2]])):
                         return None
-                    number_of = STARTS[lit[2]] + (indexes[0] * 6 + indexes[1] if len(indexes) == 2 else indexes[0])
+                    row_major = indexes[0] * 6 + indexes[1] if len(indexes) == 2 else indexes[0]
+                    number_of = STARTS[lit[2]] + row_major
                 else:
                     number_of = block + lit[2] + (pb if lit[1] == "bx" else 0)
-                    keys[f"_{'pbct' if lit[1] == 'pb' else 'bxpr'}_aux[{number},{instance},{lit[2]}]"] = number_of
+                    kind = "pbct" if lit[1] == "pb" else "bxpr"
+                    keys[f"_{kind}_aux[{number},{instance},{lit[2]}]"] = number_of
                 lits.append(-number_of if lit[0] else number_of)
             clauses.append(sorted(lits, key=abs))
     return clauses, keys
@@ -394,3 +398,40 @@ def test_instances_match_direct_substitution(formulas_drawn):
     assert container.cnf_storage().get_clauses() == expected
     assert [item for item in container.mapping.items() if item[0].startswith("_")] == list(keys.items())
     assert container.cnf_storage().get_clause_count() == len(expected)
+
+
+# ---- whole road: a Tseytin result over a forall, checked with a SAT solver against brute force
+
+
+@pytest.mark.parametrize(
+    "build, truth",
+    [
+        (
+            lambda a, b, c: bx.ite_s(a, bx.xor_s([b, c]), bx.and_s([~b, c])),
+            lambda a, b, c: (b != c) if a else (not b and c),
+        ),
+        (lambda a, b, c: bx.eq_s([a, bx.or_s([b, ~c])]), lambda a, b, c: a == (b or not c)),
+        (lambda a, b, c: bx.impl_s(bx.xor_s([a, b]), c), lambda a, b, c: not (a != b) or c),
+    ],
+)
+def test_tseytin_instances_keep_their_auxiliaries_apart(build, truth):
+    from pysat.solvers import Solver
+
+    context = bx.Context()
+    node = build(*(context.get_var(name) for name in ["x(i)", "x(i + 1)", "y(i)"]))
+    encoded = node.tseytin(context, "_bxpr_aux")
+    auxiliaries = sum("_bxpr_aux" in str(variable) for variable in encoded.support())
+    variables = {
+        "dummy_var": Variable("dummy_var", {"d": 1}, 0),
+        "x": Variable("x", {"i": 4}, 1),
+        "y": Variable("y", {"i": 3}, 5),
+    }
+    container = FormulaContainer(variables, 8)
+    container.add_hard_constraint(encoded, {"i": range(3)}, 0, auxiliaries)
+    container.build_cnf_formula("road")
+    with Solver(bootstrap_with=container.cnf_storage().get_clauses()) as solver:
+        for values in itertools.product([False, True], repeat=7):
+            x, y = values[:4], values[4:]
+            assumptions = [number if value else -number for number, value in enumerate(values, start=1)]
+            expected = all(truth(x[i], x[i + 1], y[i]) for i in range(3))
+            assert solver.solve(assumptions=assumptions) == expected

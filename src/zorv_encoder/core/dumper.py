@@ -102,8 +102,11 @@ class Dumper(ABC):
                         if lit is None:
                             aux = parsed.get(var)
                             if aux is None:
-                                aux = parsed[var] = Dumper.__parse_auxiliary(var, shift_pb_variable, shift_bx_variable)
-                            lit = Dumper.__number_auxiliary(var, aux, base, num_formula, num_offset, mapping, numbered)
+                                aux = Dumper.__parse_auxiliary(var, shift_pb_variable, shift_bx_variable)
+                                parsed[var] = aux
+                            lit = Dumper.__number_auxiliary(
+                                var, aux, base, num_formula, num_offset, mapping, numbered
+                            )
                         var = lit
                     lits.append(var)
                 lits.sort(key=abs)
@@ -130,7 +133,9 @@ class Dumper(ABC):
         return False
 
     @staticmethod
-    def __number_auxiliary(var: str, aux, base: int, num_formula: int, num_offset: int, mapping, numbered) -> int:
+    def __number_auxiliary(
+        var: str, aux, base: int, num_formula: int, num_offset: int, mapping, numbered
+    ) -> int:
         """Signed number of an auxiliary literal text in instance `num_offset`, whose block starts
         at `base`; records its key and gives the warnings of this occurrence."""
         if aux is False:

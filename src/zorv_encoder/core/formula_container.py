@@ -264,7 +264,8 @@ class FormulaContainer:
             values_iter = iter(values)
         except TypeError:
             raise TypeError(
-                f"Values of forall '{name}' must be a finite sequence of integers, not {type(values).__name__}"
+                f"Values of forall '{name}' must be a finite sequence of integers, "
+                f"not {type(values).__name__}"
             ) from None
         copied = []
         for value in values_iter:
@@ -302,7 +303,9 @@ class FormulaContainer:
         if weights is not None and len(weights) < len(template):
             raise ValueError(f"{len(weights)} soft weights given for a formula of {len(template)} clauses")
         # Without an instance nothing is ever evaluated, so there is no index value to check.
-        bounds = {name: FormulaContainer.__bounds(values) for name, values in foralls.items()} if num_foralls else None
+        bounds = None
+        if num_foralls:
+            bounds = {name: FormulaContainer.__bounds(values) for name, values in foralls.items()}
         for clause in template:
             for text in clause:
                 literal = self._literals.get(text)
