@@ -98,7 +98,7 @@ public:
     }
 
     void add_list(nb::handle seq) {
-        if (!nb::isinstance<nb::list>(seq) && !nb::isinstance<nb::tuple>(seq)) {
+        if (!nb::isinstance<nb::list>(seq)) {
             throw zorv::type_error(std::string(builder_) + " expects a list of Boolean expressions (got " +
                                    python_type(seq) + ")");
         }

@@ -1,4 +1,5 @@
 import itertools
+import random
 
 import numpy as np
 import pytest
@@ -354,6 +355,7 @@ def test_long_chain_and_deep_nesting(ctx):
     [
         lambda x: bx.and_s(x),
         lambda x: bx.or_s({x}),
+        lambda x: bx.eq_s((x, x)),
         lambda x: bx.xor_s((y for y in [x])),
         lambda x: bx.eq_s([x, 1]),
         lambda x: bx.and_([x, None]),
@@ -377,3 +379,75 @@ def test_expressions_outlive_their_context():
     del f  # the handle alone kept the arena alive
     v = bx.Context().get_var("b")
     assert str(bx.or_s([v, bx.zero()])) == "b"
+
+
+# ---------------------------------------------------------------- larger formulas, SAT oracle
+
+
+def random_dag(seed, n_vars=24, steps=300):
+    """A random shared DAG as a list of steps, its bx form and a truth function."""
+    rng = random.Random(seed)
+    ctx = bx.Context()
+    names = [f"v({i})" for i in range(n_vars)]
+    nodes = [ctx.get_var(n) for n in names]
+    recipe = [("var", i) for i in range(n_vars)]
+    ops = ["and_s", "or_s", "xor_s", "eq_s", "impl_s", "ite_s", "not", "and_"]
+    for _ in range(steps):
+        op = rng.choice(ops)
+        arity = {"not": 1, "impl_s": 2, "ite_s": 3}.get(op, rng.randint(1, 4))
+        args = [rng.randrange(max(0, len(nodes) - 40), len(nodes)) for _ in range(arity)]
+        recipe.append((op, args))
+        operands = [nodes[a] for a in args]
+        if op == "not":
+            nodes.append(~operands[0])
+        elif op in ("impl_s", "ite_s"):
+            nodes.append(getattr(bx, op)(*operands))
+        else:
+            nodes.append(getattr(bx, op)(operands))
+    root = bx.and_s([bx.or_s(nodes[-10:-5]), bx.xor_s(nodes[-5:])])
+
+    def truth(value):
+        val = []
+        for op, args in recipe:
+            a = [val[i] for i in args] if op != "var" else None
+            val.append(
+                value[args] if op == "var"
+                else not a[0] if op == "not"
+                else (not a[0] or a[1]) if op == "impl_s"
+                else (a[1] if a[0] else a[2]) if op == "ite_s"
+                else all(a) if op in ("and_s", "and_")
+                else any(a) if op == "or_s"
+                else sum(a) % 2 == 1 if op == "xor_s"
+                else len(set(a)) < 2
+            )
+        return any(val[-10:-5]) and sum(val[-5:]) % 2 == 1
+
+    return ctx, names, root, truth
+
+
+@settings(max_examples=12)
+@given(st.integers(0, 2**32 - 1))
+def test_large_random_dags_against_sat_solver(seed):
+    from pysat.solvers import Solver
+
+    ctx, names, root, truth = random_dag(seed)
+    cnf = root.tseytin(ctx, "_bxpr_aux")
+    number = {n: i + 1 for i, n in enumerate(names)}
+    for v in sorted(map(str, cnf.support())):
+        number.setdefault(v, len(number) + 1)
+    assert set(number) - set(names) == _aux_names(cnf)
+    _check_auxiliaries(root, cnf, "_bxpr_aux")
+    clauses = [[number[n] if s else -number[n] for n, s in c] for c in clauses_of(cnf)]
+    aux = [number[n] for n in _aux_names(cnf)]
+    rng = random.Random(seed)
+    with Solver(name="minisat22", bootstrap_with=clauses) as solver:
+        for k in range(40):
+            value = [rng.random() < 0.5 for _ in names]
+            inputs = [i + 1 if b else -(i + 1) for i, b in enumerate(value)]
+            assert solver.solve(assumptions=inputs) == truth(value)
+            if truth(value) and aux:
+                # The auxiliaries are functions of the inputs: no second extension.
+                model = set(solver.get_model())
+                guard = len(number) + 1 + k
+                solver.add_clause([-guard] + [-a if a in model else a for a in aux])
+                assert not solver.solve(assumptions=inputs + [guard])
