@@ -169,9 +169,13 @@ void bind_bxpr(nb::module_& m) {
     nb::class_<BaseExpr>(m, "BaseExpr", "A Boolean expression of one context.")
         .def("get_args",
              [](const BaseExpr& e) {
-                 nb::list out;
-                 if (e.is_constant()) return out;
-                 for (const NodeId a : e.ctx->args(e.id)) out.append(wrap(e.ctx, a));
+                 if (e.is_constant()) return nb::list();
+                 const auto args = e.ctx->args(e.id);
+                 // Filled in place: a clause form can have millions of operands.
+                 auto out = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(args.size())));
+                 for (std::size_t i = 0; i < args.size(); ++i) {
+                     PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), wrap(e.ctx, args[i]).release().ptr());
+                 }
                  return out;
              },
              "The operands, in the order given.")

@@ -133,7 +133,8 @@ bool Arena::same_op(NodeId x, Kind kind, std::span<const NodeId> args) const {
 NodeId Arena::make(Kind kind, std::span<const NodeId> args) {
     // Operands that live in args_ itself would dangle when it grows.
     std::vector<NodeId> copy;
-    if (!args.empty() && args.data() >= args_.data() && args.data() < args_.data() + args_.size()) {
+    const std::less<const NodeId*> before;
+    if (!args.empty() && !before(args.data(), args_.data()) && before(args.data(), args_.data() + args_.size())) {
         copy.assign(args.begin(), args.end());
         args = copy;
     }
