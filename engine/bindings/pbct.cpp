@@ -1,3 +1,121 @@
-#include "bindings/module.hpp"
+#include <climits>
 
-void bind_pbct(nanobind::module_& /*m*/) {}
+#include <nanobind/stl/string.h>
+
+#include "bindings/module.hpp"
+#include "common/errors.hpp"
+#include "pbct/aux_var_manager.hpp"
+#include "pbct/clause_database.hpp"
+#include "pbct/pb2cnf.hpp"
+#include "pbct/pb_config.hpp"
+#include "pbct/pb_constraint.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+using namespace zorv::pbct;
+
+namespace {
+
+// Python integers (and anything with __index__) -> int64; floats and text are refused.
+std::int64_t to_int64(nb::handle value, const char* what) {
+    if (PyFloat_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
+        throw zorv::type_error(std::string(what) + " must be an integer, not " +
+                               nb::type_name(value.type()).c_str());
+    }
+    nb::object index = nb::steal(PyNumber_Index(value.ptr()));
+    if (!index.is_valid()) {
+        throw nb::python_error();
+    }
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow != 0) {
+        throw zorv::limit_error(std::string(what) + " does not fit in 64 bits");
+    }
+    if (v == -1 && PyErr_Occurred()) {
+        throw nb::python_error();
+    }
+    return v;
+}
+
+std::vector<WeightedLit> to_weighted_lits(nb::handle literals) {
+    std::vector<WeightedLit> out;
+    for (nb::handle item : nb::iter(literals)) {
+        WeightedLit* wl = nullptr;
+        if (!nb::try_cast(item, wl) || wl == nullptr) {
+            throw zorv::type_error(std::string("PBConstraint literals must be WeightedLit, not ") +
+                                   nb::type_name(item.type()).c_str());
+        }
+        out.push_back(*wl);
+    }
+    return out;
+}
+
+nb::list clauses_of(const VectorClauseDatabase& db) {
+    nb::list out;
+    for (std::size_t i = 0; i < db.size(); ++i) {
+        nb::list clause;
+        for (const std::int64_t lit : db.clause(i)) {
+            clause.append(lit);
+        }
+        out.append(clause);
+    }
+    return out;
+}
+
+}  // namespace
+
+void bind_pbct(nb::module_& m) {
+    nb::enum_<EncoderType>(m, "PB_Encoder_type").value("ADDER", EncoderType::ADDER);
+    nb::enum_<Comparator>(m, "Comparator_type")
+        .value("LEQ", Comparator::LEQ)
+        .value("GEQ", Comparator::GEQ)
+        .value("BOTH", Comparator::BOTH);
+
+    nb::class_<PBConfig>(m, "PBConfig")
+        .def(nb::init<>())
+        .def_rw("pb_encoder", &PBConfig::pb_encoder)
+        .def_prop_rw(
+            "max_clauses_per_constraint", &PBConfig::max_clauses_per_constraint,
+            [](PBConfig& c, nb::handle v) {
+                c.set_max_clauses_per_constraint(to_int64(v, "max_clauses_per_constraint"));
+            });
+
+    nb::class_<AuxVarManager>(m, "AuxVarManager")
+        .def("__init__",
+             [](AuxVarManager* self, nb::handle first) {
+                 new (self) AuxVarManager(to_int64(first, "first variable"));
+             },
+             "first"_a)
+        .def("get_variable", &AuxVarManager::get_variable);
+
+    nb::class_<WeightedLit>(m, "WeightedLit")
+        .def("__init__",
+             [](WeightedLit* self, nb::handle lit, nb::handle coef) {
+                 new (self) WeightedLit(to_int64(lit, "literal"), to_int64(coef, "coefficient"));
+             },
+             "literal"_a, "coefficient"_a)
+        .def_ro("literal", &WeightedLit::literal)
+        .def_ro("coefficient", &WeightedLit::coefficient)
+        .def("__repr__", &WeightedLit::repr);
+
+    nb::class_<PBConstraint>(m, "PBConstraint")
+        .def("__init__",
+             [](PBConstraint* self, nb::handle literals, Comparator cmp, nb::args bounds) {
+                 std::vector<std::int64_t> values;
+                 for (nb::handle b : bounds) {
+                     values.push_back(to_int64(b, "bound"));
+                 }
+                 new (self) PBConstraint(to_weighted_lits(literals), cmp, values);
+             },
+             "literals"_a, "comparator"_a, "bounds"_a)
+        .def("__repr__", &PBConstraint::repr);
+
+    nb::class_<VectorClauseDatabase>(m, "VectorClauseDatabase")
+        .def(nb::init<const PBConfig&>(), "config"_a)
+        .def("get_clauses", &clauses_of)
+        .def("__len__", &VectorClauseDatabase::size);
+
+    nb::class_<PB2CNF>(m, "pb2cnf")
+        .def(nb::init<const PBConfig&>(), "config"_a)
+        .def("encode2", &PB2CNF::encode, "constraint"_a, "database"_a, "allocator"_a);
+}

@@ -1,0 +1,26 @@
+#include "pbct/clause_sink.hpp"
+
+#include <string>
+
+#include "common/errors.hpp"
+
+namespace zorv::pbct {
+
+ClauseSink::ClauseSink(std::int64_t first_aux, std::int64_t max_clauses)
+    : first_aux_(first_aux), next_aux_(first_aux), max_clauses_(static_cast<std::size_t>(max_clauses)) {}
+
+void ClauseSink::add(std::span<const std::int64_t> clause) {
+    if (ends_.size() == max_clauses_) {
+        throw limit_error("pseudo-Boolean encoding needs more than max_clauses_per_constraint = " +
+                          std::to_string(max_clauses_) + " clauses");
+    }
+    literals_.insert(literals_.end(), clause.begin(), clause.end());
+    ends_.push_back(literals_.size());
+}
+
+std::span<const std::int64_t> ClauseSink::clause(std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return {literals_.data() + begin, ends_[i] - begin};
+}
+
+}  // namespace zorv::pbct

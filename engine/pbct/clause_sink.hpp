@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <vector>
+
+namespace zorv::pbct {
+
+// Clauses of one encoding under construction, over local variable numbers: the
+// constraint's own variables first, then auxiliaries numbered on from them. Nothing
+// reaches a database or an allocator until the whole encoding stands.
+class ClauseSink {
+public:
+    ClauseSink(std::int64_t first_aux, std::int64_t max_clauses);
+
+    std::int64_t new_aux() { return next_aux_++; }
+    void add(std::initializer_list<std::int64_t> clause) { add(std::span(clause.begin(), clause.size())); }
+    void add(std::span<const std::int64_t> clause);
+
+    std::size_t size() const { return ends_.size(); }
+    std::span<const std::int64_t> clause(std::size_t i) const;
+    std::int64_t first_aux() const { return first_aux_; }
+    std::int64_t end_aux() const { return next_aux_; }
+
+private:
+    std::int64_t first_aux_;
+    std::int64_t next_aux_;
+    std::size_t max_clauses_;
+    std::vector<std::int64_t> literals_;
+    std::vector<std::size_t> ends_;
+};
+
+}  // namespace zorv::pbct

@@ -1,0 +1,113 @@
+#include "pbct/normal_form.hpp"
+
+#include <unordered_map>
+
+namespace zorv::pbct {
+
+namespace {
+
+// Repeated variables merged; a complemented literal c * ~x is c - c * x.
+struct Merged {
+    std::vector<std::int64_t> variables;
+    std::vector<i128> coefs;
+    i128 constant = 0;
+};
+
+Merged merge(const std::vector<WeightedLit>& literals) {
+    Merged m;
+    std::unordered_map<std::int64_t, std::size_t> index;
+    for (const WeightedLit& wl : literals) {
+        const std::int64_t var = wl.literal < 0 ? -wl.literal : wl.literal;
+        auto [it, fresh] = index.try_emplace(var, m.variables.size());
+        if (fresh) {
+            m.variables.push_back(var);
+            m.coefs.push_back(0);
+        }
+        if (wl.literal < 0) {
+            m.constant += wl.coefficient;
+            m.coefs[it->second] -= wl.coefficient;
+        } else {
+            m.coefs[it->second] += wl.coefficient;
+        }
+    }
+    return m;
+}
+
+// sum of terms >= bound  <=>  sum of coef * ~lit <= total - bound.
+AtMost flip(const std::vector<Term>& terms, i128 total, i128 bound) {
+    AtMost part{{}, total - bound};
+    part.terms.reserve(terms.size());
+    for (const Term& t : terms) {
+        part.terms.push_back({-t.lit, t.coef});
+    }
+    return part;
+}
+
+}  // namespace
+
+i128 gcd(i128 a, i128 b) {
+    while (b != 0) {
+        const i128 r = a % b;
+        a = b;
+        b = r;
+    }
+    return a < 0 ? -a : a;
+}
+
+i128 floor_div(i128 a, i128 b) {
+    const i128 q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+NormalForm normalise(const PBConstraint& constraint) {
+    Merged m = merge(constraint.literals);
+    NormalForm nf;
+    nf.variables = std::move(m.variables);
+
+    // Negative coefficients become complemented literals: c * x = c - c * ~x.
+    std::vector<Term> terms;
+    i128 total = 0;
+    for (std::size_t i = 0; i < nf.variables.size(); ++i) {
+        const std::int64_t local = static_cast<std::int64_t>(i) + 1;
+        const i128 c = m.coefs[i];
+        if (c > 0) {
+            terms.push_back({local, c});
+            total += c;
+        } else if (c < 0) {
+            m.constant += c;
+            terms.push_back({-local, -c});
+            total -= c;
+        }
+    }
+
+    // The sum now ranges over 0..total in steps of g; compare it with the bound minus
+    // the constant, rounded to those steps.
+    i128 g = 0;
+    for (Term& t : terms) {
+        g = gcd(g, t.coef);
+    }
+    if (g > 1) {
+        for (Term& t : terms) {
+            t.coef /= g;
+        }
+        total /= g;
+    }
+    const i128 bound = static_cast<i128>(constraint.bound) - m.constant;
+    const bool upper = constraint.comparator != Comparator::GEQ;
+    const bool lower = constraint.comparator != Comparator::LEQ;
+    const i128 hi = g > 1 ? floor_div(bound, g) : bound;
+    const i128 lo = g > 1 ? -floor_div(-bound, g) : bound;
+    if ((upper && hi < 0) || (lower && lo > total) || (upper && lower && lo > hi)) {
+        nf.impossible = true;
+        return nf;
+    }
+    if (upper && hi < total) {
+        nf.parts.push_back({terms, hi});
+    }
+    if (lower && lo > 0) {
+        nf.parts.push_back(flip(terms, total, lo));
+    }
+    return nf;
+}
+
+}  // namespace zorv::pbct

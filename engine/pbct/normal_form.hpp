@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "pbct/int128.hpp"
+#include "pbct/pb_constraint.hpp"
+
+namespace zorv::pbct {
+
+// coef * lit with coef > 0; lit is a signed local variable number.
+struct Term {
+    std::int64_t lit;
+    i128 coef;
+};
+
+// sum of terms <= bound.
+struct AtMost {
+    std::vector<Term> terms;
+    i128 bound;
+};
+
+// A constraint rewritten over distinct local variables 1..n as at most two
+// "sum <= bound" parts with positive coefficients. No part: trivially true.
+struct NormalForm {
+    std::vector<std::int64_t> variables;  // local number i + 1 -> the caller's variable
+    bool impossible = false;
+    std::vector<AtMost> parts;
+};
+
+i128 gcd(i128 a, i128 b);
+i128 floor_div(i128 a, i128 b);
+
+NormalForm normalise(const PBConstraint& constraint);
+
+}  // namespace zorv::pbct

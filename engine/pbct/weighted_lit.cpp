@@ -1,0 +1,17 @@
+#include "pbct/weighted_lit.hpp"
+
+#include "common/errors.hpp"
+
+namespace zorv::pbct {
+
+WeightedLit::WeightedLit(std::int64_t lit, std::int64_t coef) : literal(lit), coefficient(coef) {
+    if (lit == 0) {
+        throw value_error("WeightedLit: literal 0 is not a variable");
+    }
+}
+
+std::string WeightedLit::repr() const {
+    return "WeightedLit(" + std::to_string(literal) + ", " + std::to_string(coefficient) + ")";
+}
+
+}  // namespace zorv::pbct

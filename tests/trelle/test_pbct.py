@@ -1,0 +1,175 @@
+import itertools
+import random
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from pysat.solvers import Solver
+
+from orbeny.trelle import pbct as pb
+
+CMP = {"<=": pb.Comparator_type.LEQ, ">=": pb.Comparator_type.GEQ, "==": pb.Comparator_type.BOTH}
+
+
+def meets(total, cmp, bound):
+    return {"<=": total <= bound, ">=": total >= bound, "==": total == bound}[cmp]
+
+
+def value(terms, assignment):
+    """Sum of coef * literal under `assignment` (variable -> bool)."""
+    return sum(c for lit, c in terms if assignment[abs(lit)] == (lit > 0))
+
+
+def encode(terms, cmp, bound, first=1, limit=None):
+    config = pb.PBConfig()
+    config.pb_encoder = pb.PB_Encoder_type.ADDER
+    if limit is not None:
+        config.max_clauses_per_constraint = limit
+    allocator = pb.AuxVarManager(first)
+    db = pb.VectorClauseDatabase(config)
+    constraint = pb.PBConstraint([pb.WeightedLit(lit, c) for lit, c in terms], CMP[cmp], bound)
+    pb.pb2cnf(config).encode2(constraint, db, allocator)
+    return db.get_clauses(), allocator
+
+
+def check_extends_exactly(terms, cmp, bound, assignments, clauses):
+    with Solver(name="m22", bootstrap_with=clauses) as solver:
+        for assignment in assignments:
+            assumptions = [v if val else -v for v, val in assignment.items()]
+            assert solver.solve(assumptions=assumptions) == meets(value(terms, assignment), cmp, bound), (
+                terms, cmp, bound, assignment)
+
+
+@st.composite
+def constraints(draw):
+    pool = draw(st.integers(1, 8))
+    terms = draw(st.lists(st.tuples(st.integers(-pool, pool).filter(bool), st.integers(-50, 50)),
+                          max_size=10))
+    lo = sum(min(c, 0) for _, c in terms)
+    hi = sum(max(c, 0) for _, c in terms)
+    return terms, draw(st.sampled_from(sorted(CMP))), draw(st.integers(lo - 3, hi + 3))
+
+
+@settings(max_examples=300)
+@given(constraints())
+def test_small_constraints_against_brute_force(case):
+    terms, cmp, bound = case
+    # The allocator starts above the pool, as in the system, where it hands out both.
+    clauses, allocator = encode(terms, cmp, bound, first=9)
+    variables = sorted({abs(lit) for lit, _ in terms})
+    assert all(lit != 0 for clause in clauses for lit in clause)
+    aux = {abs(lit) for clause in clauses for lit in clause} - set(variables)
+    assert all(9 <= v < allocator.get_variable() for v in aux)
+    assignments = [dict(zip(variables, bits))
+                   for bits in itertools.product([False, True], repeat=len(variables))]
+    totals = [value(terms, a) for a in assignments]
+    outcomes = {meets(t, cmp, bound) for t in totals}
+    lo, hi = min(totals), max(totals)
+    if outcomes == {True}:
+        assert clauses == []
+    elif not any(meets(total, cmp, bound) for total in (lo, hi)) and (cmp != "==" or not lo <= bound <= hi):
+        assert clauses == [[]]  # out of reach: nothing to encode
+    else:
+        check_extends_exactly(terms, cmp, bound, assignments, clauses)
+
+
+@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("cmp", sorted(CMP))
+def test_larger_constraints_with_a_solver(seed, cmp):
+    rng = random.Random(seed)
+    n, free = rng.choice([30, 50]), 6
+    terms = [(v, rng.choice([-1, 1]) * rng.randint(1, rng.choice([10, 1000]))) for v in range(1, n + 1)]
+    terms += [(-rng.randint(1, n), rng.randint(-100, 100)) for _ in range(5)]
+    bound = value(terms, {v: rng.random() < 0.5 for v in range(1, n + 1)})
+    clauses, _ = encode(terms, cmp, bound, first=n + 1)
+    with Solver(name="cd15", bootstrap_with=clauses) as solver:
+        for _ in range(20):
+            # Fix all but a few variables: the solver must find an extension exactly
+            # when some values of the free ones meet the constraint.
+            fixed = {v: rng.random() < 0.5 for v in rng.sample(range(1, n + 1), n - free)}
+            open_vars = [v for v in range(1, n + 1) if v not in fixed]
+            possible = any(meets(value(terms, {**fixed, **dict(zip(open_vars, bits))}), cmp, bound)
+                           for bits in itertools.product([False, True], repeat=free))
+            assert solver.solve(assumptions=[v if val else -v for v, val in fixed.items()]) == possible
+            if possible:
+                model = {abs(l): l > 0 for l in solver.get_model()}
+                assert meets(value(terms, {v: model.get(v, False) for v in range(1, n + 1)}), cmp, bound)
+
+
+@pytest.mark.parametrize("terms, cmp, bound, expected", [
+    ([], "<=", 0, []),
+    ([], ">=", 1, [[]]),
+    ([], "==", 0, []),
+    ([], "==", -1, [[]]),
+    ([(1, 0), (2, 0)], "==", 0, []),
+    ([(1, 3), (1, -3)], "<=", 0, []),           # cancels to 0
+    ([(1, 2), (-1, 2)], "==", 2, []),           # 2x + 2(1-x) == 2 always
+    ([(1, 5), (2, 5)], "<=", 10, []),
+    ([(1, 5), (2, 5)], ">=", 11, [[]]),
+    ([(1, 5), (2, 7)], "<=", 4, [[-1], [-2]]),  # both too heavy
+    ([(1, -5)], ">=", 0, [[-1]]),
+])
+def test_trivial_and_unit_results(terms, cmp, bound, expected):
+    assert encode(terms, cmp, bound, first=3)[0] == expected
+
+
+def test_auxiliaries_skip_numbers_the_constraint_uses():
+    # Variables 2..9 were not drawn from this allocator; auxiliaries must avoid them.
+    terms = [(v, v) for v in range(2, 10)]
+    clauses, _ = encode(terms, "<=", 20, first=1)
+    aux = {abs(lit) for clause in clauses for lit in clause} - set(range(2, 10))
+    assert aux and not aux & set(range(2, 10))
+    check_extends_exactly(terms, "<=", 20, [dict(zip(range(2, 10), bits))
+                                            for bits in itertools.product([False, True], repeat=8)],
+                          clauses)
+
+
+def test_clause_limit_refuses_and_leaves_everything_untouched():
+    config = pb.PBConfig()
+    config.max_clauses_per_constraint = 10
+    allocator = pb.AuxVarManager(50)
+    db = pb.VectorClauseDatabase(config)
+    constraint = pb.PBConstraint([pb.WeightedLit(v, v) for v in range(1, 30)], pb.Comparator_type.LEQ, 40)
+    with pytest.raises(OverflowError, match="max_clauses_per_constraint"):
+        pb.pb2cnf(config).encode2(constraint, db, allocator)
+    assert db.get_clauses() == []
+    assert allocator.get_variable() == 50
+
+
+@pytest.mark.parametrize("make, error", [
+    (lambda: pb.WeightedLit(0, 1), ValueError),
+    (lambda: pb.WeightedLit(1, 1.5), TypeError),
+    (lambda: pb.WeightedLit(1.0, 1), TypeError),
+    (lambda: pb.WeightedLit(1, "2"), TypeError),
+    (lambda: pb.WeightedLit(1, 2 ** 70), OverflowError),
+    (lambda: pb.PBConstraint([], pb.Comparator_type.LEQ), TypeError),
+    (lambda: pb.PBConstraint([], pb.Comparator_type.BOTH, 1, 2), TypeError),
+    (lambda: pb.PBConstraint([], pb.Comparator_type.LEQ, 1.5), TypeError),
+    (lambda: pb.PBConstraint([], "LEQ", 1), TypeError),
+    (lambda: pb.PBConstraint([(1, 2)], pb.Comparator_type.LEQ, 1), TypeError),
+    (lambda: pb.PBConstraint(5, pb.Comparator_type.LEQ, 1), TypeError),
+    (lambda: pb.AuxVarManager(0), ValueError),
+    (lambda: setattr(pb.PBConfig(), "max_clauses_per_constraint", -1), ValueError),
+])
+def test_bad_input_is_refused(make, error):
+    with pytest.raises(error):
+        make()
+
+
+def test_extreme_coefficients_are_exact():
+    big = 2 ** 63 - 1
+    terms = [(1, big), (2, big), (3, -big - 1), (-1, big)]
+    for cmp, bound in [("<=", big), (">=", 0), ("==", -1), ("<=", -big - 1)]:
+        clauses, _ = encode(terms, cmp, bound, first=4)
+        assignments = [dict(zip((1, 2, 3), bits)) for bits in itertools.product([False, True], repeat=3)]
+        if clauses == [[]]:
+            assert not any(meets(value(terms, a), cmp, bound) for a in assignments)
+        else:
+            check_extends_exactly(terms, cmp, bound, assignments, clauses)
+
+
+def test_values_read_back():
+    wl = pb.WeightedLit(-3, 7)
+    assert (wl.literal, wl.coefficient, repr(wl)) == (-3, 7, "WeightedLit(-3, 7)")
+    allocator = pb.AuxVarManager(1)
+    assert [allocator.get_variable() for _ in range(3)] == [1, 2, 3]
