@@ -77,7 +77,7 @@ def test_foreign_operand_fails_only_when_flattened(sent_logs):
 
 
 def test_deep_chains_need_no_recursion():
-    n = 50_000
+    n = 20_000
     t = PBVariable(1, "x(0)")
     for k in range(1, n):
         t = t + PBVariable(k + 1, f"x({k})")

@@ -1,0 +1,63 @@
+from typing import Tuple
+
+import orbeny.trelle.bxpr as bx
+import orbeny.trelle.pbct as pb
+from .variable import GeneratorVariable
+
+
+class Manager:
+    def __init__(self):
+        self.__init_encoding()
+        self.name2genvar = {}
+        self.name2pb = {}
+        self.pb2bx = {}
+        self.pb2name = {}
+        self.cnt_pbvar = 0
+
+    def __init_encoding(self):
+        self.bx_context = bx.Context()
+        self.pb_config = pb.PBConfig()
+        self.pb_config.pb_encoder = pb.PB_Encoder_type.ADDER
+        self.pb_config.max_clauses_per_constraint = 1000000
+        self.pb_var_manager = pb.AuxVarManager(1)
+
+    def registration_generator_variables(self, name: str) -> None:
+        if name not in self.name2genvar:
+            self.name2genvar[name] = GeneratorVariable(name, self)
+
+    def add_variable(self, name: str) -> Tuple[bx.Variable, int]:
+        pb_var = self.name2pb.get(name)
+        if pb_var is None:
+            pb_var = self.pb_var_manager.get_variable()
+            bx_var = self.bx_context.get_var(name)
+            self.__register(name, pb_var, bx_var)
+        else:
+            bx_var = self.pb2bx[pb_var]
+        return bx_var, pb_var
+
+    def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
+        bx_var = self.pb2bx.get(pb_var)
+        if bx_var is None:
+            # Not a model variable: an auxiliary the encoder drew from our allocator.
+            name = prefix + "_" + str(self.cnt_pbvar)
+            self.cnt_pbvar += 1
+            bx_var = self.bx_context.get_var(name)
+            self.__register(name, pb_var, bx_var)
+        return bx_var
+
+    def __register(self, name, pb_var, bx_var):
+        self.name2pb[name] = pb_var
+        self.pb2name[pb_var] = name
+        self.pb2bx[pb_var] = bx_var
+
+    def reset(self) -> None:
+        # Drop the old context and allocator before making new ones, so their
+        # memory can go first.
+        self.bx_context = None
+        self.pb_config = None
+        self.pb_var_manager = None
+        self.name2pb.clear()
+        self.pb2bx.clear()
+        self.pb2name.clear()
+        self.cnt_pbvar = 0
+        self.__init_encoding()
