@@ -53,7 +53,7 @@ def test_root_logger_configured_once_on_clean_interpreter():
         import logging, sys
         assert not logging.getLogger().handlers
         import zorv_encoder.core.zorv_logger as zl
-        import zorv_encoder.core.pboperations
+        import zorv_encoder.core.formulapb, zorv_encoder.core.manager
         import zorv_encoder.core.zorv_logger
         root = logging.getLogger()
         (h,) = root.handlers
