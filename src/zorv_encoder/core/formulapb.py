@@ -38,10 +38,6 @@ class FormulaPB:
         weights = []
         maxsat_formula = []
         for var_idx, weight in self.expression.to_maxsat():
-            # A zero coefficient costs nothing either way; a soft literal of
-            # weight 0 would be written as a hard clause downstream.
-            if weight == 0:
-                continue
             weights.append(abs(weight))
             if weight > 0:
                 negate = bool(minimization)
