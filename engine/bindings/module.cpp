@@ -42,4 +42,6 @@ NB_MODULE(_engine, m) {
     bind_cnf(cnf);
     auto lp = m.def_submodule("lp", "Linear-program storage");
     bind_lp(lp);
+    auto inst = m.def_submodule("inst", "Instantiation of clause templates over foralls");
+    bind_inst(inst);
 }

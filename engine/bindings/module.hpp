@@ -6,3 +6,4 @@ void bind_bxpr(nanobind::module_& m);
 void bind_pbct(nanobind::module_& m);
 void bind_cnf(nanobind::module_& m);
 void bind_lp(nanobind::module_& m);
+void bind_inst(nanobind::module_& m);

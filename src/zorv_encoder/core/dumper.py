@@ -41,6 +41,12 @@ class Dumper(ABC):
         mapping = {}
         if a.cnf_stor is None:
             return mapping
+        # Records in the simple forms are written by the engine; loaded at first use so that
+        # importing the package loads what it always did.
+        from ._fast_instantiate import dump as fast_dump
+
+        if fast_dump(a, mapping):
+            return mapping
         text = Dumper.__instantiation_text(a.template_constraint, a.foralls)
         temp_cnf = eval(text, a.eval_state)
         Dumper.__print_all_formula(

@@ -1,0 +1,59 @@
+#include "inst/forall_values.hpp"
+
+#include "common/errors.hpp"
+
+namespace zorv::inst {
+
+forall_values forall_values::arithmetic(std::int64_t start, std::int64_t step, std::size_t length) {
+    // The last value must be representable: start + (length - 1) * step.
+    std::int64_t last = 0;
+    if (length > 0 &&
+        (__builtin_mul_overflow(static_cast<std::int64_t>(length - 1), step, &last) ||
+         __builtin_add_overflow(start, last, &last))) {
+        throw limit_error("forall values do not fit in 64 bits");
+    }
+    forall_values run;
+    run.start_ = start;
+    run.step_ = step;
+    run.length_ = length;
+    return run;
+}
+
+forall_values forall_values::listed(std::vector<std::int64_t> values) {
+    forall_values run;
+    run.length_ = values.size();
+    run.listed_ = std::move(values);
+    return run;
+}
+
+std::optional<std::uint64_t> combination_count(std::span<const forall_values> foralls) {
+    std::uint64_t count = 1;
+    for (const auto& values : foralls) {
+        if (__builtin_mul_overflow(count, static_cast<std::uint64_t>(values.size()), &count)) {
+            return std::nullopt;
+        }
+    }
+    return count;
+}
+
+forall_odometer::forall_odometer(std::span<const forall_values> foralls)
+    : foralls_(foralls), positions_(foralls.size(), 0), values_(foralls.size(), 0) {
+    for (std::size_t f = 0; f < foralls.size(); ++f) {
+        if (foralls[f].size() > 0) {
+            values_[f] = foralls[f][0];
+        }
+    }
+}
+
+void forall_odometer::advance() {
+    for (std::size_t f = foralls_.size(); f-- > 0;) {
+        if (++positions_[f] < foralls_[f].size()) {
+            values_[f] = foralls_[f][positions_[f]];
+            return;
+        }
+        positions_[f] = 0;
+        values_[f] = foralls_[f][0];
+    }
+}
+
+}  // namespace zorv::inst

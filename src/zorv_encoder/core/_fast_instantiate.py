@@ -1,0 +1,292 @@
+"""Instantiation of dump records in the engine.
+
+The plain path evaluates one comprehension text per record and numbers every literal in Python.
+Most records are simpler than that text allows: every literal calls a model variable with index
+texts such as i, j + 1 or 2 * i, or is a quoted auxiliary name, and the foralls are ranges or lists
+of integers. Such a record is compiled here into flat integer arrays, and the engine writes its
+clauses straight into the record's storage and its auxiliary keys into the mapping, with the very
+numbers, order and keys that the plain path gives.
+
+Everything else is declined and takes the plain path unchanged: any other literal text, index
+arithmetic beyond factor * name + offset, a warning to give, or a value out of range, in which case
+the plain path raises its own error from the same call.
+"""
+
+import ast
+import builtins
+import functools
+import keyword
+import re
+import typing as tp
+
+import orbeny.trelle as tl
+from orbeny.trelle._engine import inst as _engine
+
+from ..encode.variables import Variable
+
+_INT64_MIN = -(1 << 63)
+_INT64_MAX = (1 << 63) - 1
+
+# The two quoted auxiliary forms that the container writes: '_pbct_aux_3', '~_bxpr_aux_0'.
+_AUXILIARY = re.compile(r"'(~?)_(pbct|bxpr)_aux_([0-9]+)'")
+# A call of a model variable, possibly negated, with index arithmetic inside; anything that could
+# read differently inside the comprehension text (comments, quotes, brackets, line breaks, names
+# the parser would normalise) fails this test.
+_CALL = re.compile(r"-*[A-Za-z_][A-Za-z0-9_]*\([A-Za-z0-9_ +*()\-,]*\)")
+
+_PSEUDO_BOOLEAN, _TSEYTIN = 0, 1
+
+
+def dump(a, mapping: tp.Dict[str, int]) -> bool:
+    """Writes the record's clauses into `a.cnf_stor` and its auxiliary keys into the empty
+    `mapping`, as the plain path would; False, with nothing written, when the record is declined."""
+    program = _compile(a)
+    if program is None:
+        return False
+    if not _engine.instantiate(a.cnf_stor, *program, mapping):
+        return False
+    # The plain path's evaluation leaves the built-ins entry in the namespace.
+    if "__builtins__" not in a.eval_state:
+        a.eval_state["__builtins__"] = builtins.__dict__
+    return True
+
+
+def _int64(value) -> bool:
+    return type(value) is int and _INT64_MIN <= value <= _INT64_MAX
+
+
+@functools.lru_cache(maxsize=4096)
+def _parse_literal(text: str):
+    """("aux", negated, kind, counter) for a quoted auxiliary name, ("var", negated, name,
+    ((forall name or None, factor, offset), ...)) for a call of a model variable with affine
+    index texts, None for anything else."""
+    match = _AUXILIARY.fullmatch(text)
+    if match:
+        counter = int(match.group(3))
+        if counter > _INT64_MAX:
+            return None
+        kind = _PSEUDO_BOOLEAN if match.group(2) == "pbct" else _TSEYTIN
+        return "aux", bool(match.group(1)), kind, counter
+    if not text.isascii() or not _CALL.fullmatch(text):
+        return None
+    try:
+        node = ast.parse(text, mode="eval").body
+    except SyntaxError:
+        return None
+    negated = False
+    while isinstance(node, ast.UnaryOp) and isinstance(node.op, ast.USub):
+        negated = not negated
+        node = node.operand
+    if not isinstance(node, ast.Call) or not isinstance(node.func, ast.Name) or node.keywords:
+        return None
+    indexes = []
+    for argument in node.args:
+        form = _affine(argument)
+        if form is None or not (_int64(form[1]) and _int64(form[2])):
+            return None
+        indexes.append(form)
+    return "var", negated, node.func.id, tuple(indexes)
+
+
+def _affine(node) -> tp.Optional[tp.Tuple[tp.Optional[str], int, int]]:
+    """(name, factor, offset) when the index text is factor * name + offset in integers, with at
+    most one forall name (None for a constant); None for anything else."""
+    if isinstance(node, ast.Name):
+        return node.id, 1, 0
+    if isinstance(node, ast.Constant):
+        return (None, 0, node.value) if type(node.value) is int else None
+    if isinstance(node, ast.UnaryOp) and isinstance(node.op, (ast.USub, ast.UAdd)):
+        inner = _affine(node.operand)
+        if inner is None or isinstance(node.op, ast.UAdd):
+            return inner
+        return inner[0], -inner[1], -inner[2]
+    if not (isinstance(node, ast.BinOp) and isinstance(node.op, (ast.Add, ast.Sub, ast.Mult))):
+        return None
+    left, right = _affine(node.left), _affine(node.right)
+    if left is None or right is None:
+        return None
+    if left[0] is not None and right[0] is not None and left[0] != right[0]:
+        return None
+    name = left[0] if left[0] is not None else right[0]
+    if isinstance(node.op, ast.Add):
+        return name, left[1] + right[1], left[2] + right[2]
+    if isinstance(node.op, ast.Sub):
+        return name, left[1] - right[1], left[2] - right[2]
+    if left[0] is None:
+        return name, left[2] * right[1], left[2] * right[2]
+    if right[0] is None:
+        return name, right[2] * left[1], right[2] * left[2]
+    return None
+
+
+def _forall_spec(values):
+    """(start, step, length, None) for a range, (0, 0, 0, values) for a list or tuple of integers,
+    None for anything whose text might not evaluate back to the same integers."""
+    if type(values) is range:
+        try:
+            length = len(values)
+        except OverflowError:
+            return None
+        ends = (values[0], values[-1]) if length else ()
+        if not all(_int64(value) for value in (values.start, values.step, *ends)):
+            return None
+        return values.start, values.step, length, None
+    if type(values) in (list, tuple) and all(_int64(value) for value in values):
+        return 0, 0, 0, list(values)
+    return None
+
+
+def _compile(a):
+    """The engine's arguments for record `a` (all but the mapping), or None to decline it."""
+    if type(a.cnf_stor) is not tl.wcnf_storage or type(a.eval_state) is not dict:
+        return None
+    numbers = (a.num_formula, a.init_shift_variable, a.shift_pb_variable, a.shift_bx_variable)
+    if not all(_int64(number) for number in numbers):
+        return None
+    foralls = _foralls(a.foralls, a.eval_state)
+    if foralls is None:
+        return None
+    slots, specs = foralls
+    template, weights = a.template_constraint, a.weights
+    if type(template) not in (list, tuple):
+        return None
+    if weights is not None and (type(weights) not in (list, tuple) or len(weights) < len(template)):
+        return None
+    block = a.shift_pb_variable + a.shift_bx_variable
+    if not _int64(block):
+        return None
+    builder = _ProgramBuilder(a.eval_state, slots, a.shift_pb_variable, a.shift_bx_variable)
+    for position, clause in enumerate(template):
+        weight = 0 if weights is None else weights[position]
+        if not (_int64(weight) and weight >= 0):
+            return None
+        # The plain path leaves out a soft clause of weight 0, its auxiliaries' keys with it,
+        # after its literals have been evaluated.
+        written = weights is None or weight != 0
+        if type(clause) not in (list, tuple) or not builder.add_clause(clause, weight, written):
+            return None
+    return (
+        specs,
+        builder.clauses,
+        builder.literals,
+        builder.terms,
+        a.init_shift_variable,
+        block,
+        a.num_formula,
+        builder.key_slots(),
+    )
+
+
+def _foralls(foralls, namespace):
+    """({forall name: its position}, engine specs), or None when a forall could read otherwise in
+    the comprehension text than its values say."""
+    if type(foralls) is not dict:
+        return None
+    slots, specs = {}, []
+    for name, values in foralls.items():
+        if (
+            type(name) is not str
+            or not name.isascii()
+            or not name.isidentifier()
+            or keyword.iskeyword(name)
+            or name in namespace
+            or name == "range"
+        ):
+            return None
+        if type(values) is range and "range" in namespace:
+            return None
+        spec = _forall_spec(values)
+        if spec is None:
+            return None
+        slots[name] = len(specs)
+        specs.append(spec)
+    return slots, specs
+
+
+class _ProgramBuilder:
+    """Collects the flat arrays of the engine's program, clause by clause."""
+
+    def __init__(self, namespace, slots, shift_pb_variable: int, shift_bx_variable: int) -> None:
+        self.namespace = namespace
+        self.slots = slots
+        self.shift_pb_variable = shift_pb_variable
+        self.shift_bx_variable = shift_bx_variable
+        self.clauses = []
+        self.literals = []
+        self.terms = []
+        # (kind, counter) -> place in the instance's block, in the order of first occurrence.
+        self.auxiliaries = {}
+        # name -> ((size, stride) per index, first number), or None for a name declined
+        self.variables = {}
+
+    def add_clause(self, clause, weight: int, written: bool) -> bool:
+        first = len(self.literals) // 5
+        for text in clause:
+            if type(text) is not str:
+                return False
+            literal = _parse_literal(text)
+            if literal is None:
+                return False
+            if literal[0] == "var":
+                added = self.__add_call(*literal[1:])
+            elif written:
+                added = self.__add_auxiliary(*literal[1:])
+            else:
+                # only evaluated: a string, unnumbered
+                added = True
+            if not added:
+                return False
+        self.clauses += (int(written), weight, first, len(self.literals) // 5 - first)
+        return True
+
+    def key_slots(self) -> tp.List[int]:
+        flat = []
+        for (kind, counter), place in self.auxiliaries.items():
+            flat += (kind, counter, place)
+        return flat
+
+    def __add_auxiliary(self, negated: bool, kind: int, counter: int) -> bool:
+        if kind == _PSEUDO_BOOLEAN:
+            place = counter
+        elif counter > self.shift_bx_variable:
+            # Counters past the Tseytin count draw a warning on the plain path.
+            return False
+        else:
+            place = self.shift_pb_variable + counter
+        if not _int64(place):
+            return False
+        self.auxiliaries.setdefault((kind, counter), place)
+        self.literals += (int(negated), 1, place, 0, 0)
+        return True
+
+    def __add_call(self, negated: bool, name: str, indexes) -> bool:
+        variable = self.__variable(name)
+        if variable is None:
+            return False
+        dims, start = variable
+        if len(dims) != len(indexes):
+            return False
+        first = len(self.terms) // 5
+        for (forall, factor, offset), (size, stride) in zip(indexes, dims):
+            if forall is None:
+                slot = -1
+            elif forall in self.slots:
+                slot = self.slots[forall]
+            else:
+                return False
+            self.terms += (slot, factor, offset, size, stride)
+        self.literals += (int(negated), 0, start, first, len(indexes))
+        return True
+
+    def __variable(self, name: str):
+        if name not in self.variables:
+            variable = self.namespace.get(name)
+            described = None
+            if type(variable) is Variable:
+                sizes = list(variable.indexes.values())
+                dims = tuple(zip(sizes, variable.shifts))
+                numbers = [variable.st_shift, *sizes, *variable.shifts]
+                if len(dims) == len(sizes) == len(variable.shifts) and all(_int64(n) for n in numbers):
+                    described = dims, variable.st_shift
+            self.variables[name] = described
+        return self.variables[name]

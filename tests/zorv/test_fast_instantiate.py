@@ -1,0 +1,250 @@
+"""The engine's instantiation of dump records against the plain path: the same clauses, weights,
+order, mapping, warnings and errors, whichever path a record takes."""
+
+import contextlib
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import orbeny.trelle as tl
+from zorv_encoder.core import _fast_instantiate
+from zorv_encoder.core.dumper import DumpArgs, Dumper, One2OneDumper
+from zorv_encoder.encode.variables import Index, Variable
+
+DECLARED = {"dummy_var": {"d": 1}, "x": {"a": 6, "b": 7}, "y": {"a": 12}, "z": {}, "w": {"a": 8, "b": 8, "c": 9}}
+
+
+def declared_variables():
+    variables, start = {}, 0
+    for name, sizes in DECLARED.items():
+        variables[name] = Variable(name, dict(sizes), start)
+        count = 1
+        for size in sizes.values():
+            count *= size
+        start += count
+    return variables
+
+
+VARIABLES = declared_variables()
+
+
+def record(template, foralls, weights=None, formula=3, start=200, pb=2, bx=3, storage=True):
+    return DumpArgs(
+        template_constraint=template,
+        weights=weights,
+        foralls=dict(foralls),
+        num_formula=formula,
+        init_shift_variable=start,
+        shift_pb_variable=pb,
+        shift_bx_variable=bx,
+        offset_shift_for_formula=0,
+        eval_state={name: variable.copy() for name, variable in VARIABLES.items()},
+        cnf_stor=tl.wcnf_storage() if storage else None,
+    )
+
+
+def outcome(args, sent_logs):
+    """Everything a dump of `args` shows: its result or error, the stored clauses with their
+    weights, the warnings and the namespace's names."""
+    del sent_logs[:]
+    try:
+        result = ("mapping", list(One2OneDumper.dump([args]).items()))
+    except Exception as error:  # noqa: BLE001  (the error itself is compared)
+        result = ("error", type(error), str(error))
+    stored = None
+    if args.cnf_stor is not None:
+        stored = list(zip(args.cnf_stor.get_clauses(), args.cnf_stor.get_clause_weights()))
+    warnings = [message for message, level in sent_logs if level == tl.log_level_type.warning]
+    return result, stored, warnings, sorted(args.eval_state)
+
+
+@contextlib.contextmanager
+def plain_path():
+    """The engine path is turned off inside."""
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setattr(_fast_instantiate, "dump", lambda a, mapping: False)
+        yield
+
+
+@pytest.fixture
+def plain_calls(monkeypatch):
+    """Records every call of the plain path's clause emission."""
+    calls = []
+    original = Dumper._Dumper__print_all_formula
+
+    def spy(*args):
+        calls.append(args)
+        return original(*args)
+
+    monkeypatch.setattr(Dumper, "_Dumper__print_all_formula", staticmethod(spy))
+    return calls
+
+
+def both_paths(make, sent_logs):
+    fast = outcome(make(), sent_logs)
+    with plain_path():
+        plain = outcome(make(), sent_logs)
+    return fast, plain
+
+
+# ---- random records
+
+
+FORALL_NAMES = ["i", "j", "k"]
+
+
+@st.composite
+def index_texts(draw, foralls):
+    """An index as the expression layer writes it: a constant, or a forall name with offsets and
+    factors applied through Index's operators (i, i + 1, i - 1, 2 * i, 2 * (i + 1), ...)."""
+    if not foralls or draw(st.integers(0, 4)) == 0:
+        return str(draw(st.sampled_from([0, 1, 2, 3, 4, -1])))
+    index = Index(draw(st.sampled_from(foralls)))
+    for _ in range(draw(st.integers(0, 2))):
+        operation = draw(st.sampled_from(["+", "-", "*"]))
+        shift = draw(st.integers(-1, 2))
+        index = index + shift if operation == "+" else index - shift if operation == "-" else shift * index
+    return str(index)
+
+
+@st.composite
+def literal_texts(draw, foralls, bx):
+    kind = draw(st.integers(0, 9))
+    if kind < 6:
+        name = draw(st.sampled_from(["x", "y", "z", "w"]))
+        count = len(DECLARED[name]) + (1 if draw(st.integers(0, 60)) == 0 else 0)
+        call = f"{name}({','.join(draw(index_texts(foralls)) for _ in range(count))})"
+        return "-" + call if draw(st.booleans()) else call
+    prefix = "_pbct_aux" if kind < 8 else "_bxpr_aux"
+    # a Tseytin counter past the count draws a warning on the plain path
+    counter = draw(st.integers(0, 3) if prefix == "_pbct_aux" else st.sampled_from([*range(bx + 1)] * 5 + [bx + 1]))
+    return "'" + ("~" if draw(st.booleans()) else "") + f"{prefix}_{counter}'"
+
+
+@st.composite
+def forall_values(draw):
+    form = draw(st.sampled_from(["range", "list", "tuple"]))
+    if form == "range":
+        start = draw(st.integers(0, 2))
+        step = draw(st.sampled_from([1, 1, 2, -1]))
+        return range(start, start + step * draw(st.integers(0, 3)), step)
+    values = draw(st.lists(st.integers(0, 3), min_size=draw(st.sampled_from([0, 1, 1, 1])), max_size=3))
+    return list(values) if form == "list" else tuple(values)
+
+
+@st.composite
+def records(draw):
+    names = draw(st.lists(st.sampled_from(FORALL_NAMES), unique=True, max_size=3))
+    foralls = {name: draw(forall_values()) for name in names}
+    pb, bx = draw(st.integers(0, 3)), draw(st.integers(0, 3))
+    clause = st.lists(literal_texts(names, bx), max_size=4)
+    template = draw(st.lists(clause, min_size=draw(st.sampled_from([0, 1, 1, 1])), max_size=5))
+    if template and draw(st.booleans()):
+        # repeated literals within a clause and across clauses
+        template.append(template[0] + template[0][:1])
+    weights = None
+    if draw(st.booleans()):
+        weights = draw(st.lists(st.integers(0, 3), min_size=len(template), max_size=len(template)))
+    formula, start = draw(st.integers(0, 5)), draw(st.integers(60, 90))
+    make = lambda: record(template, foralls, weights, formula, start, pb, bx)  # noqa: E731
+    make.__doc__ = repr((template, foralls, weights, formula, start, pb, bx))
+    return make
+
+
+# sent_logs is cleared by every outcome()
+@settings(max_examples=300, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(records())
+def test_random_records_dump_alike_on_both_paths(sent_logs, make):
+    fast, plain = both_paths(make, sent_logs)
+    assert fast == plain, make.__doc__
+
+
+# ---- which path a record takes
+
+
+SIMPLE = [
+    ([["x(i,j)", "-x(i,j + 1)"], ["'~_bxpr_aux_1'", "x(i,j + 1)"]], {"i": range(0, 2), "j": [0]}),
+    ([["y(2 * i)", "'_pbct_aux_0'", "-y(2 * (i + 1))"]], {"i": (0, 1)}),
+    ([["w(i - 1,j,k)", "-z()"]], {"i": range(1, 3), "j": [1, 0], "k": range(2, -1, -1)}),
+    ([["x(0,1)"]], {}),
+    ([], {"i": range(5)}),
+]
+
+NOT_SIMPLE = [
+    # index arithmetic in two names, or beyond factor * name + offset
+    ([["y(i + j)"]], {"i": range(2), "j": range(2)}),
+    ([["y(i // 2)"]], {"i": range(4)}),
+    # a name that is no forall, a forall that hides a variable, a name of no variable
+    ([["y(k)"]], {"i": range(2)}),
+    ([["y(0)"]], {"y": range(2)}),
+    ([["v(0)"]], {}),
+    # a literal text that is neither form, an auxiliary that draws a warning
+    ([["'foo'"]], {}),
+    ([["'_bxpr_aux_5'"]], {"i": range(2)}),
+    # values whose text does not evaluate back to them
+    ([["y(i)"]], {"i": np.arange(3)}),
+    ([["y(i)"]], {"i": [True, False]}),
+    # a wrong number of indexes, a value out of range
+    ([["x(i)"]], {"i": range(2)}),
+    ([["y(i + 11)"]], {"i": range(2)}),
+]
+
+
+@pytest.mark.parametrize("template, foralls", SIMPLE)
+def test_simple_records_skip_the_plain_path(template, foralls, sent_logs, plain_calls):
+    fast, plain = both_paths(lambda: record(template, foralls), sent_logs)
+    assert fast == plain
+    assert len(plain_calls) == 1  # the plain run only
+
+
+@pytest.mark.parametrize("template, foralls", NOT_SIMPLE)
+def test_other_records_take_the_plain_path(template, foralls, sent_logs, plain_calls):
+    fast, plain = both_paths(lambda: record(template, foralls), sent_logs)
+    assert fast == plain
+    if fast[0][0] == "mapping":
+        assert len(plain_calls) == 2
+
+
+def test_worked_example_and_weights(sent_logs):
+    template = [["x(i,j)", "-x(i,j + 1)"], ["'~_bxpr_aux_1'", "x(i,j + 1)", "'_pbct_aux_0'"]]
+    args = record(template, {"i": range(0, 2), "j": [0]}, weights=[0, 5], formula=2, start=10)
+    mapping = One2OneDumper.dump([args])
+    # the weight-0 clause is left out, as the plain path does
+    assert list(zip(args.cnf_stor.get_clauses(), args.cnf_stor.get_clause_weights())) == [
+        ([2, 10, -13], 5),
+        ([9, 15, -18], 5),
+    ]
+    assert list(mapping.items()) == [
+        ("_bxpr_aux[2,0,1]", 13), ("_pbct_aux[2,0,0]", 10),
+        ("_bxpr_aux[2,1,1]", 18), ("_pbct_aux[2,1,0]", 15),
+    ]  # fmt: skip
+    assert "__builtins__" in args.eval_state
+
+
+@pytest.mark.parametrize(
+    "template, foralls, error",
+    [
+        ([["y(i)"]], {"i": range(13)}, IndexError),  # the last instance is out of range
+        ([["x(i)"]], {"i": range(2)}, TypeError),
+        ([["y(i)", "dummy_var(0)"]], {"i": range(2)}, ValueError),  # variable 0 is no literal
+    ],
+)
+def test_errors_come_from_the_same_call_with_the_storage_as_the_plain_path_leaves_it(
+    template, foralls, error, sent_logs
+):
+    fast, plain = both_paths(lambda: record(template, foralls), sent_logs)
+    assert fast == plain
+    assert fast[0][:2] == ("error", error)
+
+
+def test_a_storage_that_is_not_fresh_keeps_its_clauses(sent_logs):
+    def make():
+        args = record([["y(i)", "'_bxpr_aux_0'"]], {"i": range(3)}, weights=[2])
+        args.cnf_stor.add_hard_clause([1, 2])
+        return args
+
+    fast, plain = both_paths(make, sent_logs)
+    assert fast == plain
+    assert fast[1][0] == ([1, 2], 0)
