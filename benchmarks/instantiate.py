@@ -50,12 +50,20 @@ def constraint():
     return bx.and_([bx.or_s([literal(text) for text in clause]) for clause in TEMPLATE])
 
 
-def python_path(container, node, foralls):
+def engine_path(container, node, foralls):
     container.add_hard_constraint(node, foralls, 0, TSEYTIN_AUXILIARIES)
     container.build_cnf_formula("instantiate")
 
 
-PATHS = {"python": python_path}
+def python_path(container, node, foralls):
+    # The engine path turned off: every record is evaluated as one comprehension text.
+    from zorv_encoder.core import _fast_instantiate
+
+    _fast_instantiate.dump = lambda a: None
+    engine_path(container, node, foralls)
+
+
+PATHS = {"python": python_path, "engine": engine_path}
 
 
 def peak_kib():

@@ -3,6 +3,7 @@
 #include <nanobind/stl/vector.h>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <tuple>
@@ -39,38 +40,64 @@ std::vector<zorv::inst::forall_values> to_foralls(std::vector<forall_spec>& spec
     return out;
 }
 
+// A dict with room for `entries` keys, so that filling it never rehashes.
+nb::dict presized_dict(std::uint64_t entries) {
+#if PY_VERSION_HEX < 0x030E0000
+    if (entries < (std::uint64_t{1} << 40)) {
+        return nb::steal<nb::dict>(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries)));
+    }
+#endif
+    (void)entries;
+    return nb::dict();
+}
+
+// Key texts are ASCII: the string is filled directly rather than decoded.
+nb::object ascii_text(std::string_view text) {
+    PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (out == nullptr) {
+        throw nb::python_error();
+    }
+    std::memcpy(PyUnicode_1BYTE_DATA(out), text.data(), text.size());
+    return nb::steal(out);
+}
+
 void insert(nb::dict& mapping, std::string_view key, std::int64_t number) {
-    nb::object text = nb::steal(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+    nb::object text = ascii_text(key);
     nb::object value = nb::steal(PyLong_FromLongLong(number));
-    if (!text.is_valid() || !value.is_valid() || PyDict_SetItem(mapping.ptr(), text.ptr(), value.ptr()) != 0) {
+    if (!value.is_valid() || PyDict_SetItem(mapping.ptr(), text.ptr(), value.ptr()) != 0) {
         throw nb::python_error();
     }
 }
 
-bool instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec> specs,
-                 const int_array& clauses, const int_array& literals, const int_array& terms,
-                 std::int64_t aux_start, std::int64_t aux_block, std::int64_t formula,
-                 const int_array& key_slots, nb::dict mapping) {
+// Writes every instance of the compiled template into `storage` and returns the auxiliary keys
+// with their numbers; None, with nothing written, when the engine declines.
+nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec> specs,
+                       const int_array& clauses, const int_array& literals, const int_array& terms,
+                       std::int64_t aux_start, std::int64_t aux_block, std::int64_t formula,
+                       const int_array& key_slots) {
     const auto foralls = to_foralls(specs);
     const auto program = zorv::inst::decode_program(clauses, literals, terms,
                                                     static_cast<std::int64_t>(foralls.size()),
                                                     aux_start, aux_block);
     const auto slots = zorv::inst::decode_key_slots(key_slots);
     if (zorv::inst::instantiate(program, foralls, storage) != zorv::inst::outcome::written) {
-        return false;
+        return nb::none();
     }
-    zorv::inst::for_each_aux_key(formula, aux_start, aux_block, *zorv::inst::combination_count(foralls),
-                                 slots, [&](std::string_view key, std::int64_t number) {
+    const std::uint64_t instances = *zorv::inst::combination_count(foralls);
+    std::uint64_t entries = 0;
+    nb::dict mapping = presized_dict(__builtin_mul_overflow(instances, slots.size(), &entries) ? 0 : entries);
+    zorv::inst::for_each_aux_key(formula, aux_start, aux_block, instances, slots,
+                                 [&](std::string_view key, std::int64_t number) {
                                      insert(mapping, key, number);
                                  });
-    return true;
+    return std::move(mapping);
 }
 
 }  // namespace
 
 void bind_inst(nb::module_& m) {
     m.def("instantiate", &instantiate, "storage"_a, "foralls"_a, "clauses"_a, "literals"_a,
-          "terms"_a, "aux_start"_a, "aux_block"_a, "formula"_a, "key_slots"_a, "mapping"_a,
-          "Write every instance of a compiled clause template into `storage` and its auxiliary\n"
-          "keys into `mapping`; False, with nothing written, when a value is out of range.");
+          "terms"_a, "aux_start"_a, "aux_block"_a, "formula"_a, "key_slots"_a,
+          "Write every instance of a compiled clause template into `storage`; returns the dict of\n"
+          "its auxiliary keys, or None, with nothing written, when a value is out of range.");
 }

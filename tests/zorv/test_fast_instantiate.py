@@ -9,8 +9,10 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import orbeny.trelle as tl
+from orbeny.trelle import bxpr as bx
 from zorv_encoder.core import _fast_instantiate
-from zorv_encoder.core.dumper import DumpArgs, Dumper, One2OneDumper
+from zorv_encoder.core.dumper import DumpArgs, Dumper, One2OneDumper, reduce_ex
+from zorv_encoder.core.formula_container import FormulaContainer
 from zorv_encoder.encode.variables import Index, Variable
 
 DECLARED = {"dummy_var": {"d": 1}, "x": {"a": 6, "b": 7}, "y": {"a": 12}, "z": {}, "w": {"a": 8, "b": 8, "c": 9}}
@@ -64,7 +66,7 @@ def outcome(args, sent_logs):
 def plain_path():
     """The engine path is turned off inside."""
     with pytest.MonkeyPatch.context() as patch:
-        patch.setattr(_fast_instantiate, "dump", lambda a, mapping: False)
+        patch.setattr(_fast_instantiate, "dump", lambda a: None)
         yield
 
 
@@ -248,3 +250,52 @@ def test_a_storage_that_is_not_fresh_keeps_its_clauses(sent_logs):
     fast, plain = both_paths(make, sent_logs)
     assert fast == plain
     assert fast[1][0] == ([1, 2], 0)
+
+
+# ---- through the container: numpy foralls, flushes, targets and the merged mapping
+
+
+def bx_node(clauses):
+    context = bx.Context()
+
+    def literal(text):
+        return ~context.get_var(text[1:]) if text.startswith("~") else context.get_var(text)
+
+    return bx.and_([bx.or_s([literal(text) for text in clause]) for clause in clauses])
+
+
+HARD = [["x(i,j)", "~x(i,j + 1)", "_bxpr_aux_0"], ["~_bxpr_aux_0", "y(2 * j)", "_pbct_aux_1"]]
+TARGET = [["~y(0)", "_bxpr_aux_0"], ["_bxpr_aux_1", "w(1,2,3)"]]
+
+
+def container_road(sent_logs):
+    """Hard, hard, target, a second target and a CNF build, with the mapping read in between."""
+    del sent_logs[:]
+    container = FormulaContainer(declared_variables(), 600)
+    reads = []
+    steps = [
+        lambda: container.add_hard_constraint(bx_node(HARD), {"i": np.arange(4), "j": range(3)}, 2, 1),
+        lambda: container.add_hard_constraint(bx_node(HARD[:1]), {"j": np.array([5, 0]), "i": (3, 1)}, 0, 1),
+        lambda: container.add_target_constraint(bx_node(TARGET), {}, 0, 2),
+        lambda: container.add_hard_constraint(bx_node(HARD[1:]), {"j": [4]}, 2, 1),
+        lambda: container.build_cnf_formula("road"),
+        lambda: container.add_target_constraint(bx_node(TARGET[1:]), {}, 0, 2),
+        lambda: container.build_cnf_formula("road"),
+    ]
+    for step in steps:
+        step()
+        mapping = container.mapping
+        assert list(mapping.items()) == list(reduce_ex(container._mappings).items())
+        reads.append(list(mapping.items()))
+        mapping["changed"] = -1  # the caller's own copy
+    storage = container.cnf_storage()
+    return reads, list(zip(storage.get_clauses(), storage.get_clause_weights())), storage.get_variable_count(), sent_logs[:]
+
+
+def test_container_road_alike_on_both_paths(sent_logs, plain_calls):
+    fast = container_road(sent_logs)
+    assert plain_calls == []
+    with plain_path():
+        plain = container_road(sent_logs)
+    assert fast == plain
+    assert len(fast[1]) == 12 * 2 + 4 * 1 + 1 + 1

@@ -37,18 +37,19 @@ _CALL = re.compile(r"-*[A-Za-z_][A-Za-z0-9_]*\([A-Za-z0-9_ +*()\-,]*\)")
 _PSEUDO_BOOLEAN, _TSEYTIN = 0, 1
 
 
-def dump(a, mapping: tp.Dict[str, int]) -> bool:
-    """Writes the record's clauses into `a.cnf_stor` and its auxiliary keys into the empty
-    `mapping`, as the plain path would; False, with nothing written, when the record is declined."""
+def dump(a) -> tp.Optional[tp.Dict[str, int]]:
+    """Writes the record's clauses into `a.cnf_stor` as the plain path would and returns the
+    mapping of its auxiliary keys; None, with nothing written, when the record is declined."""
     program = _compile(a)
     if program is None:
-        return False
-    if not _engine.instantiate(a.cnf_stor, *program, mapping):
-        return False
+        return None
+    mapping = _engine.instantiate(a.cnf_stor, *program)
+    if mapping is None:
+        return None
     # The plain path's evaluation leaves the built-ins entry in the namespace.
     if "__builtins__" not in a.eval_state:
         a.eval_state["__builtins__"] = builtins.__dict__
-    return True
+    return mapping
 
 
 def _int64(value) -> bool:

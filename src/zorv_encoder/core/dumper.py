@@ -45,8 +45,9 @@ class Dumper(ABC):
         # importing the package loads what it always did.
         from ._fast_instantiate import dump as fast_dump
 
-        if fast_dump(a, mapping):
-            return mapping
+        written = fast_dump(a)
+        if written is not None:
+            return written
         text = Dumper.__instantiation_text(a.template_constraint, a.foralls)
         temp_cnf = eval(text, a.eval_state)
         Dumper.__print_all_formula(

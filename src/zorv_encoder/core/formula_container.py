@@ -33,10 +33,16 @@ class FormulaContainer:
         self._target_place = None
         # Parsed template literals, shared by the intakes (a model repeats its call texts).
         self._literals = {}
+        # `_mappings` merged so far, and the partial mappings it was merged from (see
+        # __merged_mapping).
+        self._merged = {}
+        self._merged_from = []
 
     @property
     def mapping(self) -> tp.Dict[str, int]:
-        return reduce_ex(self._mappings)
+        # What reduce_ex(self._mappings) gives, kept up to date rather than merged on every read;
+        # the caller owns the copy.
+        return self.__merged_mapping().copy()
 
     @property
     def num_clauses(self) -> int:
@@ -173,14 +179,14 @@ class FormulaContainer:
     def build_cnf_formula(self, name_formula: str):
         self.__dump_hard_constraints()
         self._cnf_stor.set_model_name(name_formula)
-        self._cnf_stor.set_variable_count(max(self.mapping.values()))
+        self._cnf_stor.set_variable_count(max(self.__merged_mapping().values()))
         self._cnf_stor.set_clause_count(self._num_clauses + self._target_num_clauses)
 
     def build_wcnf_formula(self, name_formula: str):
         self.__dump_hard_constraints()
         self.__dump_soft_constraints()
         self._cnf_stor.set_model_name(name_formula)
-        self._cnf_stor.set_variable_count(max(self.mapping.values()))
+        self._cnf_stor.set_variable_count(max(self.__merged_mapping().values()))
         self._cnf_stor.set_clause_count(self._num_clauses)
         self._cnf_stor.set_weight_limit(self.hard_weight)
 
@@ -233,6 +239,22 @@ class FormulaContainer:
         # What a repeated dump needs: the namespace is made again from the variable table, and
         # the clauses are in the merged storage already.
         return DumpArgs(**{**vars(args), "eval_state": {}, "cnf_stor": None})
+
+    # ---- the merged mapping
+
+    def __merged_mapping(self) -> tp.Dict[str, int]:
+        """`_mappings` merged in order. Partial mappings are only ever appended, or replaced when a
+        new target takes the old one's place: then the merge starts again."""
+        merged_from = self._merged_from
+        if len(merged_from) > len(self._mappings) or any(
+            partial is not merged for partial, merged in zip(self._mappings, merged_from)
+        ):
+            self._merged, merged_from = {}, []
+            self._merged_from = merged_from
+        for partial in self._mappings[len(merged_from) :]:
+            self._merged.update(partial)
+            merged_from.append(partial)
+        return self._merged
 
     # ---- intake checks: a constraint that cannot be instantiated fails when it is added
 
