@@ -90,7 +90,7 @@ nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec
                                  [&](std::string_view key, std::int64_t number) {
                                      insert(mapping, key, number);
                                  });
-    return std::move(mapping);
+    return mapping;
 }
 
 }  // namespace
