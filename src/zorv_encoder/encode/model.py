@@ -1,0 +1,499 @@
+import typing as tp
+import os
+import sys
+import traceback
+import re
+from functools import reduce
+from operator import mul
+from datetime import datetime, timedelta
+
+import orbeny.trelle as tl
+import orbeny.trelle.bxpr as bx
+import orbeny.trelle.pbct as pb
+
+from .variables import Variable, Index
+from .expressions import Expression
+from ..core.formula_container import FormulaContainer
+from ..core import pboperations, formulapb, manager, variable
+from .._exceptions import VariableError, FormulaError, TargetError, BuildError
+from ..core.zorv_logger import *
+
+
+class Model:
+    """
+    Main class of pseudo-boolean model
+    """
+
+    # Matches one entry of traceback.format_stack(): group 2 is the line number,
+    # group 4 the caller's source line.
+    __EXPRESSION_FORMULA_RE = re.compile("(.*),\\sline\\s(\\d+),(.*)\\n(.*)")
+    __BXPR_AUX: str = "_bxpr_aux"
+    __PBCT_AUX: str = "_pbct_aux"
+    __DUMMY_VAR: str = "dummy_var"
+
+    def __init__(self, tmanager: tl.manager, name: str, use_formula_encoder: bool = False) -> None:
+        """
+        Initializes an instance of model.
+        :param tmanager: trelle manager is singleton
+        """
+        self._trell_manager = tmanager
+        self._model_name = name
+        self._use_formula_encoder = use_formula_encoder
+        log_i(" python version : " + tl.get_python_version())
+        log_i("     model name : " + str(name))
+        log_i("           tsfe : " + str(use_formula_encoder))
+        self._formula_encoder = None
+        self._formula_container = None
+        self._used_vars = set()
+        self._manager = manager.Manager()
+        self._variables = {}
+        self._indexes = {}
+        self._indexes2 = []
+        self._formulas_dir = {
+            "Sum": pboperations.Sum,
+            "FormulaPB": formulapb.FormulaPB,
+            "bx": bx,
+            "pb": pb,
+            "manager": self._manager,
+        }
+        self._shift_target_variable = 0
+        self._is_wcnf = None
+        self._template_target = None
+        self._start_time = datetime.now()
+        if not use_formula_encoder:
+            self.create_variables(self.__DUMMY_VAR, d=1)
+
+    def get_name(self) -> str:
+        return self._model_name
+
+    def create_variables(self, name: str, **dims: int) -> Variable:
+        """
+        Provides variables for writing expressions.
+        :param name: name for variable.
+        :param dims: dimensions of a variable with index names.
+        :return: variable for writing expression.
+        """
+        if not isinstance(name, str) or not name or not (name.isalpha() or name == self.__DUMMY_VAR):
+            msg = "Variable must have a non-empty name containing only letters"
+            log_e(msg)
+            raise ValueError(msg)
+        if name in self._used_vars:
+            msg = "Variable named " + name + " is already in use"
+            log_e(msg)
+            raise VariableError(msg)
+        from numbers import Integral  # local: the module binds no names beyond its fixed set
+        for index_name, size in dims.items():
+            # A negative size would move the running count back and make blocks overlap.
+            if not isinstance(size, Integral) or isinstance(size, bool) or size < 0:
+                msg = ("Size of index " + index_name + " of variable " + name
+                       + " must be a non-negative integer, not " + repr(size))
+                log_e(msg)
+                raise ValueError(msg)
+        if not self._use_formula_encoder and self._formula_container is not None:
+            # The container has already given out numbers after the declared variables
+            # and fixed its mapping: a later block would overlap its auxiliaries.
+            msg = ("Variable named " + name + " cannot be declared after the first constraint,"
+                   " soft constraint or target; declare every variable before them")
+            log_e(msg)
+            raise VariableError(msg)
+        if self._use_formula_encoder:
+            self.__init_formula_encoder()
+            self._indexes2.append(Index(name))
+            self._formula_encoder.create_variables(name, list(dims.values()))
+            var = Variable(name, dims, 0)
+        else:
+            self._used_vars.add(name)
+            self._manager.registration_generator_variables(name)
+            var = Variable(name, dims, self._shift_target_variable)
+            self._variables[name] = var
+        count = reduce(mul, dims.values(), 1)
+        self._shift_target_variable += count
+        log_i("    add new var : " + name + str(dims) + " = [" + str(count) + "]")
+        self._start_time = datetime.now()
+        return var
+
+    def get_indexes(self, indexes: tp.Sequence[str]) -> tp.Union[Index, tp.Sequence[Index]]:
+        """
+        Provides indexes for writing expressions.
+        :param indexes: sequence of index names.
+        :return: sequence of indexes or single index.
+        """
+        if len(indexes) == 0:
+            msg = "The indexes parameter must contain a non-empty sequence of index names"
+            log_e(msg)
+            raise ValueError(msg)
+        result = []
+        for name in indexes:
+            if name == self.__BXPR_AUX or name == self.__PBCT_AUX:
+                msg = ("Names '" + self.__BXPR_AUX + "' and '" + self.__PBCT_AUX
+                       + "' are reserved. Change the name to a valid one")
+                log_e(msg)
+                raise VariableError(msg)
+            if name in self._used_vars:
+                msg = "Index named " + name + " is already in use"
+                log_e(msg)
+                raise VariableError(msg)
+            index = Index(name)
+            self._indexes[name] = index
+            result.append(index)
+        return result if len(result) > 1 else result[0]
+
+    def add_constraint(self, constraint: Expression, **foralls: tp.Sequence[int]) -> None:
+        """
+        Adds hard constraint to the model.
+        :param constraint: valid expression for constraint.
+        :param foralls: indexes by which the substitution of expressions of the type 'for all' occurs.
+        """
+        if not isinstance(constraint, Expression):
+            msg = "Variable 'constraint' must contain only objects of type 'Expression'"
+            log_e(msg)
+            raise TypeError(msg)
+        if self._is_wcnf is not None:
+            if self._is_wcnf:
+                msg = " - Soft constraint has already been defined."
+            else:
+                msg = "Target has already been defined "
+            log_e(msg)
+            raise TargetError(msg)
+        log_d("     constraint : " + str(constraint) + "___" + str(foralls))
+        if self._use_formula_encoder:
+            self.__init_formula_encoder()
+            self._formula_encoder.add_constraint(str(constraint), "Foralls: " + str(foralls))
+        else:
+            self.__fill_hard_constraint(constraint, foralls)
+
+    def add_soft_constraint(self, constraint: Expression, weight: int = 1, minimization: bool = False,
+                            **foralls: tp.Sequence[int]) -> None:
+        """
+        Adds soft constraint to the model.
+        :param constraint: valid expression for constraint.
+        :param weight: weight for soft constraint.
+        :param minimization: flag for the task type.
+        :param foralls: indexes by which the substitution of expressions of the type 'for all' occurs.
+        """
+        if self._is_wcnf is False:
+            msg = "Current model already works with CNF"
+            log_e(msg)
+            raise FormulaError(msg)
+        if not isinstance(constraint, Expression):
+            msg = "Variable 'constraint' must contain only objects of type 'Expression'"
+            log_e(msg)
+            raise TypeError(msg)
+        if not constraint.soft:
+            msg = "Input constraint cannot be converted to a soft constraints"
+            log_e(msg)
+            raise FormulaError(msg)
+        if self._use_formula_encoder:
+            self.__init_formula_encoder()
+            self._is_wcnf = True
+            self._formula_encoder.add_soft_constraint(str(constraint), "Foralls: " + str(foralls),
+                                                      weight, minimization)
+        else:
+            self.__fill_soft_constraint(constraint, weight, minimization, foralls)
+
+    @property
+    def use_target(self) -> bool:
+        """Is the target set in the model"""
+        return self._is_wcnf is not None and not self._is_wcnf
+
+    def add_target(self, target) -> None:
+        """
+        Adds target to the model.
+        :param target: valid expression for target.
+        """
+        if self._is_wcnf:
+            msg = "Current model already works with WCNF"
+            log_e(msg)
+            raise FormulaError(msg)
+        if self._use_formula_encoder:
+            self.__init_formula_encoder()
+            self._formula_encoder.add_target(str(target))
+        else:
+            self.__fill_target(target)
+
+    def __reset_target(self) -> None:
+        if self.use_target:
+            self._template_target = None
+
+    def __build_target(self, border: int, minimization: bool):
+        self.__init_formula_container()
+        if minimization:
+            target = self._template_target <= border
+        else:
+            target = self._template_target >= border
+        log_i("Building target")
+        try:
+            namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
+            target_constraint = eval(str(target), namespace, namespace)
+            if isinstance(target_constraint, variable.Variable):
+                target_constraint = target_constraint.to_bx()
+            if not isinstance(target_constraint, bx.BaseExpr):
+                msg = ("Target " + str(target) + " is not a Boolean formula: it evaluates to "
+                       + type(target_constraint).__name__)
+                log_e(msg)
+                raise FormulaError(msg)
+            target_constraint = target_constraint.tseytin(self._manager.bx_context, self.__BXPR_AUX)
+            log_d("Enumerating target utility variables")
+            shift_pb_variable = self._manager.cnt_pbvar
+            shift_bx_variable = sum(1 for var in target_constraint.support() if self.__BXPR_AUX in str(var))
+            if isinstance(target_constraint, bx.Zero):
+                msg = "Contradiction was detected in target"
+                log_e(msg)
+                raise FormulaError(msg)
+            if isinstance(target_constraint, bx.One):
+                log_w("Redundant constraint was detected in target")
+            else:
+                self._formula_container.add_target_constraint(target_constraint, {}, shift_pb_variable,
+                                                              shift_bx_variable)
+        finally:
+            # Every evaluation starts from a clean numbering, also after a failed one.
+            self._manager.reset()
+
+    def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
+        self.__init_formula_container()
+        try:
+            namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
+            template_constraint = eval(str(constraint), namespace, namespace)
+            if isinstance(template_constraint, variable.Variable):
+                template_constraint = template_constraint.to_bx()
+            if not isinstance(template_constraint, bx.BaseExpr):
+                msg = ("Constraint " + str(constraint) + " is not a Boolean formula: it evaluates to "
+                       + type(template_constraint).__name__)
+                log_e(msg)
+                raise FormulaError(msg)
+            template_constraint = template_constraint.tseytin(self._manager.bx_context, self.__BXPR_AUX)
+            log_t("Enumerating hard utility variables")
+            shift_pb_variable = self._manager.cnt_pbvar
+            shift_bx_variable = sum(1 for var in template_constraint.support() if self.__BXPR_AUX in str(var))
+            is_false = isinstance(template_constraint, bx.Zero)
+            if is_false or isinstance(template_constraint, bx.One):
+                # The first entry is the statement that called add_constraint.
+                stack = traceback.format_stack(limit=3)
+                found = self.__EXPRESSION_FORMULA_RE.match(stack[0]) if stack else None
+                line_val = found.group(2).strip() if found else "unknown"
+                formula_str = found.group(4).strip() if found else ""
+                if not formula_str:
+                    # No source text to show (interactive input, generated code).
+                    formula_str = str(constraint)
+                if is_false:
+                    msg = "Contradiction was detected in formula " + formula_str + ", line " + line_val
+                    log_e(msg)
+                    raise FormulaError(msg)
+                log_w("Redundant constraint was detected in formula " + formula_str + ", line " + line_val)
+            else:
+                self._formula_container.add_hard_constraint(template_constraint, foralls, shift_pb_variable,
+                                                            shift_bx_variable)
+        finally:
+            self._manager.reset()
+
+    def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
+                               foralls: tp.Dict[str, tp.Sequence[int]]):
+        self.__init_formula_container()
+        template_constraint = (weight * constraint).maxsat(minimization)
+        log_d("Building soft constraint: " + str(template_constraint))
+        try:
+            namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
+            formula, weights = eval(str(template_constraint), namespace, namespace)
+            self._formula_container.add_soft_formula(formula, weights, foralls, 0, 0)
+            self._is_wcnf = True
+        finally:
+            self._manager.reset()
+
+    def __fill_target(self, target):
+        self.__init_formula_container()
+        if not isinstance(target, Expression):
+            msg = "Variable 'target' must contain only objects of type 'Expression'"
+            log_e(msg)
+            raise TypeError(msg)
+        if target.soft:
+            # After a CNF build without a target the model counts as targeted but holds none.
+            if self.use_target and self._template_target is not None:
+                log_w("Target already used")
+            self.__reset_target()
+            self._template_target = target
+            self._is_wcnf = False
+        else:
+            msg = "Target is not a pseudo-boolean function without border"
+            log_e(msg)
+            raise TargetError(msg)
+
+    def __init_formula_container(self):
+        if self._formula_container is None:
+            self._formula_container = FormulaContainer(self._variables, self._shift_target_variable)
+
+    def __init_formula_encoder(self):
+        if self._formula_encoder is None:
+            self._formula_encoder = self._trell_manager.create_formula_encoder(self._model_name)
+
+    def build_cnf(self, border: tp.Optional[int] = None, minimization: tp.Optional[bool] = None) -> bool:
+        """
+        Creation CNF
+        _model_name - name
+        :param border: current boundary for target
+        :param minimization: flag for the task type.
+        """
+        if self._is_wcnf:
+            msg = "Unable to build CNF storage because this model has WCNF format"
+            log_e(msg)
+            raise BuildError(msg)
+        # A model built once without a target counts as targeted but has nothing to bound.
+        bounded = self.use_target and self._template_target is not None
+        if bounded:
+            if border is None or minimization is None:
+                msg = "Border or minimization arguments are not defined, but target is set"
+                log_e(msg)
+                raise BuildError(msg)
+            self.__build_target(border, minimization)
+        log_i("      CNF build : started. Model <" + str(self._model_name) + ">; Target variables = "
+              + str(self._shift_target_variable - 1))
+        if self._use_formula_encoder:
+            self.__init_formula_encoder()
+            self._formula_encoder.generate_cnf()
+            cnf_stor = self._formula_encoder.get_cnf_storage()
+        else:
+            if self._formula_container is None:
+                msg = "The model doesn't contain any formula container"
+                log_e(msg)
+                raise BuildError(msg)
+            self._formula_container.build_cnf_formula(self._model_name)
+            if self.use_target:
+                self._formula_container.reset_target()
+            cnf_stor = self._formula_container.cnf_storage()
+        if cnf_stor is None:
+            msg = "CNF storage is empty"
+            log_e(msg)
+            raise BuildError(msg)
+        if self._trell_manager is None:
+            msg = "Trell manager is not set or empty"
+            log_e(msg)
+            raise BuildError(msg)
+        self._trell_manager.set_input_cnf_storage(cnf_stor)
+        var_maps = self.get_var_mapping()
+        if var_maps is None:
+            log_e("Variable mapping is empty")
+            return False
+        wi = tl.witness_interpreter()
+        wi.set_var_mapping(var_maps)
+        wi.set_auxiliary_vars([self.__BXPR_AUX, self.__PBCT_AUX])
+        rez = wi.build_mapping_tables(True)
+        self._is_wcnf = False
+        if rez:
+            self._trell_manager.set_witness_interpreter(wi)
+        elapsed = datetime.now() - self._start_time
+        if elapsed < timedelta(0):
+            # The clock went back since the last declaration: show no time rather than fail.
+            elapsed = timedelta(0)
+        duration = (datetime(1, 1, 1, 0, 0, 0, 0) + elapsed).strftime("%H:%M:%S.%f")[:-3]
+        log_i("         action : CNF build finished"
+              + (" (formula encoder)." if self._use_formula_encoder else ".") + " Duration = " + duration)
+        return rez
+
+    def build_wcnf(self) -> bool:
+        if not self._is_wcnf:
+            msg = "Unable to build WCNF storage because this model has CNF format"
+            log_e(msg)
+            raise BuildError(msg)
+        log_i("     WCNF build : started. Model <" + str(self._model_name) + ">; Target variables = "
+              + str(self._shift_target_variable - 1))
+        if self._use_formula_encoder:
+            self.__init_formula_encoder()
+            self._formula_encoder.generate_cnf()
+            cnf_stor = self._formula_encoder.get_cnf_storage()
+        else:
+            if self._formula_container is None:
+                msg = "The model doesn't contain any formula container"
+                log_e(msg)
+                raise BuildError(msg)
+            self._formula_container.build_wcnf_formula(self._model_name)
+            cnf_stor = self._formula_container.cnf_storage()
+        if cnf_stor is None:
+            msg = "WCNF storage is empty"
+            log_e(msg)
+            raise BuildError(msg)
+        if self._trell_manager is None:
+            msg = "Trell manager is not set or empty"
+            log_e(msg)
+            raise BuildError(msg)
+        self._trell_manager.set_input_cnf_storage(cnf_stor)
+        var_maps = self.get_var_mapping()
+        if var_maps is None:
+            log_e("Variable mapping is empty")
+            return False
+        wi = tl.witness_interpreter()
+        wi.set_var_mapping(var_maps)
+        wi.set_auxiliary_vars([self.__BXPR_AUX, self.__PBCT_AUX])
+        rez = wi.build_mapping_tables(True)
+        if rez:
+            self._trell_manager.set_witness_interpreter(wi)
+        log_i("         action : WCNF build finished" + ("(formula encoder)." if self._use_formula_encoder else "."))
+        return rez
+
+    def get_cnf_storage(self) -> tl.wcnf_storage:
+        if self._use_formula_encoder:
+            if self._formula_encoder is not None:
+                return self._formula_encoder.get_cnf_storage()
+            return None
+        if self._formula_container is not None:
+            return self._formula_container.cnf_storage()
+        return None
+
+    def get_var_mapping(self) -> tl.var_mapping:
+        if self._use_formula_encoder:
+            if self._formula_encoder is not None:
+                return self._formula_encoder.get_var_mapping()
+            return None
+        if self._formula_container is not None:
+            mapping = self._formula_container.mapping
+            if len(mapping) > 0:
+                var_maps = tl.var_mapping()
+                var_maps.set_var_map(mapping)
+                var_maps.build_inverse_map()
+                return var_maps
+        return None
+
+    def save_to_file(self, filename=""):
+        file_format = tl.input_sat_format.wcnf if self._is_wcnf else tl.input_sat_format.cnf
+        if len(filename) == 0:
+            filename = self._model_name
+        wi = self._trell_manager.get_witness_interpreter() if self._trell_manager is not None else None
+        cnf_stor = self.get_cnf_storage()
+        # An empty storage is still a formula worth writing, hence the identity test.
+        if cnf_stor is not None:
+            # Without a registered interpreter the model's own mapping names the variables.
+            var_maps = wi.get_var_mapping() if wi is not None else self.get_var_mapping()
+            cnf_stor.save_to_file(filename, file_format, var_maps)
+
+    def save_metrics_json(self, filename: str):
+        if self._use_formula_encoder and self._formula_encoder is not None:
+            self._formula_encoder.save_metrics_json(filename)
+
+    def save_metrics_csv(self, filename: str):
+        if self._use_formula_encoder and self._formula_encoder is not None:
+            self._formula_encoder.save_metrics_csv(filename)
+
+    def reset(self) -> None:
+        if self._use_formula_encoder and self._formula_encoder is not None:
+            self._formula_encoder.reset()
+
+    def set_witness(self, witness) -> None:
+        if self._use_formula_encoder and self._formula_encoder is not None:
+            self._formula_encoder.set_witness(witness)
+
+    def set_another_witness(self, witness) -> None:
+        if self._use_formula_encoder and self._formula_encoder is not None:
+            self._formula_encoder.set_another_witness(witness)
+
+    def check_another_witness(self) -> bool:
+        if self._use_formula_encoder and self._formula_encoder is not None:
+            return self._formula_encoder.check_another_witness()
+        return False
+
+    def get_var_index(self, var: int) -> int:
+        return var
+
+    def add_preliminary_var_value(self, var: int, negative=False):
+        x = -var if negative else var
+        log_d("Preliminary variable value was added: " + str(x))
+        cnf_stor = self._trell_manager.get_input_cnf_storage()
+        if cnf_stor is not None:
+            cnf_stor.insert_prefatory_value(x)

@@ -1,0 +1,703 @@
+"""Model: declarations, state rules, refusals, log lines, builds and both roads."""
+
+import logging
+import re
+import traceback
+from datetime import datetime, timedelta
+
+import pytest
+from pysat.formula import CNF, WCNF
+from pysat.solvers import Solver
+
+import orbeny.trelle as tl
+import orbeny.trelle.bxpr as bx
+from zorv_encoder import One, Sum, SumIt, Zero
+from zorv_encoder._exceptions import BuildError, FormulaError, TargetError, VariableError
+from zorv_encoder.encode import model as model_module
+from zorv_encoder.encode.expressions import Expression
+from zorv_encoder.encode.model import Model
+from zorv_encoder.encode.variables import Index
+
+TRACE = 5
+
+
+@pytest.fixture
+def logs(caplog):
+    caplog.set_level(TRACE, logger="orbeny.trelle")
+
+    def lines(level=None):
+        return [r.getMessage() for r in caplog.records
+                if r.name == "orbeny.trelle" and (level is None or r.levelno == level)]
+
+    lines.clear = caplog.clear
+    return lines
+
+
+class RecordingEncoder:
+    """Stands in for the sibling formula encoder: records every call it gets."""
+
+    def __init__(self, name):
+        self.name = name
+        self.calls = []
+        self.storage = tl.wcnf_storage()
+        self.var_map = {"x[0,0]": 1, "x[0,1]": 2}
+
+    def __getattr__(self, op):
+        def record(*args):
+            self.calls.append((op,) + args)
+            if op == "get_cnf_storage":
+                return self.storage
+            if op == "get_var_mapping":
+                mapping = tl.var_mapping()
+                mapping.set_var_map(self.var_map)
+                mapping.build_inverse_map()
+                return mapping
+            if op == "check_another_witness":
+                return "encoder answer"
+            return None
+        return record
+
+
+class RecordingManager:
+    """Stands in for the sibling manager where a test needs to see what the model hands over."""
+
+    def __init__(self):
+        self.encoders = []
+        self.input_storage = None
+        self.interpreter = None
+
+    def create_formula_encoder(self, name):
+        self.encoders.append(RecordingEncoder(name))
+        return self.encoders[-1]
+
+    def set_input_cnf_storage(self, storage):
+        self.input_storage = storage
+
+    def get_input_cnf_storage(self):
+        return self.input_storage
+
+    def set_witness_interpreter(self, interpreter):
+        self.interpreter = interpreter
+
+    def get_witness_interpreter(self):
+        return self.interpreter
+
+
+def _model(name="m", road_encoder=False, manager=None):
+    return Model(manager if manager is not None else tl.manager(), name, road_encoder)
+
+
+# --- declarations and numbering -------------------------------------------------------------
+
+def test_container_road_start_up(logs):
+    model = _model("plan")
+    assert logs(logging.INFO) == [
+        " python version : " + tl.get_python_version(),
+        "     model name : plan",
+        "           tsfe : False",
+        "    add new var : dummy_var{'d': 1} = [1]",
+    ]
+    assert model._shift_target_variable == 1
+    assert list(model._variables) == ["dummy_var"]
+    assert model._formula_container is None and model._formula_encoder is None
+    assert list(model._formulas_dir) == ["Sum", "FormulaPB", "bx", "pb", "manager"]
+    assert model._formulas_dir["manager"] is model._manager
+
+
+def test_formula_encoder_road_start_up(logs):
+    manager = RecordingManager()
+    model = _model("plan", True, manager)
+    assert logs(logging.INFO)[-1] == "           tsfe : True"
+    assert len(logs(logging.INFO)) == 3
+    assert model._shift_target_variable == 0 and model._variables == {}
+    assert manager.encoders == []
+
+
+def test_numbering_and_mapping_after_declarations(logs):
+    model = _model()
+    x = model.create_variables("x", i=2, j=3)
+    y = model.create_variables("y")
+    empty = model.create_variables("z", k=0)
+    assert [x(0, 0), x(0, 2), x(1, 0), x(1, 2)] == [1, 3, 4, 6]
+    assert y() == 7 and empty.st_shift == 8
+    assert model._shift_target_variable == 8
+    assert logs(logging.INFO)[-3:] == [
+        "    add new var : x{'i': 2, 'j': 3} = [6]",
+        "    add new var : y{} = [1]",
+        "    add new var : z{'k': 0} = [0]",
+    ]
+    model.add_constraint(x[0, 0])
+    assert model._formula_container.mapping == {
+        "dummy_var[0]": 0, "x[0,0]": 1, "x[0,1]": 2, "x[0,2]": 3, "x[1,0]": 4, "x[1,1]": 5, "x[1,2]": 6,
+        "y[]": 7,
+    }
+    assert isinstance(model.get_var_mapping(), tl.var_mapping)
+
+
+def test_formula_encoder_road_declarations():
+    manager = RecordingManager()
+    model = _model("plan", True, manager)
+    x = model.create_variables("x", i=2, j=3)
+    again = model.create_variables("x", i=4)
+    model.create_variables("dummy_var", d=1)
+    assert x.st_shift == 0 and again.st_shift == 0
+    assert model._shift_target_variable == 6 + 4 + 1
+    encoder, = manager.encoders
+    assert encoder.name == "plan"
+    assert encoder.calls == [("create_variables", "x", [2, 3]), ("create_variables", "x", [4]),
+                             ("create_variables", "dummy_var", [1])]
+    assert model._used_vars == set() and model._variables == {} and model._manager.name2genvar == {}
+    assert [str(index) for index in model._indexes2] == ["x", "x", "dummy_var"]
+    assert model.get_indexes(["x"]).name == "x"
+
+
+LETTERS = "Variable must have a non-empty name containing only letters"
+
+
+@pytest.mark.parametrize("name, error, message", [
+    ("x1", ValueError, LETTERS),
+    ("my_var", ValueError, LETTERS),
+    ("", ValueError, LETTERS),
+    ("_bxpr_aux", ValueError, LETTERS),
+    (7, ValueError, LETTERS),
+    ("dummy_var", VariableError, "Variable named dummy_var is already in use"),
+    ("x", VariableError, "Variable named x is already in use"),
+])
+def test_create_variables_refusals(logs, name, error, message):
+    model = _model()
+    model.create_variables("x", i=2)
+    count = model._shift_target_variable
+    with pytest.raises(error, match="^" + re.escape(message) + "$"):
+        model.create_variables(name, i=2)
+    assert logs(logging.ERROR) == [message]
+    assert model._shift_target_variable == count
+
+
+def test_non_latin_letters_are_a_valid_name():
+    assert _model().create_variables("ξψ", i=2).name == "ξψ"
+
+
+@pytest.mark.parametrize("size", [-1, 2.5, "3", None, True])
+def test_sizes_must_be_non_negative_integers(logs, size):
+    model = _model()
+    with pytest.raises(ValueError, match="must be a non-negative integer"):
+        model.create_variables("x", i=2, j=size)
+    assert model._shift_target_variable == 1 and "x" not in model._variables
+    assert len(logs(logging.ERROR)) == 1
+
+
+def test_declaration_after_the_container_exists_is_refused():
+    model = _model()
+    x = model.create_variables("x", i=2)
+    model.add_constraint(x[0])
+    with pytest.raises(VariableError, match="Variable named y cannot be declared after"):
+        model.create_variables("y", i=2)
+    assert "y" not in model._variables and model._shift_target_variable == 3
+
+
+def test_get_indexes():
+    model = _model()
+    model.create_variables("x", i=2)
+    single = model.get_indexes(["i"])
+    assert isinstance(single, Index) and str(single) == "i"
+    pair = model.get_indexes("jk")
+    assert [str(index) for index in pair] == ["j", "k"]
+    replaced = model.get_indexes(["i"])
+    assert model._indexes["i"] is replaced is not single
+    with pytest.raises(ValueError, match="^The indexes parameter must contain a non-empty sequence of index names$"):
+        model.get_indexes([])
+    with pytest.raises(VariableError, match="^Index named x is already in use$"):
+        model.get_indexes(["x"])
+    with pytest.raises(VariableError, match=re.escape(
+            "Names '_bxpr_aux' and '_pbct_aux' are reserved. Change the name to a valid one")):
+        model.get_indexes(["m", "_pbct_aux"])
+    assert "m" in model._indexes and "_pbct_aux" not in model._indexes
+
+
+# --- the model state ----------------------------------------------------------------------
+
+def _in_state(state):
+    """A container-road model over x[0..3] that is unset, weighted or targeted."""
+    model = _model()
+    x = model.create_variables("x", i=4)
+    if state is True:
+        model.add_soft_constraint(x[0])
+    elif state is False:
+        model.add_target(x[0] + x[1])
+    assert model._is_wcnf is state
+    return model, x
+
+
+HARD_AFTER_SOFT = (TargetError, " - Soft constraint has already been defined.")
+HARD_AFTER_TARGET = (TargetError, "Target has already been defined ")
+SOFT_AFTER_CNF = (FormulaError, "Current model already works with CNF")
+TARGET_AFTER_WCNF = (FormulaError, "Current model already works with WCNF")
+CNF_OF_WCNF = (BuildError, "Unable to build CNF storage because this model has WCNF format")
+WCNF_OF_CNF = (BuildError, "Unable to build WCNF storage because this model has CNF format")
+
+OPERATIONS = {
+    "add_constraint": lambda model, x: model.add_constraint(x[1] | x[2]),
+    "add_soft_constraint": lambda model, x: model.add_soft_constraint(x[2]),
+    "add_target": lambda model, x: model.add_target(x[2] + x[3]),
+    "build_cnf": lambda model, x: model.build_cnf(3, True),
+    "build_wcnf": lambda model, x: model.build_wcnf(),
+}
+
+
+@pytest.mark.parametrize("operation, state, refusal", [
+    ("add_constraint", None, None), ("add_constraint", True, HARD_AFTER_SOFT),
+    ("add_constraint", False, HARD_AFTER_TARGET),
+    ("add_soft_constraint", None, None), ("add_soft_constraint", True, None),
+    ("add_soft_constraint", False, SOFT_AFTER_CNF),
+    ("add_target", None, None), ("add_target", True, TARGET_AFTER_WCNF), ("add_target", False, None),
+    ("build_cnf", None, None), ("build_cnf", True, CNF_OF_WCNF), ("build_cnf", False, None),
+    ("build_wcnf", None, WCNF_OF_CNF), ("build_wcnf", True, None), ("build_wcnf", False, WCNF_OF_CNF),
+])
+def test_state_table(logs, operation, state, refusal):
+    model, x = _in_state(state)
+    if operation == "build_cnf" and state is None:
+        model.add_constraint(x[0])
+    logs.clear()
+    if refusal is None:
+        OPERATIONS[operation](model, x)
+    else:
+        error, message = refusal
+        with pytest.raises(error, match="^" + re.escape(message) + "$"):
+            OPERATIONS[operation](model, x)
+        assert logs(logging.ERROR) == [message]
+        assert model._is_wcnf is state
+
+
+@pytest.mark.parametrize("state, use_target", [(None, False), (True, False), (False, True)])
+def test_use_target_follows_the_state(state, use_target):
+    model, _ = _in_state(state)
+    assert model.use_target is use_target
+    with pytest.raises(AttributeError):
+        model.use_target = True
+
+
+def test_cnf_build_makes_the_model_targeted():
+    model, x = _in_state(None)
+    model.add_constraint(x[0])
+    model.build_cnf()
+    assert model._is_wcnf is False and model.use_target
+    with pytest.raises(TargetError):
+        model.add_constraint(x[1])
+
+
+@pytest.mark.parametrize("make, message", [
+    (lambda x: x[0] <= 1, "Input constraint cannot be converted to a soft constraints"),
+    (lambda x: x[0] & x[1], "Input constraint cannot be converted to a soft constraints"),
+])
+def test_soft_constraint_must_be_soft(make, message):
+    model, x = _in_state(None)
+    with pytest.raises(FormulaError, match="^" + re.escape(message) + "$"):
+        model.add_soft_constraint(make(x))
+    assert model._is_wcnf is None
+
+
+@pytest.mark.parametrize("call", [
+    lambda model: model.add_soft_constraint("x(0)"),
+    lambda model: model.add_target(3),
+])
+def test_soft_constraint_and_target_refuse_non_expressions(call):
+    model, _ = _in_state(None)
+    with pytest.raises(TypeError, match="must contain only objects of type 'Expression'"):
+        call(model)
+    assert model._is_wcnf is None
+
+
+def test_soft_weight_must_be_an_integer():
+    model, x = _in_state(None)
+    with pytest.raises(TypeError, match="^Type 'Expression' or 'int' is expected for expression$"):
+        model.add_soft_constraint(x[0], 2.5)
+    assert model._is_wcnf is None
+
+
+def test_target_rules(logs):
+    model, x = _in_state(None)
+    with pytest.raises(TargetError, match="^Target is not a pseudo-boolean function without border$"):
+        model.add_target(x[0] + x[1] <= 1)
+    assert model._is_wcnf is None and model._formula_container is not None
+    first, second = x[0] + x[1], x[2] + x[3]
+    model.add_target(first)
+    assert logs(logging.WARNING) == []
+    model.add_target(second)
+    assert logs(logging.WARNING) == ["Target already used"]
+    assert model._template_target is second
+
+
+@pytest.mark.parametrize("args", [(), (5,), (None, True)])
+def test_targeted_build_needs_border_and_direction(args):
+    model, _ = _in_state(False)
+    with pytest.raises(BuildError, match="^Border or minimization arguments are not defined, but target is set$"):
+        model.build_cnf(*args)
+
+
+def test_repeated_build_without_target(tmp_path):
+    model, x = _in_state(None)
+    model.add_constraint(x[0] | x[1])
+    assert model.build_cnf() is True
+    assert model.use_target and model._template_target is None
+    # Nothing to bound: a border is neither needed nor used.
+    assert model.build_cnf() is True
+    assert model.build_cnf(3, True) is True
+    path = tmp_path / "m.cnf"
+    model.save_to_file(str(path))
+    assert CNF(from_file=str(path)).clauses == [[1, 2]]
+
+
+def test_target_after_a_build_without_target(logs, tmp_path):
+    model, x = _in_state(None)
+    model.add_constraint(x[0] | x[1])
+    model.build_cnf()
+    model.add_target(x[0] + x[1] + x[2])
+    assert logs(logging.WARNING) == []
+    path = tmp_path / "m.cnf"
+    for border, satisfiable in ((0, False), (1, True)):
+        model.build_cnf(border, True)
+        model.save_to_file(str(path))
+        with Solver(name="g3", bootstrap_with=CNF(from_file=str(path)).clauses) as solver:
+            assert solver.solve() is satisfiable
+
+
+# --- hard constraints and the first evaluation --------------------------------------------
+
+def test_hard_constraint_log_and_hand_over(logs):
+    model, x = _in_state(None)
+    i = model.get_indexes(["i"])
+    logs.clear()
+    model.add_constraint(x[i] | x[i + 1], i=range(3))
+    assert logs(logging.DEBUG) == ["     constraint : bx.or_s([x(i).to_bx(), x(i + 1).to_bx()])___{'i': range(0, 3)}"]
+    assert logs(TRACE) == ["Enumerating hard utility variables"]
+    assert model._formula_container.num_clauses == 3
+
+
+def test_each_constraint_counts_its_own_auxiliaries(monkeypatch):
+    model, x = _in_state(None)
+    model.add_constraint(x[0])
+    handed = []
+    monkeypatch.setattr(model._formula_container, "add_hard_constraint",
+                        lambda template, foralls, pb_count, bx_count: handed.append((pb_count, bx_count)))
+    model.add_constraint(SumIt([x[0], x[1], x[2], x[3]]) <= 2)
+    model.add_constraint(SumIt([x[0], x[1], x[2], x[3]]) <= 2)
+    model.add_constraint((x[0] & x[1]) | (x[2] & x[3]))
+    assert handed[0] == handed[1] and handed[0][0] > 0
+    assert handed[2][0] == 0 and handed[2][1] > 0
+    assert model._manager.cnt_pbvar == 0 and model._manager.name2pb == {}
+
+
+def test_contradiction_names_the_callers_line(logs):
+    model, x = _in_state(None)
+    line = traceback.extract_stack()[-1].lineno + 2
+    with pytest.raises(FormulaError) as caught:
+        model.add_constraint(x[0] & ~x[0])
+    message = "Contradiction was detected in formula model.add_constraint(x[0] & ~x[0]), line %d" % line
+    assert str(caught.value) == message
+    assert logs(logging.ERROR) == [message]
+    assert model._formula_container.num_clauses == 0
+    assert model._is_wcnf is None
+
+
+def test_redundant_constraint_is_dropped(logs):
+    model, x = _in_state(None)
+    line = traceback.extract_stack()[-1].lineno + 1
+    model.add_constraint(One)
+    assert logs(logging.WARNING) == ["Redundant constraint was detected in formula model.add_constraint(One), line %d"
+                                     % line]
+    assert model._formula_container.num_clauses == 0
+    model.add_constraint(x[1])
+    assert model._formula_container.num_clauses == 1
+
+
+def test_contradiction_without_readable_source_line():
+    model, x = _in_state(None)
+    code = compile("model.add_constraint(Zero)", "<generated>", "exec")
+    with pytest.raises(FormulaError, match=r"^Contradiction was detected in formula bx\.zero\(\), line 1$"):
+        exec(code, {"model": model, "Zero": Zero})
+
+
+def test_contradiction_when_the_stack_text_is_unexpected(monkeypatch):
+    model, _ = _in_state(None)
+    monkeypatch.setattr(model_module.traceback, "format_stack", lambda limit=None: ["no stack text"])
+    with pytest.raises(FormulaError, match=r"^Contradiction was detected in formula bx\.zero\(\), line unknown$"):
+        model.add_constraint(Zero)
+
+
+@pytest.mark.parametrize("make", [lambda x: x[0] + x[1], lambda x: Expression("3"), lambda x: 2 * x[1]])
+def test_constraint_that_is_not_a_boolean_formula(logs, make):
+    model, x = _in_state(None)
+    with pytest.raises(FormulaError, match="is not a Boolean formula"):
+        model.add_constraint(make(x))
+    assert len(logs(logging.ERROR)) == 1
+    assert model._formula_container.num_clauses == 0
+    assert model._manager.name2pb == {}
+
+
+def test_manager_is_reset_after_a_failed_evaluation():
+    model, x = _in_state(None)
+    context = model._manager.bx_context
+    broken = Expression("(%s, undefined_name)" % (x[0] + x[1] + x[2] <= 1), False)
+    with pytest.raises(NameError):
+        model.add_constraint(broken)
+    assert model._manager.cnt_pbvar == 0 and model._manager.bx_context is not context
+    model.add_constraint(x[0] + x[1] <= 1)
+    assert model._formula_container.num_clauses > 0
+
+
+def test_add_constraint_refuses_non_expressions(logs):
+    model, _ = _in_state(None)
+    with pytest.raises(TypeError, match="^Variable 'constraint' must contain only objects of type 'Expression'$"):
+        model.add_constraint(5)
+    assert logs(logging.DEBUG) == []
+
+
+# --- builds, hand-over and saving ----------------------------------------------------------
+
+def test_cnf_build_log_lines(logs):
+    model, x = _in_state(None)
+    model.add_constraint(x[0])
+    logs.clear()
+    assert model.build_cnf() is True
+    started, finished = logs(logging.INFO)
+    assert started == "      CNF build : started. Model <m>; Target variables = 4"
+    assert re.fullmatch(r"         action : CNF build finished\. Duration = \d\d:\d\d:\d\d\.\d\d\d", finished)
+
+
+def test_target_build_log_lines(logs):
+    model, _ = _in_state(False)
+    logs.clear()
+    model.build_cnf(1, True)
+    assert logs(logging.INFO)[:2] == ["Building target", "      CNF build : started. Model <m>; Target variables = 4"]
+    assert "Enumerating target utility variables" in logs(logging.DEBUG)
+
+
+def test_wcnf_build_log_lines(logs):
+    model, _ = _in_state(True)
+    logs.clear()
+    assert model.build_wcnf() is True
+    assert logs(logging.INFO) == ["     WCNF build : started. Model <m>; Target variables = 4",
+                                  "         action : WCNF build finished."]
+
+
+class _FixedClock(datetime):
+    now_value = datetime(2030, 1, 2, 3, 4, 5)
+
+    @classmethod
+    def now(cls, tz=None):
+        return cls.now_value
+
+
+@pytest.mark.parametrize("elapsed, shown", [
+    (timedelta(days=1, hours=2, minutes=3, seconds=4.0056), "02:03:04.005"),
+    (timedelta(seconds=-5), "00:00:00.000"),
+])
+def test_build_duration_text(logs, monkeypatch, elapsed, shown):
+    model, x = _in_state(None)
+    model.add_constraint(x[0])
+    monkeypatch.setattr(model_module, "datetime", _FixedClock)
+    model._start_time = _FixedClock.now_value - elapsed
+    assert model.build_cnf() is True
+    assert logs(logging.INFO)[-1].endswith(" Duration = " + shown)
+
+
+def test_hand_over_to_the_manager():
+    manager = tl.manager()
+    model = _model(manager=manager)
+    x = model.create_variables("x", i=2)
+    model.add_constraint(x[0])
+    assert model.build_cnf() is True
+    assert manager.get_input_cnf_storage() is model.get_cnf_storage()
+    assert isinstance(manager.get_witness_interpreter(), tl.witness_interpreter)
+
+
+def test_build_without_container_or_manager():
+    model = _model()
+    model.create_variables("x", i=2)
+    assert model.get_cnf_storage() is None and model.get_var_mapping() is None
+    with pytest.raises(BuildError, match="^The model doesn't contain any formula container$"):
+        model.build_cnf()
+    no_manager = Model(None, "m")
+    x = no_manager.create_variables("x", i=2)
+    no_manager.add_constraint(x[0])
+    with pytest.raises(BuildError, match="^Trell manager is not set or empty$"):
+        no_manager.build_cnf()
+
+
+def test_save_formats_and_default_name(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    hard, x = _in_state(None)
+    hard.add_constraint(x[0] | x[1])
+    hard.build_cnf()
+    hard.save_to_file("hard.cnf")
+    assert CNF(from_file="hard.cnf").clauses == [[1, 2]]
+    soft = _model("weighted")
+    y = soft.create_variables("y", i=2)
+    soft.add_soft_constraint(y[0], 3, True)
+    soft.build_wcnf()
+    soft.save_to_file()
+    wcnf = WCNF(from_file="weighted")
+    assert wcnf.soft == [[-1]] and wcnf.wght == [3]
+
+
+def test_save_without_witness_interpreter_uses_the_models_mapping(tmp_path):
+    manager = RecordingManager()
+    model = _model(manager=manager)
+    x = model.create_variables("x", i=2)
+    model.add_constraint(x[0] | x[1])
+    model.build_cnf()
+    manager.interpreter = None
+    path = tmp_path / "m.cnf"
+    model.save_to_file(str(path))
+    text = path.read_text()
+    assert "x[0,0]" in text and "x[0,1]" in text
+
+
+def test_save_without_container_writes_nothing(tmp_path):
+    model = _model()
+    assert model.save_to_file(str(tmp_path / "m.cnf")) is None
+    assert list(tmp_path.iterdir()) == []
+
+
+class _PrefatoryRecorder:
+    def __init__(self):
+        self.values = []
+
+    def insert_prefatory_value(self, literal):
+        self.values.append(literal)
+
+
+def test_preliminary_values(logs):
+    manager = RecordingManager()
+    model = _model(manager=manager)
+    model.add_preliminary_var_value(7, True)
+    assert logs(logging.DEBUG)[-1] == "Preliminary variable value was added: -7"
+    manager.input_storage = _PrefatoryRecorder()
+    model.add_preliminary_var_value(7)
+    model.add_preliminary_var_value(7, True)
+    assert manager.input_storage.values == [7, -7]
+
+
+# --- the formula-encoder road --------------------------------------------------------------
+
+def test_formula_encoder_road_forwards_everything(logs):
+    manager = RecordingManager()
+    model = _model("plan", True, manager)
+    x = model.create_variables("x", i=2, j=3)
+    i = model.get_indexes(["i"])
+    model.add_constraint(x[0, 0] | x[0, 1])
+    model.add_constraint(x[i, 0] | x[i, 1], i=range(2))
+    model.add_target(Sum(x[i, 0], i=range(2)))
+    assert model._is_wcnf is None and model._template_target is None
+    model.add_soft_constraint(x[0, 0])
+    model.add_soft_constraint(x[1, 1], 4, True, i=[0])
+    encoder, = manager.encoders
+    assert encoder.calls[1:] == [
+        ("add_constraint", "bx.or_s([x(0,0).to_bx(), x(0,1).to_bx()])", "Foralls: {}"),
+        ("add_constraint", "bx.or_s([x(i,0).to_bx(), x(i,1).to_bx()])", "Foralls: {'i': range(0, 2)}"),
+        ("add_target", "Sum(*[x(i,0).to_pb() for i in range(0, 2)])"),
+        ("add_soft_constraint", "x(0,0)", "Foralls: {}", 1, False),
+        ("add_soft_constraint", "x(1,1)", "Foralls: {'i': [0]}", 4, True),
+    ]
+    assert model._formula_container is None
+    encoder.calls.clear()
+    logs.clear()
+    assert model.build_wcnf() is True
+    assert [call[0] for call in encoder.calls] == ["generate_cnf", "get_cnf_storage", "get_var_mapping"]
+    assert manager.input_storage is encoder.storage
+    assert isinstance(manager.interpreter, tl.witness_interpreter)
+    assert logs(logging.INFO)[-1] == "         action : WCNF build finished(formula encoder)."
+
+
+def test_formula_encoder_road_cnf_build(logs):
+    manager = RecordingManager()
+    model = _model("plan", True, manager)
+    assert model.get_cnf_storage() is None and model.get_var_mapping() is None
+    assert manager.encoders == []
+    assert model.build_cnf() is True
+    assert model.use_target
+    assert re.fullmatch(r"         action : CNF build finished \(formula encoder\)\. Duration = .*",
+                        logs(logging.INFO)[-1])
+    # A repeated build has no stored target to bound and asks for no border.
+    assert model.build_cnf() is True
+    encoder, = manager.encoders
+    assert [call[0] for call in encoder.calls].count("generate_cnf") == 2
+
+
+def test_formula_encoder_road_empty_mapping(logs):
+    manager = RecordingManager()
+    model = _model("plan", True, manager)
+    model.create_variables("x", i=2)
+    manager.encoders[0].get_var_mapping = lambda: None
+    assert model.build_cnf() is False
+    assert logs(logging.ERROR) == ["Variable mapping is empty"]
+    assert manager.interpreter is None
+
+
+SERVICES = [
+    ("save_metrics_json", ("metrics.json",)), ("save_metrics_csv", ("metrics.csv",)), ("reset", ()),
+    ("set_witness", ([1, -2],)), ("set_another_witness", ([-1, 2],)),
+]
+
+
+def test_formula_encoder_services_forward():
+    manager = RecordingManager()
+    model = _model("plan", True, manager)
+    model.create_variables("x", i=2)
+    encoder, = manager.encoders
+    encoder.calls.clear()
+    for name, args in SERVICES:
+        assert getattr(model, name)(*args) is None
+    assert model.check_another_witness() == "encoder answer"
+    assert encoder.calls == [(name,) + args for name, args in SERVICES] + [("check_another_witness",)]
+
+
+@pytest.mark.parametrize("road_encoder", [False, True])
+def test_services_do_nothing_without_encoder(road_encoder):
+    manager = RecordingManager()
+    model = _model("plan", road_encoder, manager)
+    for name, args in SERVICES:
+        assert getattr(model, name)(*args) is None
+    assert model.check_another_witness() is False
+    assert manager.encoders == []
+    assert model.get_var_index(12) == 12
+
+
+# --- the class declaration -----------------------------------------------------------------
+
+def test_class_declaration():
+    assert Model._Model__BXPR_AUX == "_bxpr_aux" and Model._Model__PBCT_AUX == "_pbct_aux"
+    assert Model._Model__DUMMY_VAR == "dummy_var"
+    assert list(Model.__annotations__.items()) == [
+        ("_Model__BXPR_AUX", str), ("_Model__PBCT_AUX", str), ("_Model__DUMMY_VAR", str)]
+    assert Model.__doc__ == "\n    Main class of pseudo-boolean model\n    "
+    functions = [name for name, value in vars(Model).items() if callable(value) or isinstance(value, property)]
+    assert [name.replace("_Model", "") for name in functions] == [
+        "__init__", "get_name", "create_variables", "get_indexes", "add_constraint", "add_soft_constraint",
+        "use_target", "add_target", "__reset_target", "__build_target", "__fill_hard_constraint",
+        "__fill_soft_constraint", "__fill_target", "__init_formula_container", "__init_formula_encoder",
+        "build_cnf", "build_wcnf", "get_cnf_storage", "get_var_mapping", "save_to_file", "save_metrics_json",
+        "save_metrics_csv", "reset", "set_witness", "set_another_witness", "check_another_witness",
+        "get_var_index", "add_preliminary_var_value"]
+    assert Model.add_preliminary_var_value.__annotations__ == {"var": int}
+    assert Model.add_target.__annotations__ == {"return": None}
+    assert Model.__init__.__annotations__ == {"tmanager": tl.manager, "name": str, "use_formula_encoder": bool,
+                                              "return": None}
+    assert Model.build_cnf.__doc__ == ("\n        Creation CNF\n        _model_name - name\n"
+                                       "        :param border: current boundary for target\n"
+                                       "        :param minimization: flag for the task type.\n        ")
+    assert Model.use_target.__doc__ == "Is the target set in the model"
+
+
+def test_stack_entry_pattern():
+    entry = traceback.format_stack(limit=1)[0]
+    found = Model._Model__EXPRESSION_FORMULA_RE.match(entry)
+    assert found.group(2) == str(traceback.extract_stack()[-1].lineno - 2)
+    assert found.group(4) == "    entry = traceback.format_stack(limit=1)[0]"
+    assert Model._Model__EXPRESSION_FORMULA_RE.match("File x, line 3, in f") is None
+
+
+def test_bx_nodes_used_by_the_checks():
+    context = bx.Context()
+    assert isinstance(bx.zero(), bx.Zero) and isinstance(bx.one(), bx.One)
+    assert isinstance(context.get_var("x(0)"), bx.BaseExpr)

@@ -1,0 +1,163 @@
+"""Whole modelling road, declared model to saved file, checked with python-sat as the oracle."""
+
+import itertools
+import random
+
+import pytest
+from pysat.examples.rc2 import RC2
+from pysat.formula import CNF, WCNF
+from pysat.solvers import Solver
+
+import orbeny.trelle as tl
+from zorv_encoder import Model, Or, Sum, SumIt
+
+
+def _cnf_of(model, tmp_path, name="model.cnf"):
+    path = tmp_path / name
+    model.save_to_file(str(path))
+    return CNF(from_file=str(path)).clauses
+
+
+def _count_models(clauses, projection):
+    """Solutions counted over the projection variables only, by blocking clauses."""
+    count = 0
+    with Solver(name="g3", bootstrap_with=clauses) as solver:
+        while solver.solve():
+            true_set = set(solver.get_model())
+            count += 1
+            solver.add_clause([-v if v in true_set else v for v in projection])
+    return count
+
+
+def _queens(n):
+    model = Model(tl.manager(), "queens%d" % n)
+    q = model.create_variables("q", row=n, col=n)
+    i, j = model.get_indexes(["i", "j"])
+    model.add_constraint(Sum(q[i, j], j=range(n)) == 1, i=range(n))
+    model.add_constraint(Sum(q[i, j], i=range(n)) == 1, j=range(n))
+    for d in range(-(n - 2), n - 1):
+        model.add_constraint(SumIt([q[r, r - d] for r in range(max(0, d), min(n, n + d))]) <= 1)
+    for s in range(1, 2 * n - 2):
+        model.add_constraint(SumIt([q[r, s - r] for r in range(max(0, s - n + 1), min(n, s + 1))]) <= 1)
+    return model, q
+
+
+@pytest.mark.parametrize("n, expected", [(1, 1), (2, 0), (3, 0), (4, 2), (5, 10), (6, 4), (7, 40), (8, 92)])
+def test_queens_solution_counts(tmp_path, n, expected):
+    model, q = _queens(n)
+    assert model.build_cnf() is True
+    projection = [q(r, c) for r in range(n) for c in range(n)]
+    assert projection == list(range(1, n * n + 1))
+    assert _count_models(_cnf_of(model, tmp_path), projection) == expected
+
+
+@pytest.mark.parametrize("pigeons, holes, satisfiable", [(3, 2, False), (5, 4, False), (4, 4, True), (2, 3, True)])
+def test_pigeonhole(tmp_path, pigeons, holes, satisfiable):
+    model = Model(tl.manager(), "pigeons")
+    x = model.create_variables("x", p=pigeons, h=holes)
+    i, j = model.get_indexes(["i", "j"])
+    model.add_constraint(Or(x[i, j], j=range(holes)), i=range(pigeons))
+    model.add_constraint(Sum(x[i, j], i=range(pigeons)) <= 1, j=range(holes))
+    model.build_cnf()
+    with Solver(name="g3", bootstrap_with=_cnf_of(model, tmp_path)) as solver:
+        assert solver.solve() is satisfiable
+
+
+def _knapsack_model(weights, values, capacity):
+    model = Model(tl.manager(), "knapsack")
+    take = model.create_variables("take", item=len(weights))
+    model.add_constraint(SumIt([w * take[k] for k, w in enumerate(weights)]) <= capacity)
+    model.add_target(SumIt([v * take[k] for k, v in enumerate(values)]))
+    return model, take
+
+
+def _brute_force_knapsack(weights, values, capacity):
+    best = 0
+    for choice in itertools.product((0, 1), repeat=len(weights)):
+        if sum(w * c for w, c in zip(weights, choice)) <= capacity:
+            best = max(best, sum(v * c for v, c in zip(values, choice)))
+    return best
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_knapsack_optimum_by_tightening_the_border(tmp_path, seed):
+    rng = random.Random(seed)
+    size = rng.randint(3, 7)
+    weights = [rng.randint(1, 12) for _ in range(size)]
+    values = [rng.randint(1, 15) for _ in range(size)]
+    capacity = rng.randint(1, sum(weights))
+    model, take = _knapsack_model(weights, values, capacity)
+    # Raise the border one step at a time on the same model until the target can't reach it.
+    border, best = 1, 0
+    while True:
+        model.build_cnf(border, False)
+        with Solver(name="g3", bootstrap_with=_cnf_of(model, tmp_path)) as solver:
+            if not solver.solve():
+                break
+            true_set = set(solver.get_model())
+            chosen = [k for k in range(size) if take(k) in true_set]
+            assert sum(weights[k] for k in chosen) <= capacity
+            best = sum(values[k] for k in chosen)
+            assert best >= border
+            border = best + 1
+    assert best == _brute_force_knapsack(weights, values, capacity)
+
+
+def test_minimization_border_bounds_from_above(tmp_path):
+    # Cover every pair of neighbours on a path; the cheapest cover costs 2 (nodes 1 and 3 of 0..4).
+    model = Model(tl.manager(), "cover")
+    x = model.create_variables("x", v=5)
+    i = model.get_indexes(["i"])
+    model.add_constraint(x[i] | x[i + 1], i=range(4))
+    model.add_target(Sum(x[i], i=range(5)))
+    results = {}
+    for border in (1, 2, 3):
+        model.build_cnf(border, True)
+        with Solver(name="g3", bootstrap_with=_cnf_of(model, tmp_path)) as solver:
+            results[border] = solver.solve()
+    assert results == {1: False, 2: True, 3: True}
+
+
+def _brute_force_weighted_cover(edges, costs):
+    best = None
+    for choice in itertools.product((0, 1), repeat=len(costs)):
+        if all(choice[u] or choice[v] for u, v in edges):
+            cost = sum(c for c, pick in zip(costs, choice) if pick)
+            best = cost if best is None else min(best, cost)
+    return best
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_wcnf_optimum_matches_brute_force(tmp_path, seed):
+    rng = random.Random(seed)
+    nodes = rng.randint(3, 8)
+    edges = sorted({tuple(sorted(rng.sample(range(nodes), 2))) for _ in range(rng.randint(2, 12))})
+    costs = [rng.randint(1, 9) for _ in range(nodes)]
+    model = Model(tl.manager(), "cover")
+    x = model.create_variables("x", v=nodes)
+    for u, v in edges:
+        model.add_constraint(x[u] | x[v])
+    model.add_soft_constraint(SumIt([c * x[k] for k, c in enumerate(costs)]), minimization=True)
+    assert model.build_wcnf() is True
+    path = tmp_path / "cover.wcnf"
+    model.save_to_file(str(path))
+    with RC2(WCNF(from_file=str(path))) as rc2:
+        rc2.compute()
+        assert rc2.cost == _brute_force_weighted_cover(edges, costs)
+
+
+def test_wcnf_maximization_with_foralls(tmp_path):
+    # Soft "x[i] true" worth 3 each over a path where neighbours exclude each other: best keeps 3 of 5.
+    model = Model(tl.manager(), "independent")
+    x = model.create_variables("x", v=5)
+    i = model.get_indexes(["i"])
+    model.add_constraint(~(x[i] & x[i + 1]), i=range(4))
+    model.add_soft_constraint(x[i], 3, False, i=range(5))
+    model.build_wcnf()
+    path = tmp_path / "independent.wcnf"
+    model.save_to_file(str(path))
+    wcnf = WCNF(from_file=str(path))
+    assert sorted(wcnf.wght) == [3] * 5
+    with RC2(wcnf) as rc2:
+        rc2.compute()
+        assert rc2.cost == 2 * 3

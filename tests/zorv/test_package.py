@@ -1,0 +1,72 @@
+"""The package entry: public names, version and the order in which its modules load."""
+
+import json
+import subprocess
+import sys
+
+import zorv_encoder
+import zorv_encoder.encode as encode
+import zorv_encoder.version as version
+from zorv_encoder.encode import expressions
+from zorv_encoder.encode.model import Model
+
+EXPORTS = ["Model", "Sum", "SumIt", "And", "AndIt", "Or", "OrIt", "Xor", "XorIt", "Equiv", "Implication",
+           "IfThenElse", "pow_expression", "Zero", "One", "LinearModel", "VariableArray"]
+
+
+def test_public_surface():
+    assert zorv_encoder.__all__ == EXPORTS and isinstance(zorv_encoder.__all__, list)
+    assert zorv_encoder.Model is Model
+    for name in EXPORTS[1:15]:
+        assert getattr(zorv_encoder, name) is getattr(expressions, name) is getattr(encode, name)
+    assert encode.__all__ == EXPORTS[1:15]
+    assert zorv_encoder.__doc__ is None
+    for hidden in ("LinearExpression", "Expression", "VariableProxy", "FormulaContainer", "FormulaError"):
+        assert not hasattr(zorv_encoder, hidden)
+
+
+def test_star_import_binds_exactly_the_exports():
+    namespace = {}
+    exec("from zorv_encoder import *", namespace)
+    assert sorted(set(namespace) - {"__builtins__"}) == sorted(EXPORTS)
+
+
+def test_version():
+    assert zorv_encoder.__version__ == "0.2.6.2293"
+    assert zorv_encoder.__version__ is zorv_encoder.zorv_version is version.zorv_version
+
+
+_RECORD_LOAD_ORDER = r"""
+import importlib.abc, json, sys
+
+finished = []
+
+class Recorder(importlib.abc.MetaPathFinder):
+    def find_spec(self, name, path, target=None):
+        if not name.startswith("zorv_encoder"):
+            return None
+        for finder in sys.meta_path:
+            if finder is not self:
+                spec = finder.find_spec(name, path, target)
+                if spec is not None:
+                    break
+        run = spec.loader.exec_module
+        def exec_module(module):
+            run(module)
+            finished.append(name)
+        spec.loader.exec_module = exec_module
+        return spec
+
+sys.meta_path.insert(0, Recorder())
+import zorv_encoder
+print(json.dumps(finished))
+"""
+
+
+def test_modules_finish_loading_in_order():
+    out = subprocess.run([sys.executable, "-c", _RECORD_LOAD_ORDER], check=True, capture_output=True, text=True)
+    assert [name.replace("zorv_encoder", "", 1).lstrip(".") for name in json.loads(out.stdout)] == [
+        "core", "core.zorv_logger", "encode.expressions", "encode", "encode.variables", "core.dumper",
+        "core.formula_container", "core.pboperations", "core.formulapb", "core.variable", "core.manager",
+        "_exceptions", "encode.model", "linear_parser.linear_expression", "linear_parser.lp_variable",
+        "linear_parser.linear_model", "linear_parser", "version", ""]
