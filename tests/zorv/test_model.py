@@ -1,6 +1,5 @@
 """Model: declarations, state rules, refusals, log lines, builds and both roads."""
 
-import logging
 import re
 import traceback
 from datetime import datetime, timedelta
@@ -18,18 +17,15 @@ from zorv_encoder.encode.expressions import Expression
 from zorv_encoder.encode.model import Model
 from zorv_encoder.encode.variables import Index
 
-TRACE = 5
+LEVEL = tl.log_level_type
 
 
 @pytest.fixture
-def logs(caplog):
-    caplog.set_level(TRACE, logger="orbeny.trelle")
-
+def logs(sent_logs):
     def lines(level=None):
-        return [r.getMessage() for r in caplog.records
-                if r.name == "orbeny.trelle" and (level is None or r.levelno == level)]
+        return [message for message, sent_level in sent_logs if level is None or sent_level == level]
 
-    lines.clear = caplog.clear
+    lines.clear = sent_logs.clear
     return lines
 
 
@@ -91,7 +87,7 @@ def _model(name="m", road_encoder=False, manager=None):
 
 def test_container_road_start_up(logs):
     model = _model("plan")
-    assert logs(logging.INFO) == [
+    assert logs(LEVEL.info) == [
         " python version : " + tl.get_python_version(),
         "     model name : plan",
         "           tsfe : False",
@@ -107,8 +103,8 @@ def test_container_road_start_up(logs):
 def test_formula_encoder_road_start_up(logs):
     manager = RecordingManager()
     model = _model("plan", True, manager)
-    assert logs(logging.INFO)[-1] == "           tsfe : True"
-    assert len(logs(logging.INFO)) == 3
+    assert logs(LEVEL.info)[-1] == "           tsfe : True"
+    assert len(logs(LEVEL.info)) == 3
     assert model._shift_target_variable == 0 and model._variables == {}
     assert manager.encoders == []
 
@@ -121,7 +117,7 @@ def test_numbering_and_mapping_after_declarations(logs):
     assert [x(0, 0), x(0, 2), x(1, 0), x(1, 2)] == [1, 3, 4, 6]
     assert y() == 7 and empty.st_shift == 8
     assert model._shift_target_variable == 8
-    assert logs(logging.INFO)[-3:] == [
+    assert logs(LEVEL.info)[-3:] == [
         "    add new var : x{'i': 2, 'j': 3} = [6]",
         "    add new var : y{} = [1]",
         "    add new var : z{'k': 0} = [0]",
@@ -169,7 +165,7 @@ def test_create_variables_refusals(logs, name, error, message):
     count = model._shift_target_variable
     with pytest.raises(error, match="^" + re.escape(message) + "$"):
         model.create_variables(name, i=2)
-    assert logs(logging.ERROR) == [message]
+    assert logs(LEVEL.error) == [message]
     assert model._shift_target_variable == count
 
 
@@ -183,7 +179,7 @@ def test_sizes_must_be_non_negative_integers(logs, size):
     with pytest.raises(ValueError, match="must be a non-negative integer"):
         model.create_variables("x", i=2, j=size)
     assert model._shift_target_variable == 1 and "x" not in model._variables
-    assert len(logs(logging.ERROR)) == 1
+    assert len(logs(LEVEL.error)) == 1
 
 
 def test_declaration_after_the_container_exists_is_refused():
@@ -264,7 +260,7 @@ def test_state_table(logs, operation, state, refusal):
         error, message = refusal
         with pytest.raises(error, match="^" + re.escape(message) + "$"):
             OPERATIONS[operation](model, x)
-        assert logs(logging.ERROR) == [message]
+        assert logs(LEVEL.error) == [message]
         assert model._is_wcnf is state
 
 
@@ -321,9 +317,9 @@ def test_target_rules(logs):
     assert model._is_wcnf is None and model._formula_container is not None
     first, second = x[0] + x[1], x[2] + x[3]
     model.add_target(first)
-    assert logs(logging.WARNING) == []
+    assert logs(LEVEL.warning) == []
     model.add_target(second)
-    assert logs(logging.WARNING) == ["Target already used"]
+    assert logs(LEVEL.warning) == ["Target already used"]
     assert model._template_target is second
 
 
@@ -352,7 +348,7 @@ def test_target_after_a_build_without_target(logs, tmp_path):
     model.add_constraint(x[0] | x[1])
     model.build_cnf()
     model.add_target(x[0] + x[1] + x[2])
-    assert logs(logging.WARNING) == []
+    assert logs(LEVEL.warning) == []
     path = tmp_path / "m.cnf"
     for border, satisfiable in ((0, False), (1, True)):
         model.build_cnf(border, True)
@@ -368,8 +364,8 @@ def test_hard_constraint_log_and_hand_over(logs):
     i = model.get_indexes(["i"])
     logs.clear()
     model.add_constraint(x[i] | x[i + 1], i=range(3))
-    assert logs(logging.DEBUG) == ["     constraint : bx.or_s([x(i).to_bx(), x(i + 1).to_bx()])___{'i': range(0, 3)}"]
-    assert logs(TRACE) == ["Enumerating hard utility variables"]
+    assert logs(LEVEL.debug) == ["     constraint : bx.or_s([x(i).to_bx(), x(i + 1).to_bx()])___{'i': range(0, 3)}"]
+    assert logs(LEVEL.trace) == ["Enumerating hard utility variables"]
     assert model._formula_container.num_clauses == 3
 
 
@@ -394,7 +390,7 @@ def test_contradiction_names_the_callers_line(logs):
         model.add_constraint(x[0] & ~x[0])
     message = "Contradiction was detected in formula model.add_constraint(x[0] & ~x[0]), line %d" % line
     assert str(caught.value) == message
-    assert logs(logging.ERROR) == [message]
+    assert logs(LEVEL.error) == [message]
     assert model._formula_container.num_clauses == 0
     assert model._is_wcnf is None
 
@@ -403,7 +399,7 @@ def test_redundant_constraint_is_dropped(logs):
     model, x = _in_state(None)
     line = traceback.extract_stack()[-1].lineno + 1
     model.add_constraint(One)
-    assert logs(logging.WARNING) == ["Redundant constraint was detected in formula model.add_constraint(One), line %d"
+    assert logs(LEVEL.warning) == ["Redundant constraint was detected in formula model.add_constraint(One), line %d"
                                      % line]
     assert model._formula_container.num_clauses == 0
     model.add_constraint(x[1])
@@ -429,7 +425,7 @@ def test_constraint_that_is_not_a_boolean_formula(logs, make):
     model, x = _in_state(None)
     with pytest.raises(FormulaError, match="is not a Boolean formula"):
         model.add_constraint(make(x))
-    assert len(logs(logging.ERROR)) == 1
+    assert len(logs(LEVEL.error)) == 1
     assert model._formula_container.num_clauses == 0
     assert model._manager.name2pb == {}
 
@@ -449,7 +445,7 @@ def test_add_constraint_refuses_non_expressions(logs):
     model, _ = _in_state(None)
     with pytest.raises(TypeError, match="^Variable 'constraint' must contain only objects of type 'Expression'$"):
         model.add_constraint(5)
-    assert logs(logging.DEBUG) == []
+    assert logs(LEVEL.debug) == []
 
 
 # --- builds, hand-over and saving ----------------------------------------------------------
@@ -459,7 +455,7 @@ def test_cnf_build_log_lines(logs):
     model.add_constraint(x[0])
     logs.clear()
     assert model.build_cnf() is True
-    started, finished = logs(logging.INFO)
+    started, finished = logs(LEVEL.info)
     assert started == "      CNF build : started. Model <m>; Target variables = 4"
     assert re.fullmatch(r"         action : CNF build finished\. Duration = \d\d:\d\d:\d\d\.\d\d\d", finished)
 
@@ -468,15 +464,15 @@ def test_target_build_log_lines(logs):
     model, _ = _in_state(False)
     logs.clear()
     model.build_cnf(1, True)
-    assert logs(logging.INFO)[:2] == ["Building target", "      CNF build : started. Model <m>; Target variables = 4"]
-    assert "Enumerating target utility variables" in logs(logging.DEBUG)
+    assert logs(LEVEL.info)[:2] == ["Building target", "      CNF build : started. Model <m>; Target variables = 4"]
+    assert "Enumerating target utility variables" in logs(LEVEL.debug)
 
 
 def test_wcnf_build_log_lines(logs):
     model, _ = _in_state(True)
     logs.clear()
     assert model.build_wcnf() is True
-    assert logs(logging.INFO) == ["     WCNF build : started. Model <m>; Target variables = 4",
+    assert logs(LEVEL.info) == ["     WCNF build : started. Model <m>; Target variables = 4",
                                   "         action : WCNF build finished."]
 
 
@@ -498,7 +494,7 @@ def test_build_duration_text(logs, monkeypatch, elapsed, shown):
     monkeypatch.setattr(model_module, "datetime", _FixedClock)
     model._start_time = _FixedClock.now_value - elapsed
     assert model.build_cnf() is True
-    assert logs(logging.INFO)[-1].endswith(" Duration = " + shown)
+    assert logs(LEVEL.info)[-1].endswith(" Duration = " + shown)
 
 
 def test_hand_over_to_the_manager():
@@ -571,7 +567,7 @@ def test_preliminary_values(logs):
     manager = RecordingManager()
     model = _model(manager=manager)
     model.add_preliminary_var_value(7, True)
-    assert logs(logging.DEBUG)[-1] == "Preliminary variable value was added: -7"
+    assert logs(LEVEL.debug)[-1] == "Preliminary variable value was added: -7"
     manager.input_storage = _PrefatoryRecorder()
     model.add_preliminary_var_value(7)
     model.add_preliminary_var_value(7, True)
@@ -606,7 +602,7 @@ def test_formula_encoder_road_forwards_everything(logs):
     assert [call[0] for call in encoder.calls] == ["generate_cnf", "get_cnf_storage", "get_var_mapping"]
     assert manager.input_storage is encoder.storage
     assert isinstance(manager.interpreter, tl.witness_interpreter)
-    assert logs(logging.INFO)[-1] == "         action : WCNF build finished(formula encoder)."
+    assert logs(LEVEL.info)[-1] == "         action : WCNF build finished(formula encoder)."
 
 
 def test_formula_encoder_road_cnf_build(logs):
@@ -617,7 +613,7 @@ def test_formula_encoder_road_cnf_build(logs):
     assert model.build_cnf() is True
     assert model.use_target
     assert re.fullmatch(r"         action : CNF build finished \(formula encoder\)\. Duration = .*",
-                        logs(logging.INFO)[-1])
+                        logs(LEVEL.info)[-1])
     # A repeated build has no stored target to bound and asks for no border.
     assert model.build_cnf() is True
     encoder, = manager.encoders
@@ -630,7 +626,7 @@ def test_formula_encoder_road_empty_mapping(logs):
     model.create_variables("x", i=2)
     manager.encoders[0].get_var_mapping = lambda: None
     assert model.build_cnf() is False
-    assert logs(logging.ERROR) == ["Variable mapping is empty"]
+    assert logs(LEVEL.error) == ["Variable mapping is empty"]
     assert manager.interpreter is None
 
 
