@@ -546,7 +546,7 @@ def test_save_without_witness_interpreter_uses_the_models_mapping(tmp_path):
     path = tmp_path / "m.cnf"
     model.save_to_file(str(path))
     text = path.read_text()
-    assert "x[0,0]" in text and "x[0,1]" in text
+    assert "c x[0] 1" in text and "c x[1] 2" in text
 
 
 def test_save_without_container_writes_nothing(tmp_path):
