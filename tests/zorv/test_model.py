@@ -448,6 +448,29 @@ def test_add_constraint_refuses_non_expressions(logs):
     assert logs(LEVEL.debug) == []
 
 
+@pytest.mark.parametrize("border, minimization", [(3, False), (-1, True)])
+def test_target_contradiction(logs, border, minimization):
+    model, _ = _in_state(False)
+    with pytest.raises(FormulaError, match="^Contradiction was detected in target$"):
+        model.build_cnf(border, minimization)
+    assert logs(LEVEL.error) == ["Contradiction was detected in target"]
+    assert model._manager.cnt_pbvar == 0
+
+
+def test_redundant_target_adds_no_clause(logs):
+    model, _ = _in_state(False)
+    assert model.build_cnf(2, True) is True
+    assert logs(LEVEL.warning) == ["Redundant constraint was detected in target"]
+    assert model.get_cnf_storage().get_hard_clause_count() == 0
+
+
+def test_soft_constraint_log_line(logs):
+    model, x = _in_state(None)
+    model.add_soft_constraint(x[0] + x[1], 2, True)
+    assert logs(LEVEL.debug)[0] == ("Building soft constraint: FormulaPB(2 * (x(0).to_pb() + x(1).to_pb()), "
+                                    "None, None).to_maxsat(manager, True)")
+
+
 # --- builds, hand-over and saving ----------------------------------------------------------
 
 def test_cnf_build_log_lines(logs):
@@ -534,6 +557,8 @@ def test_save_formats_and_default_name(tmp_path, monkeypatch):
     soft.save_to_file()
     wcnf = WCNF(from_file="weighted")
     assert wcnf.soft == [[-1]] and wcnf.wght == [3]
+    soft.save_to_file(tmp_path / "as_path.wcnf")
+    assert WCNF(from_file=str(tmp_path / "as_path.wcnf")).soft == [[-1]]
 
 
 def test_save_without_witness_interpreter_uses_the_models_mapping(tmp_path):

@@ -453,7 +453,7 @@ class Model:
 
     def save_to_file(self, filename=""):
         file_format = tl.input_sat_format.wcnf if self._is_wcnf else tl.input_sat_format.cnf
-        if len(filename) == 0:
+        if filename == "":
             filename = self._model_name
         wi = self._trell_manager.get_witness_interpreter() if self._trell_manager is not None else None
         cnf_stor = self.get_cnf_storage()
