@@ -69,8 +69,8 @@ void insert(nb::dict& mapping, std::string_view key, std::int64_t number) {
     }
 }
 
-// Writes every instance of the compiled template into `storage` and returns the auxiliary keys
-// with their numbers; None, with nothing written, when the engine declines.
+// Writes every instance of the compiled template into `storage` and returns the record's
+// auxiliary keys; None, with nothing written, when the engine declines.
 nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec> specs,
                        const int_array& clauses, const int_array& literals, const int_array& terms,
                        std::int64_t aux_start, std::int64_t aux_block, std::int64_t formula,
@@ -79,25 +79,38 @@ nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec
     const auto program = zorv::inst::decode_program(clauses, literals, terms,
                                                     static_cast<std::int64_t>(foralls.size()),
                                                     aux_start, aux_block);
-    const auto slots = zorv::inst::decode_key_slots(key_slots);
+    auto slots = zorv::inst::decode_key_slots(key_slots);
     if (zorv::inst::instantiate(program, foralls, storage) != zorv::inst::outcome::written) {
         return nb::none();
     }
-    const std::uint64_t instances = *zorv::inst::combination_count(foralls);
-    std::uint64_t entries = 0;
-    nb::dict mapping = presized_dict(__builtin_mul_overflow(instances, slots.size(), &entries) ? 0 : entries);
-    zorv::inst::for_each_aux_key(formula, aux_start, aux_block, instances, slots,
-                                 [&](std::string_view key, std::int64_t number) {
-                                     insert(mapping, key, number);
-                                 });
+    return nb::cast(zorv::inst::aux_key_block{formula, aux_start, aux_block,
+                                              *zorv::inst::combination_count(foralls), std::move(slots)});
+}
+
+// Adds every key of the block to `mapping`, in order, later keys winning as dict.update does.
+void write_into(const zorv::inst::aux_key_block& keys, nb::dict mapping) {
+    zorv::inst::for_each_aux_key(keys, [&](std::string_view key, std::int64_t number) {
+        insert(mapping, key, number);
+    });
+}
+
+nb::dict to_dict(const zorv::inst::aux_key_block& keys) {
+    nb::dict mapping = presized_dict(keys.size());
+    write_into(keys, mapping);
     return mapping;
 }
 
 }  // namespace
 
 void bind_inst(nb::module_& m) {
+    nb::class_<zorv::inst::aux_key_block>(
+        m, "aux_key_block",
+        "The auxiliary keys of an instantiated record, kept as numbers until they are written.")
+        .def("__len__", &zorv::inst::aux_key_block::size)
+        .def("write_into", &write_into, "mapping"_a, "Add every key with its number to a dict.")
+        .def("to_dict", &to_dict, "A new dict of every key with its number.");
     m.def("instantiate", &instantiate, "storage"_a, "foralls"_a, "clauses"_a, "literals"_a,
           "terms"_a, "aux_start"_a, "aux_block"_a, "formula"_a, "key_slots"_a,
-          "Write every instance of a compiled clause template into `storage`; returns the dict of\n"
-          "its auxiliary keys, or None, with nothing written, when a value is out of range.");
+          "Write every instance of a compiled clause template into `storage`; returns its\n"
+          "aux_key_block, or None, with nothing written, when a value is out of range.");
 }

@@ -18,6 +18,7 @@ import functools
 import keyword
 import re
 import typing as tp
+from collections.abc import Mapping
 
 import orbeny.trelle as tl
 from orbeny.trelle._engine import inst as _engine
@@ -37,19 +38,91 @@ _CALL = re.compile(r"-*[A-Za-z_][A-Za-z0-9_]*\([A-Za-z0-9_ +*()\-,]*\)")
 _PSEUDO_BOOLEAN, _TSEYTIN = 0, 1
 
 
-def dump(a) -> tp.Optional[tp.Dict[str, int]]:
+def dump(a) -> tp.Optional["AuxKeys"]:
     """Writes the record's clauses into `a.cnf_stor` as the plain path would and returns the
     mapping of its auxiliary keys; None, with nothing written, when the record is declined."""
     program = _compile(a)
     if program is None:
         return None
-    mapping = _engine.instantiate(a.cnf_stor, *program)
-    if mapping is None:
+    block = _engine.instantiate(a.cnf_stor, *program)
+    if block is None:
         return None
     # The plain path's evaluation leaves the built-ins entry in the namespace.
     if "__builtins__" not in a.eval_state:
         a.eval_state["__builtins__"] = builtins.__dict__
-    return mapping
+    return AuxKeys(block)
+
+
+class _WrittenMapping(Mapping):
+    """A read-only mapping of key text to variable number whose entries become Python objects only
+    when they are written into a dict; `write_into(d)` does what `d.update(self)` would."""
+
+    __slots__ = ("_dict",)
+
+    def __init__(self) -> None:
+        self._dict = None
+
+    def write_into(self, mapping: tp.Dict[str, int]) -> None:
+        if self._dict is None:
+            self._write(mapping)
+        else:
+            mapping.update(self._dict)
+
+    def _write(self, mapping: tp.Dict[str, int]) -> None:
+        raise NotImplementedError
+
+    def __entries(self) -> tp.Dict[str, int]:
+        if self._dict is None:
+            entries = {}
+            self._write(entries)
+            self._dict = entries
+        return self._dict
+
+    def __getitem__(self, key: str) -> int:
+        return self.__entries()[key]
+
+    def __iter__(self):
+        return iter(self.__entries())
+
+    def __len__(self) -> int:
+        return len(self.__entries())
+
+    def __repr__(self) -> str:
+        return repr(self.__entries())
+
+
+class AuxKeys(_WrittenMapping):
+    """The auxiliary keys of one record that the engine wrote."""
+
+    __slots__ = ("_block",)
+
+    def __init__(self, block) -> None:
+        super().__init__()
+        self._block = block
+
+    def _write(self, mapping: tp.Dict[str, int]) -> None:
+        self._block.write_into(mapping)
+
+    def __len__(self) -> int:
+        return len(self._block)
+
+
+class KeyChain(_WrittenMapping):
+    """The mapping of one dump call: its records' mappings merged in order, later keys winning,
+    as reduce_ex would merge them."""
+
+    __slots__ = ("_parts",)
+
+    def __init__(self, parts) -> None:
+        super().__init__()
+        self._parts = parts
+
+    def _write(self, mapping: tp.Dict[str, int]) -> None:
+        for part in self._parts:
+            if isinstance(part, _WrittenMapping):
+                part.write_into(mapping)
+            else:
+                mapping.update(part)
 
 
 def _int64(value) -> bool:

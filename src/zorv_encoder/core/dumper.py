@@ -166,4 +166,10 @@ class Dumper(ABC):
 class One2OneDumper(Dumper):
     @classmethod
     def dump(cls, list_dump_args: tp.Sequence[DumpArgs]) -> tp.Dict[str, int]:
-        return reduce_ex([cls._dump_cnf(args) for args in list_dump_args])
+        partials = [cls._dump_cnf(args) for args in list_dump_args]
+        if all(type(partial) is dict for partial in partials):
+            return reduce_ex(partials)
+        # The keys of records written by the engine stay numbers until the container merges them.
+        from ._fast_instantiate import KeyChain
+
+        return KeyChain(partials)

@@ -252,7 +252,12 @@ class FormulaContainer:
             self._merged, merged_from = {}, []
             self._merged_from = merged_from
         for partial in self._mappings[len(merged_from) :]:
-            self._merged.update(partial)
+            # Keys of records written by the engine are made straight into the merged mapping.
+            write_into = getattr(partial, "write_into", None)
+            if write_into is None:
+                self._merged.update(partial)
+            else:
+                write_into(self._merged)
             merged_from.append(partial)
         return self._merged
 
