@@ -82,43 +82,56 @@ def realise(shape, x):
     return t1 - t2, lambda v: f1(v) - f2(v)
 
 
+def check_exact(manager, place, holds, n_vars):
+    """`place(y)` in clause form is satisfiable under an assignment of x(0..n-1) and of
+    the further variable y exactly when `holds(bits)`."""
+    y = manager.bx_context.get_var("y")
+    cnf = place(y).tseytin(manager.bx_context, "_bxpr_aux")
+    ids = {f"x({i})": i + 1 for i in range(n_vars)}
+    ids["y"] = n_vars + 1
+    clauses = clauses_of(cnf, ids)
+    assert all(name.startswith(("x(", "y", "_bxpr_aux_")) for name in ids)
+    with Solver(name="m22", bootstrap_with=[c for c in clauses if c]) as solver:
+        for bits in itertools.product((0, 1), repeat=n_vars + 1):
+            got = all(clauses) and solver.solve(
+                assumptions=[(k + 1) * (1 if bit else -1) for k, bit in enumerate(bits)])
+            assert got == holds(bits), bits
+
+
+# Where a comparison may stand in a constraint: as it is, negated, tied to or implied by y.
+PLACES = {
+    "plain": (lambda f, y: f, lambda c, y: c),
+    "negated": (lambda f, y: ~f, lambda c, y: not c),
+    "equivalent": (lambda f, y: bx.eq_s([y, f]), lambda c, y: c == y),
+    "implied": (lambda f, y: bx.impl_s(y, f), lambda c, y: c or not y),
+}
+
+
 @settings(max_examples=60)
-@given(terms(), st.sampled_from(sorted(CMP)), st.integers(-8, 8))
-def test_to_bx_holds_exactly_when_comparison_holds(shape, cmp, bound):
+@given(terms(), st.sampled_from(sorted(CMP)), st.integers(-8, 8), st.sampled_from(sorted(PLACES)))
+def test_to_bx_holds_exactly_when_comparison_holds(shape, cmp, bound, where):
     manager = model_with("x")
     x = manager.name2genvar["x"]
     term, value = realise(shape, x)
-    used = {i: x(i) for i in range(4)}  # every model variable is known to the manager
     formula = FormulaPB(term, getattr(pb.Comparator_type, cmp), bound).to_bx(manager)
-    cnf = formula.tseytin(manager.bx_context, "_bxpr_aux")
-
-    ids = {v.name: k + 1 for k, v in enumerate(used.values())}
-    clauses = clauses_of(cnf, ids)
-    assert all(name.startswith(("x(", "_pbct_aux_", "_bxpr_aux_")) for name in ids)
-    with Solver(name="m22", bootstrap_with=[c for c in clauses if c]) as solver:
-        for bits in itertools.product((0, 1), repeat=4):
-            expected = CMP[cmp](value(bits), bound)
-            got = not any(not c for c in clauses) and solver.solve(
-                assumptions=[ids[f"x({i})"] * (1 if bit else -1) for i, bit in enumerate(bits)])
-            assert got == expected, (term, cmp, bound, bits)
-
-    aux = sorted(n for n in manager.name2pb if n.startswith("_pbct_aux_"))
-    assert sorted(aux) == sorted(f"_pbct_aux_{k}" for k in range(manager.cnt_pbvar))
+    place, expect = PLACES[where]
+    check_exact(manager, lambda y: place(formula, y),
+                lambda bits: expect(CMP[cmp](value(bits), bound), bits[4]), 4)
+    assert manager.cnt_pbvar == 0
 
 
-def test_auxiliaries_count_on_across_translations_and_reset():
+@settings(max_examples=40)
+@given(st.lists(st.integers(-40, 40), min_size=1, max_size=6), st.sampled_from(sorted(CMP)),
+       st.integers(-60, 60), st.sampled_from(sorted(PLACES)))
+def test_weighted_sums_with_several_bit_columns(weights, cmp, bound, where):
     manager = model_with("x")
     x = manager.name2genvar["x"]
-    term = Sum(*[x(i).to_pb() for i in range(6)])
-    FormulaPB(term, pb.Comparator_type.LEQ, 2).to_bx(manager)
-    first = manager.cnt_pbvar
-    assert first > 0
-    FormulaPB(term, pb.Comparator_type.GEQ, 3).to_bx(manager)
-    assert manager.cnt_pbvar > first
-    assert {f"_pbct_aux_{k}" for k in range(manager.cnt_pbvar)} <= manager.name2pb.keys()
-    manager.reset()
-    FormulaPB(Sum(*[x(i).to_pb() for i in range(6)]), pb.Comparator_type.LEQ, 2).to_bx(manager)
-    assert manager.cnt_pbvar == first
+    n = len(weights)
+    term = Sum(*[w * x(i).to_pb() for i, w in enumerate(weights)])
+    formula = FormulaPB(term, getattr(pb.Comparator_type, cmp), bound).to_bx(manager)
+    place, expect = PLACES[where]
+    check_exact(manager, lambda y: place(formula, y),
+                lambda bits: expect(CMP[cmp](sum(w * b for w, b in zip(weights, bits)), bound), bits[n]), n)
 
 
 def test_evaluated_text_like_the_model_writes():
@@ -214,39 +227,21 @@ def test_to_maxsat_cost_tracks_objective(shape, minimization):
     assert len(offsets) == 1
 
 
-def test_encoder_literals_map_to_model_variables_and_numbered_auxiliaries(monkeypatch):
-    # Fixed encoder output, so the naming order of auxiliaries is known exactly.
+
+@pytest.mark.parametrize(
+    "comparator, border",
+    [(None, (None,)), (pb.Comparator_type.LEQ, ()), (pb.Comparator_type.LEQ, (2, 7)),
+     (pb.Comparator_type.GEQ, ("2",))],
+)
+def test_comparator_and_bounds_checked_by_sibling_constraint(comparator, border):
     manager = model_with("x")
-    x1 = manager.name2genvar["x"](1)
-    n = x1.pb_var
-    fixed = [[n, -(n + 3)], [n + 3, -(n + 4)], [-(n + 4)]]
-    calls = []
+    with pytest.raises(TypeError):
+        FormulaPB(manager.name2genvar["x"](1).to_pb(), comparator, *border).to_bx(manager)
 
-    class Database:
-        def __init__(self, config):
-            calls.append(("db", config))
 
-        def get_clauses(self):
-            return fixed
-
-    class Encoder:
-        def __init__(self, config):
-            calls.append(("enc", config))
-
-        def encode2(self, constraint, database, allocator):
-            calls.append(("encode2", constraint, allocator))
-
-    monkeypatch.setattr(pb, "PBConstraint", lambda *args: ("constraint",) + args)
-    monkeypatch.setattr(pb, "VectorClauseDatabase", Database)
-    monkeypatch.setattr(pb, "pb2cnf", Encoder)
-    or_lists, and_lists = [], []
-    monkeypatch.setattr(bx, "or_s", lambda ops: or_lists.append([str(o) for o in ops]) or len(or_lists))
-    monkeypatch.setattr(bx, "and_s", lambda ops: and_lists.append(list(ops)) or "conj")
-
-    assert FormulaPB(x1.to_pb(), "cmp", 2, 7).to_bx(manager) == "conj"
-    assert or_lists == [["x(1)", "~_pbct_aux_0"], ["_pbct_aux_0", "~_pbct_aux_1"], ["~_pbct_aux_1"]]
-    assert and_lists == [[1, 2, 3]] and manager.cnt_pbvar == 2
-    assert manager.name2pb["_pbct_aux_1"] == n + 4
-    (_, config_a), (_, config_b), (_, constraint, allocator) = calls
-    assert config_a is config_b is manager.pb_config and allocator is manager.pb_var_manager
-    assert constraint[2:] == ("cmp", 2, 7) and len(constraint[1]) == 1
+def test_repeated_variables_are_merged_before_comparing():
+    manager = model_with("x")
+    x = manager.name2genvar["x"]
+    # x(1) - x(1) + x(2) <= 0 says x(2) is false, whatever x(1) is
+    formula = FormulaPB(x(1).to_pb() - x(1).to_pb() + x(2).to_pb(), pb.Comparator_type.LEQ, 0).to_bx(manager)
+    assert str(formula) == "~x(2)"
