@@ -85,10 +85,11 @@ def _at_most(terms, total, bound):
     if bound >= total:
         return bx.one()
     # A literal heavier than the bound must be false on its own: no adder for it.
-    light = [(literal, weight) for literal, weight in terms if weight <= bound]
-    if len(light) < len(terms):
-        forced = [~literal for literal, weight in terms if weight > bound]
-        return bx.and_s(forced + [_at_most(light, total - sum(w for _, w in terms if w > bound), bound)])
+    heavy = [literal for literal, weight in terms if weight > bound]
+    if heavy:
+        light = [(literal, weight) for literal, weight in terms if weight <= bound]
+        rest = _at_most(light, sum(weight for _, weight in light), bound)
+        return bx.and_s([~literal for literal in heavy] + [rest])
     # Invariant: `holds` says the low j bits of the sum are at most the low j bits of the bound.
     holds = bx.one()
     for j, bit in enumerate(_sum_bits(terms)):
