@@ -96,6 +96,19 @@ def test_larger_constraints_with_a_solver(seed, cmp):
                 assert meets(value(terms, {v: model.get(v, False) for v in range(1, n + 1)}), cmp, bound)
 
 
+@pytest.mark.parametrize("weights", [(3, 5, 7, 6), (1, 1, 2), (7, 11, 13), (1,), (40, 56, 9)])
+@pytest.mark.parametrize("cmp", sorted(CMP))
+def test_many_repeated_weights_exhaustively(weights, cmp):
+    # Repeated digit patterns are added up once and shared; check every assignment.
+    n = 12
+    terms = [(v, weights[v % len(weights)]) for v in range(1, n + 1)]
+    top = sum(c for _, c in terms)
+    assignments = [dict(zip(range(1, n + 1), bits)) for bits in itertools.product([False, True], repeat=n)]
+    for bound in (1, top // 3, top // 2 + 1, top - 2):
+        clauses, _ = encode(terms, cmp, bound, first=n + 1)
+        check_extends_exactly(terms, cmp, bound, assignments, clauses)
+
+
 @pytest.mark.parametrize("terms, cmp, bound, expected", [
     ([], "<=", 0, []),
     ([], ">=", 1, [[]]),

@@ -1,0 +1,27 @@
+#include "pbct/adder_gates.hpp"
+
+namespace zorv::pbct {
+
+SumCarry full_adder(std::int64_t a, std::int64_t b, std::int64_t c, ClauseSink& sink) {
+    const std::int64_t s = sink.new_aux();
+    const std::int64_t co = sink.new_aux();
+    sink.add({-a, -b, co});
+    sink.add({-a, -c, co});
+    sink.add({-b, -c, co});
+    sink.add({-a, -b, -c, s});
+    sink.add({-a, co, s});
+    sink.add({-b, co, s});
+    sink.add({-c, co, s});
+    return {s, co};
+}
+
+SumCarry half_adder(std::int64_t a, std::int64_t b, ClauseSink& sink) {
+    const std::int64_t s = sink.new_aux();
+    const std::int64_t co = sink.new_aux();
+    sink.add({-a, -b, co});
+    sink.add({-a, co, s});
+    sink.add({-b, co, s});
+    return {s, co};
+}
+
+}  // namespace zorv::pbct

@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+
+#include "pbct/clause_sink.hpp"
+
+namespace zorv::pbct {
+
+// Outputs of an adder gate: inputs sum to at most sum + 2 * carry.
+struct SumCarry {
+    std::int64_t sum;
+    std::int64_t carry;
+};
+
+// Only the upward implications are written (inputs force the outputs up), which is all
+// an upper bound on the total needs: 7 clauses, the fewest for a full adder of this kind.
+SumCarry full_adder(std::int64_t a, std::int64_t b, std::int64_t c, ClauseSink& sink);
+
+// The same for two inputs: 3 clauses.
+SumCarry half_adder(std::int64_t a, std::int64_t b, ClauseSink& sink);
+
+}  // namespace zorv::pbct
