@@ -1,14 +1,22 @@
-"""Instantiating one hard constraint of ten clauses over two foralls into numbered clauses.
+"""Instantiating clause templates into numbered clauses, on the engine path and the plain path.
 
-For each size and each instantiation path this prints the time per instance, clauses per
-second and the peak memory the path adds (high-water mark of the process's resident set,
-measured in a fresh child process per run, so that runs do not hide each other's peaks).
+Part one: one hard constraint of ten clauses over two foralls, taken in by a `FormulaContainer`
+and built, its mapping read once (as the model does after every build). For each size and path it
+prints the time per instance, clauses per second and the peak memory the path adds (high-water
+mark of the process's resident set, measured in a fresh child process per run, so that runs do not
+hide each other's peaks), and how many times faster the engine path is.
 
-    python benchmarks/instantiate.py                 # every size
-    python benchmarks/instantiate.py --sizes 100x100 1000x1000
+Part two, the whole road: a `Model` declares its variables, takes one constraint over two foralls
+(ten clauses and two Tseytin auxiliaries per instance), builds the CNF and saves it.
 
-A path is a function that takes a `FormulaContainer` ready for work and the constraint, and
-leaves the container built; add another one to PATHS to measure it beside the plain path.
+    python benchmarks/instantiate.py                        # both parts, default sizes
+    python benchmarks/instantiate.py --sizes 100x100 --road 100x100
+    python benchmarks/instantiate.py --plain-limit 1000000  # the plain path at every size too
+
+The plain path is the engine path turned off: every record is evaluated as one comprehension
+text. By default it runs only up to --plain-limit instances (it needs about a minute and gigabytes
+per million instances); the speed-up at larger sizes is then against its time per instance at the
+largest size it ran.
 """
 
 import argparse
@@ -18,7 +26,7 @@ import subprocess
 import sys
 import time
 
-import orbeny.trelle as tl  # noqa: F401  (loads the engine before the baseline is taken)
+import orbeny.trelle as tl
 from orbeny.trelle import bxpr as bx
 from zorv_encoder.core.formula_container import FormulaContainer
 from zorv_encoder.encode.variables import Variable
@@ -38,7 +46,6 @@ TEMPLATE = [
     ["_bxpr_aux_3", "~x(i,j + 1)", "~y(i,j)"],
 ]
 TSEYTIN_AUXILIARIES = 4
-SIZES = ["100x100", "1000x1000", "2000x1000"]
 
 
 def constraint():
@@ -50,20 +57,27 @@ def constraint():
     return bx.and_([bx.or_s([literal(text) for text in clause]) for clause in TEMPLATE])
 
 
+def plain(run):
+    """`run` with the engine path turned off."""
+
+    def run_plain(*args):
+        from zorv_encoder.core import _fast_instantiate
+
+        _fast_instantiate.dump = lambda a: None
+        return run(*args)
+
+    return run_plain
+
+
 def engine_path(container, node, foralls):
     container.add_hard_constraint(node, foralls, 0, TSEYTIN_AUXILIARIES)
     container.build_cnf_formula("instantiate")
+    return len(container.mapping)
 
 
-def python_path(container, node, foralls):
-    # The engine path turned off: every record is evaluated as one comprehension text.
-    from zorv_encoder.core import _fast_instantiate
-
-    _fast_instantiate.dump = lambda a: None
-    engine_path(container, node, foralls)
-
-
-PATHS = {"python": python_path, "engine": engine_path}
+PATHS = {"plain": plain(engine_path), "engine": engine_path}
+SIZES = ["100x100", "100x1000", "1000x1000"]
+ROAD_SIZES = ["100x1000", "1000x1000"]
 
 
 def peak_kib():
@@ -82,7 +96,7 @@ def run_once(path, size):
     foralls = {"i": range(rows), "j": range(cols)}
     baseline = peak_kib()
     start = time.perf_counter()
-    PATHS[path](container, node, foralls)
+    keys = PATHS[path](container, node, foralls)
     seconds = time.perf_counter() - start
     storage = container.cnf_storage()
     clauses = storage.get_hard_clause_count()
@@ -90,40 +104,142 @@ def run_once(path, size):
     return {
         "instances": rows * cols,
         "clauses": clauses,
+        "keys": keys,
         "seconds": seconds,
         "peak_mib": (peak_kib() - baseline) / 1024,
     }
+
+
+# ---- the whole road through the model
+
+
+def road(size, directory):
+    import os
+
+    from zorv_encoder import Equiv, Model
+
+    rows, cols = (int(part) for part in size.split("x"))
+    baseline = peak_kib()
+    start = time.perf_counter()
+    model = Model(tl.manager(), "road")
+    x = model.create_variables("x", a=rows, b=cols + 1)
+    y = model.create_variables("y", a=rows, b=cols)
+    i, j = model.get_indexes(["i", "j"])
+    model.add_constraint(
+        Equiv(x[i, j] ^ x[i, j + 1], y[i, j] | x[i, j]) & (y[i, j] | x[i, j + 1]), i=range(rows), j=range(cols)
+    )
+    model.build_cnf()
+    built = time.perf_counter()
+    path = os.path.join(directory, "road.cnf")
+    model.save_to_file(path)
+    saved = time.perf_counter()
+    peak_mib = (peak_kib() - baseline) / 1024
+    clauses = model.get_cnf_storage().get_hard_clause_count()
+    del model
+    # Literals counted in the file, after the peak is taken: one blank before each on a clause line.
+    with open(path, "rb") as handle:
+        literals = sum(line.count(b" ") for line in handle if line[:1] not in (b"c", b"p"))
+    return {
+        "instances": rows * cols,
+        "clauses": clauses,
+        "build": built - start,
+        "save": saved - built,
+        "file_mib": os.path.getsize(path) / 2**20,
+        "peak_mib": peak_mib,
+        # what the storage's arrays take: 4 bytes per literal, 8 per clause offset
+        "clauses_mib": (4 * literals + 8 * clauses) / 2**20,
+    }
+
+
+def run_road(path, size):
+    import tempfile
+
+    if path == "plain":
+        plain(lambda: None)()
+    with tempfile.TemporaryDirectory() as directory:
+        return road(size, directory)
+
+
+def child(kind, path, size):
+    result = run_road(path, size) if kind == "road" else run_once(path, size)
+    print(json.dumps(result))
+
+
+def measure(kind, path, size):
+    process = subprocess.run(
+        [sys.executable, __file__, "--child", kind, path, size], capture_output=True, text=True
+    )
+    if process.returncode != 0:
+        print(f"{size:>10} {path:>7} failed:\n{process.stderr}")
+        return None
+    return json.loads(process.stdout)
+
+
+def speedup(path, result, plain_per_instance):
+    if path != "engine" or plain_per_instance is None:
+        return ""
+    return f"{plain_per_instance / (result['seconds'] / result['instances']):>7.1f}x"
 
 
 def main():
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
     )
-    parser.add_argument("--sizes", nargs="+", default=SIZES, help="rows x columns of the two foralls")
-    parser.add_argument("--paths", nargs="+", default=list(PATHS), choices=list(PATHS))
-    parser.add_argument("--child", nargs=2, metavar=("PATH", "SIZE"), help=argparse.SUPPRESS)
+    parser.add_argument("--sizes", nargs="*", default=SIZES, help="rows x columns of the two foralls")
+    parser.add_argument("--road", nargs="*", default=ROAD_SIZES, help="sizes of the whole road")
+    parser.add_argument("--plain-limit", type=int, default=100000, help="largest instance count of the plain path")
+    parser.add_argument("--child", nargs=3, metavar=("KIND", "PATH", "SIZE"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
-        print(json.dumps(run_once(*args.child)))
+        child(*args.child)
         return
 
+    def instances(size):
+        rows, cols = (int(part) for part in size.split("x"))
+        return rows * cols
+
+    print("one constraint of ten clauses, four Tseytin auxiliaries per instance, into a container")
     print(
-        f"{'foralls':>10} {'path':>8} {'instances':>10} {'clauses':>10} {'s':>8} "
-        f"{'us/instance':>12} {'clauses/s':>11} {'peak MiB':>9}"
+        f"{'foralls':>10} {'path':>7} {'instances':>10} {'clauses':>10} {'keys':>9} {'s':>8} "
+        f"{'us/instance':>12} {'clauses/s':>11} {'peak MiB':>9} {'speed-up':>8}"
     )
+    plain_per_instance = None
     for size in args.sizes:
-        for path in args.paths:
-            child = subprocess.run(
-                [sys.executable, __file__, "--child", path, size], capture_output=True, text=True
-            )
-            if child.returncode != 0:
-                print(f"{size:>10} {path:>8} failed:\n{child.stderr}")
+        for path in PATHS:
+            if path == "plain" and instances(size) > args.plain_limit:
                 continue
-            result = json.loads(child.stdout)
+            result = measure("container", path, size)
+            if result is None:
+                continue
+            per_instance = result["seconds"] / result["instances"]
+            if path == "plain":
+                plain_per_instance = per_instance
             print(
-                f"{size:>10} {path:>8} {result['instances']:>10} {result['clauses']:>10} "
-                f"{result['seconds']:>8.2f} {1e6 * result['seconds'] / result['instances']:>12.2f} "
-                f"{result['clauses'] / result['seconds']:>11.0f} {result['peak_mib']:>9.0f}"
+                f"{size:>10} {path:>7} {result['instances']:>10} {result['clauses']:>10} {result['keys']:>9} "
+                f"{result['seconds']:>8.2f} {1e6 * per_instance:>12.2f} "
+                f"{result['clauses'] / result['seconds']:>11.0f} {result['peak_mib']:>9.0f} "
+                f"{speedup(path, result, plain_per_instance)}"
+            )
+
+    if not args.road:
+        return
+    print()
+    print("the whole road: Model, one constraint (ten clauses, two auxiliaries per instance), build_cnf, save_to_file")
+    print(
+        f"{'foralls':>10} {'path':>7} {'clauses':>10} {'build s':>8} {'save s':>7} {'total s':>8} "
+        f"{'file MiB':>9} {'peak MiB':>9} {'of it clauses':>13}"
+    )
+    for size in args.road:
+        for path in PATHS:
+            if path == "plain" and instances(size) > args.plain_limit:
+                continue
+            result = measure("road", path, size)
+            if result is None:
+                continue
+            print(
+                f"{size:>10} {path:>7} {result['clauses']:>10} {result['build']:>8.2f} {result['save']:>7.2f} "
+                f"{result['build'] + result['save']:>8.2f} {result['file_mib']:>9.0f} {result['peak_mib']:>9.0f} "
+                f"{result['clauses_mib']:>13.0f}"
             )
 
 

@@ -1,4 +1,5 @@
 #include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
@@ -15,6 +16,7 @@
 #include "inst/forall_values.hpp"
 #include "inst/instantiate.hpp"
 #include "inst/program_arrays.hpp"
+#include "inst/variable_keys.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -51,7 +53,8 @@ nb::dict presized_dict(std::uint64_t entries) {
     return nb::dict();
 }
 
-// Key texts are ASCII: the string is filled directly rather than decoded.
+// Key texts are ASCII (variable names are checked so in Python): the string is filled directly
+// rather than decoded.
 nb::object ascii_text(std::string_view text) {
     PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
     if (out == nullptr) {
@@ -100,6 +103,31 @@ nb::dict to_dict(const zorv::inst::aux_key_block& keys) {
     return mapping;
 }
 
+void write_variable_keys(const zorv::inst::variable_key_block& keys, nb::dict mapping) {
+    zorv::inst::for_each_variable_key(keys, [&](std::string_view key, std::int64_t number) {
+        insert(mapping, key, number);
+    });
+}
+
+nb::dict variable_keys_to_dict(const zorv::inst::variable_key_block& keys) {
+    nb::dict mapping = presized_dict(keys.size());
+    write_variable_keys(keys, mapping);
+    return mapping;
+}
+
+zorv::inst::variable_key_block variable_keys(std::string name, std::int64_t start, int_array sizes,
+                                             int_array strides) {
+    if (sizes.size() != strides.size()) {
+        throw zorv::value_error("a variable needs one stride per index");
+    }
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) > 127) {
+            throw zorv::value_error("variable names for engine keys are ASCII");
+        }
+    }
+    return {std::move(name), start, std::move(sizes), std::move(strides)};
+}
+
 }  // namespace
 
 void bind_inst(nb::module_& m) {
@@ -109,6 +137,14 @@ void bind_inst(nb::module_& m) {
         .def("__len__", &zorv::inst::aux_key_block::size)
         .def("write_into", &write_into, "mapping"_a, "Add every key with its number to a dict.")
         .def("to_dict", &to_dict, "A new dict of every key with its number.");
+    nb::class_<zorv::inst::variable_key_block>(
+        m, "variable_key_block",
+        "The element keys of a model variable, kept as numbers until they are written.")
+        .def("__len__", &zorv::inst::variable_key_block::size)
+        .def("write_into", &write_variable_keys, "mapping"_a, "Add every key with its number to a dict.")
+        .def("to_dict", &variable_keys_to_dict, "A new dict of every key with its number.");
+    m.def("variable_keys", &variable_keys, "name"_a, "start"_a, "sizes"_a, "strides"_a,
+          "The keys name[v0,v1,...] of every element, row-major, numbered start + sum v * stride.");
     m.def("instantiate", &instantiate, "storage"_a, "foralls"_a, "clauses"_a, "literals"_a,
           "terms"_a, "aux_start"_a, "aux_block"_a, "formula"_a, "key_slots"_a,
           "Write every instance of a compiled clause template into `storage`; returns its\n"

@@ -47,19 +47,32 @@ def record(template, foralls, weights=None, formula=3, start=200, pb=2, bx=3, st
     )
 
 
-def outcome(args, sent_logs):
-    """Everything a dump of `args` shows: its result or error, the stored clauses with their
-    weights, the warnings and the namespace's names."""
+# What the container's merged mapping may already hold when a dump's mapping is merged into it.
+EARLIER = {"x[0,0]": 1, "_bxpr_aux[1,0,0]": -5, "_pbct_aux[0,1,1]": 66}
+
+
+def outcome(records, sent_logs):
+    """Everything one dump of `records` (a record or a list of them) shows: its mapping, read and
+    merged into EARLIER as the container merges it, or its error; the stored clauses with their
+    weights, the warnings and the namespaces' names."""
+    records = records if isinstance(records, list) else [records]
     del sent_logs[:]
     try:
-        result = ("mapping", list(One2OneDumper.dump([args]).items()))
+        mapping = One2OneDumper.dump(records)
+        merged = dict(EARLIER)
+        if hasattr(mapping, "write_into"):
+            mapping.write_into(merged)
+        else:
+            merged.update(mapping)
+        result = ("mapping", list(mapping.items()), list(merged.items()))
     except Exception as error:  # noqa: BLE001  (the error itself is compared)
         result = ("error", type(error), str(error))
-    stored = None
-    if args.cnf_stor is not None:
-        stored = list(zip(args.cnf_stor.get_clauses(), args.cnf_stor.get_clause_weights()))
+    stored = [
+        None if args.cnf_stor is None else list(zip(args.cnf_stor.get_clauses(), args.cnf_stor.get_clause_weights()))
+        for args in records
+    ]
     warnings = [message for message, level in sent_logs if level == tl.log_level_type.warning]
-    return result, stored, warnings, sorted(args.eval_state)
+    return result, stored, warnings, [sorted(args.eval_state) for args in records]
 
 
 @contextlib.contextmanager
@@ -156,9 +169,32 @@ def records(draw):
 
 
 # sent_logs is cleared by every outcome()
-@settings(max_examples=300, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(max_examples=200, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(records())
 def test_random_records_dump_alike_on_both_paths(sent_logs, make):
+    fast, plain = both_paths(make, sent_logs)
+    assert fast == plain, make.__doc__
+
+
+@st.composite
+def record_lists(draw):
+    """Two or three records for one dump call, some sharing a formula ordinal and so their keys."""
+    makers = [draw(records()) for _ in range(draw(st.integers(2, 3)))]
+    formulas = [draw(st.integers(0, 1)) for _ in makers]
+
+    def make():
+        made = [maker() for maker in makers]
+        for args, formula in zip(made, formulas):
+            args.num_formula = formula
+        return made
+
+    make.__doc__ = repr([(maker.__doc__, formula) for maker, formula in zip(makers, formulas)])
+    return make
+
+
+@settings(max_examples=60, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(record_lists())
+def test_random_record_lists_dump_alike_on_both_paths(sent_logs, make):
     fast, plain = both_paths(make, sent_logs)
     assert fast == plain, make.__doc__
 
@@ -249,7 +285,7 @@ def test_a_storage_that_is_not_fresh_keeps_its_clauses(sent_logs):
 
     fast, plain = both_paths(make, sent_logs)
     assert fast == plain
-    assert fast[1][0] == ([1, 2], 0)
+    assert fast[1][0][0] == ([1, 2], 0)
 
 
 # ---- through the container: numpy foralls, flushes, targets and the merged mapping
@@ -299,3 +335,22 @@ def test_container_road_alike_on_both_paths(sent_logs, plain_calls):
         plain = container_road(sent_logs)
     assert fast == plain
     assert len(fast[1]) == 12 * 2 + 4 * 1 + 1 + 1
+
+
+@settings(max_examples=60)
+@given(
+    st.sampled_from(["x", "dummy_var", "é"]),
+    st.lists(st.integers(-1, 4), max_size=3),
+    st.integers(0, 2**40),
+)
+def test_variable_keys_are_the_variable_map(name, sizes, start):
+    variable = Variable(name, {f"i{position}": size for position, size in enumerate(sizes)}, start)
+    keys = _fast_instantiate.variable_keys(variable)
+    assert len(keys) == len(variable.map)
+    assert list(keys.items()) == list(variable.map.items())
+    merged = dict(EARLIER)
+    if hasattr(keys, "write_into"):
+        keys.write_into(merged)
+    else:
+        merged.update(keys)
+    assert list(merged.items()) == list({**EARLIER, **variable.map}.items())

@@ -107,6 +107,42 @@ class AuxKeys(_WrittenMapping):
         return len(self._block)
 
 
+class VariableKeys(_WrittenMapping):
+    """The element keys of a model variable, as its `map` gives them."""
+
+    __slots__ = ("_block",)
+
+    def __init__(self, block) -> None:
+        super().__init__()
+        self._block = block
+
+    def _write(self, mapping: tp.Dict[str, int]) -> None:
+        self._block.write_into(mapping)
+
+    def __len__(self) -> int:
+        return len(self._block)
+
+
+def variable_keys(variable) -> tp.Mapping[str, int]:
+    """What `variable.map` gives, with the keys made by the engine when they are merged; the map
+    itself for anything the engine does not take."""
+    if type(variable) is Variable:
+        name, start, strides = variable.name, variable.st_shift, variable.shifts
+        sizes = list(variable.indexes.values())
+        if (
+            type(name) is str
+            and name.isascii()
+            and type(strides) is list
+            and len(sizes) == len(strides)
+            and all(_int64(number) for number in (start, *sizes, *strides))
+        ):
+            # Every number between start and the last element's must fit.
+            last = start + sum(stride * (size - 1) for size, stride in zip(sizes, strides) if size > 0)
+            if min(sizes, default=1) <= 0 or (min(strides, default=0) >= 0 and _int64(last)):
+                return VariableKeys(_engine.variable_keys(name, start, sizes, strides))
+    return variable.map
+
+
 class KeyChain(_WrittenMapping):
     """The mapping of one dump call: its records' mappings merged in order, later keys winning,
     as reduce_ex would merge them."""

@@ -23,7 +23,10 @@ class FormulaContainer:
         self._list_hard_constraint_dump_args = []
         self._list_soft_constraint_dump_args = []
         self._cnf_stor = self.__create_cnf_storage()
-        self._mappings = [variable.map for variable in target_variables.values()]
+        # Each variable's map; the engine makes its keys when the mapping is first merged.
+        from ._fast_instantiate import variable_keys
+
+        self._mappings = [variable_keys(variable) for variable in target_variables.values()]
         self.hard_weight = 1
         # Every dump call so far, in dump order: its records without namespace and storage (None
         # for the target's), so that a new target can take the old one's place (see
