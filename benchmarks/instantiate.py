@@ -194,53 +194,48 @@ def main():
         child(*args.child)
         return
 
-    def instances(size):
-        rows, cols = (int(part) for part in size.split("x"))
-        return rows * cols
+    def runs(kind, sizes):
+        """(size, path, result) of every run that the plain-path limit lets through."""
+        for size in sizes:
+            rows, cols = (int(part) for part in size.split("x"))
+            for path in PATHS:
+                if path == "plain" and rows * cols > args.plain_limit:
+                    continue
+                result = measure(kind, path, size)
+                if result is not None:
+                    yield size, path, result
 
-    print("one constraint of ten clauses, four Tseytin auxiliaries per instance, into a container")
-    print(
-        f"{'foralls':>10} {'path':>7} {'instances':>10} {'clauses':>10} {'keys':>9} {'s':>8} "
-        f"{'us/instance':>12} {'clauses/s':>11} {'peak MiB':>9} {'speed-up':>8}"
-    )
+    if args.sizes:
+        print("one constraint of ten clauses, four Tseytin auxiliaries per instance, into a container")
+        print(
+            f"{'foralls':>10} {'path':>7} {'instances':>10} {'clauses':>10} {'keys':>9} {'s':>8} "
+            f"{'us/instance':>12} {'clauses/s':>11} {'peak MiB':>9} {'speed-up':>8}"
+        )
     plain_per_instance = None
-    for size in args.sizes:
-        for path in PATHS:
-            if path == "plain" and instances(size) > args.plain_limit:
-                continue
-            result = measure("container", path, size)
-            if result is None:
-                continue
-            per_instance = result["seconds"] / result["instances"]
-            if path == "plain":
-                plain_per_instance = per_instance
-            print(
-                f"{size:>10} {path:>7} {result['instances']:>10} {result['clauses']:>10} {result['keys']:>9} "
-                f"{result['seconds']:>8.2f} {1e6 * per_instance:>12.2f} "
-                f"{result['clauses'] / result['seconds']:>11.0f} {result['peak_mib']:>9.0f} "
-                f"{speedup(path, result, plain_per_instance)}"
-            )
+    for size, path, result in runs("container", args.sizes):
+        per_instance = result["seconds"] / result["instances"]
+        if path == "plain":
+            plain_per_instance = per_instance
+        print(
+            f"{size:>10} {path:>7} {result['instances']:>10} {result['clauses']:>10} {result['keys']:>9} "
+            f"{result['seconds']:>8.2f} {1e6 * per_instance:>12.2f} "
+            f"{result['clauses'] / result['seconds']:>11.0f} {result['peak_mib']:>9.0f} "
+            f"{speedup(path, result, plain_per_instance)}"
+        )
 
-    if not args.road:
-        return
-    print()
-    print("the whole road: Model, one constraint (ten clauses, two auxiliaries per instance), build_cnf, save_to_file")
-    print(
-        f"{'foralls':>10} {'path':>7} {'clauses':>10} {'build s':>8} {'save s':>7} {'total s':>8} "
-        f"{'file MiB':>9} {'peak MiB':>9} {'of it clauses':>13}"
-    )
-    for size in args.road:
-        for path in PATHS:
-            if path == "plain" and instances(size) > args.plain_limit:
-                continue
-            result = measure("road", path, size)
-            if result is None:
-                continue
-            print(
-                f"{size:>10} {path:>7} {result['clauses']:>10} {result['build']:>8.2f} {result['save']:>7.2f} "
-                f"{result['build'] + result['save']:>8.2f} {result['file_mib']:>9.0f} {result['peak_mib']:>9.0f} "
-                f"{result['clauses_mib']:>13.0f}"
-            )
+    if args.road:
+        print()
+        print("the whole road: Model, one constraint (ten clauses, two auxiliaries per instance), build_cnf, save_to_file")
+        print(
+            f"{'foralls':>10} {'path':>7} {'clauses':>10} {'build s':>8} {'save s':>7} {'total s':>8} "
+            f"{'file MiB':>9} {'peak MiB':>9} {'of it clauses':>13}"
+        )
+    for size, path, result in runs("road", args.road):
+        print(
+            f"{size:>10} {path:>7} {result['clauses']:>10} {result['build']:>8.2f} {result['save']:>7.2f} "
+            f"{result['build'] + result['save']:>8.2f} {result['file_mib']:>9.0f} {result['peak_mib']:>9.0f} "
+            f"{result['clauses_mib']:>13.0f}"
+        )
 
 
 if __name__ == "__main__":

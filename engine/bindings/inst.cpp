@@ -90,29 +90,27 @@ nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec
                                               *zorv::inst::combination_count(foralls), std::move(slots)});
 }
 
-// Adds every key of the block to `mapping`, in order, later keys winning as dict.update does.
-void write_into(const zorv::inst::aux_key_block& keys, nb::dict mapping) {
-    zorv::inst::for_each_aux_key(keys, [&](std::string_view key, std::int64_t number) {
+// Adds every key of a key block to `mapping`, in order, later keys winning as dict.update does.
+template <class Block>
+void write_into(const Block& keys, nb::dict mapping) {
+    zorv::inst::for_each_key(keys, [&](std::string_view key, std::int64_t number) {
         insert(mapping, key, number);
     });
 }
 
-nb::dict to_dict(const zorv::inst::aux_key_block& keys) {
+template <class Block>
+nb::dict to_dict(const Block& keys) {
     nb::dict mapping = presized_dict(keys.size());
     write_into(keys, mapping);
     return mapping;
 }
 
-void write_variable_keys(const zorv::inst::variable_key_block& keys, nb::dict mapping) {
-    zorv::inst::for_each_variable_key(keys, [&](std::string_view key, std::int64_t number) {
-        insert(mapping, key, number);
-    });
-}
-
-nb::dict variable_keys_to_dict(const zorv::inst::variable_key_block& keys) {
-    nb::dict mapping = presized_dict(keys.size());
-    write_variable_keys(keys, mapping);
-    return mapping;
+template <class Block>
+void bind_key_block(nb::module_& m, const char* name, const char* doc) {
+    nb::class_<Block>(m, name, doc)
+        .def("__len__", &Block::size)
+        .def("write_into", &write_into<Block>, "mapping"_a, "Add every key with its number to a dict.")
+        .def("to_dict", &to_dict<Block>, "A new dict of every key with its number.");
 }
 
 zorv::inst::variable_key_block variable_keys(std::string name, std::int64_t start, int_array sizes,
@@ -131,18 +129,12 @@ zorv::inst::variable_key_block variable_keys(std::string name, std::int64_t star
 }  // namespace
 
 void bind_inst(nb::module_& m) {
-    nb::class_<zorv::inst::aux_key_block>(
+    bind_key_block<zorv::inst::aux_key_block>(
         m, "aux_key_block",
-        "The auxiliary keys of an instantiated record, kept as numbers until they are written.")
-        .def("__len__", &zorv::inst::aux_key_block::size)
-        .def("write_into", &write_into, "mapping"_a, "Add every key with its number to a dict.")
-        .def("to_dict", &to_dict, "A new dict of every key with its number.");
-    nb::class_<zorv::inst::variable_key_block>(
+        "The auxiliary keys of an instantiated record, kept as numbers until they are written.");
+    bind_key_block<zorv::inst::variable_key_block>(
         m, "variable_key_block",
-        "The element keys of a model variable, kept as numbers until they are written.")
-        .def("__len__", &zorv::inst::variable_key_block::size)
-        .def("write_into", &write_variable_keys, "mapping"_a, "Add every key with its number to a dict.")
-        .def("to_dict", &variable_keys_to_dict, "A new dict of every key with its number.");
+        "The element keys of a model variable, kept as numbers until they are written.");
     m.def("variable_keys", &variable_keys, "name"_a, "start"_a, "sizes"_a, "strides"_a,
           "The keys name[v0,v1,...] of every element, row-major, numbered start + sum v * stride.");
     m.def("instantiate", &instantiate, "storage"_a, "foralls"_a, "clauses"_a, "literals"_a,

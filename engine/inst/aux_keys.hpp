@@ -44,7 +44,7 @@ struct aux_key_block {
 // number does not fit in 64 bits (writing the clauses has checked that they fit a literal, so
 // this only guards against a mismatched block).
 template <class Emit>
-void for_each_aux_key(const aux_key_block& keys, Emit&& emit) {
+void for_each_key(const aux_key_block& keys, Emit&& emit) {
     // "_pbct_aux[" + three 20-digit numbers with signs, two commas and "]" fit easily.
     char key[96];
     std::int64_t base = keys.aux_start;

@@ -26,7 +26,7 @@ struct variable_key_block {
 // Calls emit(key text, number) for every element in row-major order. Throws limit_error when
 // a number does not fit in 64 bits.
 template <class Emit>
-void for_each_variable_key(const variable_key_block& keys, Emit&& emit) {
+void for_each_key(const variable_key_block& keys, Emit&& emit) {
     if (keys.size() == 0) {
         return;
     }

@@ -38,7 +38,7 @@ _CALL = re.compile(r"-*[A-Za-z_][A-Za-z0-9_]*\([A-Za-z0-9_ +*()\-,]*\)")
 _PSEUDO_BOOLEAN, _TSEYTIN = 0, 1
 
 
-def dump(a) -> tp.Optional["AuxKeys"]:
+def dump(a) -> tp.Optional["EngineKeys"]:
     """Writes the record's clauses into `a.cnf_stor` as the plain path would and returns the
     mapping of its auxiliary keys; None, with nothing written, when the record is declined."""
     program = _compile(a)
@@ -50,7 +50,7 @@ def dump(a) -> tp.Optional["AuxKeys"]:
     # The plain path's evaluation leaves the built-ins entry in the namespace.
     if "__builtins__" not in a.eval_state:
         a.eval_state["__builtins__"] = builtins.__dict__
-    return AuxKeys(block)
+    return EngineKeys(block)
 
 
 class _WrittenMapping(Mapping):
@@ -91,24 +91,8 @@ class _WrittenMapping(Mapping):
         return repr(self.__entries())
 
 
-class AuxKeys(_WrittenMapping):
-    """The auxiliary keys of one record that the engine wrote."""
-
-    __slots__ = ("_block",)
-
-    def __init__(self, block) -> None:
-        super().__init__()
-        self._block = block
-
-    def _write(self, mapping: tp.Dict[str, int]) -> None:
-        self._block.write_into(mapping)
-
-    def __len__(self) -> int:
-        return len(self._block)
-
-
-class VariableKeys(_WrittenMapping):
-    """The element keys of a model variable, as its `map` gives them."""
+class EngineKeys(_WrittenMapping):
+    """Keys that the engine holds as numbers: a record's auxiliaries, a model variable's elements."""
 
     __slots__ = ("_block",)
 
@@ -139,7 +123,7 @@ def variable_keys(variable) -> tp.Mapping[str, int]:
             # Every number between start and the last element's must fit.
             last = start + sum(stride * (size - 1) for size, stride in zip(sizes, strides) if size > 0)
             if min(sizes, default=1) <= 0 or (min(strides, default=0) >= 0 and _int64(last)):
-                return VariableKeys(_engine.variable_keys(name, start, sizes, strides))
+                return EngineKeys(_engine.variable_keys(name, start, sizes, strides))
     return variable.map
 
 
