@@ -18,6 +18,8 @@ class FormulaPB:
         # the comparison stands positively, and it may stand negated (see below).
         items = [(lit.literal, lit.coefficient) for lit in pb_expression]
         bx_formula = _comparison(items, self.comparator, self.border[0], manager.get_pb_var)
+        if not isinstance(bx_formula, (bx.Zero, bx.One)):
+            manager._pb_circuits[bx_formula] = (pb_expression, self.comparator, self.border)
         log_d(f"Bx formula from FormulaPB: {bx_formula}")
         return bx_formula
 
@@ -34,6 +36,47 @@ class FormulaPB:
             bx_var = manager.get_pb_var(var_idx)
             maxsat_formula.append(~bx_var if negate else bx_var)
         return bx.and_(maxsat_formula), weights
+
+
+def _assert_comparisons(formula, manager):
+    """`formula`, with each comparison it asserts at its top level in its smaller encoding.
+
+    A comparison that must hold needs its encoding in one direction only, which the
+    encoder's clauses give; where they are fewer than the circuit's, they replace it.
+    A comparison anywhere else (negated, in an equivalence, ...) keeps its exact circuit.
+    """
+    circuits = manager._pb_circuits
+    if not circuits:
+        return formula
+    if formula in circuits:
+        return _asserted(formula, manager)
+    if isinstance(formula, bx.And):
+        args = formula.get_args()
+        if any(arg in circuits for arg in args):
+            return bx.and_s([_asserted(arg, manager) if arg in circuits else arg for arg in args])
+    return formula
+
+
+def _asserted(circuit, manager):
+    pb_expression, comparator, border = manager._pb_circuits[circuit]
+    constraint = pb.PBConstraint(pb_expression, comparator, *border)
+    database = pb.VectorClauseDatabase(manager.pb_config)
+    pb.pb2cnf(manager.pb_config).encode2(constraint, database, manager.pb_var_manager)
+    clauses = database.get_clauses()
+    # Numbers the encoder drew for a discarded encoding are never named, so they cost nothing.
+    if len(clauses) > _clause_count(circuit.tseytin(manager.bx_context, "_pbct_trial")):
+        return circuit
+    get_pb_var = manager.get_pb_var
+    return bx.and_s([bx.or_s([get_pb_var(lit) if lit > 0 else ~get_pb_var(-lit) for lit in clause])
+                     for clause in clauses])
+
+
+def _clause_count(cnf):
+    if isinstance(cnf, bx.One):
+        return 0
+    if isinstance(cnf, bx.And):
+        return len(cnf.get_args())
+    return 1
 
 
 # A pseudo-Boolean comparison as a Boolean circuit over the compared literals.

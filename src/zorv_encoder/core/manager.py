@@ -13,6 +13,8 @@ class Manager:
         self.pb2bx = {}
         self.pb2name = {}
         self.cnt_pbvar = 0
+        # Comparison circuits made in this evaluation, with what the encoder needs for each.
+        self._pb_circuits = {}
 
     def __init_encoding(self):
         self.bx_context = bx.Context()
@@ -60,4 +62,5 @@ class Manager:
         self.pb2bx.clear()
         self.pb2name.clear()
         self.cnt_pbvar = 0
+        self._pb_circuits.clear()
         self.__init_encoding()

@@ -232,6 +232,7 @@ class Model:
                        + type(target_constraint).__name__)
                 log_e(msg)
                 raise FormulaError(msg)
+            target_constraint = formulapb._assert_comparisons(target_constraint, self._manager)
             target_constraint = target_constraint.tseytin(self._manager.bx_context, self.__BXPR_AUX)
             log_d("Enumerating target utility variables")
             shift_pb_variable = self._manager.cnt_pbvar
@@ -261,6 +262,7 @@ class Model:
                        + type(template_constraint).__name__)
                 log_e(msg)
                 raise FormulaError(msg)
+            template_constraint = formulapb._assert_comparisons(template_constraint, self._manager)
             template_constraint = template_constraint.tseytin(self._manager.bx_context, self.__BXPR_AUX)
             log_t("Enumerating hard utility variables")
             shift_pb_variable = self._manager.cnt_pbvar
