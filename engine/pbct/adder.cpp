@@ -134,7 +134,7 @@ void encode_at_most(const AtMost& constraint, ClauseSink& sink) {
         items.push_back({t.lit, static_cast<u128>(t.coef / g)});
     }
     std::vector<Column> columns(static_cast<std::size_t>(width));
-    for (const Item& it : share_sums(std::move(items), width, sink)) {
+    for (const Item& it : share_sums(std::move(items), static_cast<u128>(bound), sink)) {
         for (int j = 0; j < width; ++j) {
             if (test_bit(it.mask, j)) {
                 columns[static_cast<std::size_t>(j)].push_back(it.lit);

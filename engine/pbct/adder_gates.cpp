@@ -15,6 +15,18 @@ SumCarry full_adder(std::int64_t a, std::int64_t b, std::int64_t c, ClauseSink& 
     return {s, co};
 }
 
+std::int64_t full_adder_without_carry(std::int64_t a, std::int64_t b, std::int64_t c,
+                                      ClauseSink& sink) {
+    const std::int64_t s = sink.new_aux();
+    sink.add({-a, -b});
+    sink.add({-a, -c});
+    sink.add({-b, -c});
+    sink.add({-a, s});
+    sink.add({-b, s});
+    sink.add({-c, s});
+    return s;
+}
+
 SumCarry half_adder(std::int64_t a, std::int64_t b, ClauseSink& sink) {
     const std::int64_t s = sink.new_aux();
     const std::int64_t co = sink.new_aux();

@@ -15,6 +15,10 @@ struct SumCarry {
 // an upper bound on the total needs: 7 clauses, the fewest for a full adder of this kind.
 SumCarry full_adder(std::int64_t a, std::int64_t b, std::int64_t c, ClauseSink& sink);
 
+// A full adder whose carry would be worth more than the bound: at most one input may
+// be true, and the sum is at least each of them. 6 clauses, no carry variable.
+std::int64_t full_adder_without_carry(std::int64_t a, std::int64_t b, std::int64_t c, ClauseSink& sink);
+
 // The same for two inputs: 3 clauses.
 SumCarry half_adder(std::int64_t a, std::int64_t b, ClauseSink& sink);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include "pbct/adder_gates.hpp"
 
@@ -24,13 +25,15 @@ class PairCounts {
 public:
     explicit PairCounts(int width) : width_(width), counts_(static_cast<std::size_t>(width * width), 0) {}
 
-    void update(u128 mask, std::int64_t delta) {
+    // Returns the work done, in pair updates.
+    std::int64_t update(u128 mask, std::int64_t delta) {
         const std::vector<int> bits = bits_of(mask);
         for (std::size_t x = 0; x < bits.size(); ++x) {
             for (std::size_t y = x + 1; y < bits.size(); ++y) {
                 counts_[static_cast<std::size_t>(bits[x] * width_ + bits[y])] += delta;
             }
         }
+        return static_cast<std::int64_t>(bits.size() * bits.size() / 2 + 1);
     }
 
     // The most shared pair as a two-bit mask, or 0 when no pair is held three times.
@@ -56,7 +59,7 @@ private:
 
 class Sharing {
 public:
-    Sharing(int width, ClauseSink& sink) : width_(width), sink_(sink) {}
+    Sharing(u128 bound, ClauseSink& sink) : bound_(bound), width_(bit_width(bound)), sink_(sink) {}
 
     // Items with equal masks: add them up three at a time, as a counter per mask.
     std::vector<Item> equal_masks(const std::vector<Item>& items) {
@@ -69,10 +72,10 @@ public:
             std::size_t i = 0;
             if (popcount(mask) >= 2) {
                 for (; lits.size() - i >= 3; i += 3) {
-                    const SumCarry sc = full_adder(lits[i], lits[i + 1], lits[i + 2], sink_);
-                    lits.push_back(sc.sum);
-                    if (keep_carry(sc.carry, mask << 1)) {
-                        by_mask[mask << 1].push_back(sc.carry);
+                    const Added sum = add3(lits[i], lits[i + 1], lits[i + 2], mask);
+                    lits.push_back(sum.sum);
+                    if (sum.carry) {
+                        by_mask[mask << 1].push_back(*sum.carry);
                     }
                 }
             }
@@ -84,13 +87,17 @@ public:
     }
 
     // Then, greedily, the pair of columns held by the most items, three items at a time.
+    // Wide coefficients make this search costly, so it stops after a fixed amount of work
+    // (the same for every run, so the encoding stays deterministic).
     std::vector<Item> common_pairs(std::vector<Item> items) {
         PairCounts counts(width_);
+        std::int64_t work = 0;
         for (const Item& it : items) {
-            counts.update(it.mask, 1);
+            work += counts.update(it.mask, 1);
         }
         std::vector<std::size_t> holders;
-        for (u128 pair = counts.best(); pair != 0; pair = counts.best()) {
+        for (u128 pair = counts.best(); pair != 0 && work < work_budget; pair = counts.best()) {
+            work += static_cast<std::int64_t>(items.size());
             holders.clear();
             for (std::size_t i = 0; i < items.size(); ++i) {
                 if ((items[i].mask & pair) == pair) {
@@ -106,16 +113,16 @@ public:
                 Item& c = items[holders[h + 2]];
                 const u128 common = a.mask & b.mask & c.mask;
                 for (Item* it : {&a, &b, &c}) {
-                    counts.update(it->mask, -1);
+                    work += counts.update(it->mask, -1);
                     it->mask &= ~common;
-                    counts.update(it->mask, 1);
+                    work += counts.update(it->mask, 1);
                 }
-                const SumCarry sc = full_adder(a.lit, b.lit, c.lit, sink_);
-                items.push_back({sc.sum, common});
-                counts.update(common, 1);
-                if (keep_carry(sc.carry, common << 1)) {
-                    items.push_back({sc.carry, common << 1});
-                    counts.update(common << 1, 1);
+                const Added sum = add3(a.lit, b.lit, c.lit, common);
+                items.push_back({sum.sum, common});
+                work += counts.update(common, 1);
+                if (sum.carry) {
+                    items.push_back({*sum.carry, common << 1});
+                    work += counts.update(common << 1, 1);
                 }
             }
             std::erase_if(items, [](const Item& it) { return it.mask == 0; });
@@ -124,23 +131,32 @@ public:
     }
 
 private:
-    // A carry worth 2^width or more can only be false.
-    bool keep_carry(std::int64_t carry, u128 mask) {
-        if (bit_width(mask) > width_) {
-            sink_.add({-carry});
-            return false;
+    static constexpr std::int64_t work_budget = std::int64_t{1} << 26;
+
+    struct Added {
+        std::int64_t sum;
+        std::optional<std::int64_t> carry;
+    };
+
+    // Three items worth `mask` each: a sum worth mask and a carry worth twice as much,
+    // unless that is more than the bound, when two true inputs are ruled out instead.
+    Added add3(std::int64_t a, std::int64_t b, std::int64_t c, u128 mask) {
+        if ((mask << 1) > bound_ || bit_width(mask) >= 127) {
+            return {full_adder_without_carry(a, b, c, sink_), std::nullopt};
         }
-        return true;
+        const SumCarry sc = full_adder(a, b, c, sink_);
+        return {sc.sum, sc.carry};
     }
 
+    u128 bound_;
     int width_;
     ClauseSink& sink_;
 };
 
 }  // namespace
 
-std::vector<Item> share_sums(std::vector<Item> items, int width, ClauseSink& sink) {
-    Sharing sharing(width, sink);
+std::vector<Item> share_sums(std::vector<Item> items, u128 bound, ClauseSink& sink) {
+    Sharing sharing(bound, sink);
     return sharing.common_pairs(sharing.equal_masks(items));
 }
 

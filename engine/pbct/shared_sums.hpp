@@ -16,7 +16,7 @@ struct Item {
 // Adds up literals that share two or more digit columns once, instead of once per
 // column: a full adder over three items with common digits J yields a sum worth J and a
 // carry worth 2J, which replace the three items' J digits (3|J| bits become 2|J|).
-// Items worth 2^width or more must be false; they get a unit clause and are dropped.
-std::vector<Item> share_sums(std::vector<Item> items, int width, ClauseSink& sink);
+// Each item is worth at most `bound`; a carry worth more can only be false and is left out.
+std::vector<Item> share_sums(std::vector<Item> items, u128 bound, ClauseSink& sink);
 
 }  // namespace zorv::pbct

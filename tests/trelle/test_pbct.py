@@ -155,6 +155,7 @@ def test_clause_limit_refuses_and_leaves_everything_untouched():
     (lambda: pb.WeightedLit(1.0, 1), TypeError),
     (lambda: pb.WeightedLit(1, "2"), TypeError),
     (lambda: pb.WeightedLit(1, 2 ** 70), OverflowError),
+    (lambda: pb.WeightedLit(-2 ** 63, 1), ValueError),
     (lambda: pb.PBConstraint([], pb.Comparator_type.LEQ), TypeError),
     (lambda: pb.PBConstraint([], pb.Comparator_type.BOTH, 1, 2), TypeError),
     (lambda: pb.PBConstraint([], pb.Comparator_type.LEQ, 1.5), TypeError),
