@@ -13,6 +13,8 @@ public:
     explicit VectorClauseDatabase(const PBConfig& config) : config_(config) {}
 
     void add_clause(std::span<const std::int64_t> clause);
+    // Many clauses at once: all their literals, and where each clause ends in them.
+    void add_clauses(std::span<const std::int64_t> literals, std::span<const std::size_t> ends);
     std::size_t size() const { return ends_.size(); }
     std::span<const std::int64_t> clause(std::size_t i) const;
     const PBConfig& config() const { return config_; }

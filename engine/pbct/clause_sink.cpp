@@ -7,7 +7,7 @@
 namespace zorv::pbct {
 
 ClauseSink::ClauseSink(std::int64_t first_aux, std::int64_t max_clauses)
-    : first_aux_(first_aux), next_aux_(first_aux), max_clauses_(static_cast<std::size_t>(max_clauses)) {}
+    : next_aux_(first_aux), max_clauses_(static_cast<std::size_t>(max_clauses)) {}
 
 void ClauseSink::add(std::span<const std::int64_t> clause) {
     if (ends_.size() == max_clauses_) {

@@ -19,11 +19,11 @@ public:
 
     std::size_t size() const { return ends_.size(); }
     std::span<const std::int64_t> clause(std::size_t i) const;
-    std::int64_t first_aux() const { return first_aux_; }
+    std::span<std::int64_t> literals() { return literals_; }
+    std::span<const std::size_t> ends() const { return ends_; }
     std::int64_t end_aux() const { return next_aux_; }
 
 private:
-    std::int64_t first_aux_;
     std::int64_t next_aux_;
     std::size_t max_clauses_;
     std::vector<std::int64_t> literals_;

@@ -1,5 +1,6 @@
 #include "pbct/pb2cnf.hpp"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "pbct/adder.hpp"
@@ -10,45 +11,24 @@ namespace zorv::pbct {
 
 namespace {
 
-// Local numbers -> the caller's numbers. Only auxiliaries that occur in a clause get a
-// number, and a number the constraint already uses is never handed to an auxiliary.
-std::vector<std::int64_t> number_auxiliaries(const ClauseSink& sink,
-                                             const std::vector<std::int64_t>& variables,
-                                             AuxVarManager& allocator) {
-    const std::int64_t first = sink.first_aux();
-    std::vector<std::int64_t> global(static_cast<std::size_t>(sink.end_aux() - first), 0);
+// Local numbers -> the caller's numbers, rewritten in place. Only auxiliaries that occur
+// in a clause get a number, in order of first occurrence, and a number the constraint
+// already uses is never handed to an auxiliary.
+void number_literals(ClauseSink& sink, const std::vector<std::int64_t>& variables,
+                     AuxVarManager& allocator) {
+    std::vector<std::int64_t> global(variables.begin(), variables.end());
+    global.resize(static_cast<std::size_t>(sink.end_aux() - 1), 0);
     const std::unordered_set<std::int64_t> taken(variables.begin(), variables.end());
-    for (std::size_t i = 0; i < sink.size(); ++i) {
-        for (const std::int64_t lit : sink.clause(i)) {
-            const std::int64_t var = lit < 0 ? -lit : lit;
-            if (var < first || global[static_cast<std::size_t>(var - first)] != 0) {
-                continue;
-            }
-            std::int64_t fresh = allocator.get_variable();
-            while (taken.count(fresh) != 0) {
-                fresh = allocator.get_variable();
-            }
-            global[static_cast<std::size_t>(var - first)] = fresh;
+    const std::int64_t highest = variables.empty() ? 0 : *std::max_element(variables.begin(), variables.end());
+    for (std::int64_t& lit : sink.literals()) {
+        const std::int64_t var = lit < 0 ? -lit : lit;
+        std::int64_t& mapped = global[static_cast<std::size_t>(var - 1)];
+        if (mapped == 0) {  // an auxiliary met for the first time
+            do {
+                mapped = allocator.get_variable();
+            } while (mapped <= highest && taken.count(mapped) != 0);
         }
-    }
-    return global;
-}
-
-// All numbers are drawn before the first clause goes in.
-void commit(const ClauseSink& sink, const std::vector<std::int64_t>& variables,
-            AuxVarManager& allocator, VectorClauseDatabase& database) {
-    const std::vector<std::int64_t> aux = number_auxiliaries(sink, variables, allocator);
-    const std::int64_t first = sink.first_aux();
-    std::vector<std::int64_t> clause;
-    for (std::size_t i = 0; i < sink.size(); ++i) {
-        clause.clear();
-        for (const std::int64_t lit : sink.clause(i)) {
-            const std::int64_t var = lit < 0 ? -lit : lit;
-            const std::int64_t mapped = var < first ? variables[static_cast<std::size_t>(var - 1)]
-                                                    : aux[static_cast<std::size_t>(var - first)];
-            clause.push_back(lit < 0 ? -mapped : mapped);
-        }
-        database.add_clause(clause);
+        lit = lit < 0 ? -mapped : mapped;
     }
 }
 
@@ -67,7 +47,8 @@ void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& databa
     }
     // Numbering can still fail (allocator exhausted): draw from a copy first.
     AuxVarManager drawn = allocator;
-    commit(sink, nf.variables, drawn, database);
+    number_literals(sink, nf.variables, drawn);
+    database.add_clauses(sink.literals(), sink.ends());
     allocator = drawn;
 }
 
