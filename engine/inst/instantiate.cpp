@@ -86,13 +86,19 @@ bool soft_weights_fit(const template_program& program, std::uint64_t instances,
     return sum <= cnf::max_top - 1;
 }
 
-// Room for every instance's clauses, when the counts are sane.
+// Room for every instance's written clauses, when the counts are sane.
 void reserve_room(const template_program& program, std::uint64_t instances,
                   cnf::wcnf_storage& storage) {
     std::uint64_t clauses = 0;
     std::uint64_t literals = 0;
-    if (!__builtin_mul_overflow(instances, program.clauses.size(), &clauses) &&
-        !__builtin_mul_overflow(instances, program.literals.size(), &literals) &&
+    for (const clause_op& clause : program.clauses) {
+        if (clause.written) {
+            ++clauses;
+            literals += clause.literal_count;
+        }
+    }
+    if (!__builtin_mul_overflow(instances, clauses, &clauses) &&
+        !__builtin_mul_overflow(instances, literals, &literals) &&
         literals < (std::uint64_t{1} << 40)) {
         storage.reserve(clauses, literals);
     }

@@ -2,6 +2,8 @@
 order, mapping, warnings and errors, whichever path a record takes."""
 
 import contextlib
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -354,3 +356,8 @@ def test_variable_keys_are_the_variable_map(name, sizes, start):
     else:
         merged.update(keys)
     assert list(merged.items()) == list({**EARLIER, **variable.map}.items())
+
+
+def test_importing_the_package_leaves_the_engine_path_unloaded():
+    code = "import sys, zorv_encoder; print('zorv_encoder.core._fast_instantiate' in sys.modules)"
+    assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout == "False\n"

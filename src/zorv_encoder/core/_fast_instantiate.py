@@ -4,8 +4,9 @@ The plain path evaluates one comprehension text per record and numbers every lit
 Most records are simpler than that text allows: every literal calls a model variable with index
 texts such as i, j + 1 or 2 * i, or is a quoted auxiliary name, and the foralls are ranges or lists
 of integers. Such a record is compiled here into flat integer arrays, and the engine writes its
-clauses straight into the record's storage and its auxiliary keys into the mapping, with the very
-numbers, order and keys that the plain path gives.
+clauses straight into the record's storage, with the very numbers and order that the plain path
+gives. Its auxiliary keys, like the model variables' keys, stay numbers in the engine until the
+container merges them into its mapping: then the key texts are made, in the plain path's order.
 
 Everything else is declined and takes the plain path unchanged: any other literal text, index
 arithmetic beyond factor * name + offset, a warning to give, or a value out of range, in which case
