@@ -36,4 +36,14 @@ SumCarry half_adder(std::int64_t a, std::int64_t b, ClauseSink& sink) {
     return {s, co};
 }
 
+SumCarry half_adder_plus_one(std::int64_t a, std::int64_t b, ClauseSink& sink) {
+    const std::int64_t s = sink.new_aux();
+    const std::int64_t co = sink.new_aux();
+    sink.add({-a, co});
+    sink.add({-b, co});
+    sink.add({-a, -b, s});
+    sink.add({co, s});
+    return {s, co};
+}
+
 }  // namespace zorv::pbct

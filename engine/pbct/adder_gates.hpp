@@ -22,4 +22,9 @@ std::int64_t full_adder_without_carry(std::int64_t a, std::int64_t b, std::int64
 // The same for two inputs: 3 clauses.
 SumCarry half_adder(std::int64_t a, std::int64_t b, ClauseSink& sink);
 
+// s + 2 * carry >= a + b + 1: 4 clauses. Read complemented, this is the half adder of a
+// network whose value is forced down (outputs at most inputs); a full adder needs no
+// such twin, as complementing it maps 3 inputs onto outputs worth 1 + 2.
+SumCarry half_adder_plus_one(std::int64_t a, std::int64_t b, ClauseSink& sink);
+
 }  // namespace zorv::pbct

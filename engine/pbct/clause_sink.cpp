@@ -7,15 +7,36 @@
 namespace zorv::pbct {
 
 ClauseSink::ClauseSink(std::int64_t first_aux, std::int64_t max_clauses)
-    : next_aux_(first_aux), max_clauses_(static_cast<std::size_t>(max_clauses)) {}
+    : next_aux_(first_aux),
+      max_clauses_(static_cast<std::size_t>(max_clauses)),
+      budget_(static_cast<std::size_t>(max_clauses)) {}
 
 void ClauseSink::add(std::span<const std::int64_t> clause) {
-    if (ends_.size() == max_clauses_) {
-        throw limit_error("pseudo-Boolean encoding needs more than max_clauses_per_constraint = " +
-                          std::to_string(max_clauses_) + " clauses");
+    if (ends_.size() == budget_) {
+        fail();
     }
     literals_.insert(literals_.end(), clause.begin(), clause.end());
     ends_.push_back(literals_.size());
+}
+
+void ClauseSink::fail() const {
+    throw limit_error("pseudo-Boolean encoding needs more than max_clauses_per_constraint = " +
+                      std::to_string(max_clauses_) + " clauses");
+}
+
+ClauseSink ClauseSink::fork() const {
+    ClauseSink out(next_aux_, static_cast<std::int64_t>(max_clauses_));
+    out.budget_ = budget_ - ends_.size();
+    return out;
+}
+
+void ClauseSink::absorb(const ClauseSink& fork) {
+    const std::size_t base = literals_.size();
+    literals_.insert(literals_.end(), fork.literals_.begin(), fork.literals_.end());
+    for (const std::size_t end : fork.ends_) {
+        ends_.push_back(base + end);
+    }
+    next_aux_ = fork.next_aux_;
 }
 
 std::span<const std::int64_t> ClauseSink::clause(std::size_t i) const {

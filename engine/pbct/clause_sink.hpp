@@ -18,6 +18,14 @@ public:
     void add(std::span<const std::int64_t> clause);
 
     std::size_t size() const { return ends_.size(); }
+
+    // An empty sink whose auxiliaries and clause budget continue this one's.
+    ClauseSink fork() const;
+    // Takes over a fork's clauses and auxiliaries.
+    void absorb(const ClauseSink& fork);
+    // Raises the error for a clause count above the limit.
+    [[noreturn]] void fail() const;
+
     std::span<const std::int64_t> clause(std::size_t i) const;
     std::span<std::int64_t> literals() { return literals_; }
     std::span<const std::size_t> ends() const { return ends_; }
@@ -25,7 +33,8 @@ public:
 
 private:
     std::int64_t next_aux_;
-    std::size_t max_clauses_;
+    std::size_t max_clauses_;  // as configured; the message names it
+    std::size_t budget_;       // clauses this sink may still take
     std::vector<std::int64_t> literals_;
     std::vector<std::size_t> ends_;
 };

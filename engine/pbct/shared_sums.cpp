@@ -59,7 +59,7 @@ private:
 
 class Sharing {
 public:
-    Sharing(u128 bound, ClauseSink& sink) : bound_(bound), width_(bit_width(bound)), sink_(sink) {}
+    Sharing(const Cap& cap, ClauseSink& sink) : cap_(cap), width_(bit_width(cap.cap)), sink_(sink) {}
 
     // Items with equal masks: add them up three at a time, as a counter per mask.
     std::vector<Item> equal_masks(const std::vector<Item>& items) {
@@ -139,24 +139,29 @@ private:
     };
 
     // Three items worth `mask` each: a sum worth mask and a carry worth twice as much,
-    // unless that is more than the bound, when two true inputs are ruled out instead.
+    // unless that is more than the cap.
     Added add3(std::int64_t a, std::int64_t b, std::int64_t c, u128 mask) {
-        if ((mask << 1) > bound_ || bit_width(mask) >= 127) {
+        const bool over = (mask << 1) > cap_.cap || bit_width(mask) >= 127;
+        if (over && cap_.overflow == Overflow::forbidden) {
             return {full_adder_without_carry(a, b, c, sink_), std::nullopt};
         }
         const SumCarry sc = full_adder(a, b, c, sink_);
+        if (over) {
+            cap_.satisfied->push_back(sc.carry);
+            return {sc.sum, std::nullopt};
+        }
         return {sc.sum, sc.carry};
     }
 
-    u128 bound_;
+    Cap cap_;
     int width_;
     ClauseSink& sink_;
 };
 
 }  // namespace
 
-std::vector<Item> share_sums(std::vector<Item> items, u128 bound, ClauseSink& sink) {
-    Sharing sharing(bound, sink);
+std::vector<Item> share_sums(std::vector<Item> items, const Cap& cap, ClauseSink& sink) {
+    Sharing sharing(cap, sink);
     return sharing.common_pairs(sharing.equal_masks(items));
 }
 

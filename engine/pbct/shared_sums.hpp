@@ -13,10 +13,22 @@ struct Item {
     u128 mask;
 };
 
+// What a carry worth more than the cap means for the constraint.
+enum class Overflow {
+    forbidden,  // sum <= cap: such a carry can only be false, so none is made
+    satisfies,  // the constraint holds once it is true: it goes to `satisfied`
+};
+
+struct Cap {
+    u128 cap;
+    Overflow overflow;
+    std::vector<std::int64_t>* satisfied;  // for Overflow::satisfies
+};
+
 // Adds up literals that share two or more digit columns once, instead of once per
 // column: a full adder over three items with common digits J yields a sum worth J and a
 // carry worth 2J, which replace the three items' J digits (3|J| bits become 2|J|).
-// Each item is worth at most `bound`; a carry worth more can only be false and is left out.
-std::vector<Item> share_sums(std::vector<Item> items, u128 bound, ClauseSink& sink);
+// Every item is worth at most the cap.
+std::vector<Item> share_sums(std::vector<Item> items, const Cap& cap, ClauseSink& sink);
 
 }  // namespace zorv::pbct

@@ -121,6 +121,9 @@ def test_many_repeated_weights_exhaustively(weights, cmp):
     ([(1, 5), (2, 5)], ">=", 11, [[]]),
     ([(1, 5), (2, 7)], "<=", 4, [[-1], [-2]]),  # both too heavy
     ([(1, -5)], ">=", 0, [[-1]]),
+    ([(1, 1), (2, 1), (3, 1)], ">=", 1, [[1, 2, 3]]),     # at least one: one clause
+    ([(1, 1), (2, 1), (3, 1)], "<=", 2, [[-1, -2, -3]]),  # not all: one clause
+    ([(1, 4), (2, 9), (-3, 5)], ">=", 4, [[1, 2, -3]]),   # each term alone suffices
 ])
 def test_trivial_and_unit_results(terms, cmp, bound, expected):
     assert encode(terms, cmp, bound, first=3)[0] == expected
