@@ -2,6 +2,7 @@
 order, mapping, warnings and errors, whichever path a record takes."""
 
 import contextlib
+import os
 import subprocess
 import sys
 
@@ -361,3 +362,57 @@ def test_variable_keys_are_the_variable_map(name, sizes, start):
 def test_importing_the_package_leaves_the_engine_path_unloaded():
     code = "import sys, zorv_encoder; print('zorv_encoder.core._fast_instantiate' in sys.modules)"
     assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout == "False\n"
+
+
+# ---- whole models: pseudo-Boolean auxiliaries, soft clauses, a target built twice
+
+
+def build_models(directory):
+    """The files and mappings of a few small models: exactly-ones over foralls (pseudo-Boolean
+    auxiliaries), a weighted cover, a knapsack whose target is built with two borders."""
+    import orbeny.trelle as tl
+    from zorv_encoder import Implication, Model, Sum, SumIt
+
+    written = []
+
+    def keep(model, name):
+        path = os.path.join(directory, name)
+        model.save_to_file(path)
+        with open(path) as handle:
+            written.append((handle.read(), list(model._formula_container.mapping.items())))
+
+    grid = Model(tl.manager(), "grid")
+    q = grid.create_variables("q", row=4, col=5)
+    i, j = grid.get_indexes(["i", "j"])
+    grid.add_constraint(Sum(q[i, j], j=range(5)) == 1, i=range(4))
+    grid.add_constraint(Sum(q[i, j], i=range(4)) <= 1, j=np.arange(5))
+    grid.add_constraint(Implication(q[i, j], ~q[i + 1, j + 1]), i=[0, 1, 2], j=(0, 2, 3))
+    grid.build_cnf()
+    keep(grid, "grid.cnf")
+
+    cover = Model(tl.manager(), "cover")
+    x = cover.create_variables("x", row=3, col=4)
+    i, j = cover.get_indexes(["i", "j"])
+    cover.add_constraint(x[i, j] | x[i, j + 1], i=range(3), j=range(3))
+    cover.add_constraint(x[i, j] | x[2 * i + 1, j], i=range(1), j=range(4))
+    cover.add_soft_constraint(SumIt([(r + c + 1) * x[r, c] for r in range(3) for c in range(4)]), minimization=True)
+    cover.build_wcnf()
+    keep(cover, "cover.wcnf")
+
+    bag = Model(tl.manager(), "bag")
+    take = bag.create_variables("take", item=5)
+    bag.add_constraint(SumIt([w * take[k] for k, w in enumerate([4, 7, 3, 5, 6])]) <= 12)
+    bag.add_target(SumIt([v * take[k] for k, v in enumerate([5, 9, 4, 6, 8])]))
+    for border in (10, 17):
+        bag.build_cnf(border, False)
+        keep(bag, f"bag{border}.cnf")
+    return written
+
+
+def test_whole_models_alike_on_both_paths(tmp_path, plain_calls):
+    fast = build_models(str(tmp_path))
+    taken_plain = len(plain_calls)
+    with plain_path():
+        plain = build_models(str(tmp_path))
+    assert fast == plain
+    assert taken_plain == 0
