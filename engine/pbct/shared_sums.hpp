@@ -13,10 +13,11 @@ struct Item {
     u128 mask;
 };
 
-// What a carry worth more than the cap means for the constraint.
+// What becomes of a carry worth more than the cap.
 enum class Overflow {
-    forbidden,  // sum <= cap: such a carry can only be false, so none is made
-    satisfies,  // the constraint holds once it is true: it goes to `satisfied`
+    forbidden,  // the sum is at most the cap: it can only be false, so none is made
+    satisfies,  // it leaves the network for `satisfied` (in a network over complemented
+                // literals, its negation alone satisfies an at-least constraint)
 };
 
 struct Cap {
