@@ -150,7 +150,7 @@ def _int64(value) -> bool:
     return type(value) is int and _INT64_MIN <= value <= _INT64_MAX
 
 
-@functools.lru_cache(maxsize=4096)
+@functools.lru_cache(maxsize=1 << 16)
 def _parse_literal(text: str):
     """("aux", negated, kind, counter) for a quoted auxiliary name, ("var", negated, name,
     ((forall name or None, factor, offset), ...)) for a call of a model variable with affine
