@@ -2,6 +2,7 @@ import ast
 import itertools
 import keyword
 import operator
+import re
 import typing as tp
 from functools import reduce
 from operator import mul
@@ -9,6 +10,9 @@ from operator import mul
 import orbeny.trelle as tl
 from orbeny.trelle import bxpr as bx
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
+
+# A model literal with constant indexes, such as -x(0,12): the name and the index texts.
+_CONSTANT_CALL = re.compile(r"-*([A-Za-z_][A-Za-z0-9_]*)\(((?:0|[1-9][0-9]*)(?:,(?:0|[1-9][0-9]*))*)?\)\Z")
 
 
 class FormulaContainer:
@@ -338,8 +342,10 @@ class FormulaContainer:
             bounds = {name: FormulaContainer.__bounds(values) for name, values in foralls.items()}
         for clause in template:
             for text in clause:
-                literal = self._literals.get(text)
-                if literal is None:
+                # An auxiliary's entry is None, so the test is for the key.
+                if text in self._literals:
+                    literal = self._literals[text]
+                else:
                     literal = self._literals[text] = FormulaContainer.__parse_literal(text)
                 if literal is not None:
                     FormulaContainer.__check_call(text, literal, eval_state, foralls, bounds)
@@ -349,6 +355,11 @@ class FormulaContainer:
         """None for an auxiliary's quoted name; for a model literal such as -x(i,j + 1) the pair of
         the variable's name and, per index, the forall names it uses with either its affine form
         (a, b), meaning a * value + b, or its compiled text."""
+        # Most literals call a variable with constant indexes: no parser needed for them.
+        found = _CONSTANT_CALL.match(text)
+        if found and not keyword.iskeyword(found.group(1)):
+            values = found.group(2)
+            return found.group(1), [((), (0, int(value))) for value in values.split(",")] if values else []
         try:
             node = ast.parse(text, mode="eval").body
         except SyntaxError:
