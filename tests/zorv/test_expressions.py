@@ -126,7 +126,7 @@ ELEMENTS = "Variable 'expressions' must contain only objects of type 'Expression
 
 
 class Unformattable:
-    def __format__(self, spec):
+    def __format__(self, format_spec):
         raise AssertionError("formatted before the element was tested")
 
 

@@ -47,15 +47,15 @@ class Recorder(importlib.abc.MetaPathFinder):
             return None
         for finder in sys.meta_path:
             if finder is not self:
-                spec = finder.find_spec(name, path, target)
-                if spec is not None:
+                found = finder.find_spec(name, path, target)
+                if found is not None:
                     break
-        run = spec.loader.exec_module
+        run = found.loader.exec_module
         def exec_module(module):
             run(module)
             finished.append(name)
-        spec.loader.exec_module = exec_module
-        return spec
+        found.loader.exec_module = exec_module
+        return found
 
 sys.meta_path.insert(0, Recorder())
 import zorv_encoder

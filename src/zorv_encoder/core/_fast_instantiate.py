@@ -214,7 +214,7 @@ def _affine(node) -> tp.Optional[tp.Tuple[tp.Optional[str], int, int]]:
     return None
 
 
-def _forall_spec(values):
+def _forall_values(values):
     """(start, step, length, None) for a range, (0, 0, 0, values) for a list or tuple of integers,
     None for anything whose text might not evaluate back to the same integers."""
     if type(values) is range:
@@ -241,7 +241,7 @@ def _compile(a):
     foralls = _foralls(a.foralls, a.eval_state)
     if foralls is None:
         return None
-    slots, specs = foralls
+    slots, value_sets = foralls
     template, weights = a.template_constraint, a.weights
     if type(template) not in (list, tuple):
         return None
@@ -261,7 +261,7 @@ def _compile(a):
         if type(clause) not in (list, tuple) or not builder.add_clause(clause, weight, written):
             return None
     return (
-        specs,
+        value_sets,
         builder.clauses,
         builder.literals,
         builder.terms,
@@ -273,11 +273,11 @@ def _compile(a):
 
 
 def _foralls(foralls, namespace):
-    """({forall name: its position}, engine specs), or None when a forall could read otherwise in
+    """({forall name: its position}, engine value_sets), or None when a forall could read otherwise in
     the comprehension text than its values say."""
     if type(foralls) is not dict:
         return None
-    slots, specs = {}, []
+    slots, value_sets = {}, []
     for name, values in foralls.items():
         if (
             type(name) is not str
@@ -290,12 +290,12 @@ def _foralls(foralls, namespace):
             return None
         if type(values) is range and "range" in namespace:
             return None
-        spec = _forall_spec(values)
-        if spec is None:
+        value_set = _forall_values(values)
+        if value_set is None:
             return None
-        slots[name] = len(specs)
-        specs.append(spec)
-    return slots, specs
+        slots[name] = len(value_sets)
+        value_sets.append(value_set)
+    return slots, value_sets
 
 
 class _ProgramBuilder:
