@@ -35,6 +35,8 @@ _AUXILIARY = re.compile(r"'(~?)_(pbct|bxpr)_aux_([0-9]+)'")
 # read differently inside the comprehension text (comments, quotes, brackets, line breaks, names
 # the parser would normalise) fails this test.
 _CALL = re.compile(r"-*[A-Za-z_][A-Za-z0-9_]*\([A-Za-z0-9_ +*()\-,]*\)")
+# The commonest call, with constant indexes only (-x(0,12)), read without the parser.
+_CONSTANT_CALL = re.compile(r"(-*)([A-Za-z_][A-Za-z0-9_]*)\(((?:0|[1-9][0-9]*)(?:,(?:0|[1-9][0-9]*))*)?\)")
 
 _PSEUDO_BOOLEAN, _TSEYTIN = 0, 1
 
@@ -164,6 +166,12 @@ def _parse_literal(text: str):
         return "aux", bool(match.group(1)), kind, counter
     if not text.isascii() or not _CALL.fullmatch(text):
         return None
+    match = _CONSTANT_CALL.fullmatch(text)
+    if match and not keyword.iskeyword(match.group(2)):
+        values = [int(value) for value in match.group(3).split(",")] if match.group(3) else []
+        if not all(_int64(value) for value in values):
+            return None
+        return "var", len(match.group(1)) % 2 == 1, match.group(2), tuple((None, 0, value) for value in values)
     try:
         node = ast.parse(text, mode="eval").body
     except SyntaxError:
@@ -313,26 +321,38 @@ class _ProgramBuilder:
         self.auxiliaries = {}
         # name -> ((size, stride) per index, first number), or None for a name declined
         self.variables = {}
+        # literal text -> its program entries, for clauses that are written and for those not
+        self.compiled = {}
+        self.compiled_unwritten = {}
 
     def add_clause(self, clause, weight: int, written: bool) -> bool:
         first = len(self.literals) // 5
+        # A literal text compiles to the same entry wherever it stands in the record.
+        compiled = self.compiled if written else self.compiled_unwritten
         for text in clause:
             if type(text) is not str:
                 return False
-            literal = _parse_literal(text)
-            if literal is None:
-                return False
-            if literal[0] == "var":
-                added = self.__add_call(*literal[1:])
-            elif written:
-                added = self.__add_auxiliary(*literal[1:])
-            else:
-                # only evaluated: a string, unnumbered
-                added = True
-            if not added:
-                return False
+            entry = compiled.get(text)
+            if entry is None:
+                entry = self.__compile_literal(text, written)
+                if entry is None:
+                    return False
+                compiled[text] = entry
+            self.literals += entry
         self.clauses += (int(written), weight, first, len(self.literals) // 5 - first)
         return True
+
+    def __compile_literal(self, text: str, written: bool) -> tp.Optional[tp.Tuple[int, ...]]:
+        """The literal's five program entries (none for an unwritten auxiliary), or None."""
+        literal = _parse_literal(text)
+        if literal is None:
+            return None
+        if literal[0] == "var":
+            return self.__add_call(*literal[1:])
+        if written:
+            return self.__add_auxiliary(*literal[1:])
+        # only evaluated: a string, unnumbered
+        return ()
 
     def key_slots(self) -> tp.List[int]:
         flat = []
@@ -340,38 +360,38 @@ class _ProgramBuilder:
             flat += (kind, counter, place)
         return flat
 
-    def __add_auxiliary(self, negated: bool, kind: int, counter: int) -> bool:
+    def __add_auxiliary(self, negated: bool, kind: int, counter: int) -> tp.Optional[tp.Tuple[int, ...]]:
         if kind == _PSEUDO_BOOLEAN:
             place = counter
         elif counter > self.shift_bx_variable:
             # Counters past the Tseytin count draw a warning on the plain path.
-            return False
+            return None
         else:
             place = self.shift_pb_variable + counter
         if not _int64(place):
-            return False
+            return None
         self.auxiliaries.setdefault((kind, counter), place)
-        self.literals += (int(negated), 1, place, 0, 0)
-        return True
+        return (int(negated), 1, place, 0, 0)
 
-    def __add_call(self, negated: bool, name: str, indexes) -> bool:
+    def __add_call(self, negated: bool, name: str, indexes) -> tp.Optional[tp.Tuple[int, ...]]:
         variable = self.__variable(name)
         if variable is None:
-            return False
+            return None
         dims, start = variable
         if len(dims) != len(indexes):
-            return False
-        first = len(self.terms) // 5
+            return None
+        terms = []
         for (forall, factor, offset), (size, stride) in zip(indexes, dims):
             if forall is None:
                 slot = -1
             elif forall in self.slots:
                 slot = self.slots[forall]
             else:
-                return False
-            self.terms += (slot, factor, offset, size, stride)
-        self.literals += (int(negated), 0, start, first, len(indexes))
-        return True
+                return None
+            terms += (slot, factor, offset, size, stride)
+        first = len(self.terms) // 5
+        self.terms += terms
+        return (int(negated), 0, start, first, len(indexes))
 
     def __variable(self, name: str):
         if name not in self.variables:
