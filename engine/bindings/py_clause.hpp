@@ -23,8 +23,14 @@ inline std::int64_t integer_from(PyObject* o, const char* what) {
         if (PyBool_Check(o) || !(PyLong_Check(o) || PyIndex_Check(o))) {
             throw type_error(std::string(what) + " must be an integer, not " + type_name(o));
         }
+        // __index__ is Python code: it may drop every other reference to `o` (take it out of
+        // the dict or list being read), so `o` is held until we are done with it.
+        const nanobind::object held = nanobind::borrow(o);
         nanobind::object index = nanobind::steal(PyNumber_Index(o));
         if (!index.is_valid()) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) {
+                throw nanobind::python_error();  // __index__'s own failure
+            }
             PyErr_Clear();
             throw type_error(std::string(what) + " must be an integer, not " + type_name(o));
         }

@@ -73,12 +73,12 @@ std::optional<variable_table> fill_table(const group& g, bool strict) {
             table.shape[d] = std::max<std::size_t>(table.shape[d], g.indexes[k * g.rank + d] + 1);
         }
     }
-    // Each extent is at most 2^40, so the running product is capped before it can overflow.
+    // An extent can reach 2^40 and the limit 2^24 with a few million keys, so the product is
+    // checked: a wrapped one would size the table far below the cells written into it.
     const std::uint64_t limit = strict ? count : 4 * std::uint64_t{count} + 1024;
     std::uint64_t cells = 1;
     for (std::size_t extent : table.shape) {
-        cells *= extent;
-        if (cells > limit) {
+        if (__builtin_mul_overflow(cells, std::uint64_t{extent}, &cells) || cells > limit) {
             return std::nullopt;
         }
     }

@@ -1,3 +1,6 @@
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -53,6 +56,22 @@ def test_var_mapping_refuses_bad_input(bad, error):
     assert m.get_var_map() == {"y[0]": 1}  # left as it was
 
 
+def test_var_mapping_survives_a_number_that_drops_itself():
+    keys = {}
+
+    class Leaving:
+        def __index__(self):
+            keys.clear()  # the dict held the only reference to this object
+            raise RuntimeError("gone")
+
+    keys["x[0]"] = Leaving()
+    m = tl.var_mapping()
+    m.set_var_map({"y[0]": 1})
+    with pytest.raises(RuntimeError, match="gone"):
+        m.set_var_map(keys)
+    assert m.get_var_map() == {"y[0]": 1}
+
+
 def test_tables_group_model_variables_with_shapes():
     keys = {"dummy_var[0]": 0}
     keys.update({f"x[{i},{j}]": 1 + 3 * i + j for i in range(2) for j in range(3)})
@@ -102,6 +121,25 @@ def test_tables_without_strict_leave_out_what_does_not_fit():
     tables = wi.get_mapping_tables()
     assert list(tables) == ["x"]
     np.testing.assert_array_equal(tables["x"], [1, -1, 3])
+
+
+def test_tables_whose_cell_count_passes_64_bits_are_left_out():
+    # Extents 2^24 and 2^40 multiply to 2^64; a few million keys let the first extent through
+    # the size limit of a non-strict table. Run apart: the fault this guards against is a crash.
+    script = """
+import orbeny.trelle as tl
+from orbeny.trelle._engine import inst
+keys = inst.variable_keys("x", 1, [2**22, 1], [1, 1]).to_dict()
+keys.update({"x[16777215,0]": 5, "x[0,1099511627775]": 6, "y[0]": 7})
+m = tl.var_mapping()
+m.set_var_map(keys)
+del keys
+wi = tl.witness_interpreter()
+wi.set_var_mapping(m)
+assert wi.build_mapping_tables(False) is True
+assert list(wi.get_mapping_tables()) == ["y"]
+"""
+    subprocess.run([sys.executable, "-c", script], check=True)
 
 
 @pytest.mark.parametrize(
