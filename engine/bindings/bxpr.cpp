@@ -172,7 +172,9 @@ void bind_bxpr(nb::module_& m) {
                  if (e.is_constant()) return nb::list();
                  const auto args = e.ctx->args(e.id);
                  // Filled in place: a clause form can have millions of operands.
-                 auto out = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(args.size())));
+                 PyObject* list = PyList_New(static_cast<Py_ssize_t>(args.size()));
+                 if (list == nullptr) throw nb::python_error();  // MemoryError
+                 auto out = nb::steal<nb::list>(list);
                  for (std::size_t i = 0; i < args.size(); ++i) {
                      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), wrap(e.ctx, args[i]).release().ptr());
                  }

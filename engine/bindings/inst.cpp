@@ -46,7 +46,11 @@ std::vector<zorv::inst::forall_values> to_foralls(std::vector<forall_spec>& spec
 nb::dict presized_dict(std::uint64_t entries) {
 #if PY_VERSION_HEX < 0x030E0000
     if (entries < (std::uint64_t{1} << 40)) {
-        return nb::steal<nb::dict>(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries)));
+        PyObject* dict = _PyDict_NewPresized(static_cast<Py_ssize_t>(entries));
+        if (dict == nullptr) {
+            throw nb::python_error();  // MemoryError
+        }
+        return nb::steal<nb::dict>(dict);
     }
 #endif
     (void)entries;

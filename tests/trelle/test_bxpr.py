@@ -1,5 +1,8 @@
 import itertools
+import os
 import random
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -379,6 +382,29 @@ def test_expressions_outlive_their_context():
     del f  # the handle alone kept the arena alive
     v = bx.Context().get_var("b")
     assert str(bx.or_s([v, bx.zero()])) == "b"
+
+
+@pytest.mark.skipif(
+    sys.platform != "linux" or "asan" in os.environ.get("LD_PRELOAD", ""),
+    reason="needs /proc and an address-space limit, which a sanitizer runtime cannot live with",
+)
+def test_operands_without_memory_raise_memory_error():
+    # Run apart under an address-space limit just above what the formula takes: the operand
+    # list then cannot be allocated, which must surface as MemoryError, not a crash.
+    script = """
+import resource
+import orbeny.trelle.bxpr as bx
+wide = bx.and_([bx.Context().get_var("x")] * 5_000_000)
+used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (used + 16 * 2**20, resource.RLIM_INFINITY))
+try:
+    wide.get_args()
+except MemoryError:
+    pass
+else:
+    raise SystemExit("get_args() did not run out of memory")
+"""
+    subprocess.run([sys.executable, "-c", script], check=True)
 
 
 # ---------------------------------------------------------------- larger formulas, SAT oracle
