@@ -25,6 +25,7 @@ import orbeny.trelle as tl
 from orbeny.trelle._engine import inst as _engine
 
 from ..encode.variables import Variable
+from ._literal_forms import affine, constant_call
 
 _INT64_MIN = -(1 << 63)
 _INT64_MAX = (1 << 63) - 1
@@ -35,8 +36,6 @@ _AUXILIARY = re.compile(r"'(~?)_(pbct|bxpr)_aux_([0-9]+)'")
 # read differently inside the comprehension text (comments, quotes, brackets, line breaks, names
 # the parser would normalise) fails this test.
 _CALL = re.compile(r"-*[A-Za-z_][A-Za-z0-9_]*\([A-Za-z0-9_ +*()\-,]*\)")
-# The commonest call, with constant indexes only (-x(0,12)), read without the parser.
-_CONSTANT_CALL = re.compile(r"(-*)([A-Za-z_][A-Za-z0-9_]*)\(((?:0|[1-9][0-9]*)(?:,(?:0|[1-9][0-9]*))*)?\)")
 
 _PSEUDO_BOOLEAN, _TSEYTIN = 0, 1
 
@@ -166,12 +165,12 @@ def _parse_literal(text: str):
         return "aux", bool(match.group(1)), kind, counter
     if not text.isascii() or not _CALL.fullmatch(text):
         return None
-    match = _CONSTANT_CALL.fullmatch(text)
-    if match and not keyword.iskeyword(match.group(2)):
-        values = [int(value) for value in match.group(3).split(",")] if match.group(3) else []
+    call = constant_call(text)
+    if call is not None:
+        negated, name, values = call
         if not all(_int64(value) for value in values):
             return None
-        return "var", len(match.group(1)) % 2 == 1, match.group(2), tuple((None, 0, value) for value in values)
+        return "var", negated, name, tuple((None, 0, value) for value in values)
     try:
         node = ast.parse(text, mode="eval").body
     except SyntaxError:
@@ -184,42 +183,11 @@ def _parse_literal(text: str):
         return None
     indexes = []
     for argument in node.args:
-        form = _affine(argument)
+        form = affine(argument)
         if form is None or not (_int64(form[1]) and _int64(form[2])):
             return None
         indexes.append(form)
     return "var", negated, node.func.id, tuple(indexes)
-
-
-def _affine(node) -> tp.Optional[tp.Tuple[tp.Optional[str], int, int]]:
-    """(name, factor, offset) when the index text is factor * name + offset in integers, with at
-    most one forall name (None for a constant); None for anything else."""
-    if isinstance(node, ast.Name):
-        return node.id, 1, 0
-    if isinstance(node, ast.Constant):
-        return (None, 0, node.value) if type(node.value) is int else None
-    if isinstance(node, ast.UnaryOp) and isinstance(node.op, (ast.USub, ast.UAdd)):
-        inner = _affine(node.operand)
-        if inner is None or isinstance(node.op, ast.UAdd):
-            return inner
-        return inner[0], -inner[1], -inner[2]
-    if not (isinstance(node, ast.BinOp) and isinstance(node.op, (ast.Add, ast.Sub, ast.Mult))):
-        return None
-    left, right = _affine(node.left), _affine(node.right)
-    if left is None or right is None:
-        return None
-    if left[0] is not None and right[0] is not None and left[0] != right[0]:
-        return None
-    name = left[0] if left[0] is not None else right[0]
-    if isinstance(node.op, ast.Add):
-        return name, left[1] + right[1], left[2] + right[2]
-    if isinstance(node.op, ast.Sub):
-        return name, left[1] - right[1], left[2] - right[2]
-    if left[0] is None:
-        return name, left[2] * right[1], left[2] * right[2]
-    if right[0] is None:
-        return name, right[2] * left[1], right[2] * left[2]
-    return None
 
 
 def _forall_values(values):

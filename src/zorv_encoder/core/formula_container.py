@@ -2,7 +2,6 @@ import ast
 import itertools
 import keyword
 import operator
-import re
 import typing as tp
 from functools import reduce
 from operator import mul
@@ -10,9 +9,6 @@ from operator import mul
 import orbeny.trelle as tl
 from orbeny.trelle import bxpr as bx
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
-
-# A model literal with constant indexes, such as -x(0,12): the name and the index texts.
-_CONSTANT_CALL = re.compile(r"-*([A-Za-z_][A-Za-z0-9_]*)\(((?:0|[1-9][0-9]*)(?:,(?:0|[1-9][0-9]*))*)?\)\Z")
 
 
 class FormulaContainer:
@@ -355,11 +351,13 @@ class FormulaContainer:
         """None for an auxiliary's quoted name; for a model literal such as -x(i,j + 1) the pair of
         the variable's name and, per index, the forall names it uses with either its affine form
         (a, b), meaning a * value + b, or its compiled text."""
+        # Loaded at first use, so that importing the package loads no further module.
+        from . import _literal_forms
+
         # Most literals call a variable with constant indexes: no parser needed for them.
-        found = _CONSTANT_CALL.match(text)
-        if found and not keyword.iskeyword(found.group(1)):
-            values = found.group(2)
-            return found.group(1), [((), (0, int(value))) for value in values.split(",")] if values else []
+        call = _literal_forms.constant_call(text)
+        if call is not None:
+            return call[1], [((), (0, value)) for value in call[2]]
         try:
             node = ast.parse(text, mode="eval").body
         except SyntaxError:
@@ -381,39 +379,13 @@ class FormulaContainer:
         indexes = []
         for arg in node.args:
             names = tuple(dict.fromkeys(sub.id for sub in ast.walk(arg) if isinstance(sub, ast.Name)))
-            form = FormulaContainer.__affine(arg) if len(names) <= 1 else None
-            if form is None:
+            form = _literal_forms.affine(arg) if len(names) <= 1 else None
+            if form is not None:
+                form = form[1:]
+            else:
                 form = compile(ast.Expression(arg), "<index>", "eval")
             indexes.append((names, form))
         return node.func.id, indexes
-
-    @staticmethod
-    def __affine(node) -> tp.Optional[tp.Tuple[int, int]]:
-        """(a, b) when the index text is a * name + b in integers (what index arithmetic writes:
-        i, i + 1, i - 1, 2 * i, 2 * (i + 1), or a constant), else None."""
-        if isinstance(node, ast.Name):
-            return 1, 0
-        if isinstance(node, ast.Constant):
-            value = node.value
-            return (0, value) if isinstance(value, int) and not isinstance(value, bool) else None
-        if isinstance(node, ast.UnaryOp) and isinstance(node.op, (ast.USub, ast.UAdd)):
-            inner = FormulaContainer.__affine(node.operand)
-            if inner is None or isinstance(node.op, ast.UAdd):
-                return inner
-            return -inner[0], -inner[1]
-        if isinstance(node, ast.BinOp) and isinstance(node.op, (ast.Add, ast.Sub, ast.Mult)):
-            left, right = FormulaContainer.__affine(node.left), FormulaContainer.__affine(node.right)
-            if left is None or right is None:
-                return None
-            if isinstance(node.op, ast.Add):
-                return left[0] + right[0], left[1] + right[1]
-            if isinstance(node.op, ast.Sub):
-                return left[0] - right[0], left[1] - right[1]
-            if left[0] == 0:
-                return left[1] * right[0], left[1] * right[1]
-            if right[0] == 0:
-                return right[1] * left[0], right[1] * left[1]
-        return None
 
     @staticmethod
     def __bounds(values: tp.Sequence[int]) -> tp.Optional[tp.Tuple[int, int]]:
