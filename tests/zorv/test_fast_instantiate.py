@@ -225,6 +225,7 @@ NOT_SIMPLE = [
     # a literal text that is neither form, an auxiliary that draws a warning
     ([["'foo'"]], {}),
     ([["'_bxpr_aux_5'"]], {"i": range(2)}),
+    ([["'_bxpr_aux_3'"]], {"i": range(2)}),  # the count itself
     # values whose text does not evaluate back to them
     ([["y(i)"]], {"i": np.arange(3)}),
     ([["y(i)"]], {"i": [True, False]}),
