@@ -69,6 +69,17 @@ nb::object wrap(const std::shared_ptr<Arena>& ctx, NodeId id) {
 
 const char* python_type(nb::handle h) { return Py_TYPE(h.ptr())->tp_name; }
 
+// The node behind a Python object already known to be a BaseExpr. An instance made with
+// __new__ alone, or by a subclass whose __init__ never reached the engine, holds no node:
+// reading it would read memory that was never set.
+const BaseExpr& ready_node(nb::handle h, const std::string& what) {
+    if (!nb::inst_ready(h)) {
+        throw zorv::type_error(what + " is an uninitialised " + python_type(h) +
+                               ": Boolean expressions come from Context.get_var and the builders");
+    }
+    return *nb::inst_ptr<BaseExpr>(h);
+}
+
 // The operands of one builder call, checked and gathered into one context. A
 // formula without variables (and_ over constants, say) belongs to no context in
 // particular: it is copied into the context of the other operands.
@@ -81,7 +92,7 @@ public:
             throw zorv::type_error(std::string(builder_) + ": operand " + std::to_string(position) +
                                    " is not a Boolean expression (got " + python_type(h) + ")");
         }
-        const BaseExpr& e = *nb::inst_ptr<BaseExpr>(h);
+        const BaseExpr& e = ready_node(h, std::string(builder_) + ": operand " + std::to_string(position));
         if (!e.is_constant()) {
             if (!first_) first_ = &e.ctx;
             if (e.ctx->has_variables()) {
@@ -190,7 +201,8 @@ void bind_bxpr(nb::module_& m) {
              },
              "The set of variables the expression mentions.")
         .def("tseytin", &tseytin, nb::arg("context"), nb::arg("prefix"),
-             "Clause form with auxiliaries named prefix_0, prefix_1, ... made in `context`.")
+             "Clause form with auxiliaries named prefix_0, prefix_1, ... made in `context`; later\n"
+             "calls with the same prefix in that context go on numbering where the last one stopped.")
         .def("__invert__",
              [](const BaseExpr& e) {
                  if (e.is_constant()) return wrap(nullptr, e.id == Arena::one ? Arena::zero : Arena::one);
@@ -202,11 +214,11 @@ void bind_bxpr(nb::module_& m) {
         .def("__eq__",
              [](const BaseExpr& a, nb::handle b) -> nb::object {
                  if (!nb::isinstance<BaseExpr>(b)) return nb::borrow(Py_NotImplemented);
-                 return nb::bool_(same_node(a, *nb::inst_ptr<BaseExpr>(b)));
+                 return nb::bool_(same_node(a, ready_node(b, "the compared operand")));
              })
         .def("__ne__", [](const BaseExpr& a, nb::handle b) -> nb::object {
             if (!nb::isinstance<BaseExpr>(b)) return nb::borrow(Py_NotImplemented);
-            return nb::bool_(!same_node(a, *nb::inst_ptr<BaseExpr>(b)));
+            return nb::bool_(!same_node(a, ready_node(b, "the compared operand")));
         });
 
     bind_node<Zero>(m, "Zero", "The constant false.");

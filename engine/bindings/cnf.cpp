@@ -89,17 +89,26 @@ nb::object tables_to_python(const std::optional<std::vector<zorv::cnf::variable_
     return out;
 }
 
+// A Ctrl-C that came while the file was written cancels the save before the file replaces
+// the old one; after that the save stands.
+void raise_pending_interrupt() {
+    if (PyErr_CheckSignals() != 0) {
+        throw nb::python_error();
+    }
+}
+
 // The mapping argument of save_to_file: None, a var_mapping, or a dict (copied).
 void save(const wcnf_storage& storage, const std::filesystem::path& filename,
           zorv::cnf::sat_format format, nb::handle mapping) {
     if (mapping.is_none()) {
-        zorv::cnf::write_dimacs(storage, filename, format, nullptr);
+        zorv::cnf::write_dimacs(storage, filename, format, nullptr, raise_pending_interrupt);
     } else if (nb::isinstance<var_mapping>(mapping)) {
-        zorv::cnf::write_dimacs(storage, filename, format, &nb::cast<const var_mapping&>(mapping));
+        zorv::cnf::write_dimacs(storage, filename, format, &nb::cast<const var_mapping&>(mapping),
+                                raise_pending_interrupt);
     } else if (PyDict_Check(mapping.ptr())) {
         var_mapping copy;
         set_from_dict(copy, mapping);
-        zorv::cnf::write_dimacs(storage, filename, format, &copy);
+        zorv::cnf::write_dimacs(storage, filename, format, &copy, raise_pending_interrupt);
     } else {
         throw zorv::type_error("mapping must be None, a var_mapping or a dict, not " +
                                zorv::py::type_name(mapping.ptr()));

@@ -95,6 +95,20 @@ void Arena::make_variables(std::string_view prefix, std::size_t first, std::size
     }
 }
 
+std::size_t Arena::auxiliaries_taken(std::string_view prefix) const {
+    const auto it = auxiliaries_taken_.find(prefix);
+    return it == auxiliaries_taken_.end() ? 0 : it->second;
+}
+
+void Arena::set_auxiliaries_taken(std::string_view prefix, std::size_t count) {
+    const auto it = auxiliaries_taken_.find(prefix);
+    if (it == auxiliaries_taken_.end()) {
+        auxiliaries_taken_.emplace(std::string(prefix), count);
+    } else {
+        it->second = count;
+    }
+}
+
 std::string_view Arena::name(NodeId x) const {
     if (nodes_[x].kind == Kind::complement) x = args_[nodes_[x].first];
     const Node& n = nodes_[x];

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +32,12 @@ public:
                         std::vector<NodeId>& out);
     // The variable called `name`, or no_node.
     NodeId find_variable(std::string_view name) const;
+
+    // How many auxiliary names prefix_0, prefix_1, ... the Tseytin transformation has taken
+    // in this context; the next call with that prefix goes on from there, so that two calls
+    // never give one name to different subformulas.
+    std::size_t auxiliaries_taken(std::string_view prefix) const;
+    void set_auxiliaries_taken(std::string_view prefix, std::size_t count);
 
     // Negation with the obvious simplifications: constants swap, a variable and its
     // complement map onto each other, a double negation cancels.
@@ -90,6 +98,7 @@ private:
     std::size_t variables_ = 0;
     IdTable by_name_;
     IdTable by_op_;
+    std::map<std::string, std::size_t, std::less<>> auxiliaries_taken_;
 };
 
 }  // namespace zorv::bxpr

@@ -112,7 +112,7 @@ private:
             if (!reach_[x]) count(x);
         }
         a_.reserve(clauses + 2 * auxiliaries + 1, literals + clauses, clauses + 1);
-        a_.make_variables(prefix_, 0, auxiliaries, fresh_);
+        take_names(auxiliaries);
         clauses_.reserve(clauses);
     }
 
@@ -149,13 +149,26 @@ private:
     // The next auxiliary, made ahead of time by reserve() (counted exactly there).
     NodeId new_auxiliary() {
         const std::size_t k = auxiliaries_++;
-        if (k == fresh_.size()) a_.make_variables(prefix_, k, 1, fresh_);
-        const NodeId v = fresh_[k];
-        if (v <= root_ && reach_[v]) {
-            throw value_error("auxiliary name '" + std::string(a_.name(v)) +
-                              "' is a variable of the formula itself");
+        if (k == fresh_.size()) take_names(1);
+        return fresh_[k];
+    }
+
+    // Makes the next `count` auxiliary names of the prefix in this context. They are taken
+    // at once, also when this call fails later, so that no later call hands them out again.
+    // A name that some variable already has (one the caller made) is refused: it would tie
+    // the auxiliary to that variable.
+    void take_names(std::size_t count) {
+        const std::size_t first = a_.auxiliaries_taken(prefix_);
+        const std::size_t made = fresh_.size();
+        const std::size_t existing = a_.size();
+        a_.make_variables(prefix_, first, count, fresh_);
+        a_.set_auxiliaries_taken(prefix_, first + count);
+        for (std::size_t i = made; i < fresh_.size(); ++i) {
+            if (fresh_[i] < existing) {
+                throw value_error("auxiliary name '" + std::string(a_.name(fresh_[i])) +
+                                  "' already names a variable of this context; choose another prefix");
+            }
         }
-        return v;
     }
 
     NodeId neg(NodeId l) { return a_.negate(l); }

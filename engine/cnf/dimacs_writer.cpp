@@ -20,9 +20,24 @@ bool is_auxiliary(std::string_view key) {
     return false;
 }
 
-// A comment line ends at the first line break, so a text holding one cannot be written.
+// Whether `text` holds a character that some common reader takes for the end of a line:
+// besides \r and \n the vertical tab, form feed, the file, group and record separators and,
+// in UTF-8, NEL, the line separator and the paragraph separator.
+bool has_line_end(std::string_view text) {
+    if (text.find_first_of("\r\n\v\f\x1c\x1d\x1e") != std::string_view::npos) {
+        return true;
+    }
+    for (const std::string_view end : {"\xc2\x85", "\xe2\x80\xa8", "\xe2\x80\xa9"}) {
+        if (text.find(end) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A comment line ends at the first line end, so a text holding one cannot be written.
 void check_comment_text(std::string_view text, std::string_view what) {
-    if (text.find_first_of("\r\n") != std::string_view::npos) {
+    if (has_line_end(text)) {
         throw value_error(std::string(what) + " '" + std::string(text) +
                           "' holds a line break and cannot be written as a DIMACS comment");
     }
@@ -147,7 +162,8 @@ void write_clauses(output_buffer& out, const wcnf_storage& storage, sat_format f
 }  // namespace
 
 void write_dimacs(const wcnf_storage& storage, const std::filesystem::path& path,
-                  sat_format format, const var_mapping* mapping) {
+                  sat_format format, const var_mapping* mapping,
+                  const std::function<void()>& before_rename) {
     check_writable(storage, format, mapping);
     io::atomic_file file(path);
     output_buffer out(file);
@@ -155,7 +171,7 @@ void write_dimacs(const wcnf_storage& storage, const std::filesystem::path& path
     write_header(out, storage, format);
     write_clauses(out, storage, format);
     out.flush();
-    file.commit();
+    file.commit(before_rename);
 }
 
 }  // namespace zorv::cnf

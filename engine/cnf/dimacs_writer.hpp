@@ -1,5 +1,6 @@
 #pragma once
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 #include "cnf/sat_format.hpp"
@@ -19,8 +20,12 @@ inline constexpr std::string_view auxiliary_prefixes[] = {"_bxpr_aux", "_pbct_au
 //   p cnf V C  |  p wcnf V C top
 //   clauses, one per line, each ended by 0; in wcnf each starts with its weight (top if hard)
 // V, C and top come from the stored clauses, never below what the clauses need.
-// A CNF file cannot carry weights, so a storage with soft clauses is refused for it.
+// A CNF file cannot carry weights, so a storage with soft clauses is refused for it, and a
+// model name or key holding a line end is refused for its comment line.
+// `before_rename` runs once the file is complete, before it replaces the old one; a throw
+// from it cancels the save (see io::atomic_file::commit).
 void write_dimacs(const wcnf_storage& storage, const std::filesystem::path& path,
-                  sat_format format, const var_mapping* mapping);
+                  sat_format format, const var_mapping* mapping,
+                  const std::function<void()>& before_rename = {});
 
 }  // namespace zorv::cnf

@@ -69,6 +69,17 @@ void sort_by_magnitude(std::vector<literal>& lits) {
     }
 }
 
+// Whether every auxiliary lies inside its instance's block: one past it would take a number of
+// the next instance (or formula), which the plain path reports.
+bool auxiliaries_in_block(const template_program& program) {
+    for (const literal_op& op : program.literals) {
+        if (op.auxiliary && (op.base < 0 || op.base >= program.aux_block)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Whether the soft weights of all instances fit beside what `out` already holds.
 bool soft_weights_fit(const template_program& program, std::uint64_t instances,
                       const cnf::wcnf_storage& out) {
@@ -148,7 +159,7 @@ bool write_instance(const template_program& program, std::int64_t aux_base,
 outcome instantiate(const template_program& program, std::span<const forall_values> foralls,
                     cnf::wcnf_storage& out) {
     const std::optional<std::uint64_t> instances = combination_count(foralls);
-    if (!instances || !soft_weights_fit(program, *instances, out)) {
+    if (!instances || !auxiliaries_in_block(program) || !soft_weights_fit(program, *instances, out)) {
         return outcome::declined;
     }
     // Written aside first, so that a decline halfway leaves `out` untouched; the merge into a

@@ -17,8 +17,9 @@ enum class outcome {
 // sorted by absolute value, soft where the clause has a weight.
 //
 // Declines, leaving `out` as it was, when an index value falls outside its variable's size,
-// a number does not fit a literal (0 included), or the soft weights would overflow the
-// storage: the caller then takes the plain path, which reports the case as it always does.
+// an auxiliary's place falls outside its instance's block, a number does not fit a literal
+// (0 included), or the soft weights would overflow the storage: the caller then takes the
+// plain path, which reports the case as it always does.
 outcome instantiate(const template_program& program, std::span<const forall_values> foralls,
                     cnf::wcnf_storage& out);
 

@@ -1,12 +1,14 @@
 #include "io/atomic_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <system_error>
 
 #include "common/errors.hpp"
 
@@ -14,27 +16,95 @@ namespace zorv::io {
 
 namespace {
 
+// Part of the target's name kept in the temporary name: enough to tell whose it is, short
+// enough that a legal name (up to 255 bytes) still gives a legal temporary name.
+constexpr std::size_t kept_name_bytes = 64;
+
 std::filesystem::path temp_name_for(const std::filesystem::path& target, unsigned salt) {
     // A hidden sibling of the target: same directory, so rename() is atomic.
+    std::string name(".");
+    std::string base = target.filename().native();
+    if (base.size() > kept_name_bytes) {
+        std::size_t cut = kept_name_bytes;
+        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) {
+            --cut;  // not inside a UTF-8 character
+        }
+        base.resize(cut);
+    }
+    name.append(base);
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", salt);
-    std::string name(".");
-    name.append(target.filename().native());
     name.append(suffix);
     return target.parent_path() / name;
 }
 
+// The file that `path` names once symbolic links at its end are followed (a dangling link
+// names the file it would point to).
+std::filesystem::path follow_links(std::filesystem::path path) {
+    for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return path;
+        }
+        std::error_code ec;
+        const std::filesystem::path link = std::filesystem::read_symlink(path, ec);
+        if (ec) {
+            throw os_error(ec.value(), path.string());
+        }
+        path = link.is_absolute() ? link : path.parent_path() / link;
+    }
+    throw os_error(ELOOP, path.string());
+}
+
+// Gives the new file the owner and mode of the regular file it replaces; 0 or an errno.
+int keep_owner_and_mode(int fd, const std::filesystem::path& target) {
+    struct stat old {};
+    if (::stat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) {
+        return 0;  // nothing is replaced
+    }
+    struct stat fresh {};
+    if (::fstat(fd, &fresh) != 0) {
+        return errno;
+    }
+    if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        return errno;  // a file is not silently handed to another owner
+    }
+    // After fchown, which may clear the set-user-ID and set-group-ID bits.
+    return ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0;
+}
+
+// Makes the rename durable. The file is saved by then, so a failure here (some file systems
+// cannot sync a directory) is not reported.
+void sync_directory(const std::filesystem::path& dir) noexcept {
+    const char* name = dir.empty() ? "." : dir.c_str();
+    int fd = -1;
+    do {
+        fd = ::open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return;
+    }
+    while (::fsync(fd) != 0 && errno == EINTR) {
+    }
+    ::close(fd);
+}
+
 }  // namespace
 
-atomic_file::atomic_file(std::filesystem::path target) : target_(std::move(target)) {
+atomic_file::atomic_file(std::filesystem::path target)
+    : shown_(std::move(target)), target_(follow_links(shown_)) {
     if (target_.filename().empty()) {
-        throw os_error(target_.empty() ? ENOENT : EISDIR, target_.string());
+        throw os_error(target_.empty() ? ENOENT : EISDIR, shown_.string());
     }
     std::random_device entropy;
     for (int attempt = 0; attempt < 64; ++attempt) {
         temp_ = temp_name_for(target_, entropy());
         fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
+            if (const int code = keep_owner_and_mode(fd_, target_); code != 0) {
+                fail(code);
+            }
             return;
         }
         if (errno != EEXIST) {
@@ -43,7 +113,7 @@ atomic_file::atomic_file(std::filesystem::path target) : target_(std::move(targe
     }
     const int code = errno;
     temp_.clear();
-    throw os_error(code, target_.string());
+    throw os_error(code, shown_.string());
 }
 
 atomic_file::~atomic_file() { discard(); }
@@ -61,7 +131,7 @@ void atomic_file::discard() noexcept {
 
 void atomic_file::fail(int code) {
     discard();
-    throw os_error(code, target_.string());
+    throw os_error(code, shown_.string());
 }
 
 void atomic_file::write(std::string_view bytes) {
@@ -77,17 +147,25 @@ void atomic_file::write(std::string_view bytes) {
     }
 }
 
-void atomic_file::commit() {
+void atomic_file::commit(const std::function<void()>& before_rename) {
+    if (::fsync(fd_) != 0) {
+        fail(errno);
+    }
     // close() can report a delayed write error (NFS, quota): a file is kept only if it is clean.
+    // The descriptor is gone whatever it returns; EINTR leaves the synced data intact.
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) {
+    if (::close(fd) != 0 && errno != EINTR) {
         fail(errno);
+    }
+    if (before_rename) {
+        before_rename();  // a throw leaves the temporary file to the destructor
     }
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
         fail(errno);
     }
     temp_.clear();
+    sync_directory(target_.parent_path());
 }
 
 }  // namespace zorv::io

@@ -1,12 +1,15 @@
 #pragma once
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 namespace zorv::io {
 
 // A file that appears under its name complete or not at all: bytes go to a fresh
 // temporary file in the same directory, and commit() renames it over the target.
-// Until commit() succeeds, destruction removes the temporary file.
+// A symbolic link at the given path is followed: the file it points to is replaced and the
+// link stays. A replaced file's mode and owner carry over to the new one.
+// Until commit() renames, destruction removes the temporary file.
 class atomic_file {
 public:
     explicit atomic_file(std::filesystem::path target);
@@ -15,13 +18,17 @@ public:
     atomic_file& operator=(const atomic_file&) = delete;
 
     void write(std::string_view bytes);
-    void commit();
+    // Syncs the file, runs `before_rename` (which may throw to cancel the save, leaving the
+    // target as it was), renames, then syncs the directory. Once the rename is done the file is
+    // saved, and nothing after it reports a failure.
+    void commit(const std::function<void()>& before_rename = {});
 
 private:
     [[noreturn]] void fail(int code);
     void discard() noexcept;
 
-    std::filesystem::path target_;
+    std::filesystem::path shown_;   // as the caller named it, for error messages
+    std::filesystem::path target_;  // with links followed
     std::filesystem::path temp_;
     int fd_ = -1;
 };

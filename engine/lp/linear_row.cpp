@@ -23,6 +23,11 @@ void linear_row::set_width(index_t width) {
     if (width < 0) {
         throw value_error("a row's column count cannot be negative, got " + std::to_string(width));
     }
+    // Checked here, before anything (dense(), a storage) allocates per column.
+    if (width > max_solver_index) {
+        throw value_error("a row's column count is at most " + std::to_string(max_solver_index) +
+                          ", the columns a linear storage can index; got " + std::to_string(width));
+    }
     if (!cols_.empty() && cols_.back() >= width) {
         throw value_error("the row has a coefficient in column " + std::to_string(cols_.back()) +
                           ", beyond the new column count " + std::to_string(width));

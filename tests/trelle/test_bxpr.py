@@ -313,13 +313,24 @@ def test_tseytin_result_kinds(ctx, xyz, make, expected):
     assert isinstance(make(*xyz).tseytin(ctx, "_bxpr_aux"), expected)
 
 
-def test_auxiliaries_restart_at_zero_per_call(ctx, xyz):
+def test_auxiliaries_go_on_numbering_per_prefix_within_a_context(ctx, xyz):
     x, y, z = xyz
     f = bx.or_s([bx.and_s([x, y]), bx.and_s([y, z]), bx.xor_s([x, z])])
+    g = bx.or_s([bx.and_s([x, z]), bx.xor_s([y, z])])
     first = f.tseytin(ctx, "_bxpr_aux")
-    second = bx.or_s([bx.and_s([x, z]), bx.xor_s([y, z])]).tseytin(ctx, "_bxpr_aux")
+    second = g.tseytin(ctx, "_bxpr_aux")
     assert _aux_names(first) == {"_bxpr_aux_0", "_bxpr_aux_1", "_bxpr_aux_2"}
-    assert _aux_names(second) == {"_bxpr_aux_0", "_bxpr_aux_1"}
+    assert _aux_names(second) == {"_bxpr_aux_3", "_bxpr_aux_4"}
+    # one name for two subformulas would tie them together and lose solutions
+    both = extension_counts(bx.and_s([first, second]), ["x", "y", "z"])
+    assert list(both) == [int(evaluate(f, v) and evaluate(g, v))
+                          for v in (dict(zip("xyz", bits)) for bits in itertools.product([False, True], repeat=3))]
+    # another prefix, and a fresh context, start at 0
+    assert {str(v) for v in g.tseytin(ctx, "t").support()} - {"x", "y", "z"} == {"t_0", "t_1"}
+    fresh = bx.Context()
+    a, b, c = fresh.get_var("x"), fresh.get_var("y"), fresh.get_var("z")
+    assert _aux_names(bx.or_s([bx.and_s([a, c]), bx.xor_s([b, c])]).tseytin(fresh, "_bxpr_aux")) == {
+        "_bxpr_aux_0", "_bxpr_aux_1"}
 
 
 def test_shared_subformula_is_encoded_once(ctx, xyz):
@@ -329,11 +340,12 @@ def test_shared_subformula_is_encoded_once(ctx, xyz):
     assert _aux_names(f.tseytin(ctx, "_bxpr_aux")) == {"_bxpr_aux_0"}
 
 
-def test_auxiliary_name_clash_is_refused(ctx, xyz):
-    x, y, _ = xyz
+@pytest.mark.parametrize("in_formula", [True, False])
+def test_auxiliary_name_clash_is_refused(ctx, xyz, in_formula):
+    x, y, z = xyz
     clash = ctx.get_var("p_0")
     with pytest.raises(ValueError, match="p_0"):
-        bx.or_s([bx.and_s([x, y]), clash]).tseytin(ctx, "p")
+        bx.or_s([bx.and_s([x, y]), clash if in_formula else z]).tseytin(ctx, "p")
 
 
 def test_long_chain_and_deep_nesting(ctx):
@@ -375,6 +387,34 @@ def test_long_chain_and_deep_nesting(ctx):
 def test_wrong_operands_raise_type_error(ctx, call):
     with pytest.raises(TypeError):
         call(ctx.get_var("x"))
+
+
+class _NeverInitialised(bx.Variable):
+    def __init__(self):
+        pass
+
+
+@pytest.mark.parametrize(
+    "make", [lambda: bx.Variable.__new__(bx.Variable), lambda: bx.Or.__new__(bx.Or), _NeverInitialised]
+)
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda x, u: bx.or_s([x, u]),
+        lambda x, u: bx.and_([u]),
+        lambda x, u: bx.impl_s(x, u),
+        lambda x, u: bx.ite_s(u, x, x),
+        lambda x, u: x == u,
+        lambda x, u: x != u,
+        lambda x, u: u.tseytin(bx.Context(), "p"),
+        lambda x, u: x.tseytin(bx.Context.__new__(bx.Context), "p"),
+        lambda x, u: str(u),
+    ],
+)
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")  # the binding layer's own note
+def test_nodes_that_never_reached_the_engine_raise_type_error(ctx, make, call):
+    with pytest.raises(TypeError):
+        call(ctx.get_var("x"), make())
 
 
 def test_expressions_outlive_their_context():

@@ -180,5 +180,8 @@ def test_width_cannot_shrink_below_a_coefficient():
         r.set_var_count(3)
     with pytest.raises(ValueError):
         r.set_var_count(-1)
+    # beyond what a storage can index: refused before any per-column allocation
+    with pytest.raises(ValueError, match="at most 2147483647"):
+        r.set_var_count(2**31)
     r.set_var_count(4)
     assert r.get_var_count() == 4

@@ -185,6 +185,10 @@ def test_interpreter_keeps_what_it_was_given():
         wi.set_var_mapping({"x[0]": 1})
     with pytest.raises(TypeError):
         wi.set_auxiliary_vars("_bxpr_aux")
+    # one long string many times over costs the caller nothing, the engine a copy of each
+    with pytest.raises(ValueError, match="characters"):
+        wi.set_auxiliary_vars(["_" * 10**6] * 10**6)
+    assert wi.get_auxiliary_vars() == AUX
 
 
 def test_manager_keeps_storage_and_interpreter():

@@ -1,5 +1,6 @@
 import errno
 import os
+import signal
 import subprocess
 import sys
 
@@ -239,6 +240,22 @@ def test_bad_mapping_writes_nothing(tmp_path, mapping, error):
     assert os.listdir(tmp_path) == []
 
 
+@pytest.mark.parametrize("end", ["\r", "\n", "\x0b", "\x0c", "\x1c", "\x1d", "\x1e", "\x85", "\u2028", "\u2029"])
+def test_line_ends_in_comment_texts_are_refused(tmp_path, end):
+    s = fill([([1], 0)])
+    s.set_model_name("m" + end + "p cnf 9 9")
+    with pytest.raises(ValueError, match="model name"):
+        s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, None)
+    s.set_model_name("m")
+    with pytest.raises(ValueError, match="mapping key"):
+        s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, {"x[0]" + end + "1 0": 1})
+    assert os.listdir(tmp_path) == []
+    # characters whose UTF-8 merely holds the byte of NEL are no line end
+    s.set_model_name("\u00c5\u2026")
+    s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, {"\u0145[0]": 1})
+    assert header(tmp_path / "f.cnf")[1] == ["c model: \u00c5\u2026", "c \u0145[0] 1"]
+
+
 def test_failed_write_leaves_no_file(tmp_path):
     s = fill([([1, 2], 0), ([3], 4)])
     with pytest.raises(FileNotFoundError) as info:
@@ -277,6 +294,49 @@ def test_overwrites_existing_file(tmp_path):
     path.write_text("old contents that are longer than the new file\n" * 10)
     fill([([1], 0)]).save_to_file(str(path), FMT.cnf, None)
     assert path.read_text() == "p cnf 1 1\n1 0\n"
+    assert os.listdir(tmp_path) == ["f.cnf"]
+
+
+def test_save_through_links_keeps_mode_and_owner(tmp_path):
+    real = tmp_path / "real.cnf"
+    real.write_text("old\n")
+    os.chmod(real, 0o640)
+    owner = (os.getuid() + 1, os.getgid() + 1) if os.geteuid() == 0 else (os.getuid(), os.getgid())
+    os.chown(real, *owner)
+    (tmp_path / "hop").symlink_to("real.cnf")
+    (tmp_path / "link").symlink_to(tmp_path / "hop")
+    (tmp_path / "dangling").symlink_to("new.cnf")
+    long_name = "n" * 250  # a legal name whose temporary sibling must still be legal
+    for name in ("link", "dangling", long_name):
+        fill([([1], 0)]).save_to_file(str(tmp_path / name), FMT.cnf, None)
+    assert (tmp_path / "link").is_symlink() and (tmp_path / "dangling").is_symlink()
+    for name in ("real.cnf", "new.cnf", long_name):
+        assert (tmp_path / name).read_text() == "p cnf 1 1\n1 0\n"
+    info = real.stat()
+    assert (info.st_mode & 0o7777, info.st_uid, info.st_gid) == (0o640, *owner)
+    assert sorted(os.listdir(tmp_path)) == sorted(["real.cnf", "hop", "link", "dangling", "new.cnf", long_name])
+
+
+def test_interrupt_while_writing_leaves_the_old_file(tmp_path):
+    path = tmp_path / "f.cnf"
+    path.write_text("old\n")
+    s = tl.wcnf_storage()
+    for i in range(1, 300000):
+        s.add_hard_clause([i, -i - 1, i + 2])
+
+    def interrupt(*_):
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            # fires while the file is written, long before it could be complete
+            signal.setitimer(signal.ITIMER_REAL, 0.001)
+            s.save_to_file(str(path), FMT.cnf, None)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert path.read_text() == "old\n"
     assert os.listdir(tmp_path) == ["f.cnf"]
 
 

@@ -138,10 +138,11 @@ def test_numbering_edge_cases(instances, pb, bx, expected_clauses, expected_keys
         ([[["_bxpr_aux_1"]]] * 2, {"_bxpr_aux[2,0,1]": 99}, 3, ["Bad index for bxpr"], [[13], [18]]),
         # a key held with the same number is no news
         ([[["_bxpr_aux_1"]]], {"_bxpr_aux[2,0,1]": 13}, 3, [], [[13]]),
-        # a Tseytin counter above the count: warned for every occurrence after the first instance
+        # a Tseytin counter from the count on: warned for every occurrence after the first instance
         ([[["_bxpr_aux_4"], ["~_bxpr_aux_4"]]] * 3, {}, 3, ["Indefinite bxpr index"] * 4,
          [[16], [-16], [21], [-21], [26], [-26]]),
-        ([[["_bxpr_aux_3"]]] * 3, {}, 3, [], [[15], [20], [25]]),
+        ([[["_bxpr_aux_3"]]] * 3, {}, 3, ["Indefinite bxpr index"] * 2, [[15], [20], [25]]),
+        ([[["_bxpr_aux_2"]]] * 3, {}, 3, [], [[14], [19], [24]]),
         # a string naming no auxiliary becomes 0, which sorts first
         ([[[4, "~foo"]]], {}, 3, ["Index is not pbct or bxpr"], [[0, 4]]),
     ],

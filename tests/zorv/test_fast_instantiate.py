@@ -225,6 +225,7 @@ NOT_SIMPLE = [
     # a literal text that is neither form, an auxiliary that draws a warning
     ([["'foo'"]], {}),
     ([["'_bxpr_aux_5'"]], {"i": range(2)}),
+    ([["'_bxpr_aux_3'"]], {"i": range(2)}),  # the count itself
     # values whose text does not evaluate back to them
     ([["y(i)"]], {"i": np.arange(3)}),
     ([["y(i)"]], {"i": [True, False]}),
@@ -263,6 +264,27 @@ def test_worked_example_and_weights(sent_logs):
         ("_bxpr_aux[2,1,1]", 18), ("_pbct_aux[2,1,0]", 15),
     ]  # fmt: skip
     assert "__builtins__" in args.eval_state
+
+
+@pytest.mark.parametrize(
+    "weights, by_engine",
+    [([2**62, 2**62 - 2], True), ([2**62, 2**62 - 1], False)],  # the second sums to 2^63 - 1
+)
+def test_soft_weights_past_the_top_limit_are_declined_whole(weights, by_engine):
+    args = record([["y(0)"], ["y(1)"]], {}, weights=weights)
+    assert (_fast_instantiate.dump(args) is not None) == by_engine
+    assert args.cnf_stor.get_soft_clause_count() == (2 if by_engine else 0)
+
+
+@pytest.mark.parametrize("place, written", [(4, True), (5, False), (-1, False)])
+def test_engine_declines_an_auxiliary_outside_its_instance_block(place, written):
+    from orbeny.trelle._engine import inst
+
+    storage = tl.wcnf_storage()
+    # one clause holding one auxiliary at `place` of a block of 5 numbers from 100
+    keys = inst.instantiate(storage, [], [1, 0, 0, 1], [0, 1, place, 0, 0], [], 100, 5, 0, [1, 0, place])
+    assert (keys is not None) == written
+    assert storage.get_clauses() == ([[100 + place]] if written else [])
 
 
 @pytest.mark.parametrize(

@@ -8,6 +8,8 @@ __all__ = ["var_mapping", "witness_interpreter"]
 
 var_mapping = _cnf.var_mapping
 
+_PREFIX_TEXT_LIMIT = 1 << 16
+
 
 class witness_interpreter:
     """Reads solver witnesses in terms of the model's variables: keeps the variable mapping,
@@ -29,13 +31,21 @@ class witness_interpreter:
         return self._mapping
 
     def set_auxiliary_vars(self, prefixes):
-        """Key prefixes of encoder auxiliaries (such as "_bxpr_aux"), left out of the tables."""
+        """Key prefixes of encoder auxiliaries (such as "_bxpr_aux"), left out of the tables.
+        Together they may hold at most _PREFIX_TEXT_LIMIT characters."""
         if isinstance(prefixes, str):
             raise TypeError("auxiliary prefixes must be a list of str, not a single str")
         prefixes = list(prefixes)
+        # Counted before the engine copies each one: a list can repeat one long string cheaply.
+        total = 0
         for prefix in prefixes:
             if not isinstance(prefix, str):
                 raise TypeError(f"auxiliary prefixes must be str, not {type(prefix).__name__}")
+            total += len(prefix)
+            if total > _PREFIX_TEXT_LIMIT:
+                raise ValueError(
+                    f"auxiliary prefixes may hold {_PREFIX_TEXT_LIMIT} characters in all; these hold more"
+                )
         self._auxiliary = prefixes
         self._tables = {}
 

@@ -331,8 +331,8 @@ class _ProgramBuilder:
     def __add_auxiliary(self, negated: bool, kind: int, counter: int) -> tp.Optional[tp.Tuple[int, ...]]:
         if kind == _PSEUDO_BOOLEAN:
             place = counter
-        elif counter > self.shift_bx_variable:
-            # Counters past the Tseytin count draw a warning on the plain path.
+        elif counter >= self.shift_bx_variable:
+            # Counters from the Tseytin count on draw a warning on the plain path.
             return None
         else:
             place = self.shift_pb_variable + counter

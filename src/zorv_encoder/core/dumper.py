@@ -125,8 +125,9 @@ class Dumper(ABC):
 
     @staticmethod
     def __parse_auxiliary(var: str, shift_pb_variable: int, shift_bx_variable: int):
-        """(sign, key prefix, place in the instance's block, counter, counter past the Tseytin
-        count) of an auxiliary literal text such as ~_bxpr_aux_2; False for a text naming none."""
+        """(sign, key prefix, place in the instance's block, counter, counter outside the Tseytin
+        counters 0 to count - 1) of an auxiliary literal text such as ~_bxpr_aux_2; False for a
+        text naming none."""
         if "~" in var:
             sign, name = -1, var[1:]
         else:
@@ -136,7 +137,8 @@ class Dumper(ABC):
             return sign, Dumper.__PBCT_AUX, counter, counter, False
         if Dumper.__BXPR_AUX in name:
             counter = int(name.split("_")[-1])
-            return sign, Dumper.__BXPR_AUX, shift_pb_variable + counter, counter, shift_bx_variable < counter
+            # A counter equal to the count already takes the next instance's first number.
+            return sign, Dumper.__BXPR_AUX, shift_pb_variable + counter, counter, shift_bx_variable <= counter
         return False
 
     @staticmethod
