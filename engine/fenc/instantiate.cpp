@@ -1,0 +1,284 @@
+#include "fenc/instantiate.hpp"
+
+#include <charconv>
+#include <memory>
+#include <string_view>
+
+#include "bxpr/arena.hpp"
+#include "bxpr/builders.hpp"
+#include "bxpr/tseytin.hpp"
+#include "common/errors.hpp"
+#include "fenc/comparison_circuit.hpp"
+#include "fenc/evaluate.hpp"
+#include "fenc/instances.hpp"
+#include "pbct/aux_var_manager.hpp"
+#include "pbct/clause_database.hpp"
+#include "pbct/pb2cnf.hpp"
+#include "pbct/pb_constraint.hpp"
+
+namespace zorv::fenc {
+
+namespace {
+
+using bxpr::Arena;
+using bxpr::Kind;
+using bxpr::NodeId;
+
+constexpr std::string_view tseytin_prefix = "_bxpr_aux";
+// A Boolean context shared by the instances of one constraint is made anew past this size.
+constexpr std::size_t arena_limit = std::size_t{1} << 20;
+
+class hard_instances {
+public:
+    hard_instances(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
+                   cnf::wcnf_storage& out)
+        : c_(c), p_(c.code), ev_(c.code, variables), encoder_(config), config_(config), out_(out),
+          clause_shaped_(p_.bools.size(), 0) {
+        // Operands precede their users, so one pass in id order settles every node.
+        for (std::size_t id = 0; id < p_.bools.size(); ++id) clause_shaped_[id] = shaped(p_.bools[id]);
+    }
+
+    void run(std::int64_t& next_aux, std::vector<instance_aux>& aux) {
+        aux.reserve(aux.size() + static_cast<std::size_t>(c_.foralls.instance_count()));
+        for_each_instance(c_.foralls, ev_, [&](std::uint64_t) { aux.push_back(instance(next_aux)); });
+    }
+
+private:
+    bool shaped(const bool_node& n) const {
+        switch (n.op) {
+            case bool_op::cell:
+            case bool_op::one:
+            case bool_op::zero:
+                return true;
+            case bool_op::negate:
+                return p_.bools[n.a].op == bool_op::cell;
+            case bool_op::or_:
+                if (!n.loops.empty()) return clause_shaped_[n.a] != 0;
+                for (auto kid : n.kids) {
+                    if (!clause_shaped_[kid]) return false;
+                }
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    instance_aux instance(std::int64_t& next_aux) {
+        if (!arena_ || arena_->size() > arena_limit) arena_ = std::make_unique<Arena>();
+        others_.clear();
+        pb_clauses_ = std::make_unique<pbct::VectorClauseDatabase>(config_);
+        pbct::AuxVarManager allocator(next_aux);
+        top(p_.root, allocator);
+        instance_aux counts;
+        const std::int64_t pb_end = allocator.get_variable();
+        counts.pb = static_cast<std::uint32_t>(pb_end - next_aux);
+        for (std::size_t i = 0; i < pb_clauses_->size(); ++i) {
+            const auto clause = pb_clauses_->clause(i);
+            lits_.assign(clause.begin(), clause.end());
+            out_.add_hard(lits_);
+        }
+        if (!others_.empty()) {
+            const NodeId root = others_.size() == 1 ? others_[0] : bxpr::and_s(*arena_, others_);
+            counts.bx = write_clause_form(bxpr::tseytin(*arena_, root, tseytin_prefix), pb_end);
+        }
+        next_aux = checked_add(pb_end, counts.bx);
+        if (next_aux - 1 > cnf::max_variable) throw limit_error("too many variables for variable numbers");
+        return counts;
+    }
+
+    // The conjuncts that node `id` asserts.
+    void top(std::uint32_t id, pbct::AuxVarManager& allocator) {
+        const bool_node& n = p_.bools[id];
+        if (n.op == bool_op::and_) {
+            if (n.loops.empty()) {
+                for (auto kid : n.kids) top(kid, allocator);
+            } else {
+                ev_.each(n.loops, [&] { top(n.a, allocator); });
+            }
+        } else if (n.op == bool_op::compare) {
+            weighted_.clear();
+            ev_.term(n.a, 1, weighted_);
+            std::vector<pbct::WeightedLit> lits;
+            lits.reserve(weighted_.size());
+            for (const auto& [cell, coefficient] : weighted_) lits.emplace_back(cell, coefficient);
+            const pbct::PBConstraint pb(std::move(lits), n.comparator, {ev_.integer(n.b)});
+            encoder_.encode(pb, *pb_clauses_, allocator);
+        } else if (clause_shaped_[id]) {
+            lits_.clear();
+            if (clause(id)) out_.add_hard(lits_);
+        } else {
+            others_.push_back(node(id));
+        }
+    }
+
+    // Appends the literals of a clause-shaped node; false when the clause always holds.
+    bool clause(std::uint32_t id) {
+        const bool_node& n = p_.bools[id];
+        switch (n.op) {
+            case bool_op::cell:
+                lits_.push_back(static_cast<cnf::literal>(ev_.cell(n.a)));
+                return true;
+            case bool_op::negate:
+                lits_.push_back(static_cast<cnf::literal>(-ev_.cell(p_.bools[n.a].a)));
+                return true;
+            case bool_op::zero:
+                return true;
+            case bool_op::one:
+                return false;
+            case bool_op::or_: {
+                bool open = true;
+                if (n.loops.empty()) {
+                    for (auto kid : n.kids) open = clause(kid) && open;
+                } else {
+                    ev_.each(n.loops, [&] { open = clause(n.a) && open; });
+                }
+                return open;
+            }
+            default:
+                return true;
+        }
+    }
+
+    NodeId cell_node(std::int64_t number) {
+        char text[24];
+        const auto end = std::to_chars(text, text + sizeof text, number).ptr;
+        return arena_->variable(std::string_view(text, static_cast<std::size_t>(end - text)));
+    }
+
+    std::vector<NodeId> listed(const bool_node& n) {
+        std::vector<NodeId> ops;
+        if (n.loops.empty()) {
+            for (auto kid : n.kids) ops.push_back(node(kid));
+        } else {
+            ev_.each(n.loops, [&] { ops.push_back(node(n.a)); });
+        }
+        return ops;
+    }
+
+    NodeId node(std::uint32_t id) {
+        const bool_node& n = p_.bools[id];
+        Arena& a = *arena_;
+        switch (n.op) {
+            case bool_op::cell:
+                return cell_node(ev_.cell(n.a));
+            case bool_op::one:
+                return Arena::one;
+            case bool_op::zero:
+                return Arena::zero;
+            case bool_op::negate:
+                return a.negate(node(n.a));
+            case bool_op::and_:
+                return bxpr::and_s(a, listed(n));
+            case bool_op::or_:
+                return bxpr::or_s(a, listed(n));
+            case bool_op::xor_:
+                return bxpr::xor_s(a, listed(n));
+            case bool_op::eq_:
+                return bxpr::eq_s(a, listed(n));
+            case bool_op::implies: {
+                const NodeId premise = node(n.a);
+                return bxpr::impl_s(a, premise, node(n.b));
+            }
+            case bool_op::ite: {
+                const NodeId cond = node(n.a);
+                const NodeId then_ = node(n.b);
+                return bxpr::ite_s(a, cond, then_, node(n.c));
+            }
+            case bool_op::compare: {
+                weighted_.clear();
+                ev_.term(n.a, 1, weighted_);
+                std::vector<std::pair<NodeId, std::int64_t>> items;
+                items.reserve(weighted_.size());
+                for (const auto& [cell, coefficient] : weighted_) items.emplace_back(cell_node(cell), coefficient);
+                return comparison_circuit(a, items, n.comparator, ev_.integer(n.b));
+            }
+        }
+        return Arena::one;
+    }
+
+    // A literal of the clause form as a variable number: a cell's number is its name, the
+    // Tseytin auxiliary prefix_k is bx_base + k.
+    cnf::literal number(NodeId lit, std::int64_t bx_base, std::uint32_t& bx_count) {
+        const bool negative = arena_->kind(lit) == Kind::complement;
+        const std::string_view name = arena_->name(lit);
+        std::int64_t value = 0;
+        if (name.substr(0, tseytin_prefix.size()) == tseytin_prefix) {
+            const std::string_view k = name.substr(tseytin_prefix.size() + 1);
+            std::from_chars(k.data(), k.data() + k.size(), value);
+            if (static_cast<std::uint32_t>(value) + 1 > bx_count) bx_count = static_cast<std::uint32_t>(value) + 1;
+            value = checked_add(bx_base, value);
+            if (value > cnf::max_variable) throw limit_error("too many variables for variable numbers");
+        } else {
+            std::from_chars(name.data(), name.data() + name.size(), value);
+        }
+        return static_cast<cnf::literal>(negative ? -value : value);
+    }
+
+    void write_clause(NodeId c, std::int64_t bx_base, std::uint32_t& bx_count) {
+        lits_.clear();
+        if (arena_->kind(c) == Kind::or_) {
+            for (const NodeId lit : arena_->args(c)) lits_.push_back(number(lit, bx_base, bx_count));
+        } else {
+            lits_.push_back(number(c, bx_base, bx_count));
+        }
+        out_.add_hard(lits_);
+    }
+
+    std::uint32_t write_clause_form(NodeId root, std::int64_t bx_base) {
+        std::uint32_t bx_count = 0;
+        const Kind kind = arena_->kind(root);
+        if (kind == Kind::one) return 0;
+        if (kind == Kind::zero) {
+            out_.add_hard({});
+            return 0;
+        }
+        if (kind == Kind::and_) {
+            const auto args = arena_->args(root);
+            const std::vector<NodeId> clauses(args.begin(), args.end());
+            for (const NodeId c : clauses) write_clause(c, bx_base, bx_count);
+        } else {
+            write_clause(root, bx_base, bx_count);
+        }
+        return bx_count;
+    }
+
+    const constraint& c_;
+    const program& p_;
+    evaluator ev_;
+    pbct::PB2CNF encoder_;
+    pbct::PBConfig config_;
+    cnf::wcnf_storage& out_;
+    std::vector<std::uint8_t> clause_shaped_;
+    std::unique_ptr<Arena> arena_;
+    std::unique_ptr<pbct::VectorClauseDatabase> pb_clauses_;
+    std::vector<NodeId> others_;
+    std::vector<cnf::literal> lits_;
+    weighted_cells weighted_;
+};
+
+}  // namespace
+
+void encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
+                 cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux) {
+    hard_instances(c, variables, config, out).run(next_aux, aux);
+}
+
+std::uint64_t encode_soft(const constraint& c, const catalog& variables, cnf::wcnf_storage& out) {
+    evaluator ev(c.code, variables);
+    weighted_cells weighted;
+    std::uint64_t total = 0;
+    for_each_instance(c.foralls, ev, [&](std::uint64_t) {
+        weighted.clear();
+        ev.term(c.code.root, c.weight, weighted);
+        for (const auto& [cell, product] : weighted) {
+            const soft_unit unit = soft_unit_of(product, c.minimization);
+            if (unit.weight == 0) continue;
+            const auto lit = static_cast<cnf::literal>(unit.wanted ? cell : -cell);
+            out.add_soft(std::span<const cnf::literal>(&lit, 1), unit.weight);
+            total += unit.weight;
+        }
+    });
+    return total;
+}
+
+}  // namespace zorv::fenc
