@@ -25,8 +25,9 @@ using bxpr::Kind;
 using bxpr::NodeId;
 
 constexpr std::string_view tseytin_prefix = "_bxpr_aux";
-// A Boolean context shared by the instances of one constraint is made anew past this size.
-constexpr std::size_t arena_limit = std::size_t{1} << 20;
+// A Boolean context shared by the instances of one constraint is made anew past this size: the
+// Tseytin transformation's work grows with the context, not only with the formula.
+constexpr std::size_t arena_limit = std::size_t{1} << 12;
 
 class hard_instances {
 public:
@@ -52,6 +53,9 @@ private:
                 return true;
             case bool_op::negate:
                 return p_.bools[n.a].op == bool_op::cell;
+            case bool_op::implies:
+                // a literal premise: ~premise | conclusion
+                return is_literal(n.a) && clause_shaped_[n.b] != 0;
             case bool_op::or_:
                 if (!n.loops.empty()) return clause_shaped_[n.a] != 0;
                 for (auto kid : n.kids) {
@@ -61,6 +65,11 @@ private:
             default:
                 return false;
         }
+    }
+
+    bool is_literal(std::uint32_t id) const {
+        const bool_node& n = p_.bools[id];
+        return n.op == bool_op::cell || (n.op == bool_op::negate && p_.bools[n.a].op == bool_op::cell);
     }
 
     instance_aux instance(std::int64_t& next_aux) {
@@ -125,6 +134,12 @@ private:
                 return true;
             case bool_op::one:
                 return false;
+            case bool_op::implies: {
+                const bool_node& premise = p_.bools[n.a];
+                const std::int64_t number = ev_.cell(premise.op == bool_op::cell ? premise.a : p_.bools[premise.a].a);
+                lits_.push_back(static_cast<cnf::literal>(premise.op == bool_op::cell ? -number : number));
+                return clause(n.b);
+            }
             case bool_op::or_: {
                 bool open = true;
                 if (n.loops.empty()) {
