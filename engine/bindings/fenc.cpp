@@ -77,11 +77,7 @@ void bind_fenc(nb::module_& m) {
         .def("add", [](formula_model& f, const constraint& c) { f.add(c); }, "constraint"_a)
         .def("generate",
              [](formula_model& f, zorv::cnf::wcnf_storage& storage, const std::string& name) {
-                 std::vector<zorv::fenc::constraint_stats> stats;
-                 {
-                     const nb::gil_scoped_release unlocked;
-                     stats = f.generate(storage, name);
-                 }
+                 const std::vector<zorv::fenc::constraint_stats> stats = f.generate(storage, name);
                  // (instances, clauses, auxiliary variables, seconds) per constraint
                  std::vector<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, double>> out;
                  for (const auto& s : stats) out.emplace_back(s.instances, s.clauses, s.aux, s.seconds);

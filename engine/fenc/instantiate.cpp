@@ -1,8 +1,10 @@
 #include "fenc/instantiate.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 
 #include "bxpr/arena.hpp"
 #include "bxpr/builders.hpp"
@@ -73,8 +75,13 @@ private:
     }
 
     instance_aux instance(std::int64_t& next_aux) {
-        if (!arena_ || arena_->size() > arena_limit) arena_ = std::make_unique<Arena>();
+        if (!arena_ || arena_->size() > arena_limit) {
+            arena_ = std::make_unique<Arena>();
+            forms_.clear();
+        }
         others_.clear();
+        place_.clear();
+        cells_.clear();
         pb_clauses_ = std::make_unique<pbct::VectorClauseDatabase>(config_);
         pbct::AuxVarManager allocator(next_aux);
         top(p_.root, allocator);
@@ -88,7 +95,11 @@ private:
         }
         if (!others_.empty()) {
             const NodeId root = others_.size() == 1 ? others_[0] : bxpr::and_s(*arena_, others_);
-            counts.bx = write_clause_form(bxpr::tseytin(*arena_, root, tseytin_prefix), pb_end);
+            auto found = forms_.find(root);
+            if (found == forms_.end()) {
+                found = forms_.emplace(root, clause_form_of(bxpr::tseytin(*arena_, root, tseytin_prefix))).first;
+            }
+            counts.bx = write(found->second, pb_end);
         }
         next_aux = checked_add(pb_end, counts.bx);
         if (next_aux - 1 > cnf::max_variable) throw limit_error("too many variables for variable numbers");
@@ -154,9 +165,13 @@ private:
         }
     }
 
+    // Cells are named by their place of first occurrence in the instance, so that instances of
+    // the same shape give the same node and share one clause form.
     NodeId cell_node(std::int64_t number) {
+        auto [it, fresh] = place_.try_emplace(number, static_cast<std::uint32_t>(cells_.size()));
+        if (fresh) cells_.push_back(number);
         char text[24];
-        const auto end = std::to_chars(text, text + sizeof text, number).ptr;
+        const auto end = std::to_chars(text, text + sizeof text, it->second).ptr;
         return arena_->variable(std::string_view(text, static_cast<std::size_t>(end - text)));
     }
 
@@ -211,50 +226,72 @@ private:
         return Arena::one;
     }
 
-    // A literal of the clause form as a variable number: a cell's number is its name, the
-    // Tseytin auxiliary prefix_k is bx_base + k.
-    cnf::literal number(NodeId lit, std::int64_t bx_base, std::uint32_t& bx_count) {
+    // A clause form with its literals as places: cell k of the instance (k >= 0) or Tseytin
+    // auxiliary k (encoded -1 - k), negated when `negative`.
+    struct form_literal {
+        std::int64_t place = 0;
+        bool negative = false;
+    };
+    struct clause_form {
+        std::vector<form_literal> literals;
+        std::vector<std::size_t> ends;
+        std::uint32_t bx_count = 0;
+    };
+
+    form_literal literal_of(NodeId lit, std::uint32_t& bx_count) const {
         const bool negative = arena_->kind(lit) == Kind::complement;
         const std::string_view name = arena_->name(lit);
         std::int64_t value = 0;
         if (name.substr(0, tseytin_prefix.size()) == tseytin_prefix) {
             const std::string_view k = name.substr(tseytin_prefix.size() + 1);
             std::from_chars(k.data(), k.data() + k.size(), value);
-            if (static_cast<std::uint32_t>(value) + 1 > bx_count) bx_count = static_cast<std::uint32_t>(value) + 1;
-            value = checked_add(bx_base, value);
-            if (value > cnf::max_variable) throw limit_error("too many variables for variable numbers");
-        } else {
-            std::from_chars(name.data(), name.data() + name.size(), value);
+            bx_count = std::max(bx_count, static_cast<std::uint32_t>(value) + 1);
+            return {-1 - value, negative};
         }
-        return static_cast<cnf::literal>(negative ? -value : value);
+        std::from_chars(name.data(), name.data() + name.size(), value);
+        return {value, negative};
     }
 
-    void write_clause(NodeId c, std::int64_t bx_base, std::uint32_t& bx_count) {
-        lits_.clear();
+    void add_clause_of(NodeId c, clause_form& form) const {
         if (arena_->kind(c) == Kind::or_) {
-            for (const NodeId lit : arena_->args(c)) lits_.push_back(number(lit, bx_base, bx_count));
+            for (const NodeId lit : arena_->args(c)) form.literals.push_back(literal_of(lit, form.bx_count));
         } else {
-            lits_.push_back(number(c, bx_base, bx_count));
+            form.literals.push_back(literal_of(c, form.bx_count));
         }
-        out_.add_hard(lits_);
+        form.ends.push_back(form.literals.size());
     }
 
-    std::uint32_t write_clause_form(NodeId root, std::int64_t bx_base) {
-        std::uint32_t bx_count = 0;
+    clause_form clause_form_of(NodeId root) const {
+        clause_form form;
         const Kind kind = arena_->kind(root);
-        if (kind == Kind::one) return 0;
         if (kind == Kind::zero) {
-            out_.add_hard({});
-            return 0;
+            form.ends.push_back(0);  // one empty clause
+        } else if (kind == Kind::and_) {
+            for (const NodeId c : arena_->args(root)) add_clause_of(c, form);
+        } else if (kind != Kind::one) {
+            add_clause_of(root, form);
         }
-        if (kind == Kind::and_) {
-            const auto args = arena_->args(root);
-            const std::vector<NodeId> clauses(args.begin(), args.end());
-            for (const NodeId c : clauses) write_clause(c, bx_base, bx_count);
-        } else {
-            write_clause(root, bx_base, bx_count);
+        return form;
+    }
+
+    // Writes a clause form with this instance's cells and auxiliaries from bx_base on.
+    std::uint32_t write(const clause_form& form, std::int64_t bx_base) {
+        if (form.bx_count > 0 && checked_add(bx_base, form.bx_count) - 1 > cnf::max_variable) {
+            throw limit_error("too many variables for variable numbers");
         }
-        return bx_count;
+        std::size_t begin = 0;
+        for (const std::size_t end : form.ends) {
+            lits_.clear();
+            for (std::size_t k = begin; k < end; ++k) {
+                const form_literal& l = form.literals[k];
+                const std::int64_t number =
+                    l.place >= 0 ? cells_[static_cast<std::size_t>(l.place)] : bx_base + (-1 - l.place);
+                lits_.push_back(static_cast<cnf::literal>(l.negative ? -number : number));
+            }
+            out_.add_hard(lits_);
+            begin = end;
+        }
+        return form.bx_count;
     }
 
     const constraint& c_;
@@ -265,6 +302,9 @@ private:
     cnf::wcnf_storage& out_;
     std::vector<std::uint8_t> clause_shaped_;
     std::unique_ptr<Arena> arena_;
+    std::unordered_map<NodeId, clause_form> forms_;  // by root, for the current arena
+    std::unordered_map<std::int64_t, std::uint32_t> place_;
+    std::vector<std::int64_t> cells_;  // the instance's cells by place
     std::unique_ptr<pbct::VectorClauseDatabase> pb_clauses_;
     std::vector<NodeId> others_;
     std::vector<cnf::literal> lits_;

@@ -79,7 +79,9 @@ private:
     std::uint32_t product() {
         const std::size_t offset = peek().offset;
         std::uint32_t left = unary();
-        while (at_op("*")) {
+        // A chain of products nests to the left: each link counts as a level.
+        for (int links = 0; at_op("*"); ++links) {
+            if (depth_ + links > max_depth) fail("nesting too deep");
             ++pos_;
             const std::uint32_t right = unary();
             left = add({syntax_kind::product, '*', {}, 0, offset, {left, right}, {}});

@@ -137,3 +137,11 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     assert metrics["witnesses"] == [{"witness": "witness", "valid": True, "soft_cost": 6, "target_value": 7}]
     rows = list(csv.reader((tmp_path / "m.csv").open()))
     assert rows[-1][0] == "witness" and rows[-1][-3:] == ["True", "6", "7"]
+
+
+@pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000,
+                                  "FormulaPB(" + "1 * " * 5000 + "(x(0,0).to_pb()), pb.Comparator_type.LEQ, 1)"
+                                  ".to_bx(manager)"])
+def test_deep_texts_are_refused_not_crashed(text):
+    with pytest.raises(ValueError, match="nesting too deep"):
+        _encoder().add_constraint(text, "Foralls: {}")
