@@ -47,7 +47,9 @@ void bind_fenc(nb::module_& m) {
             [](const constraint& c) {
                 // (name, character position, whether the position is in the foralls text)
                 std::vector<std::tuple<std::string, std::size_t, bool>> out;
-                for (const auto& n : c.foralls.names) out.emplace_back(n.name, n.offset, true);
+                for (const auto& n : c.foralls.names) {
+                    out.emplace_back(n.name, zorv::fenc::char_position(c.foralls_text, n.offset), true);
+                }
                 for (const auto& n : c.code.names) {
                     out.emplace_back(n.name, zorv::fenc::char_position(c.text, n.offset), false);
                 }

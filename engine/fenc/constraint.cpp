@@ -30,6 +30,7 @@ constraint read_constraint(std::string_view text, std::string_view foralls_text,
                            const catalog& variables) {
     constraint out;
     out.text = std::string(text);
+    out.foralls_text = std::string(foralls_text);
     out.kind = kind;
     if (kind != constraint_kind::target) {
         try {

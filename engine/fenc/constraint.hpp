@@ -15,6 +15,7 @@ enum class constraint_kind : std::uint8_t { hard, soft, target };
 // One constraint as read: its text, its foralls and its compiled program, read once.
 struct constraint {
     std::string text;
+    std::string foralls_text;
     constraint_kind kind = constraint_kind::hard;
     forall_set foralls;
     program code;

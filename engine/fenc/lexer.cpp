@@ -35,8 +35,8 @@ std::vector<token> tokenize(std::string_view text) {
             std::size_t j = i;
             std::uint64_t value = 0;
             while (j < text.size() && digit(static_cast<unsigned char>(text[j]))) {
+                if (value > (std::uint64_t{1} << 62) / 10) throw read_error("integer too large", i);
                 value = value * 10 + static_cast<unsigned>(text[j] - '0');
-                if (value > (std::uint64_t{1} << 62)) throw read_error("integer too large", i);
                 ++j;
             }
             if (j < text.size() && (name_start(static_cast<unsigned char>(text[j])) || text[j] == '.')) {
