@@ -80,9 +80,9 @@ void bind_fenc(nb::module_& m) {
         .def("generate",
              [](formula_model& f, zorv::cnf::wcnf_storage& storage, const std::string& name) {
                  const std::vector<zorv::fenc::constraint_stats> stats = f.generate(storage, name);
-                 // (instances, clauses, auxiliary variables, seconds) per constraint
-                 std::vector<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, double>> out;
-                 for (const auto& s : stats) out.emplace_back(s.instances, s.clauses, s.aux, s.seconds);
+                 // (instances, clauses, auxiliary variables, seconds, contradicted instances) per constraint
+                 std::vector<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, double, std::uint64_t>> out;
+                 for (const auto& s : stats) out.emplace_back(s.instances, s.clauses, s.aux, s.seconds, s.contradictions);
                  return out;
              },
              "storage"_a, "name"_a)

@@ -36,7 +36,7 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
         s.instances = c.foralls.instance_count();
         try {
             if (c.kind == constraint_kind::hard) {
-                encode_hard(c, variables_, config_, out, next_aux, aux[f]);
+                s.contradictions = encode_hard(c, variables_, config_, out, next_aux, aux[f]);
             } else {
                 soft_total += encode_soft(c, variables_, out);
             }

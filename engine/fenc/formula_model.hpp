@@ -18,6 +18,7 @@ struct constraint_stats {
     std::uint64_t instances = 0;
     std::uint64_t clauses = 0;
     std::uint64_t aux = 0;
+    std::uint64_t contradictions = 0;  // instances that can never hold
     double seconds = 0;
 };
 

@@ -41,9 +41,10 @@ public:
         for (std::size_t id = 0; id < p_.bools.size(); ++id) clause_shaped_[id] = shaped(p_.bools[id]);
     }
 
-    void run(std::int64_t& next_aux, std::vector<instance_aux>& aux) {
+    std::uint64_t run(std::int64_t& next_aux, std::vector<instance_aux>& aux) {
         aux.reserve(aux.size() + static_cast<std::size_t>(c_.foralls.instance_count()));
         for_each_instance(c_.foralls, ev_, [&](std::uint64_t) { aux.push_back(instance(next_aux)); });
+        return contradictions_;
     }
 
 private:
@@ -69,6 +70,12 @@ private:
         }
     }
 
+    // Writes lits_ as a hard clause; an empty one means the instance can never hold.
+    void add_hard() {
+        if (lits_.empty()) contradicted_ = true;
+        out_.add_hard(lits_);
+    }
+
     bool is_literal(std::uint32_t id) const {
         const bool_node& n = p_.bools[id];
         return n.op == bool_op::cell || (n.op == bool_op::negate && p_.bools[n.a].op == bool_op::cell);
@@ -80,6 +87,7 @@ private:
             forms_.clear();
         }
         others_.clear();
+        contradicted_ = false;
         place_.clear();
         cells_.clear();
         pb_clauses_ = std::make_unique<pbct::VectorClauseDatabase>(config_);
@@ -91,7 +99,7 @@ private:
         for (std::size_t i = 0; i < pb_clauses_->size(); ++i) {
             const auto clause = pb_clauses_->clause(i);
             lits_.assign(clause.begin(), clause.end());
-            out_.add_hard(lits_);
+            add_hard();
         }
         if (!others_.empty()) {
             const NodeId root = others_.size() == 1 ? others_[0] : bxpr::and_s(*arena_, others_);
@@ -101,6 +109,7 @@ private:
             }
             counts.bx = write(found->second, pb_end);
         }
+        contradictions_ += contradicted_ ? 1 : 0;
         next_aux = checked_add(pb_end, counts.bx);
         if (next_aux - 1 > cnf::max_variable) throw limit_error("too many variables for variable numbers");
         return counts;
@@ -125,7 +134,7 @@ private:
             encoder_.encode(pb, *pb_clauses_, allocator);
         } else if (clause_shaped_[id]) {
             lits_.clear();
-            if (clause(id)) out_.add_hard(lits_);
+            if (clause(id)) add_hard();
         } else {
             others_.push_back(node(id));
         }
@@ -288,7 +297,7 @@ private:
                     l.place >= 0 ? cells_[static_cast<std::size_t>(l.place)] : bx_base + (-1 - l.place);
                 lits_.push_back(static_cast<cnf::literal>(l.negative ? -number : number));
             }
-            out_.add_hard(lits_);
+            add_hard();
             begin = end;
         }
         return form.bx_count;
@@ -309,13 +318,15 @@ private:
     std::vector<NodeId> others_;
     std::vector<cnf::literal> lits_;
     weighted_cells weighted_;
+    bool contradicted_ = false;
+    std::uint64_t contradictions_ = 0;
 };
 
 }  // namespace
 
-void encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
-                 cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux) {
-    hard_instances(c, variables, config, out).run(next_aux, aux);
+std::uint64_t encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
+                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux) {
+    return hard_instances(c, variables, config, out).run(next_aux, aux);
 }
 
 std::uint64_t encode_soft(const constraint& c, const catalog& variables, cnf::wcnf_storage& out) {

@@ -20,8 +20,9 @@ struct instance_aux {
 // the pseudo-Boolean encoder; a conjunct that is a clause is written as it is; the rest is put
 // through the Tseytin transformation, comparisons in it as exact circuits. Auxiliary numbers
 // are drawn from `next_aux` on, instance after instance; `aux` gets one entry per instance.
-void encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
-                 cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux);
+// Returns how many instances can never hold (they are written as an empty clause).
+std::uint64_t encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
+                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux);
 
 // Writes the soft unit clauses of every instance of soft constraint `c`: one per term of the
 // weighted sum in a left-to-right walk, weighted |weight * coefficient|, the literal negated

@@ -68,7 +68,7 @@ class formula_encoder:
             if not 0 <= size <= _INT64[1]:
                 raise ValueError(f"Sizes of variable {name} must be non-negative integers")
         self._model.declare(name, sizes)
-        self._changed = True
+        self._changed_model()
 
     def add_constraint(self, text, foralls_text):
         self._add(text, foralls_text, _HARD, 1, False)
@@ -96,7 +96,12 @@ class formula_encoder:
                 where = f"the foralls {foralls_text!r} of " if in_foralls else ""
                 raise ValueError(f"cannot read {where}constraint {text!r}: {problem} at position {position}")
         self._model.add(read)
+        self._changed_model()
+
+    def _changed_model(self):
+        # Witnesses were read against the numbering of the last generation.
         self._changed = True
+        self._witnesses = [None, None]
 
     # ---- building
 
@@ -108,6 +113,10 @@ class formula_encoder:
         stats = self._model.generate(storage, str(self._name))
         self._storage, self._stats, self._changed = storage, stats, False
         self._witnesses = [None, None]
+        for (text, _), row in zip(self._model.constraint_texts, stats):
+            if row[4]:
+                _logger.warning("formula encoder %s: contradiction was detected in constraint %s: %d of its "
+                                "%d instances can never hold", self._name, text, row[4], row[0])
         if self._model.has_target:
             _logger.info("formula encoder %s: the target is not encoded, since generate_cnf takes no "
                          "border; its value is reported for each witness in the metrics", self._name)
@@ -170,7 +179,7 @@ class formula_encoder:
             raise ValueError("no CNF generated yet: call generate_cnf() first")
         texts = self._model.constraint_texts
         rows = []
-        for (instances, clauses, aux, seconds), (text, soft) in zip(self._stats, texts):
+        for (instances, clauses, aux, seconds, _), (text, soft) in zip(self._stats, texts):
             rows.append({"constraint": text, "soft": soft, "instances": instances, "clauses": clauses,
                          "auxiliary_variables": aux, "seconds": seconds})
         totals = {key: sum(row[key] for row in rows)
