@@ -152,3 +152,28 @@ def test_both_roads_agree(tmp_path, hard, soft):
                 encoder.set_another_witness(tampered)
                 assert encoder.check_another_witness() is False
                 break
+
+
+def _power_sum(x, y, i, j):
+    from zorv_encoder import pow_expression
+    return Sum(pow_expression(2, j) * x[0, j], j=range(COLS)) == 5
+
+
+@pytest.mark.parametrize("constraint, foralls", [
+    (_power_sum, {}),
+    (lambda x, y, i, j: Sum(x[i, j], i=range(ROWS), j=range(COLS)) >= 4, {}),
+    (lambda x, y, i, j: Equiv(x[i, 0] <= 0, y[i] >= 1) | ~(2 * x[i, 1] + y[0] - x[i, 2] == 1), {"i": [1, 0]}),
+    (lambda x, y, i, j: IfThenElse(Xor(x[i, j], j=range(COLS)), y[i], ~y[i + 1]), {"i": range(1, -1, -1)}),
+    (lambda x, y, i, j: Implication(x[i, 2], Or(y[j] & x[i, j], j=range(COLS))), {"i": (0,)}),
+])
+def test_texts_of_every_kind_agree(tmp_path, constraint, foralls):
+    found = []
+    for road in (False, True):
+        model = Model(tl.manager(), "kinds", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        y = model.create_variables("y", k=YS)
+        i, j = model.get_indexes(["i", "j"])
+        model.add_constraint(constraint(x, y, i, j), **foralls)
+        assert model.build_cnf() is True
+        found.append(_solutions(_formula(model, tmp_path, str(road))))
+    assert found[0] == found[1] and found[0]
