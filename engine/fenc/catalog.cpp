@@ -23,26 +23,24 @@ void catalog::declare(std::string_view name, std::vector<std::int64_t> sizes) {
             throw limit_error("variable " + v.name + " has too many cells for variable numbers");
         }
     }
-    for (auto s : sizes) {
-        if (s == 0) count = 0;
-    }
     if (cells_ + count > cnf::max_variable) throw limit_error("too many variables for variable numbers");
     v.sizes = std::move(sizes);
     v.start = cells_ + 1;
     v.count = count;
     cells_ += count;
+    by_name_.emplace(v.name, static_cast<std::uint32_t>(variables_.size()));
     variables_.push_back(std::move(v));
 }
 
 std::optional<std::uint32_t> catalog::find(std::string_view name) const {
-    for (std::size_t k = 0; k < variables_.size(); ++k) {
-        if (variables_[k].name == name) return static_cast<std::uint32_t>(k);
-    }
-    return std::nullopt;
+    const auto found = by_name_.find(std::string(name));
+    if (found == by_name_.end()) return std::nullopt;
+    return found->second;
 }
 
 void catalog::clear() {
     variables_.clear();
+    by_name_.clear();
     cells_ = 0;
 }
 

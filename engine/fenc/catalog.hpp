@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zorv::fenc {
@@ -31,6 +32,7 @@ public:
 
 private:
     std::vector<declared_variable> variables_;
+    std::unordered_map<std::string, std::uint32_t> by_name_;
     std::int64_t cells_ = 0;
 };
 
