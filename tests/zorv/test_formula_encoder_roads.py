@@ -42,14 +42,14 @@ softs = st.tuples(st.lists(st.tuples(st.integers(-3, 3), literals), min_size=1, 
 
 
 def _build(recipe, x, y, i, j):
-    def lit(spec):
-        name, row, col, negated = spec
+    def lit(ref):
+        name, row, col, negated = ref
         row = i if row == "i" else row
         ref = x[row, col] if name == "x" else y[col]
         return ~ref if negated else ref
 
     def term(items):
-        parts = [coefficient * (lit(spec[:3] + (False,))) for coefficient, spec in items]
+        parts = [coefficient * (lit(ref[:3] + (False,))) for coefficient, ref in items]
         return parts[0] if len(parts) == 1 else SumIt(parts)
 
     def compare(value, op, bound):
