@@ -5,6 +5,8 @@ import csv
 import json
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from pysat.solvers import Solver
 
 import orbeny.trelle as tl
@@ -154,3 +156,34 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
 def test_deep_texts_are_refused_not_crashed(text):
     with pytest.raises(ValueError, match="nesting too deep"):
         _encoder().add_constraint(text, "Foralls: {}")
+
+
+def _index_texts():
+    leaves = st.one_of(st.sampled_from(["i", "j", "True"]), st.integers(0, 4).map(str))
+
+    def grow(inner):
+        return st.one_of(
+            st.tuples(inner, st.sampled_from([" + ", " - ", " * "]), inner).map("".join),
+            st.tuples(inner, st.integers(0, 2).map(str)).map(lambda t: f"{t[0]} ** {t[1]}"),
+            inner.map(lambda t: f"-{t}"),
+            inner.map(lambda t: f"({t})"),
+        )
+
+    return st.recursive(leaves, grow, max_leaves=6)
+
+
+
+@settings(max_examples=150)
+@given(_index_texts())
+def test_index_arithmetic_reads_as_the_host_reads_it(text):
+    # The host's own reading of the same text is the oracle.
+    expected = {(i, j): eval(text, {"__builtins__": {}}, {"i": i, "j": j}) for i in range(2) for j in range(3)}
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [50])
+    encoder.add_constraint(f"x({text}).to_bx()", "Foralls: {'i': range(0, 2), 'j': [0, 1, 2]}")
+    if not all(0 <= value < 50 for value in expected.values()):
+        with pytest.raises(ValueError, match="out of the range 0..49"):
+            encoder.generate_cnf()
+        return
+    encoder.generate_cnf()
+    assert _clauses(encoder.get_cnf_storage()) == [[1 + expected[i, j]] for i in range(2) for j in range(3)]
