@@ -44,4 +44,6 @@ NB_MODULE(_engine, m) {
     bind_lp(lp);
     auto inst = m.def_submodule("inst", "Instantiation of clause templates over foralls");
     bind_inst(inst);
+    auto fenc = m.def_submodule("fenc", "Reading, instantiating and checking constraint texts");
+    bind_fenc(fenc);
 }

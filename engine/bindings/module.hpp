@@ -7,3 +7,4 @@ void bind_pbct(nanobind::module_& m);
 void bind_cnf(nanobind::module_& m);
 void bind_lp(nanobind::module_& m);
 void bind_inst(nanobind::module_& m);
+void bind_fenc(nanobind::module_& m);

@@ -38,5 +38,6 @@ def get_python_version():
 
 from ._cnf import *  # noqa: E402,F401,F403
 from ._mapping import *  # noqa: E402,F401,F403
+from ._formula_encoder import *  # noqa: E402,F401,F403
 from ._manager import *  # noqa: E402,F401,F403
 from ._lp import *  # noqa: E402,F401,F403

@@ -1,6 +1,7 @@
 """Solver manager."""
 
 from ._cnf import wcnf_storage
+from ._formula_encoder import formula_encoder
 from ._lp import _lp_problem
 from ._mapping import witness_interpreter
 
@@ -15,6 +16,10 @@ class manager:
         self._input_cnf_storage = None
         self._witness_interpreter = None
         self._lp_problem = None
+
+    def create_formula_encoder(self, name):
+        """A new formula encoder for the model called `name`."""
+        return formula_encoder(name)
 
     def set_input_cnf_storage(self, storage):
         """Keep `storage` (a reference, not a copy); None forgets it."""

@@ -1,0 +1,82 @@
+"""The two roads of Model side by side: the container road (the model evaluates each text and the
+container instantiates the clause template) and the formula-encoder road (the engine reads each
+text once and instantiates it over its foralls itself, with no Python per instance).
+
+    python benchmarks/formula_encoder.py [grid size] [queens n]     (defaults: 330 100)
+
+Models: a forall-heavy grid (about 1M clauses at the default size: clauses, implications and
+a parity constraint over a size x size grid, each one template over its foralls) and n-queens as
+in examples/queens.py. Each model and road runs in a fresh process, so that its peak memory is its
+own. Times are for declaring, adding and building (build_cnf).
+"""
+import functools
+import json
+import os
+import resource
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def peak_rss_mb():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
+
+
+def grid(tmanager, road, n):
+    from zorv_encoder import Implication, Model
+
+    model = Model(tmanager, "grid%d" % n, road)
+    x = model.create_variables("x", r=n, c=n)
+    y = model.create_variables("y", r=n, c=n)
+    i, j = model.get_indexes(["i", "j"])
+    model.add_constraint(x[i, j] | ~x[i, j + 1], i=range(n), j=range(n - 1))
+    model.add_constraint(Implication(x[i, j], x[i + 1, j] | y[i, j]), i=range(n - 1), j=range(n))
+    model.add_constraint(x[i, j] ^ y[i, j] ^ y[i, j + 1], i=range(n), j=range(n - 1))
+    model.build_cnf()
+    return model
+
+
+def queens(tmanager, road, n):
+    sys.path.insert(0, os.path.join(HERE, "..", "examples"))
+    import queens as example
+    from zorv_encoder import Model
+
+    example.Model = functools.partial(Model, use_formula_encoder=road)
+    return example.build_queens(tmanager, n)
+
+
+def run(which, road, size):
+    import orbeny.trelle as tl
+
+    start = time.perf_counter()
+    model = {"grid": grid, "queens": queens}[which](tl.manager(), road, size)
+    seconds = time.perf_counter() - start
+    storage = model.get_cnf_storage()
+    return {"seconds": seconds, "rss": peak_rss_mb(), "clauses": storage.get_clause_count(),
+            "variables": storage.get_variable_count()}
+
+
+def measure(which, road, size):
+    out = subprocess.run([sys.executable, __file__, "--child", which, str(int(road)), str(size)],
+                         check=True, capture_output=True, text=True).stdout
+    return json.loads(out.strip().splitlines()[-1])
+
+
+def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--child":
+        print(json.dumps(run(sys.argv[2], bool(int(sys.argv[3])), int(sys.argv[4]))))
+        return
+    grid_size = int(sys.argv[1]) if len(sys.argv) > 1 else 330
+    queens_n = int(sys.argv[2]) if len(sys.argv) > 2 else 100
+    print("%-14s %-9s %10s %10s %9s %9s" % ("model", "road", "clauses", "variables", "seconds", "peak MB"))
+    for which, size in (("grid", grid_size), ("queens", queens_n)):
+        for road, label in ((False, "container"), (True, "encoder")):
+            r = measure(which, road, size)
+            print("%-14s %-9s %10d %10d %9.2f %9.0f" % ("%s %d" % (which, size), label, r["clauses"],
+                                                      r["variables"], r["seconds"], r["rss"]))
+
+
+if __name__ == "__main__":
+    main()

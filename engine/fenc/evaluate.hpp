@@ -1,0 +1,87 @@
+#pragma once
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "fenc/catalog.hpp"
+#include "fenc/program.hpp"
+
+namespace zorv::fenc {
+
+// (cell number, coefficient) in the order of a left-to-right walk of a term; a cell may repeat.
+using weighted_cells = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+// Evaluates the integer parts of a program for one binding of its slots: index arithmetic,
+// value sources, cell numbers and the weighted cells of terms. Arithmetic is checked: an
+// overflow, a negative exponent, a zero range step or an index out of its variable's range
+// throws value_error.
+class evaluator {
+public:
+    evaluator(const program& p, const catalog& variables) : p_(p), variables_(variables), slots_(p.slots, 0) {}
+
+    std::int64_t& slot(std::uint32_t s) { return slots_[s]; }
+    std::int64_t integer(std::uint32_t id) const;
+    std::int64_t cell(std::uint32_t id) const;
+    // Appends the weighted cells of term `id`, each coefficient multiplied by `factor`.
+    void term(std::uint32_t id, std::int64_t factor, weighted_cells& out);
+
+    // Calls body() once per combination of the loops' values, the first loop outermost, with
+    // the loop slots bound.
+    template <class Body>
+    void each(std::span<const loop> loops, Body&& body) {
+        if (loops.empty()) {
+            body();
+            return;
+        }
+        const loop& first = loops.front();
+        const source_node& from = p_.sources[first.source];
+        auto visit = [&](std::int64_t value) {
+            slots_[first.slot] = value;
+            each(loops.subspan(1), body);
+        };
+        if (!from.is_range) {
+            // Evaluated up front: the host evaluates a list display before iterating.
+            std::vector<std::int64_t> values;
+            values.reserve(from.args.size());
+            for (auto arg : from.args) values.push_back(integer(arg));
+            for (auto v : values) visit(v);
+            return;
+        }
+        std::int64_t start = 0, stop = 0, step = 1;
+        range_of(from, start, stop, step);
+        // Distances in unsigned arithmetic: no step can overflow past the stop.
+        const auto stride = step > 0 ? static_cast<std::uint64_t>(step) : 0 - static_cast<std::uint64_t>(step);
+        for (std::int64_t v = start; step > 0 ? v < stop : v > stop;) {
+            visit(v);
+            const std::uint64_t left = step > 0 ? static_cast<std::uint64_t>(stop) - static_cast<std::uint64_t>(v)
+                                                : static_cast<std::uint64_t>(v) - static_cast<std::uint64_t>(stop);
+            if (left <= stride) break;
+            v = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) + static_cast<std::uint64_t>(step));
+        }
+    }
+
+private:
+    void range_of(const source_node& from, std::int64_t& start, std::int64_t& stop, std::int64_t& step) const;
+
+    const program& p_;
+    const catalog& variables_;
+    std::vector<std::int64_t> slots_;
+};
+
+// The soft unit clause of one term of a weighted sum: weight |product|, asking for the cell true
+// when the product is positive and the sum is maximised, or when it is not and it is minimised.
+struct soft_unit {
+    bool wanted = true;
+    std::uint64_t weight = 0;
+};
+inline soft_unit soft_unit_of(std::int64_t product, bool minimization) {
+    const auto magnitude = product >= 0 ? static_cast<std::uint64_t>(product)
+                                        : static_cast<std::uint64_t>(-(product + 1)) + 1;
+    return {(product > 0) != minimization, magnitude};
+}
+
+std::int64_t checked_mul(std::int64_t a, std::int64_t b);
+std::int64_t checked_add(std::int64_t a, std::int64_t b);
+
+}  // namespace zorv::fenc

@@ -1,0 +1,93 @@
+#include "fenc/foralls.hpp"
+
+#include "common/errors.hpp"
+#include "fenc/read_error.hpp"
+#include "fenc/syntax.hpp"
+
+namespace zorv::fenc {
+
+namespace {
+
+// Values above this many per forall are refused rather than expanded.
+constexpr std::int64_t max_values = std::int64_t{1} << 31;
+
+std::int64_t literal_value(const syntax_tree& tree, std::uint32_t id) {
+    const syntax_node& n = tree.nodes[id];
+    if (n.kind == syntax_kind::number) return static_cast<std::int64_t>(n.value);
+    if (n.kind == syntax_kind::unary && n.op == '-' && tree.nodes[n.kids[0]].kind == syntax_kind::number) {
+        return -static_cast<std::int64_t>(tree.nodes[n.kids[0]].value);
+    }
+    throw read_error("expected an integer", n.offset);
+}
+
+std::vector<std::int64_t> values_of(const syntax_tree& tree, std::uint32_t id) {
+    const syntax_node& n = tree.nodes[id];
+    std::vector<std::int64_t> out;
+    if (n.kind == syntax_kind::list || n.kind == syntax_kind::tuple) {
+        for (auto kid : n.kids) out.push_back(literal_value(tree, kid));
+        return out;
+    }
+    const bool is_range = n.kind == syntax_kind::call && tree.nodes[n.kids[0]].kind == syntax_kind::name &&
+                          tree.nodes[n.kids[0]].text == "range";
+    if (!is_range || n.kids.size() < 2 || n.kids.size() > 4) {
+        throw read_error("expected range(...), a list or a tuple of integers", n.offset);
+    }
+    std::int64_t start = 0, stop = 0, step = 1;
+    if (n.kids.size() == 2) {
+        stop = literal_value(tree, n.kids[1]);
+    } else {
+        start = literal_value(tree, n.kids[1]);
+        stop = literal_value(tree, n.kids[2]);
+        if (n.kids.size() == 4) step = literal_value(tree, n.kids[3]);
+    }
+    if (step == 0) throw read_error("range step must not be zero", n.offset);
+    for (std::int64_t v = start; step > 0 ? v < stop : v > stop; v += step) {
+        if (static_cast<std::int64_t>(out.size()) >= max_values) throw read_error("range too long", n.offset);
+        out.push_back(v);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::uint64_t forall_set::instance_count() const {
+    std::uint64_t count = 1;
+    for (const auto& v : values) {
+        if (__builtin_mul_overflow(count, v.size(), &count) || count >> 63 != 0) {
+            throw limit_error("too many forall instances");
+        }
+    }
+    return count;
+}
+
+forall_set read_foralls(std::string_view text) {
+    constexpr std::string_view head = "Foralls: ";
+    if (text.substr(0, head.size()) != head) throw read_error("expected 'Foralls: '", 0);
+    syntax_tree tree;
+    try {
+        tree = parse_syntax(text.substr(head.size()));
+    } catch (const read_error& e) {
+        throw read_error(e.what(), e.offset + head.size());
+    }
+    const syntax_node& root = tree.nodes[tree.root];
+    if (root.kind != syntax_kind::dict) throw read_error("expected a dict", head.size() + root.offset);
+    forall_set out;
+    try {
+        for (std::size_t k = 0; k < root.kids.size(); k += 2) {
+            const syntax_node& key = tree.nodes[root.kids[k]];
+            if (key.kind != syntax_kind::string) throw read_error("expected a quoted name", key.offset);
+            for (const auto& seen : out.names) {
+                if (seen.name == key.text) throw read_error("forall named twice", key.offset);
+            }
+            out.names.push_back({std::string(key.text), key.offset + 1});
+            out.values.push_back(values_of(tree, root.kids[k + 1]));
+        }
+    } catch (const read_error& e) {
+        throw read_error(e.what(), e.offset + head.size());
+    }
+    for (auto& n : out.names) n.offset += head.size();
+    out.instance_count();
+    return out;
+}
+
+}  // namespace zorv::fenc

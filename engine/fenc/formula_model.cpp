@@ -1,0 +1,138 @@
+#include "fenc/formula_model.hpp"
+
+#include <chrono>
+#include <limits>
+#include <string_view>
+
+#include "common/errors.hpp"
+
+namespace zorv::fenc {
+
+formula_model::formula_model() {
+    // As the container road's encoder: a larger single encoding is refused.
+    config_.set_max_clauses_per_constraint(1000000);
+}
+
+void formula_model::add(constraint c) {
+    if (c.kind == constraint_kind::target) {
+        target_ = std::move(c);
+    } else {
+        constraints_.push_back(std::move(c));
+    }
+}
+
+std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, const std::string& name) {
+    std::vector<constraint_stats> stats;
+    std::vector<std::vector<instance_aux>> aux(constraints_.size());
+    std::vector<std::int64_t> aux_start(constraints_.size(), 0);
+    std::int64_t next_aux = variables_.cell_count() + 1;
+    std::uint64_t soft_total = 0;
+    for (std::size_t f = 0; f < constraints_.size(); ++f) {
+        const constraint& c = constraints_[f];
+        const auto started = std::chrono::steady_clock::now();
+        const std::size_t clauses_before = out.clause_count();
+        aux_start[f] = next_aux;
+        constraint_stats s;
+        s.instances = c.foralls.instance_count();
+        try {
+            if (c.kind == constraint_kind::hard) {
+                s.contradictions = encode_hard(c, variables_, config_, out, next_aux, aux[f]);
+            } else {
+                soft_total += encode_soft(c, variables_, out);
+            }
+        } catch (const value_error& e) {
+            throw value_error("constraint '" + c.text.substr(0, 200) + "': " + e.what());
+        } catch (const limit_error& e) {
+            throw limit_error("constraint '" + c.text.substr(0, 200) + "': " + e.what());
+        }
+        s.clauses = out.clause_count() - clauses_before;
+        s.aux = static_cast<std::uint64_t>(next_aux - aux_start[f]);
+        s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        stats.push_back(s);
+    }
+    out.set_model_name(name);
+    out.set_variable_count(next_aux - 1);
+    out.set_clause_count(static_cast<std::int64_t>(out.clause_count()));
+    if (soft_total > 0) out.set_weight_limit(static_cast<std::int64_t>(soft_total + 1));
+    aux_ = std::move(aux);
+    aux_start_ = std::move(aux_start);
+    variable_count_ = next_aux - 1;
+    clause_variables_ = out.max_variable_in_clauses();
+    generated_ = true;
+    return stats;
+}
+
+void formula_model::fill_mapping(cnf::var_mapping& out) const {
+    out.clear();
+    std::string key;
+    for (std::size_t v = 0; v < variables_.size(); ++v) {
+        const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));
+        std::vector<std::int64_t> index(d.sizes.size(), 0);
+        for (std::int64_t n = 0; n < d.count; ++n) {
+            key = d.name;
+            key += '[';
+            for (std::size_t k = 0; k < index.size(); ++k) {
+                if (k) key += ',';
+                key += std::to_string(index[k]);
+            }
+            key += ']';
+            out.add(key, d.start + n);
+            for (std::size_t k = index.size(); k-- > 0;) {
+                if (++index[k] < d.sizes[k]) break;
+                index[k] = 0;
+            }
+        }
+    }
+    if (!generated_) return;
+    for (std::size_t f = 0; f < aux_.size(); ++f) {
+        std::int64_t base = aux_start_[f];
+        const std::string formula = std::to_string(f);
+        for (std::size_t n = 0; n < aux_[f].size(); ++n) {
+            const instance_aux& a = aux_[f][n];
+            const std::string middle = formula + "," + std::to_string(n) + ",";
+            for (std::uint32_t k = 0; k < a.pb; ++k) out.add("_pbct_aux[" + middle + std::to_string(k) + "]", base + k);
+            for (std::uint32_t k = 0; k < a.bx; ++k) {
+                out.add("_bxpr_aux[" + middle + std::to_string(k) + "]", base + a.pb + k);
+            }
+            base += a.pb + a.bx;
+        }
+    }
+}
+
+std::vector<std::uint8_t> formula_model::read_witness(const std::vector<std::int64_t>& model) const {
+    const std::int64_t needed = clause_variables_;
+    if (!generated_) throw value_error("no CNF generated yet: call generate_cnf() before setting a witness");
+    const auto length = static_cast<std::int64_t>(model.size());
+    if (length < needed || length > variable_count_) {
+        throw value_error("a witness of " + std::to_string(length) + " values does not fit a formula of " +
+                          std::to_string(variable_count_) + " variables (" + std::to_string(needed) +
+                          " of them in clauses)");
+    }
+    std::vector<std::uint8_t> seen(static_cast<std::size_t>(variable_count_), 0);
+    std::vector<std::uint8_t> cells(static_cast<std::size_t>(variables_.cell_count()), 0);
+    for (const std::int64_t lit : model) {
+        const bool named = lit != 0 && lit != std::numeric_limits<std::int64_t>::min();
+        const std::int64_t var = lit < 0 && named ? -lit : lit;
+        if (!named || var > variable_count_) {
+            throw value_error("witness value " + std::to_string(lit) + " names no variable of the formula");
+        }
+        if (seen[static_cast<std::size_t>(var - 1)]++) {
+            throw value_error("witness gives variable " + std::to_string(var) + " twice");
+        }
+        if (var <= variables_.cell_count()) cells[static_cast<std::size_t>(var - 1)] = lit > 0;
+    }
+    return cells;
+}
+
+void formula_model::clear() {
+    variables_.clear();
+    constraints_.clear();
+    target_.reset();
+    aux_.clear();
+    aux_start_.clear();
+    variable_count_ = 0;
+    clause_variables_ = 0;
+    generated_ = false;
+}
+
+}  // namespace zorv::fenc

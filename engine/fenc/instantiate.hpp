@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "cnf/wcnf_storage.hpp"
+#include "fenc/catalog.hpp"
+#include "fenc/constraint.hpp"
+#include "pbct/pb_config.hpp"
+
+namespace zorv::fenc {
+
+// Auxiliaries of one instance: the pseudo-Boolean encoder's first, then the Tseytin ones.
+struct instance_aux {
+    std::uint32_t pb = 0;
+    std::uint32_t bx = 0;
+};
+
+// Writes every instance of hard constraint `c` into `out`. Comparisons that the instance
+// asserts at its top (the whole formula, or conjuncts of a top-level conjunction) go through
+// the pseudo-Boolean encoder; a conjunct that is a clause is written as it is; the rest is put
+// through the Tseytin transformation, comparisons in it as exact circuits. Auxiliary numbers
+// are drawn from `next_aux` on, instance after instance; `aux` gets one entry per instance.
+// Returns how many instances can never hold (they are written as an empty clause).
+std::uint64_t encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
+                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux);
+
+// Writes the soft unit clauses of every instance of soft constraint `c`: one per term of the
+// weighted sum in a left-to-right walk, weighted |weight * coefficient|, the literal negated
+// when that product is positive and minimization is set, or when it is not and minimization
+// is not set. Products of 0 give no clause. Returns the sum of the weights written.
+std::uint64_t encode_soft(const constraint& c, const catalog& variables, cnf::wcnf_storage& out);
+
+}  // namespace zorv::fenc

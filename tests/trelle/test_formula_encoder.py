@@ -1,0 +1,189 @@
+"""The formula encoder on its own: what a bad text, foralls text or witness gets, rebuilding and
+resetting, the mapping and the metrics files."""
+
+import csv
+import json
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from pysat.solvers import Solver
+
+import orbeny.trelle as tl
+
+ROW = "bx.or_s([x(i,j).to_bx() for j in range(0, 3)])"
+AT_MOST_ONE = "FormulaPB(Sum(*[x(i,j).to_pb() for j in range(0, 3)]), pb.Comparator_type.LEQ, 1).to_bx(manager)"
+
+
+def _encoder(*constraints):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [2, 3])
+    for text in constraints:
+        encoder.add_constraint(text, "Foralls: {'i': range(0, 2)}")
+    return encoder
+
+
+def _clauses(storage):
+    return storage.get_clauses()
+
+
+@pytest.mark.parametrize("text, foralls, message", [
+    ("x(i,0).to_bx() +", "Foralls: {'i': [0]}", "at position 16"),
+    ("y(i).to_bx()", "Foralls: {'i': [0]}", "unknown variable y at position 0"),
+    ("x(i).to_bx()", "Foralls: {'i': [0]}", "takes 2 indexes, 1 given at position 0"),
+    ("x(k,0).to_bx()", "Foralls: {'i': [0]}", "unknown index name k at position 2"),
+    ("__import__('os').to_bx()", "Foralls: {}", "unknown variable __import__"),
+    ("bx.and_s([x(i,0).to_pb()])", "Foralls: {'i': [0]}", "expected a Boolean expression at position 10"),
+    ("bx.or_s([x(0,j_k).to_bx() for j_k in range(0, 3)])", "Foralls: {}", "letters only at position 30"),
+    ("bx.or_s([x(0,Sum).to_bx() for Sum in range(0, 3)])", "Foralls: {}", "reserved at position 30"),
+    ("x(i,0).to_bx()", "Foralls: {'i': range(0, 3.5)}", "not an integer at position 24"),
+    ("x(i,0).to_bx()", "{'i': [0]}", "expected 'Foralls: '"),
+    ("x(i,0).to_bx()", "Foralls: {'i': [0], 'i': [1]}", "forall named twice at position 20"),
+    ("x(x,0).to_bx()", "Foralls: {'x': [0]}", "has the name of a declared variable"),
+    ("x(0,0).to_bx()", "Foralls: {'ä': [0], 'i_': [0]}", "letters only at position 21"),
+])
+def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
+    encoder = _encoder()
+    with pytest.raises(ValueError, match="constraint .*" + message):
+        encoder.add_constraint(text, foralls)
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage().get_clause_count() == 0
+
+
+def test_rows_and_top_comparisons_encode_exactly():
+    encoder = _encoder(ROW, AT_MOST_ONE)
+    encoder.generate_cnf()
+    storage = encoder.get_cnf_storage()
+    assert storage.get_model_name() == "m"
+    count = 0
+    with Solver(name="g3", bootstrap_with=_clauses(storage)) as solver:
+        while solver.solve():
+            model = solver.get_model()
+            chosen = [v for v in model[:6] if v > 0]
+            assert len(chosen) == 2 and chosen[0] <= 3 < chosen[1]
+            count += 1
+            solver.add_clause([-v for v in chosen])
+    assert count == 9
+    keys = encoder.get_var_mapping().get_var_map()
+    assert list(keys)[:6] == ["x[0,0]", "x[0,1]", "x[0,2]", "x[1,0]", "x[1,1]", "x[1,2]"]
+    assert all(k.startswith("_pbct_aux[1,") for k in list(keys)[6:])
+    assert storage.get_variable_count() == max(keys.values())
+
+
+def test_witnesses_are_read_through_the_mapping_and_checked_on_the_texts():
+    encoder = _encoder(ROW, AT_MOST_ONE)
+    with pytest.raises(ValueError, match="generate_cnf"):
+        encoder.set_witness([1])
+    encoder.generate_cnf()
+    total = encoder.get_cnf_storage().get_variable_count()
+    good = [1, -2, -3, -4, 5, -6] + [-v for v in range(7, total + 1)]
+    other = [-1, 2, -3, -4, 5, -6] + [-v for v in range(7, total + 1)]
+    for bad, message in [(good[:3], "does not fit"), (good + [total + 1], "does not fit"),
+                         (good[:-1] + [0], "names no variable"), ([1, 1] + good[2:], "twice")]:
+        with pytest.raises(ValueError, match=message):
+            encoder.set_witness(bad)
+    assert encoder.check_another_witness() is False
+    encoder.set_witness(good)
+    encoder.set_another_witness(good)
+    assert encoder.check_another_witness() is False  # the same solution twice
+    encoder.set_another_witness(other)
+    assert encoder.check_another_witness() is True
+    encoder.set_another_witness([-1, 2, 3, -4, 5, -6] + other[6:])  # two in row 0
+    assert encoder.check_another_witness() is False
+
+
+def test_a_contradiction_is_written_as_an_empty_clause_and_logged(caplog):
+    encoder = _encoder("bx.xor_s([x(i,0).to_bx(), x(0,0).to_bx()])")  # x xor x when i is 0
+    with caplog.at_level("WARNING", logger="orbeny.trelle"):
+        encoder.generate_cnf()
+    assert [] in _clauses(encoder.get_cnf_storage())
+    assert "1 of its 2 instances can never hold" in caplog.text
+
+
+def test_second_generate_reset_and_reuse():
+    encoder = _encoder(ROW)
+    encoder.generate_cnf()
+    first = encoder.get_cnf_storage()
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage() is first
+    encoder.add_constraint(AT_MOST_ONE, "Foralls: {'i': [0, 1]}")
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage().get_clause_count() > first.get_clause_count()
+    encoder.reset()
+    assert encoder.get_cnf_storage() is None and encoder.get_var_mapping() is None
+    with pytest.raises(ValueError, match="unknown variable x"):
+        encoder.add_constraint(ROW, "Foralls: {'i': [0]}")
+    encoder.create_variables("x", [1, 3])
+    encoder.add_constraint(ROW, "Foralls: {'i': [0]}")
+    encoder.generate_cnf()
+    assert _clauses(encoder.get_cnf_storage()) == [[1, 2, 3]]
+
+
+@pytest.mark.parametrize("name, sizes", [("dummy_var", [1]), ("x1", [2]), ("range", [2]), ("x", [2, -1])])
+def test_bad_declarations(name, sizes):
+    encoder = tl.manager().create_formula_encoder("m")
+    with pytest.raises(ValueError):
+        encoder.create_variables(name, sizes)
+
+
+def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [3])
+    with pytest.raises(TypeError):
+        encoder.add_soft_constraint("x(0)", "Foralls: {}", 2.5, False)
+    encoder.add_soft_constraint("x(0).to_pb() - 2 * (x(1).to_pb())", "Foralls: {}", 3, False)
+    encoder.add_soft_constraint("x(2)", "Foralls: {}", 0, True)
+    encoder.add_target("Sum(*[(2 ** k) * (x(k).to_pb()) for k in range(0, 3)])")
+    with caplog.at_level("INFO", logger="orbeny.trelle"):
+        encoder.generate_cnf()
+    assert sum("target is not encoded" in r.getMessage() for r in caplog.records) == 1
+    storage = encoder.get_cnf_storage()
+    assert list(zip(storage.get_clauses(), storage.get_clause_weights())) == [([1], 3), ([-2], 6)]
+    assert storage.get_weight_limit() == 10
+    encoder.set_witness([1, 2, 3])
+    encoder.save_metrics_json(str(tmp_path / "m.json"))
+    encoder.save_metrics_csv(str(tmp_path / "m.csv"))
+    metrics = json.loads((tmp_path / "m.json").read_text())
+    assert [row["clauses"] for row in metrics["constraints"]] == [2, 0]
+    assert metrics["witnesses"] == [{"witness": "witness", "valid": True, "soft_cost": 6, "target_value": 7}]
+    rows = list(csv.reader((tmp_path / "m.csv").open()))
+    assert rows[-1][0] == "witness" and rows[-1][-3:] == ["True", "6", "7"]
+
+
+@pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000,
+                                  "FormulaPB(" + "1 * " * 5000 + "(x(0,0).to_pb()), pb.Comparator_type.LEQ, 1)"
+                                  ".to_bx(manager)"])
+def test_deep_texts_are_refused_not_crashed(text):
+    with pytest.raises(ValueError, match="nesting too deep"):
+        _encoder().add_constraint(text, "Foralls: {}")
+
+
+def _index_texts():
+    leaves = st.one_of(st.sampled_from(["i", "j", "True"]), st.integers(0, 4).map(str))
+
+    def grow(inner):
+        return st.one_of(
+            st.tuples(inner, st.sampled_from([" + ", " - ", " * "]), inner).map("".join),
+            st.tuples(inner, st.integers(0, 2).map(str)).map(lambda t: f"{t[0]} ** {t[1]}"),
+            inner.map(lambda t: f"-{t}"),
+            inner.map(lambda t: f"({t})"),
+        )
+
+    return st.recursive(leaves, grow, max_leaves=6)
+
+
+
+@settings(max_examples=150)
+@given(_index_texts())
+def test_index_arithmetic_reads_as_the_host_reads_it(text):
+    # The host's own reading of the same text is the oracle.
+    expected = {(i, j): eval(text, {"__builtins__": {}}, {"i": i, "j": j}) for i in range(2) for j in range(3)}
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [50])
+    encoder.add_constraint(f"x({text}).to_bx()", "Foralls: {'i': range(0, 2), 'j': [0, 1, 2]}")
+    if not all(0 <= value < 50 for value in expected.values()):
+        with pytest.raises(ValueError, match="out of the range 0..49"):
+            encoder.generate_cnf()
+        return
+    encoder.generate_cnf()
+    assert _clauses(encoder.get_cnf_storage()) == [[1 + expected[i, j]] for i in range(2) for j in range(3)]
