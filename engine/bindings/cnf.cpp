@@ -10,6 +10,7 @@
 #include "cnf/mapping_tables.hpp"
 #include "cnf/var_mapping.hpp"
 #include "cnf/wcnf_storage.hpp"
+#include "common/interrupt.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -41,7 +42,9 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
+    zorv::interrupt_gate gate;
     while (PyDict_Next(dict.ptr(), &pos, &key, &value)) {
+        gate.tick();
         // The number is read first and the key held: an __index__ may change the dict.
         const nb::object held_key = nb::borrow(key);
         const std::int64_t number = zorv::py::integer_from(value, "a variable number");
@@ -58,7 +61,9 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
 
 nb::dict to_dict(const var_mapping& mapping) {
     nb::dict out;
+    zorv::interrupt_gate gate;
     for (std::size_t i = 0; i < mapping.size(); ++i) {
+        gate.tick();
         out[key_text(mapping.key(i))] = mapping.number(i);
     }
     return out;
@@ -66,9 +71,11 @@ nb::dict to_dict(const var_mapping& mapping) {
 
 nb::dict inverse_to_dict(const var_mapping& mapping) {
     nb::dict out;
-    for (const auto& [number, entry] : mapping.inverse()) {
+    zorv::interrupt_gate gate;
+    mapping.for_each_by_number([&](std::int64_t number, std::size_t entry) {
+        gate.tick();
         out[nb::int_(number)] = key_text(mapping.key(entry));
-    }
+    });
     return out;
 }
 
@@ -176,7 +183,9 @@ void bind_cnf(nb::module_& m) {
             "get_clauses",
             [](const wcnf_storage& s) {
                 nb::list out;
+                zorv::interrupt_gate gate;
                 for (std::size_t i = 0; i < s.clause_count(); ++i) {
+                    gate.tick();
                     out.append(to_list(s.clause(i)));
                 }
                 return out;

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/interrupt.hpp"
+
 namespace zorv::cnf {
 
 namespace {
@@ -106,7 +108,9 @@ std::optional<std::vector<variable_table>> build_mapping_tables(
     std::vector<group> groups;
     std::unordered_map<std::string_view, std::size_t> group_of;
     std::vector<std::uint64_t> scratch;
+    interrupt_gate gate;
     for (std::size_t i = 0; i < mapping.size(); ++i) {
+        gate.tick();
         const std::string_view key = mapping.key(i);
         if (is_auxiliary(key, auxiliary_prefixes)) {
             continue;
