@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bindings/module.hpp"
+#include "bindings/numpy_vector.hpp"
 #include "bindings/py_clause.hpp"
 #include "cnf/dimacs_writer.hpp"
 #include "cnf/mapping_tables.hpp"
@@ -79,19 +80,19 @@ nb::dict inverse_to_dict(const var_mapping& mapping) {
     return out;
 }
 
-nb::object tables_to_python(const std::optional<std::vector<zorv::cnf::variable_table>>& tables) {
+// Each table's numbers go over as a read-only array that owns them, not as a copy.
+nb::object tables_to_python(std::optional<std::vector<zorv::cnf::variable_table>>&& tables) {
     if (!tables) {
         return nb::none();
     }
     nb::list out;
-    for (const auto& t : *tables) {
+    for (auto& t : *tables) {
         nb::list shape;
         for (std::size_t extent : t.shape) {
             shape.append(extent);
         }
-        const auto* bytes = reinterpret_cast<const char*>(t.numbers.data());
         out.append(nb::make_tuple(nb::str(t.name.data(), t.name.size()), nb::tuple(shape),
-                                  nb::bytes(bytes, t.numbers.size() * sizeof(std::int64_t))));
+                                  to_numpy<std::int64_t, const std::int64_t>(std::move(t.numbers))));
     }
     return out;
 }
@@ -140,7 +141,7 @@ void bind_cnf(nb::module_& m) {
             return tables_to_python(zorv::cnf::build_mapping_tables(mapping, prefixes, strict));
         },
         "mapping"_a, "auxiliary_prefixes"_a, "strict"_a,
-        "(name, shape, int64 bytes) per model variable, or None; see witness_interpreter.");
+        "(name, shape, read-only int64 array) per model variable, or None; see witness_interpreter.");
 
     nb::enum_<zorv::cnf::sat_format>(m, "input_sat_format", "DIMACS file flavours")
         .value("cnf", zorv::cnf::sat_format::cnf, "p cnf V C")
