@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <numeric>
 #include <string>
 
 #include "cnf/literal.hpp"
@@ -40,9 +39,8 @@ void var_mapping::add(std::string_view key, std::int64_t number) {
     ascending_ = false;
 }
 
-void var_mapping::merge_repeated_keys() {
-    std::vector<std::size_t> order(size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
+void var_mapping::merge_repeated_keys(std::span<const std::size_t> candidates) {
+    std::vector<std::size_t> order(candidates.begin(), candidates.end());
     interrupt_gate gate;
     // Stable: the entries of one key stay in insertion order.
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,10 +20,12 @@ public:
     // (a mapping is set from a dict); the inverse is dropped until built again.
     void add(std::string_view key, std::int64_t number);
     // Makes the keys unique as a dict update would: a key added more than once keeps its first
-    // place and takes its last number.
-    void merge_repeated_keys();
+    // place and takes its last number. Only the entries in `candidates` (ascending) are compared:
+    // the caller knows that the others are unique.
+    void merge_repeated_keys(std::span<const std::size_t> candidates);
 
     std::size_t size() const { return numbers_.size(); }
+    std::size_t text_size() const { return text_.size(); }
     std::string_view key(std::size_t i) const;
     std::int64_t number(std::size_t i) const { return numbers_[i]; }
 

@@ -1,9 +1,13 @@
 #include "inst/key_mapping.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <limits>
+#include <numeric>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
@@ -17,10 +21,9 @@ struct overloaded : Visit... {
     using Visit::operator()...;
 };
 
-// Whether two parts may hold the same key. A variable's keys all start with its name and '[',
-// and a record's with an auxiliary prefix and its formula number; keys given as text could be
-// anything.
-bool may_repeat(std::span<const key_part> parts) {
+// Whether two key blocks may hold the same key. A variable's keys all start with its name and
+// '[', and a record's with an auxiliary prefix and its formula number.
+bool blocks_may_repeat(std::span<const key_part> parts) {
     std::set<std::string_view> names;
     std::set<std::int64_t> formulas;
     for (const key_part& part : parts) {
@@ -31,10 +34,9 @@ bool may_repeat(std::span<const key_part> parts) {
                            names.insert(keys->name).second;
                 },
                 [&](const aux_key_block* keys) {
-                    return keys->slots.empty() || keys->instances == 0 ||
-                           formulas.insert(keys->formula).second;
+                    return keys->size() == 0 || formulas.insert(keys->formula).second;
                 },
-                [&](const cnf::var_mapping* keys) { return keys->size() == 0; },
+                [&](const cnf::var_mapping*) { return true; },
             },
             part);
         if (!fresh) {
@@ -43,6 +45,82 @@ bool may_repeat(std::span<const key_part> parts) {
     }
     return false;
 }
+
+// The entries of `merged` that may repeat another: all of them when key blocks may overlap,
+// else those whose key is also given as text (keys given as text could be anything).
+std::vector<std::size_t> repeat_candidates(std::span<const key_part> parts, const cnf::var_mapping& merged) {
+    std::vector<std::size_t> candidates;
+    if (blocks_may_repeat(parts)) {
+        candidates.resize(merged.size());
+        std::iota(candidates.begin(), candidates.end(), std::size_t{0});
+        return candidates;
+    }
+    std::unordered_set<std::string_view> given;
+    for (const key_part& part : parts) {
+        if (const auto* keys = std::get_if<const cnf::var_mapping*>(&part)) {
+            for (std::size_t i = 0; i < (*keys)->size(); ++i) {
+                given.insert((*keys)->key(i));
+            }
+        }
+    }
+    if (given.empty()) {
+        return candidates;
+    }
+    interrupt_gate gate;
+    for (std::size_t i = 0; i < merged.size(); ++i) {
+        gate.tick();
+        if (given.contains(merged.key(i))) {
+            candidates.push_back(i);
+        }
+    }
+    return candidates;
+}
+
+// Characters of a number's decimal text.
+std::size_t digits(std::int64_t value) {
+    char text[24];
+    return static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text);
+}
+
+// Characters of the decimal texts of 0, 1, ..., count - 1.
+std::uint64_t digits_below(std::uint64_t count) {
+    std::uint64_t total = 0;
+    std::uint64_t low = 0;
+    for (std::uint64_t width = 1, high = 10; low < count; ++width, low = high, high *= 10) {
+        total += width * (std::min(count, high) - low);
+        if (high > std::numeric_limits<std::uint64_t>::max() / 10) {
+            break;  // every count has fewer than 20 digits
+        }
+    }
+    return total;
+}
+
+// The length of all keys of a part together, so that the text is sized once.
+std::uint64_t text_size(const variable_key_block& keys) {
+    const std::uint64_t count = keys.size();
+    if (count == 0) {
+        return 0;
+    }
+    const std::size_t dims = keys.sizes.size();
+    // name, brackets and commas, then each index's digits, taken count / size times
+    std::uint64_t total = count * (keys.name.size() + 2 + (dims > 0 ? dims - 1 : 0));
+    for (std::int64_t size : keys.sizes) {
+        const auto extent = static_cast<std::uint64_t>(size);
+        total += digits_below(extent) * (count / extent);
+    }
+    return total;
+}
+
+std::uint64_t text_size(const aux_key_block& keys) {
+    // _pbct_aux[ or _bxpr_aux[, the formula, the instance, the counter, two commas and ]
+    std::uint64_t per_instance = 0;
+    for (const aux_key_slot& slot : keys.slots) {
+        per_instance += 10 + digits(keys.formula) + digits(slot.counter) + 3;
+    }
+    return keys.instances * per_instance + keys.slots.size() * digits_below(keys.instances);
+}
+
+std::uint64_t text_size(const cnf::var_mapping& keys) { return keys.text_size(); }
 
 template <class Emit>
 void for_each_entry(const key_part& part, Emit&& emit) {
@@ -107,32 +185,34 @@ std::optional<std::int64_t> block_largest(const cnf::var_mapping& keys) {
 
 cnf::var_mapping merge_keys(std::span<const key_part> parts) {
     // Sized first, so that millions of keys are not copied again and again while the text grows.
-    std::size_t entries = 0;
-    std::size_t text_bytes = 0;
-    interrupt_gate gate;
+    std::uint64_t entries = 0;
+    std::uint64_t text_bytes = 0;
     for (const key_part& part : parts) {
-        for_each_entry(part, [&](std::string_view key, std::int64_t) {
-            gate.tick();
-            ++entries;
-            text_bytes += key.size();
-        });
+        std::visit(
+            [&](const auto* keys) {
+                entries += keys->size();
+                text_bytes += text_size(*keys);
+            },
+            part);
     }
     cnf::var_mapping merged;
     merged.reserve(entries, text_bytes);
+    interrupt_gate gate;
     for (const key_part& part : parts) {
         for_each_entry(part, [&](std::string_view key, std::int64_t number) {
             gate.tick();
             merged.add(key, number);
         });
     }
-    if (may_repeat(parts)) {
-        merged.merge_repeated_keys();
-    }
+    merged.merge_repeated_keys(repeat_candidates(parts, merged));
     return merged;
 }
 
 std::optional<std::int64_t> largest_number(std::span<const key_part> parts) {
-    if (may_repeat(parts)) {
+    const bool given_as_text = std::any_of(parts.begin(), parts.end(), [](const key_part& part) {
+        return std::holds_alternative<const cnf::var_mapping*>(part);
+    });
+    if (given_as_text || blocks_may_repeat(parts)) {
         // A later number may replace the largest one: read the merged mapping.
         return block_largest(merge_keys(parts));
     }
