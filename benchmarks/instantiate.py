@@ -7,10 +7,13 @@ mark of the process's resident set, measured in a fresh child process per run, s
 hide each other's peaks), and how many times faster the engine path is.
 
 Part two, the whole road: a `Model` declares its variables, takes one constraint over two foralls
-(ten clauses and two Tseytin auxiliaries per instance), builds the CNF and saves it.
+(ten clauses and two Tseytin auxiliaries per instance), builds the CNF and saves it. The wide road
+does the same with one clause of three literals per instance and one model variable per clause
+(--wide 1000x10000: 10^7 clauses over 10^7 variables). Both print the peak beside the clause arrays
+and the written mapping (the file's key comment lines), and the peak's ratio to their sum.
 
-    python benchmarks/instantiate.py                        # both parts, default sizes
-    python benchmarks/instantiate.py --sizes 100x100 --road 100x100
+    python benchmarks/instantiate.py                        # all parts, default sizes
+    python benchmarks/instantiate.py --sizes 100x100 --road 100x100 --wide 100x100
     python benchmarks/instantiate.py --plain-limit 1000000  # the plain path at every size too
 
 The plain path is the engine path turned off: every record is evaluated as one comprehension
@@ -86,6 +89,7 @@ def engine_path(container, node, foralls):
 PATHS = {"plain": plain(engine_path), "engine": engine_path}
 SIZES = ["100x100", "100x1000", "1000x1000"]
 ROAD_SIZES = ["100x1000", "1000x1000"]
+WIDE_SIZES = ["1000x10000"]
 
 
 def peak_kib():
@@ -139,7 +143,7 @@ def run_once(path, size):
 # ---- the whole road through the model
 
 
-def road(size, directory):
+def road(size, directory, wide=False):
     import os
 
     from zorv_encoder import Equiv, Model
@@ -149,11 +153,17 @@ def road(size, directory):
     start = time.perf_counter()
     model = Model(tl.manager(), "road")
     x = model.create_variables("x", a=rows, b=cols + 1)
-    y = model.create_variables("y", a=rows, b=cols)
     i, j = model.get_indexes(["i", "j"])
-    model.add_constraint(
-        Equiv(x[i, j] ^ x[i, j + 1], y[i, j] | x[i, j]) & (y[i, j] | x[i, j + 1]), i=range(rows), j=range(cols)
-    )
+    if wide:
+        y = model.create_variables("y", a=rows)
+        model.add_constraint(x[i, j] | ~x[i, j + 1] | y[i], i=range(rows), j=range(cols))
+    else:
+        y = model.create_variables("y", a=rows, b=cols)
+        model.add_constraint(
+            Equiv(x[i, j] ^ x[i, j + 1], y[i, j] | x[i, j]) & (y[i, j] | x[i, j + 1]),
+            i=range(rows),
+            j=range(cols),
+        )
     model.build_cnf()
     built = time.perf_counter()
     path = os.path.join(directory, "road.cnf")
@@ -162,9 +172,17 @@ def road(size, directory):
     peak_mib = (peak_kib() - baseline) / 1024
     clauses = model.get_cnf_storage().get_hard_clause_count()
     del model
-    # Literals counted in the file, after the peak is taken: one blank before each on a clause line.
+    # Literals counted in the file, after the peak is taken: one blank before each on a clause line;
+    # the written mapping is the key comment lines.
+    literals = mapping_bytes = 0
     with open(path, "rb") as handle:
-        literals = sum(line.count(b" ") for line in handle if line[:1] not in (b"c", b"p"))
+        for line in handle:
+            if line[:1] == b"p":
+                continue
+            if line[:1] != b"c":
+                literals += line.count(b" ")
+            elif not line.startswith((b"c model:", b"c prefatory:")):
+                mapping_bytes += len(line)
     return {
         "instances": rows * cols,
         "clauses": clauses,
@@ -174,20 +192,24 @@ def road(size, directory):
         "peak_mib": peak_mib,
         # what the storage's arrays take: 4 bytes per literal, 8 per clause offset
         "clauses_mib": (4 * literals + 8 * clauses) / 2**20,
+        "mapping_mib": mapping_bytes / 2**20,
     }
 
 
-def run_road(path, size):
+def run_road(path, size, wide):
     import tempfile
 
     if path == "plain":
         turn_engine_path_off()
     with tempfile.TemporaryDirectory() as directory:
-        return road(size, directory)
+        return road(size, directory, wide)
 
 
 def child(kind, path, size):
-    result = run_road(path, size) if kind == "road" else run_once(path, size)
+    if kind == "container":
+        result = run_once(path, size)
+    else:
+        result = run_road(path, size, kind == "wide")
     print(json.dumps(result))
 
 
@@ -214,6 +236,7 @@ def main():
     )
     parser.add_argument("--sizes", nargs="*", default=SIZES, help="rows x columns of the two foralls")
     parser.add_argument("--road", nargs="*", default=ROAD_SIZES, help="sizes of the whole road")
+    parser.add_argument("--wide", nargs="*", default=WIDE_SIZES, help="sizes of the wide road")
     parser.add_argument("--plain-limit", type=int, default=100000, help="largest instance count of the plain path")
     parser.add_argument("--child", nargs=3, metavar=("KIND", "PATH", "SIZE"), help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -258,19 +281,25 @@ def main():
             f"{CLAUSE_BYTES * result['clauses'] / 2**20:>11.0f}"
         )
 
-    if args.road:
+    for kind, sizes, title in (
+        ("road", args.road, "one constraint (ten clauses, two auxiliaries per instance)"),
+        ("wide", args.wide, "one clause of three literals per instance, one variable per clause"),
+    ):
+        if not sizes:
+            continue
         print()
-        print("the whole road: Model, one constraint (ten clauses, two auxiliaries per instance), build_cnf, save_to_file")
+        print(f"the whole road: Model, {title}, build_cnf, save_to_file")
         print(
             f"{'foralls':>10} {'path':>7} {'clauses':>10} {'build s':>8} {'save s':>7} {'total s':>8} "
-            f"{'file MiB':>9} {'peak MiB':>9} {'of it clauses':>13}"
+            f"{'file MiB':>9} {'peak MiB':>9} {'clauses MiB':>11} {'mapping MiB':>11} {'peak/(c+m)':>10}"
         )
-    for size, path, result in runs("road", args.road):
-        print(
-            f"{size:>10} {path:>7} {result['clauses']:>10} {result['build']:>8.2f} {result['save']:>7.2f} "
-            f"{result['build'] + result['save']:>8.2f} {result['file_mib']:>9.0f} {result['peak_mib']:>9.0f} "
-            f"{result['clauses_mib']:>13.0f}"
-        )
+        for size, path, result in runs(kind, sizes):
+            written = result["clauses_mib"] + result["mapping_mib"]
+            print(
+                f"{size:>10} {path:>7} {result['clauses']:>10} {result['build']:>8.2f} {result['save']:>7.2f} "
+                f"{result['build'] + result['save']:>8.2f} {result['file_mib']:>9.0f} {result['peak_mib']:>9.0f} "
+                f"{result['clauses_mib']:>11.0f} {result['mapping_mib']:>11.0f} {result['peak_mib'] / written:>10.2f}"
+            )
 
 
 if __name__ == "__main__":

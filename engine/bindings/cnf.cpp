@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "bindings/module.hpp"
+#include "bindings/numpy_vector.hpp"
 #include "bindings/py_clause.hpp"
 #include "cnf/dimacs_writer.hpp"
 #include "cnf/mapping_tables.hpp"
 #include "cnf/var_mapping.hpp"
 #include "cnf/wcnf_storage.hpp"
+#include "common/interrupt.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -41,7 +43,9 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
+    zorv::interrupt_gate gate;
     while (PyDict_Next(dict.ptr(), &pos, &key, &value)) {
+        gate.tick();
         // The number is read first and the key held: an __index__ may change the dict.
         const nb::object held_key = nb::borrow(key);
         const std::int64_t number = zorv::py::integer_from(value, "a variable number");
@@ -58,7 +62,9 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
 
 nb::dict to_dict(const var_mapping& mapping) {
     nb::dict out;
+    zorv::interrupt_gate gate;
     for (std::size_t i = 0; i < mapping.size(); ++i) {
+        gate.tick();
         out[key_text(mapping.key(i))] = mapping.number(i);
     }
     return out;
@@ -66,25 +72,27 @@ nb::dict to_dict(const var_mapping& mapping) {
 
 nb::dict inverse_to_dict(const var_mapping& mapping) {
     nb::dict out;
-    for (const auto& [number, entry] : mapping.inverse()) {
+    zorv::interrupt_gate gate;
+    mapping.for_each_by_number([&](std::int64_t number, std::size_t entry) {
+        gate.tick();
         out[nb::int_(number)] = key_text(mapping.key(entry));
-    }
+    });
     return out;
 }
 
-nb::object tables_to_python(const std::optional<std::vector<zorv::cnf::variable_table>>& tables) {
+// Each table's numbers go over as a read-only array that owns them, not as a copy.
+nb::object tables_to_python(std::optional<std::vector<zorv::cnf::variable_table>>&& tables) {
     if (!tables) {
         return nb::none();
     }
     nb::list out;
-    for (const auto& t : *tables) {
+    for (auto& t : *tables) {
         nb::list shape;
         for (std::size_t extent : t.shape) {
             shape.append(extent);
         }
-        const auto* bytes = reinterpret_cast<const char*>(t.numbers.data());
         out.append(nb::make_tuple(nb::str(t.name.data(), t.name.size()), nb::tuple(shape),
-                                  nb::bytes(bytes, t.numbers.size() * sizeof(std::int64_t))));
+                                  to_numpy<std::int64_t, const std::int64_t>(std::move(t.numbers))));
     }
     return out;
 }
@@ -142,7 +150,7 @@ void bind_cnf(nb::module_& m) {
             return tables_to_python(zorv::cnf::build_mapping_tables(mapping, prefixes, strict));
         },
         "mapping"_a, "auxiliary_prefixes"_a, "strict"_a,
-        "(name, shape, int64 bytes) per model variable, or None; see witness_interpreter.");
+        "(name, shape, read-only int64 array) per model variable, or None; see witness_interpreter.");
 
     nb::enum_<zorv::cnf::sat_format>(m, "input_sat_format", "DIMACS file flavours")
         .value("cnf", zorv::cnf::sat_format::cnf, "p cnf V C")
@@ -185,7 +193,9 @@ void bind_cnf(nb::module_& m) {
             "get_clauses",
             [](const wcnf_storage& s) {
                 nb::list out;
+                zorv::interrupt_gate gate;
                 for (std::size_t i = 0; i < s.clause_count(); ++i) {
+                    gate.tick();
                     out.append(to_list(s.clause(i)));
                 }
                 return out;

@@ -11,10 +11,14 @@
 #include <vector>
 
 #include "bindings/module.hpp"
+#include "bindings/py_clause.hpp"
+#include "cnf/var_mapping.hpp"
 #include "cnf/wcnf_storage.hpp"
+#include "common/interrupt.hpp"
 #include "inst/aux_keys.hpp"
 #include "inst/forall_values.hpp"
 #include "inst/instantiate.hpp"
+#include "inst/key_mapping.hpp"
 #include "inst/program_arrays.hpp"
 #include "inst/variable_keys.hpp"
 
@@ -97,9 +101,36 @@ nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec
 // Adds every key of a key block to `mapping`, in order, later keys winning as dict.update does.
 template <class Block>
 void write_into(const Block& keys, nb::dict mapping) {
+    zorv::interrupt_gate gate;
     zorv::inst::for_each_key(keys, [&](std::string_view key, std::int64_t number) {
+        gate.tick();
         insert(mapping, key, number);
     });
+}
+
+// The parts of a mapping, each held for the call: a signal handler run by the interrupt check
+// could drop the caller's references.
+struct held_parts {
+    std::vector<nb::object> objects;
+    std::vector<zorv::inst::key_part> parts;
+};
+
+held_parts key_parts(nb::handle sequence) {
+    held_parts held;
+    for (nb::handle part : nb::iter(sequence)) {
+        held.objects.push_back(nb::borrow(part));
+        if (nb::isinstance<zorv::inst::variable_key_block>(part)) {
+            held.parts.emplace_back(&nb::cast<const zorv::inst::variable_key_block&>(part));
+        } else if (nb::isinstance<zorv::inst::aux_key_block>(part)) {
+            held.parts.emplace_back(&nb::cast<const zorv::inst::aux_key_block&>(part));
+        } else if (nb::isinstance<zorv::cnf::var_mapping>(part)) {
+            held.parts.emplace_back(&nb::cast<const zorv::cnf::var_mapping&>(part));
+        } else {
+            throw zorv::type_error("mapping parts are key blocks or var_mapping objects, not " +
+                                   zorv::py::type_name(part.ptr()));
+        }
+    }
+    return held;
 }
 
 template <class Block>
@@ -141,6 +172,14 @@ void bind_inst(nb::module_& m) {
         "The element keys of a model variable, kept as numbers until they are written.");
     m.def("variable_keys", &variable_keys, "name"_a, "start"_a, "sizes"_a, "strides"_a,
           "The keys name[v0,v1,...] of every element, row-major, numbered start + sum v * stride.");
+    m.def(
+        "merge_keys",
+        [](nb::handle parts) { return zorv::inst::merge_keys(key_parts(parts).parts); }, "parts"_a,
+        "A var_mapping of every part's keys, merged as successive dict updates would merge them.");
+    m.def(
+        "largest_number",
+        [](nb::handle parts) { return zorv::inst::largest_number(key_parts(parts).parts); },
+        "parts"_a, "The largest number of merge_keys(parts), or None when there is no key.");
     m.def("instantiate", &instantiate, "storage"_a, "foralls"_a, "clauses"_a, "literals"_a,
           "terms"_a, "aux_start"_a, "aux_block"_a, "formula"_a, "key_slots"_a,
           "Write every instance of a compiled clause template into `storage`; returns its\n"

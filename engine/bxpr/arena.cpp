@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace zorv::bxpr {
 
@@ -79,7 +80,9 @@ void Arena::make_variables(std::string_view prefix, std::size_t first, std::size
     ends.reserve(count);
     hashes.reserve(count);
     by_name_.reserve(count);
+    interrupt_gate gate;
     for (std::size_t k = first; k < first + count; ++k) {
+        gate.tick();
         const std::size_t begin = text.size();
         text.append(prefix);
         text += '_';
@@ -90,6 +93,7 @@ void Arena::make_variables(std::string_view prefix, std::size_t first, std::size
     }
     out.reserve(out.size() + count);
     for (std::size_t i = 0, begin = 0; i < count; begin = ends[i++]) {
+        gate.tick();
         if (i + ahead < count) by_name_.prefetch(hashes[i + ahead]);
         out.push_back(variable(std::string_view(text).substr(begin, ends[i] - begin), hashes[i]));
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace zorv::bxpr {
 
@@ -52,6 +53,7 @@ private:
         while (!work.empty()) {
             const auto [x, positive] = work.back();
             work.pop_back();
+            gate_.tick();
             const std::uint8_t bit = positive ? 1 : 2;
             if (done[x] & bit) continue;
             done[x] |= bit;
@@ -120,6 +122,7 @@ private:
     void define_auxiliaries() {
         for (NodeId x = 0; x <= root_; ++x) {
             if (!reach_[x]) continue;
+            gate_.tick();
             const Kind k = a_.kind(x);
             if (is_constant(k) || is_literal(k)) {
                 lit_[x] = x;
@@ -135,6 +138,7 @@ private:
 
     void emit_assertions() {
         for (const auto& [x, positive] : asserted_) {
+            gate_.tick();
             const Kind k = a_.kind(x);
             if (is_literal(k) || reach_[x]) {
                 const NodeId l = is_literal(k) ? x : lit_[x];
@@ -346,6 +350,7 @@ private:
     std::vector<NodeId> clauses_;
     std::size_t auxiliaries_ = 0;
     bool unsat_ = false;
+    interrupt_gate gate_;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "io/atomic_file.hpp"
 
 namespace zorv::cnf {
@@ -49,7 +50,9 @@ void check_writable(const wcnf_storage& storage, sat_format format, const var_ma
                           " soft clauses, which a CNF file cannot carry; write it as WCNF");
     }
     check_comment_text(storage.model_name(), "model name");
+    interrupt_gate gate;
     for (std::size_t i = 0; mapping != nullptr && i < mapping->size(); ++i) {
+        gate.tick();
         if (!is_auxiliary(mapping->key(i))) {
             check_comment_text(mapping->key(i), "mapping key");
         }
@@ -110,7 +113,9 @@ void write_comments(output_buffer& out, const wcnf_storage& storage, const var_m
         out.text(storage.model_name());
         out.text("\n");
     }
+    interrupt_gate gate;
     for (std::size_t i = 0; mapping != nullptr && i < mapping->size(); ++i) {
+        gate.tick();
         if (is_auxiliary(mapping->key(i))) {
             continue;
         }
@@ -147,7 +152,9 @@ void write_clauses(output_buffer& out, const wcnf_storage& storage, sat_format f
     const auto weights = storage.weights();
     const weight top = storage.top();
     const std::size_t n = storage.clause_count();
+    interrupt_gate gate;
     for (std::size_t i = 0; i < n; ++i) {
+        gate.tick();
         if (format == sat_format::wcnf) {
             const weight w = weights.empty() || weights[i] == 0 ? top : weights[i];
             out.number(w, ' ');

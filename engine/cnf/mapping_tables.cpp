@@ -5,6 +5,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/interrupt.hpp"
+
 namespace zorv::cnf {
 
 namespace {
@@ -51,12 +53,15 @@ bool parse_indexes(std::string_view text, std::vector<std::uint64_t>& out) {
     }
 }
 
+// What the first pass learns of one name; the keys themselves are read again to fill the table,
+// so that no per-key index is held beside the mapping.
 struct group {
     std::string_view name;
     std::size_t rank = 0;
     bool consistent = true;
-    std::vector<std::uint64_t> indexes;  // rank per key
-    std::vector<std::int64_t> numbers;
+    std::size_t count = 0;            // keys of the group's rank
+    std::vector<std::size_t> shape;   // largest index + 1 per position
+    std::optional<variable_table> table;
 };
 
 bool is_auxiliary(std::string_view key, std::span<const std::string> prefixes) {
@@ -64,37 +69,70 @@ bool is_auxiliary(std::string_view key, std::span<const std::string> prefixes) {
                        [key](const std::string& p) { return key.starts_with(p); });
 }
 
-// Row-major table of one group; nothing when it does not fit (see build_mapping_tables).
-std::optional<variable_table> fill_table(const group& g, bool strict) {
-    variable_table table{std::string(g.name), std::vector<std::size_t>(g.rank, 0), {}};
-    const std::size_t count = g.numbers.size();
-    for (std::size_t k = 0; k < count; ++k) {
-        for (std::size_t d = 0; d < g.rank; ++d) {
-            table.shape[d] = std::max<std::size_t>(table.shape[d], g.indexes[k * g.rank + d] + 1);
-        }
-    }
+// An empty row-major table for a group, every cell -1; nothing when it does not fit (see
+// build_mapping_tables).
+std::optional<variable_table> empty_table(const group& g, bool strict) {
     // An extent can reach 2^40 and the limit 2^24 with a few million keys, so the product is
     // checked: a wrapped one would size the table far below the cells written into it.
-    const std::uint64_t limit = strict ? count : 4 * std::uint64_t{count} + 1024;
+    const std::uint64_t limit = strict ? g.count : 4 * std::uint64_t{g.count} + 1024;
     std::uint64_t cells = 1;
-    for (std::size_t extent : table.shape) {
+    for (std::size_t extent : g.shape) {
         if (__builtin_mul_overflow(cells, std::uint64_t{extent}, &cells) || cells > limit) {
             return std::nullopt;
         }
     }
-    table.numbers.assign(cells, -1);
-    for (std::size_t k = 0; k < count; ++k) {
-        std::uint64_t cell = 0;
-        for (std::size_t d = 0; d < g.rank; ++d) {
-            cell = cell * table.shape[d] + g.indexes[k * g.rank + d];
-        }
-        if (strict && table.numbers[cell] >= 0) {
-            return std::nullopt;  // one cell named twice, as x[0] and x[00]
-        }
-        table.numbers[cell] = g.numbers[k];
-    }
-    return table;
+    return variable_table{std::string(g.name), g.shape, std::vector<std::int64_t>(cells, -1)};
 }
+
+// Walks the model-variable keys of a mapping: calls visit(entry, group) for every key that
+// parses, with its indexes in `indexes`; the groups are made in order of first appearance.
+// False, at once, for a key that does not parse when `strict`; others are skipped.
+class key_walk {
+public:
+    key_walk(const var_mapping& mapping, std::span<const std::string> auxiliary_prefixes)
+        : mapping_(mapping), prefixes_(auxiliary_prefixes) {}
+
+    std::vector<group> groups;
+    std::vector<std::uint64_t> indexes;
+
+    template <class Visit>
+    bool run(bool strict, Visit&& visit) {
+        interrupt_gate gate;
+        std::size_t last = 0;  // keys of one name mostly come together
+        for (std::size_t i = 0; i < mapping_.size(); ++i) {
+            gate.tick();
+            const std::string_view key = mapping_.key(i);
+            if (is_auxiliary(key, prefixes_)) {
+                continue;
+            }
+            indexes.clear();
+            const auto parts = split_key(key);
+            if (!parts || !parse_indexes(parts->indexes, indexes)) {
+                if (strict) {
+                    return false;
+                }
+                continue;
+            }
+            if (groups.empty() || groups[last].name != parts->name) {
+                auto [it, fresh] = group_of_.try_emplace(parts->name, groups.size());
+                if (fresh) {
+                    groups.push_back(group{parts->name, indexes.size(), true, 0,
+                                           std::vector<std::size_t>(indexes.size(), 0), std::nullopt});
+                }
+                last = it->second;
+            }
+            if (!visit(i, groups[last])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    const var_mapping& mapping_;
+    std::span<const std::string> prefixes_;
+    std::unordered_map<std::string_view, std::size_t> group_of_;
+};
 
 }  // namespace
 
@@ -103,45 +141,52 @@ std::optional<std::vector<variable_table>> build_mapping_tables(
     if (mapping.size() == 0) {
         return std::nullopt;
     }
-    std::vector<group> groups;
-    std::unordered_map<std::string_view, std::size_t> group_of;
-    std::vector<std::uint64_t> scratch;
-    for (std::size_t i = 0; i < mapping.size(); ++i) {
-        const std::string_view key = mapping.key(i);
-        if (is_auxiliary(key, auxiliary_prefixes)) {
-            continue;
-        }
-        scratch.clear();
-        const auto parts = split_key(key);
-        if (!parts || !parse_indexes(parts->indexes, scratch)) {
-            if (strict) {
-                return std::nullopt;
-            }
-            continue;
-        }
-        auto [it, fresh] = group_of.try_emplace(parts->name, groups.size());
-        if (fresh) {
-            groups.push_back(group{parts->name, scratch.size(), true, {}, {}});
-        }
-        group& g = groups[it->second];
-        if (scratch.size() != g.rank) {
-            if (strict) {
-                return std::nullopt;
-            }
+    key_walk walk(mapping, auxiliary_prefixes);
+    // First pass: the groups, their ranks and shapes.
+    const bool parsed = walk.run(strict, [&](std::size_t, group& g) {
+        if (walk.indexes.size() != g.rank) {
             g.consistent = false;
-            continue;
+            return !strict;
         }
-        g.indexes.insert(g.indexes.end(), scratch.begin(), scratch.end());
-        g.numbers.push_back(mapping.number(i));
+        ++g.count;
+        for (std::size_t d = 0; d < g.rank; ++d) {
+            g.shape[d] = std::max<std::size_t>(g.shape[d], walk.indexes[d] + 1);
+        }
+        return true;
+    });
+    if (!parsed) {
+        return std::nullopt;
+    }
+    for (group& g : walk.groups) {
+        g.table = g.consistent ? empty_table(g, strict) : std::nullopt;
+        if (!g.table && strict) {
+            return std::nullopt;
+        }
+    }
+    // Second pass: every key into its cell.
+    const bool filled = walk.run(strict, [&](std::size_t entry, group& g) {
+        if (!g.table) {
+            return true;
+        }
+        std::uint64_t cell = 0;
+        for (std::size_t d = 0; d < g.rank; ++d) {
+            cell = cell * g.shape[d] + walk.indexes[d];
+        }
+        std::int64_t& number = g.table->numbers[cell];
+        if (strict && number >= 0) {
+            return false;  // one cell named twice, as x[0] and x[00]
+        }
+        number = mapping.number(entry);
+        return true;
+    });
+    if (!filled) {
+        return std::nullopt;
     }
     std::vector<variable_table> tables;
-    tables.reserve(groups.size());
-    for (const group& g : groups) {
-        auto table = g.consistent ? fill_table(g, strict) : std::nullopt;
-        if (table) {
-            tables.push_back(std::move(*table));
-        } else if (strict) {
-            return std::nullopt;
+    tables.reserve(walk.groups.size());
+    for (group& g : walk.groups) {
+        if (g.table) {
+            tables.push_back(std::move(*g.table));
         }
     }
     return tables;

@@ -1,10 +1,12 @@
 #include "cnf/var_mapping.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "cnf/literal.hpp"
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace zorv::cnf {
 
@@ -14,6 +16,7 @@ void var_mapping::clear() {
     numbers_.clear();
     inverse_.clear();
     inverse_built_ = false;
+    ascending_ = false;
 }
 
 void var_mapping::reserve(std::size_t entries, std::size_t key_bytes) {
@@ -33,6 +36,39 @@ void var_mapping::add(std::string_view key, std::int64_t number) {
     numbers_.push_back(number);
     inverse_.clear();
     inverse_built_ = false;
+    ascending_ = false;
+}
+
+void var_mapping::merge_repeated_keys(std::span<const std::size_t> candidates) {
+    std::vector<std::size_t> order(candidates.begin(), candidates.end());
+    interrupt_gate gate;
+    // Stable: the entries of one key stay in insertion order.
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        gate.tick();
+        return key(a) < key(b);
+    });
+    std::vector<bool> dropped(size(), false);
+    bool any = false;
+    for (std::size_t run = 0, next = 0; run < order.size(); run = next) {
+        for (next = run + 1; next < order.size() && key(order[next]) == key(order[run]); ++next) {
+            dropped[order[next]] = true;
+            any = true;
+        }
+        numbers_[order[run]] = numbers_[order[next - 1]];
+    }
+    if (!any) {
+        return;
+    }
+    var_mapping kept;
+    kept.reserve(size(), text_.size());
+    for (std::size_t i = 0; i < size(); ++i) {
+        if (!dropped[i]) {
+            kept.text_.append(key(i));
+            kept.ends_.push_back(kept.text_.size());
+            kept.numbers_.push_back(numbers_[i]);
+        }
+    }
+    *this = std::move(kept);
 }
 
 std::string_view var_mapping::key(std::size_t i) const {
@@ -42,12 +78,27 @@ std::string_view var_mapping::key(std::size_t i) const {
 
 void var_mapping::build_inverse() {
     inverse_.clear();
+    inverse_built_ = false;
+    ascending_ = std::is_sorted(numbers_.begin(), numbers_.end(), std::less_equal<>());
+    if (ascending_) {
+        inverse_built_ = true;
+        return;
+    }
     inverse_.reserve(size());
     for (std::size_t i = 0; i < size(); ++i) {
         inverse_.emplace_back(numbers_[i], i);
     }
     // Sorting pairs puts the last entry of a number last in its run; keep that one.
-    std::sort(inverse_.begin(), inverse_.end());
+    interrupt_gate gate;
+    try {
+        std::sort(inverse_.begin(), inverse_.end(), [&](const auto& a, const auto& b) {
+            gate.tick();
+            return a < b;
+        });
+    } catch (...) {
+        inverse_.clear();  // half sorted: no inverse rather than a wrong one
+        throw;
+    }
     auto last_of_run = [](const auto& a, const auto& b) { return a.first == b.first; };
     std::reverse(inverse_.begin(), inverse_.end());
     inverse_.erase(std::unique(inverse_.begin(), inverse_.end(), last_of_run), inverse_.end());
@@ -56,6 +107,13 @@ void var_mapping::build_inverse() {
 }
 
 std::optional<std::size_t> var_mapping::find_number(std::int64_t number) const {
+    if (ascending_) {
+        const auto at = std::lower_bound(numbers_.begin(), numbers_.end(), number);
+        if (at == numbers_.end() || *at != number) {
+            return std::nullopt;
+        }
+        return static_cast<std::size_t>(at - numbers_.begin());
+    }
     auto it = std::lower_bound(inverse_.begin(), inverse_.end(),
                                std::pair<std::int64_t, std::size_t>(number, 0));
     if (it == inverse_.end() || it->first != number) {

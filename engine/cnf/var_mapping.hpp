@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,7 +11,7 @@ namespace zorv::cnf {
 
 // Key text (x[0,1], _pbct_aux[0,1,2]) to variable number, in insertion order, and back.
 // Keys are kept back to back in one text buffer; the inverse is a sorted array of
-// (number, entry) built on request.
+// (number, entry) built on request, or nothing when the numbers already ascend.
 class var_mapping {
 public:
     void clear();
@@ -18,8 +19,13 @@ public:
     // Numbers are variable numbers: 0 up to max_variable. Keys are expected to be unique
     // (a mapping is set from a dict); the inverse is dropped until built again.
     void add(std::string_view key, std::int64_t number);
+    // Makes the keys unique as a dict update would: a key added more than once keeps its first
+    // place and takes its last number. Only the entries in `candidates` (ascending) are compared:
+    // the caller knows that the others are unique.
+    void merge_repeated_keys(std::span<const std::size_t> candidates);
 
     std::size_t size() const { return numbers_.size(); }
+    std::size_t text_size() const { return text_.size(); }
     std::string_view key(std::size_t i) const;
     std::int64_t number(std::size_t i) const { return numbers_[i]; }
 
@@ -28,8 +34,18 @@ public:
     bool has_inverse() const { return inverse_built_; }
     // The entry whose key names `number`; none before build_inverse() or when unknown.
     std::optional<std::size_t> find_number(std::int64_t number) const;
-    // Entries in number order, one per number (valid after build_inverse()).
-    const std::vector<std::pair<std::int64_t, std::size_t>>& inverse() const { return inverse_; }
+    // Calls visit(number, entry) in number order, once per number (after build_inverse()).
+    template <class Visit>
+    void for_each_by_number(Visit&& visit) const {
+        if (ascending_) {
+            for (std::size_t i = 0; i < size(); ++i) {
+                visit(numbers_[i], i);
+            }
+        }
+        for (const auto& [number, entry] : inverse_) {
+            visit(number, entry);
+        }
+    }
 
 private:
     std::string text_;
@@ -37,6 +53,8 @@ private:
     std::vector<std::int64_t> numbers_;
     std::vector<std::pair<std::int64_t, std::size_t>> inverse_;
     bool inverse_built_ = false;
+    // Built with numbers ascending strictly in entry order: the entries are their own inverse.
+    bool ascending_ = false;
 };
 
 }  // namespace zorv::cnf

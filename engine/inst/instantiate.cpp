@@ -1,8 +1,11 @@
 #include "inst/instantiate.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "common/interrupt.hpp"
 
 namespace zorv::inst {
 
@@ -169,7 +172,12 @@ outcome instantiate(const template_program& program, std::span<const forall_valu
     forall_odometer odometer(foralls);
     std::vector<literal> lits;
     std::int64_t aux_base = program.aux_start;
+    // Counted in clauses: an instance may hold one clause or thousands.
+    interrupt_gate gate(4096);
+    const auto clauses_per_instance =
+        static_cast<std::uint32_t>(std::min<std::size_t>(program.clauses.size() + 1, 4096));
     for (std::uint64_t n = 0; n < *instances; ++n) {
+        gate.tick(clauses_per_instance);
         if (!write_instance(program, aux_base, odometer.values(), lits, written)) {
             return outcome::declined;
         }

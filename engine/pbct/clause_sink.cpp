@@ -15,6 +15,7 @@ void ClauseSink::add(std::span<const std::int64_t> clause) {
     if (ends_.size() == budget_) {
         fail();
     }
+    gate_.tick();
     literals_.insert(literals_.end(), clause.begin(), clause.end());
     ends_.push_back(literals_.size());
 }

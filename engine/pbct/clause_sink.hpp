@@ -4,6 +4,8 @@
 #include <span>
 #include <vector>
 
+#include "common/interrupt.hpp"
+
 namespace zorv::pbct {
 
 // Clauses of one encoding under construction, over local variable numbers: the
@@ -37,6 +39,7 @@ private:
     std::size_t budget_;       // clauses this sink may still take
     std::vector<std::int64_t> literals_;
     std::vector<std::size_t> ends_;
+    interrupt_gate gate_;
 };
 
 }  // namespace zorv::pbct

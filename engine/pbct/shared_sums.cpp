@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "common/interrupt.hpp"
 #include "pbct/adder_gates.hpp"
 
 namespace zorv::pbct {
@@ -96,8 +97,11 @@ public:
             work += counts.update(it.mask, 1);
         }
         std::vector<std::size_t> holders;
+        // Counted in items scanned, as `work` is.
+        interrupt_gate gate(1 << 18);
         for (u128 pair = counts.best(); pair != 0 && work < work_budget; pair = counts.best()) {
             work += static_cast<std::int64_t>(items.size());
+            gate.tick(static_cast<std::uint32_t>(std::min<std::size_t>(items.size(), 1 << 18)));
             holders.clear();
             for (std::size_t i = 0; i < items.size(); ++i) {
                 if ((items[i].mask & pair) == pair) {

@@ -85,6 +85,7 @@ def test_tables_group_model_variables_with_shapes():
     np.testing.assert_array_equal(tables["x"], np.arange(1, 7).reshape(2, 3))
     np.testing.assert_array_equal(tables["y"], [10, 11, 12, 13])
     np.testing.assert_array_equal(tables["dummy_var"], [0])
+    assert not any(table.flags.writeable for table in tables.values())
 
 
 @settings(max_examples=30)

@@ -348,10 +348,88 @@ def container_road(sent_logs):
         step()
         mapping = container.mapping
         assert list(mapping.items()) == list(reduce_ex(container._mappings).items())
+        check_engine_mapping(container._mappings)
         reads.append(list(mapping.items()))
         mapping["changed"] = -1  # the caller's own copy
     storage = container.cnf_storage()
     return reads, list(zip(storage.get_clauses(), storage.get_clause_weights())), storage.get_variable_count(), sent_logs[:]
+
+
+def check_engine_mapping(partials):
+    """The mapping that the engine merges from `partials` holds what their dicts' merge holds, in
+    order, with the same largest number and the same way back from numbers to keys."""
+    expected = reduce_ex(partials)
+    assert _fast_instantiate.largest_number(partials) == max(expected.values(), default=None)
+    merged = _fast_instantiate.engine_mapping(partials)
+    if not expected:
+        assert merged is None
+        return
+    assert list(merged.get_var_map().items()) == list(expected.items())
+    reference = tl.var_mapping()
+    reference.set_var_map(expected)
+    for mapping in (merged, reference):
+        mapping.build_inverse_map()
+    assert list(merged.get_inverse_map().items()) == list(reference.get_inverse_map().items())
+    for number in (*expected.values(), -1, max(expected.values()) + 1):
+        assert merged.get_var_name(number) == reference.get_var_name(number)
+
+
+# Literals in the order of first occurrence give auxiliary numbers that do not ascend.
+AUXILIARY_TEMPLATE = [["'_bxpr_aux_0'", "'~_pbct_aux_1'", "x(i,0)"], ["'_bxpr_aux_2'"]]
+KEY_POOL = ["x[0,1]", "x[1]", "_bxpr_aux[1,0,0]", "_pbct_aux[0,1,1]", "_bxpr_aux[0,1,2]", "y[2]", "z"]
+
+
+@st.composite
+def key_partials(draw):
+    """Partial mappings as the container keeps them (a variable's keys, a record's, a dump call's
+    chain, plain dicts), with names, formula numbers and keys that may repeat across them."""
+    partials = []
+    for _ in range(draw(st.integers(0, 5))):
+        kind = draw(st.sampled_from(["variable", "record", "chain", "dict"]))
+        if kind == "variable":
+            name = draw(st.sampled_from(["x", "y", "_bxpr_aux"]))
+            sizes = draw(st.lists(st.integers(0, 3), max_size=3))
+            variable = Variable(name, {f"i{p}": size for p, size in enumerate(sizes)}, draw(st.integers(1, 50)))
+            partials.append(_fast_instantiate.variable_keys(variable))
+        elif kind == "dict":
+            partials.append(draw(st.dictionaries(st.sampled_from(KEY_POOL), st.integers(0, 99), max_size=4)))
+        else:
+            made = [
+                record(AUXILIARY_TEMPLATE, {"i": range(draw(st.integers(0, 3)))}, None, draw(st.integers(0, 2)),
+                       draw(st.integers(1, 50)))
+                for _ in range(1 if kind == "record" else 2)
+            ]
+            partials.append(_fast_instantiate.dump(made[0]) if kind == "record" else One2OneDumper.dump(made))
+    return partials
+
+
+@settings(max_examples=150)
+@given(key_partials())
+def test_engine_mapping_merges_like_dict_updates(partials):
+    check_engine_mapping(partials)
+
+
+def test_a_dump_stopped_halfway_leaves_its_records_to_dump_again(plain_calls, monkeypatch):
+    def build(stop):
+        container = FormulaContainer(declared_variables(), 600)
+        container.add_hard_constraint(bx_node(HARD), {"i": range(2), "j": range(3)}, 2, 1)
+        if stop:
+            original = Dumper._Dumper__print_all_formula
+
+            def stopped(*args):
+                original(*args)  # every clause written, then Ctrl-C
+                raise KeyboardInterrupt
+
+            with pytest.MonkeyPatch.context() as patch:
+                patch.setattr(Dumper, "_Dumper__print_all_formula", staticmethod(stopped))
+                with pytest.raises(KeyboardInterrupt):
+                    container.build_cnf_formula("stopped")
+            assert container.cnf_storage().get_clauses() == [] and container.num_clauses == 12
+        container.build_cnf_formula("stopped")
+        return container.cnf_storage().get_clauses(), container.mapping
+
+    with plain_path():
+        assert build(True) == build(False)
 
 
 def test_container_road_alike_on_both_paths(sent_logs, plain_calls):

@@ -161,3 +161,38 @@ def test_wcnf_maximization_with_foralls(tmp_path):
     with RC2(wcnf) as rc2:
         rc2.compute()
         assert rc2.cost == 2 * 3
+
+
+
+def test_ctrl_c_stops_a_build_and_leaves_the_model_as_it_was():
+    """An interrupt during the engine's instantiation of 2 * 10^7 clauses (over a second when not
+    stopped) raises KeyboardInterrupt at once, with no clause kept and the record still pending.
+    The interrupt comes from an OS timer, as Ctrl-C comes from the terminal: a Python timer thread
+    would wait for the interpreter lock that the engine holds."""
+    import signal
+    import time
+
+    from zorv_encoder import Equiv
+
+    model = Model(tl.manager(), "stopped")
+    x = model.create_variables("x", a=2000, b=1001)
+    y = model.create_variables("y", a=2000, b=1000)
+    i, j = model.get_indexes(["i", "j"])
+    model.add_constraint(
+        Equiv(x[i, j] ^ x[i, j + 1], y[i, j] | x[i, j]) & (y[i, j] | x[i, j + 1]), i=range(2000), j=range(1000)
+    )
+    storage = model.get_cnf_storage()
+    previous = signal.signal(signal.SIGALRM, signal.default_int_handler)
+    try:
+        began = time.perf_counter()
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(KeyboardInterrupt):
+            model.build_cnf()
+        stopped_after = time.perf_counter() - began
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert stopped_after < 0.5
+    assert model.get_cnf_storage() is storage and storage.get_clause_count() == storage.get_hard_clause_count() == 0
+    assert model._trell_manager.get_input_cnf_storage() is None and not model.use_target
+    assert len(model._formula_container._list_hard_constraint_dump_args) == 1

@@ -147,6 +147,36 @@ class KeyChain(_WrittenMapping):
                 mapping.update(part)
 
 
+def engine_mapping(partials) -> tp.Optional[tl.var_mapping]:
+    """What `tl.var_mapping().set_var_map(reduce_ex(partials))` holds, made in the engine straight
+    from the key blocks, with no dict in between; None when there is no key."""
+    parts = _key_parts(partials)
+    return _engine.merge_keys(parts) if parts else None
+
+
+def largest_number(partials) -> tp.Optional[int]:
+    """max(reduce_ex(partials).values()) read from the key blocks; None when there is no key."""
+    return _engine.largest_number(_key_parts(partials))
+
+
+def _key_parts(partials) -> list:
+    """The engine's parts of mappings merged in order, none of them empty: the blocks of
+    engine-held keys, and a var_mapping for keys given in a dict."""
+    parts = []
+    for partial in partials:
+        if type(partial) is KeyChain:
+            parts += _key_parts(partial._parts)
+        elif not len(partial):
+            continue
+        elif type(partial) is EngineKeys:
+            parts.append(partial._block)
+        else:
+            given = tl.var_mapping()
+            given.set_var_map(partial if type(partial) is dict else dict(partial))
+            parts.append(given)
+    return parts
+
+
 def _int64(value) -> bool:
     return type(value) is int and _INT64_MIN <= value <= _INT64_MAX
 

@@ -47,6 +47,12 @@ class FormulaContainer:
         # the caller owns the copy.
         return self.__merged_mapping().copy()
 
+    def engine_mapping(self) -> tp.Optional[tl.var_mapping]:
+        """What `mapping` holds, made in the engine without the dict; None when it is empty."""
+        from ._fast_instantiate import engine_mapping
+
+        return engine_mapping(self._mappings)
+
     @property
     def num_clauses(self) -> int:
         return self._num_clauses
@@ -182,14 +188,14 @@ class FormulaContainer:
     def build_cnf_formula(self, name_formula: str):
         self.__dump_hard_constraints()
         self._cnf_stor.set_model_name(name_formula)
-        self._cnf_stor.set_variable_count(max(self.__merged_mapping().values()))
+        self._cnf_stor.set_variable_count(self.__largest_number())
         self._cnf_stor.set_clause_count(self._num_clauses + self._target_num_clauses)
 
     def build_wcnf_formula(self, name_formula: str):
         self.__dump_hard_constraints()
         self.__dump_soft_constraints()
         self._cnf_stor.set_model_name(name_formula)
-        self._cnf_stor.set_variable_count(max(self.__merged_mapping().values()))
+        self._cnf_stor.set_variable_count(self.__largest_number())
         self._cnf_stor.set_clause_count(self._num_clauses)
         self._cnf_stor.set_weight_limit(self.hard_weight)
 
@@ -201,7 +207,15 @@ class FormulaContainer:
         self._num_formula += 1
 
     def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
-        self._mappings.append(One2OneDumper.dump(pending))
+        try:
+            mapping = One2OneDumper.dump(pending)
+        except BaseException:
+            # Stopped halfway (Ctrl-C, an error): the records keep no clause of it and stay
+            # pending, so that a later dump writes each of them once.
+            for args in pending:
+                args.cnf_stor = self.__create_cnf_storage()
+            raise
+        self._mappings.append(mapping)
         self.__cnf_stor_merge(pending)
         self._dumped.append([FormulaContainer.__retained(args) for args in pending])
         pending.clear()
@@ -244,6 +258,14 @@ class FormulaContainer:
         return DumpArgs(**{**vars(args), "eval_state": {}, "cnf_stor": None})
 
     # ---- the merged mapping
+
+    def __largest_number(self) -> int:
+        # Read from the key blocks: the mapping's dict is made only when a caller asks for it.
+        from ._fast_instantiate import largest_number
+
+        number = largest_number(self._mappings)
+        # An empty mapping fails as max() does.
+        return max(self.__merged_mapping().values()) if number is None else number
 
     def __merged_mapping(self) -> tp.Dict[str, int]:
         """`_mappings` merged in order. Partial mappings are only ever appended, or replaced when a

@@ -445,10 +445,8 @@ class Model:
                 return self._formula_encoder.get_var_mapping()
             return None
         if self._formula_container is not None:
-            mapping = self._formula_container.mapping
-            if len(mapping) > 0:
-                var_maps = tl.var_mapping()
-                var_maps.set_var_map(mapping)
+            var_maps = self._formula_container.engine_mapping()
+            if var_maps is not None:
                 var_maps.build_inverse_map()
                 return var_maps
         return None
