@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "common/interrupt.hpp"
 #include "fenc/evaluate.hpp"
 #include "fenc/foralls.hpp"
 
@@ -11,8 +12,10 @@ namespace zorv::fenc {
 template <class Body>
 void for_each_instance(const forall_set& foralls, evaluator& ev, Body&& body) {
     std::uint64_t n = 0;
+    interrupt_gate gate(256);
     auto visit = [&](auto& self, std::size_t depth) -> void {
         if (depth == foralls.values.size()) {
+            gate.tick();
             body(n++);
             return;
         }
