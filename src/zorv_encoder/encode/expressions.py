@@ -170,17 +170,18 @@ def _pieces_text(pieces) -> str:
 def _piece(expr, suffix: str = ""):
     """An operand as it enters an operator's text: an operator's result whose text is not joined
     yet enters as itself, so that a chain of n operators joins its text once, not n times."""
-    if isinstance(expr, VariableProxy):
+    kind = type(expr)
+    if kind is Expression:
+        return expr if expr._expr is None and "_pieces" in expr.__dict__ else str(expr)
+    if kind is VariableProxy or isinstance(expr, VariableProxy):
         return f"{expr}{suffix}"
-    if type(expr) is Expression and "_pieces" in expr.__dict__:
-        return expr
     return str(expr)
 
 
 def _kind(expr) -> tp.Optional[bool]:
     """True for a coefficient (a number once evaluated: a power, and sums and products of powers),
     False for a pseudo-Boolean term or a Boolean formula, None for a text written by hand."""
-    if isinstance(expr, _CALL_TEXTS) or expr is One or expr is Zero:
+    if expr is One or expr is Zero or (type(expr) is not Expression and isinstance(expr, _CALL_TEXTS)):
         return False
     return expr.__dict__.get("_coefficient")
 
@@ -245,12 +246,24 @@ def _wrap(piece, rank: int, weakest: int) -> tuple:
     return (piece,) if rank >= weakest else ("(", piece, ")")
 
 
+# Longest text an operator joins at once; a longer one is joined when it is first read, so that
+# a chain s + x[1] + x[2] + ... does not copy an ever longer text at every step.
+_JOINED_AT_ONCE = 2048
+
+
 def _made(pieces: tuple, soft: bool, rank: int, coefficient: tp.Optional[bool] = False) -> Expression:
     # Operators know the outermost operator of the text they write; keeping it spares chains
-    # such as s + x[1] + x[2] + ... from parsing an ever longer text. The text itself is joined
-    # from its pieces when it is first read.
-    result = Expression(None, soft)
-    result._pieces = pieces
+    # such as s + x[1] + x[2] + ... from parsing an ever longer text.
+    try:
+        # Refused before anything is copied when a piece is an expression still in pieces.
+        text = "".join(pieces)
+    except TypeError:
+        text = None
+    if text is not None and len(text) <= _JOINED_AT_ONCE:
+        result = Expression(text, soft)
+    else:
+        result = Expression(None, soft)
+        result._pieces = pieces
     result._rank = rank
     result._coefficient = coefficient
     return result
@@ -342,9 +355,8 @@ class Expression:
         return self._soft
 
     def __str__(self) -> str:
-        pieces = self.__dict__.get("_pieces")
-        if pieces is not None:
-            self._expr = _pieces_text(pieces)
+        if self._expr is None and "_pieces" in self.__dict__:
+            self._expr = _pieces_text(self._pieces)
             del self._pieces
         return self._expr
 

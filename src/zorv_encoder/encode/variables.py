@@ -71,6 +71,8 @@ def _shift_text(shift, weakest: int) -> str:
 
 
 def _index_text(name: str, item) -> str:
+    if type(item) is int:
+        return format(item, "")
     if isinstance(item, Index):
         return format(item, "")
     if isinstance(item, Integral):
@@ -93,10 +95,10 @@ class Variable:
         self.__dims = tuple(zip(indexes.values(), strides))
 
     def __getitem__(self, items) -> VariableProxy:
-        if isinstance(items, tp.Sequence):
-            values = ",".join(_index_text(self.name, item) for item in items)
-        else:
+        if type(items) is int or isinstance(items, Index) or not isinstance(items, tp.Sequence):
             values = _index_text(self.name, items)
+        else:
+            values = ",".join(_index_text(self.name, item) for item in items)
         return VariableProxy(f"{self.name}({values})")
 
     def __call__(self, *items: int) -> int:
