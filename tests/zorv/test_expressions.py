@@ -178,6 +178,7 @@ class Unformattable:
         (lambda: Sum(p, i=[0, "1"]), "Values of index 'i' must be a range, a sequence of integers or a text"
                                      " such as 'range(3)', not list", True),
         (lambda: pow_expression(2.5, 1), "pow_expression takes integers, indexes or index names, not float", True),
+        (lambda: pow_expression(2, p), "pow_expression takes integers, indexes or index names, not VariableProxy", True),
         (lambda: p <= 2.5, BOUND, True),
         (lambda: p >= q, BOUND, True),
         (lambda: p == None, BOUND, True),  # noqa: E711

@@ -135,6 +135,8 @@ def _sequence_text(name: str, values) -> str:
     # Lists, tuples and numpy arrays, written as the plain list or tuple of their integers.
     tolist = getattr(values, "tolist", None)
     items = values if isinstance(values, (list, tuple)) else tolist() if callable(tolist) else None
+    if isinstance(items, Integral):
+        return _int_text(items)
     if isinstance(items, (list, tuple)) and all(isinstance(item, Integral) for item in items):
         texts = [_int_text(item) for item in items]
         if isinstance(items, list):
@@ -488,7 +490,7 @@ def _power_operand(value) -> str:
 
     if isinstance(value, Integral):
         return _int_text(value)
-    if isinstance(value, (Index, Expression)):
+    if isinstance(value, Index) or (isinstance(value, Expression) and _kind(value) is not False):
         return format(value, "")
     if isinstance(value, str):
         if _safe_text(value, _arithmetic):
@@ -499,8 +501,13 @@ def _power_operand(value) -> str:
     raise _refused(f"pow_expression takes integers, indexes or index names, not {type(value).__name__}")
 
 
+def _power_text(value, weakest: int) -> str:
+    text = _power_operand(value)
+    return _enclose(text, _rank(value) if isinstance(value, Expression) else _text_rank(text), weakest)
+
+
 def pow_expression(base: int, exp) -> Expression:
     # -2 ** i is -(2 ** i), and 2 ** i + 1 is (2 ** i) + 1
-    power = _enclose(_power_operand(base), _rank(base), _ATOM)
-    exponent = _enclose(_power_operand(exp), _rank(exp), _UNARY)
+    power = _power_text(base, _ATOM)
+    exponent = _power_text(exp, _UNARY)
     return _made((f"{power} ** {exponent}",), True, _POWER, True)
