@@ -1,3 +1,4 @@
+import numpy as np
 import pytest
 from hypothesis import given, strategies as st
 
@@ -70,6 +71,15 @@ TEXTS = [
     (lambda: Xor(expr=VariableProxy("x(i)")), "bx.xor_s([x(i).to_bx() ])", False),
     (lambda: Or(Sum(p, i=[0, 2, 5]), i=3), "bx.or_s([Sum(*[x(0).to_pb() for i in [0, 2, 5]]) for i in 3])", False),
     (lambda: And(One, i="range(3)"), "bx.and_s([bx.one() for i in range(3)])", False),
+    # numpy values are written as the plain integers they hold
+    (
+        lambda: Sum(p, i=np.arange(2), j=np.array([3], dtype=np.int8), k=(np.int64(4),), n=np.int16(2)),
+        "Sum(*[x(0).to_pb() for i in [0, 1] for j in [3] for k in (4,) for n in 2])",
+        True,
+    ),
+    (lambda: Sum(p, i="[0, i + 1, 2 ** n, -k * 3]", j=" range(i, 2 * n) "),
+     "Sum(*[x(0).to_pb() for i in [0, i + 1, 2 ** n, -k * 3] for j in  range(i, 2 * n) ])", True),
+    (lambda: pow_expression(np.int64(2), "i - 1") * p, "2 ** (i - 1) * (x(0).to_pb())", True),
     # sequence combinators
     (lambda: SumIt([p, q]), "Sum(*[x(0).to_pb(), x(1).to_pb()])", True),
     (lambda: AndIt((One, p)), "bx.and_s([bx.one(), x(0).to_bx()])", False),
@@ -103,14 +113,28 @@ def test_expression_value():
     assert (str(Expression("t", soft=False)), Expression("t", soft=False).soft) == ("t", False)
     assert f"{p + q}" == str(p + q)
     assert repr(Expression("t")) != "t" and repr(p) == str(p) == p.name == "x(0)"
-    assert bool(Expression()) and bool(p <= 0)
     with pytest.raises(AttributeError):
         p.soft = False
     for expr in (Expression(), p, One, SumIt([p])):
         with pytest.raises(TypeError):
             hash(expr)
     assert One.soft and Zero.soft and str(One) == "bx.one()" and str(Zero) == "bx.zero()"
-    assert not (p != 3)
+
+
+# A truth value would let the host drop a constraint: 2 <= s <= 2 kept only s <= 2.
+@pytest.mark.parametrize(
+    "use",
+    [
+        lambda: 2 <= p <= 2,
+        lambda: (p <= 1) and (q <= 1),
+        lambda: (p <= 1) or (q <= 1),
+        lambda: p != 3,
+    ],
+)
+def test_expressions_have_no_truth_value(use, sent_logs):
+    with pytest.raises(TypeError, match="no truth value") as raised:
+        use()
+    assert sent_logs == [(str(raised.value), ERROR)]
 
 
 def test_sum_it_marks_itself_usable_as_target():
@@ -123,6 +147,10 @@ MUL = "Type 'Expression' or 'int' is expected for expression"
 BOUND = "Type 'int' is expected for left side of expression"
 ELEMENT = "Type 'Expression' is expected for variable 'expression'"
 ELEMENTS = "Variable 'expressions' must contain only objects of type 'Expression'"
+PRODUCT = (
+    "A product of two expressions is not a pseudo-Boolean term: multiply a term by an integer, or by a"
+    " coefficient such as pow_expression(2, i) written on its left"
+)
 
 
 class Unformattable:
@@ -140,6 +168,16 @@ class Unformattable:
         (lambda: p ^ None, ADD, True),
         (lambda: p * 2.5, MUL, True),
         (lambda: [p] * p, MUL, True),
+        (lambda: p * q, PRODUCT, True),
+        (lambda: Sum(p, i="range(2)") * pow_expression(2, 1), PRODUCT, True),
+        (lambda: (pow_expression(2, 1) + p) * q, PRODUCT, True),
+        (lambda: p.maxsat("print('x')"), "Type 'bool' is expected for 'minimization'", True),
+        (lambda: Sum(p, i={0, 1}), "Values of index 'i' must be a range, a sequence of integers or a text"
+                                   " such as 'range(3)', not set", True),
+        (lambda: Sum(p, i=[0, "1"]), "Values of index 'i' must be a range, a sequence of integers or a text"
+                                     " such as 'range(3)', not list", True),
+        (lambda: pow_expression(2.5, 1), "pow_expression takes integers, indexes or index names, not float", True),
+        (lambda: pow_expression(2, p), "pow_expression takes integers, indexes or index names, not VariableProxy", True),
         (lambda: p <= 2.5, BOUND, True),
         (lambda: p >= q, BOUND, True),
         (lambda: p == None, BOUND, True),  # noqa: E711
@@ -165,6 +203,29 @@ def test_refused_arguments(build, message, logged, sent_logs):
         build()
     assert str(raised.value) == message
     assert sent_logs == ([(message, ERROR)] if logged else [])
+
+
+# Texts taken from the caller are evaluated later: only ranges, lists and arithmetic over integers
+# and index names pass.
+@pytest.mark.parametrize(
+    "build",
+    [
+        lambda: Sum(p, i="__import__('os')"),
+        lambda: Sum(p, i="range(3) # comment"),
+        lambda: Sum(p, i="range(n=3)"),
+        lambda: Sum(p, i="[x.y]"),
+        lambda: Sum(p, i="[range]"),
+        lambda: Sum(p, i="[ｎ]"),
+        lambda: Sum(p, **{"i in range(1)] + [j for j": "range(1)"}),
+        lambda: Sum(p, Sum="range(2)"),
+        lambda: pow_expression(2, "i // 2"),
+        lambda: pow_expression("'a'", 2),
+    ],
+)
+def test_refused_texts(build, sent_logs):
+    with pytest.raises(ValueError) as raised:
+        build()
+    assert sent_logs == [(str(raised.value), ERROR)]
 
 
 @pytest.mark.parametrize(
@@ -242,7 +303,7 @@ def test_arithmetic_texts_keep_their_value(expr_and_value):
         (lambda: p - (q + r), "x(0).to_pb() - (x(1).to_pb() + x(2).to_pb())"),
         (lambda: p - q - r, "x(0).to_pb() - x(1).to_pb() - x(2).to_pb()"),
         (lambda: p + (q - r), "x(0).to_pb() + x(1).to_pb() - x(2).to_pb()"),
-        (lambda: (pow_expression(2, "i") + p) * q, "(2 ** i + x(0).to_pb()) * (x(1).to_pb())"),
+        (lambda: (pow_expression(2, "i") + pow_expression(2, "j")) * q, "(2 ** i + 2 ** j) * (x(1).to_pb())"),
         (lambda: pow_expression(-2, "i"), "(-2) ** i"),
         (lambda: pow_expression(2, i + 1), "2 ** (i + 1)"),
         (lambda: pow_expression(2, -1), "2 ** -1"),

@@ -10,7 +10,7 @@ from pysat.solvers import Solver
 
 import orbeny.trelle as tl
 import orbeny.trelle.bxpr as bx
-from zorv_encoder import One, Sum, SumIt, Zero
+from zorv_encoder import One, Sum, SumIt, Zero, pow_expression
 from zorv_encoder._exceptions import BuildError, FormulaError, TargetError, VariableError
 from zorv_encoder.encode import model as model_module
 from zorv_encoder.encode.expressions import Expression
@@ -156,6 +156,12 @@ LETTERS = "Variable must have a non-empty name containing only letters"
     ("", ValueError, LETTERS),
     ("_bxpr_aux", ValueError, LETTERS),
     (7, ValueError, LETTERS),
+    ("print('x')", ValueError, LETTERS),
+    ("lambda", ValueError, "Variable name 'lambda' is a Python keyword"),
+    ("range", ValueError, "Variable name 'range' is reserved for the evaluation of constraints"
+                          " (FormulaPB, Sum, bx, manager, pb, range)"),
+    ("ｘ", ValueError, "Variable name 'ｘ' is read by Python as 'x'"),
+    ("ﬁ", ValueError, "Variable name 'ﬁ' is read by Python as 'fi'"),
     ("dummy_var", VariableError, "Variable named dummy_var is already in use"),
     ("x", VariableError, "Variable named x is already in use"),
 ])
@@ -208,6 +214,13 @@ def test_get_indexes():
             "Names '_bxpr_aux' and '_pbct_aux' are reserved. Change the name to a valid one")):
         model.get_indexes(["m", "_pbct_aux"])
     assert "m" in model._indexes and "_pbct_aux" not in model._indexes
+    for names, message in [(["print('x')"], "Index must have a non-empty name containing only letters"),
+                           (["i", "None"], "Index name 'None' is a Python keyword"),
+                           (["bx"], "Index name 'bx' is reserved"),
+                           (["ｉ"], "Index name 'ｉ' is read by Python as 'i'"),
+                           (["a", "b", "a"], "Index named a is given twice")]:
+        with pytest.raises(ValueError, match="^" + re.escape(message)):
+            model.get_indexes(names)
 
 
 # --- the model state ----------------------------------------------------------------------
@@ -301,6 +314,20 @@ def test_soft_constraint_and_target_refuse_non_expressions(call):
     with pytest.raises(TypeError, match="must contain only objects of type 'Expression'"):
         call(model)
     assert model._is_wcnf is None
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda model: model.add_soft_constraint(One), FormulaError),
+    (lambda model: model.add_soft_constraint(Zero, 3), FormulaError),
+    (lambda model: model.add_target(One), TargetError),
+    (lambda model: model.add_target(Zero), TargetError),
+])
+def test_constants_are_neither_soft_constraints_nor_targets(call, error, logs):
+    model, _ = _in_state(None)
+    with pytest.raises(error, match="^One and Zero are Boolean constants") as raised:
+        call(model)
+    assert model._is_wcnf is None and model._formula_container is None
+    assert logs(LEVEL.error) == [str(raised.value)]
 
 
 def test_soft_weight_must_be_an_integer():
@@ -723,3 +750,59 @@ def test_bx_nodes_used_by_the_checks():
     context = bx.Context()
     assert isinstance(bx.zero(), bx.Zero) and isinstance(bx.one(), bx.One)
     assert isinstance(context.get_var("x(0)"), bx.BaseExpr)
+
+
+# --- evaluation safety ---------------------------------------------------------------------
+
+def test_no_route_runs_code_from_model_data(tmp_path):
+    flag = tmp_path / "ran"
+    payload = f"open({str(flag)!r}, 'w').close()"
+    model = _model()
+    x = model.create_variables("x", k=2)
+    i = model.get_indexes(["i"])
+    routes = [
+        lambda: model.create_variables(payload, k=1),
+        lambda: model.get_indexes([payload]),
+        lambda: model.add_constraint(x[(payload,)]),
+        lambda: model.add_constraint(Sum(x[i], i=f"[{payload}, 0]") >= 1),
+        lambda: model.add_constraint(Sum(x[i], **{f"j in [{payload}] for i": "range(1)"}) >= 1),
+        lambda: model.add_constraint(x[i + payload], i=range(2)),
+        lambda: model.add_constraint(pow_expression(2, payload) * x[0] >= 1),
+        lambda: model.add_soft_constraint(x[0], 1, payload),
+    ]
+    for route in routes:
+        with pytest.raises((TypeError, ValueError)):
+            route()
+    # A text written by hand still sees no built-in beyond range.
+    with pytest.raises(NameError, match="'open'"):
+        model.add_constraint(Expression(payload))
+    assert not flag.exists()
+
+
+@pytest.mark.parametrize("make", [
+    lambda x, i, j: pow_expression(2, i) * x[i] <= 3,
+    lambda x, i, j: Sum(x[j], j="range(i)") <= 1,
+])
+def test_coefficient_or_range_over_a_forall_is_refused_clearly(make, logs):
+    model = _model()
+    x = model.create_variables("x", k=4)
+    i, j = model.get_indexes(["i", "j"])
+    with pytest.raises(TypeError, match="^Index 'i' has no value when the constraint is read"):
+        model.add_constraint(make(x, i, j), i=range(2))
+    assert len(logs(LEVEL.error)) == 1
+
+
+@pytest.mark.parametrize("chain, limit", [
+    (lambda e, x: e | x, "200 nested parentheses"),
+    (lambda e, x: ~e, "200 nested parentheses"),
+    (lambda e, x: e + x, "recursion limit"),
+])
+def test_deep_nesting_names_the_limit_and_the_way_out(chain, limit, logs):
+    model = _model()
+    x = model.create_variables("x", k=2)
+    expression = x[0]
+    for _ in range(20000):
+        expression = chain(expression, x[1])
+    with pytest.raises(FormulaError, match=limit + ".*SumIt.*OrIt"):
+        model.add_constraint(expression if not expression.soft else expression <= 1)
+    assert len(logs(LEVEL.error)) == 1

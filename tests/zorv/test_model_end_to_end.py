@@ -9,7 +9,7 @@ from pysat.formula import CNF, WCNF
 from pysat.solvers import Solver
 
 import orbeny.trelle as tl
-from zorv_encoder import Model, Or, Sum, SumIt
+from zorv_encoder import Equiv, Model, Or, Sum, SumIt
 
 
 def _cnf_of(model, tmp_path, name="model.cnf"):
@@ -196,3 +196,49 @@ def test_ctrl_c_stops_a_build_and_leaves_the_model_as_it_was():
     assert model.get_cnf_storage() is storage and storage.get_clause_count() == storage.get_hard_clause_count() == 0
     assert model._trell_manager.get_input_cnf_storage() is None and not model.use_target
     assert len(model._formula_container._list_hard_constraint_dump_args) == 1
+
+
+def _solutions(model, tmp_path, projection):
+    model.build_cnf()
+    found = set()
+    with Solver(name="g3", bootstrap_with=_cnf_of(model, tmp_path)) as solver:
+        while solver.solve():
+            true_set = set(solver.get_model())
+            found.add(tuple(v in true_set for v in projection))
+            solver.add_clause([-v if v in true_set else v for v in projection])
+    return found
+
+
+@pytest.mark.parametrize("shift, value", [(lambda i: i + i, lambda v: 2 * v), (lambda i: 2 * i - i, lambda v: v)])
+def test_index_using_its_forall_twice(tmp_path, shift, value):
+    model = Model(tl.manager(), "twice")
+    y = model.create_variables("y", k=6)
+    i = model.get_indexes(["i"])
+    model.add_constraint(y[shift(i)], i=range(3))
+    projection = [y(k) for k in range(6)]
+    forced = {value(v) for v in range(3)}
+    expected = {bits for bits in itertools.product((False, True), repeat=6) if all(bits[k] for k in forced)}
+    assert _solutions(model, tmp_path, projection) == expected
+
+
+# Bounds just outside 0..total make the comparison constant; inside a negation or an equivalence
+# that constant must still come out right.
+@pytest.mark.parametrize("build, holds", [
+    (lambda s, y: ~(s == -1), lambda total, y0: True),
+    (lambda s, y: ~(s == 4), lambda total, y0: True),
+    (lambda s, y: Equiv(y[0], s == -1), lambda total, y0: not y0),
+    (lambda s, y: Equiv(y[0], s == 4), lambda total, y0: not y0),
+    (lambda s, y: Equiv(y[0], s == 3), lambda total, y0: y0 == (total == 3)),
+])
+def test_equality_outside_the_range_of_the_sum(tmp_path, build, holds):
+    model = Model(tl.manager(), "outside")
+    x = model.create_variables("x", k=3)
+    y = model.create_variables("y", k=1)
+    model.add_constraint(x[0] | x[1] | x[2] | y[0])
+    model.add_constraint(build(SumIt([x[0], x[1], x[2]]), y))
+    projection = [x(0), x(1), x(2), y(0)]
+    expected = {
+        bits for bits in itertools.product((False, True), repeat=4)
+        if any(bits) and holds(sum(bits[:3]), bits[3])
+    }
+    assert _solutions(model, tmp_path, projection) == expected

@@ -14,7 +14,6 @@ the plain path raises its own error from the same call.
 """
 
 import ast
-import builtins
 import functools
 import keyword
 import re
@@ -26,6 +25,7 @@ from orbeny.trelle._engine import inst as _engine
 
 from ..encode.variables import Variable
 from ._literal_forms import affine, constant_call
+from ._names import EVAL_BUILTINS
 
 _INT64_MIN = -(1 << 63)
 _INT64_MAX = (1 << 63) - 1
@@ -49,9 +49,8 @@ def dump(a) -> tp.Optional["EngineKeys"]:
     block = _engine.instantiate(a.cnf_stor, *program)
     if block is None:
         return None
-    # The plain path's evaluation leaves the built-ins entry in the namespace.
-    if "__builtins__" not in a.eval_state:
-        a.eval_state["__builtins__"] = builtins.__dict__
+    # The plain path's evaluation leaves its built-ins entry in the namespace.
+    a.eval_state["__builtins__"] = EVAL_BUILTINS
     return EngineKeys(block)
 
 

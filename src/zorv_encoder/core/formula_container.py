@@ -419,6 +419,8 @@ class FormulaContainer:
 
     @staticmethod
     def __check_call(text: str, literal, eval_state, foralls, bounds) -> None:
+        from ._names import EVAL_BUILTINS
+
         name, indexes = literal
         variable = eval_state.get(name)
         if variable is None:
@@ -439,7 +441,7 @@ class FormulaContainer:
                 values = (form[0] * low + form[1], form[0] * high + form[1])
             else:
                 values = (
-                    eval(form, {"__builtins__": {}}, dict(zip(names, combination)))
+                    eval(form, {"__builtins__": EVAL_BUILTINS}, dict(zip(names, combination)))
                     for combination in itertools.product(*(dict.fromkeys(foralls[used]) for used in names))
                 )
             for value in values:

@@ -1,7 +1,9 @@
 from __future__ import annotations
 
 import ast
+import operator
 import typing as tp
+import unicodedata
 from numbers import Integral
 
 from ..core.zorv_logger import *
@@ -12,6 +14,15 @@ _BOUND_EXPECTED = "Type 'int' is expected for left side of expression"
 _ELEMENT_EXPECTED = "Type 'Expression' is expected for variable 'expression'"
 _ELEMENTS_EXPECTED = "Variable 'expressions' must contain only objects of type 'Expression'"
 _EMPTY_SEQUENCE = "The input sequence has zero length"
+_NO_TRUTH_VALUE = (
+    "An expression has no truth value: join constraints with & or | (AndIt, OrIt for many), not with"
+    " 'and' or 'or', and compare a term with one bound at a time, (2 <= s) & (s <= 5) rather than 2 <= s <= 5"
+)
+_PRODUCT_OF_TERMS = (
+    "A product of two expressions is not a pseudo-Boolean term: multiply a term by an integer, or by a"
+    " coefficient such as pow_expression(2, i) written on its left"
+)
+_MINIMIZATION_EXPECTED = "Type 'bool' is expected for 'minimization'"
 
 
 def _expr2bx(expr: Expression) -> str:
@@ -29,6 +40,159 @@ def _expr2pb(expr: Expression) -> str:
 def _refused(message: str) -> TypeError:
     log_e(message)
     return TypeError(message)
+
+
+def _value_refused(message: str) -> ValueError:
+    log_e(message)
+    return ValueError(message)
+
+
+def _int_text(value) -> str:
+    """The text of an integral value. An int subclass or an integer-like object could print itself
+    as any text, so anything but an exact int or bool is written as the int it stands for."""
+    if type(value) is int or type(value) is bool:
+        return format(value, "")
+    return str(operator.index(value))
+
+
+# Characters of the value texts that the language takes from the caller (range(3), [0, i + 1]):
+# no quotes, comments, dots, line breaks or escapes, whatever the parser would make of them.
+_VALUE_CHARACTERS = frozenset("0123456789 +-*(),[]")
+
+
+def _arithmetic(node) -> bool:
+    """Integers and index names joined by + - * ** and signs."""
+    if isinstance(node, ast.Constant):
+        return type(node.value) is int
+    if isinstance(node, ast.Name):
+        from ..core._names import name_fault
+
+        return name_fault(node.id) is None
+    if isinstance(node, ast.UnaryOp):
+        return isinstance(node.op, (ast.UAdd, ast.USub)) and _arithmetic(node.operand)
+    if isinstance(node, ast.BinOp):
+        return (
+            isinstance(node.op, (ast.Add, ast.Sub, ast.Mult, ast.Pow))
+            and _arithmetic(node.left)
+            and _arithmetic(node.right)
+        )
+    return False
+
+
+def _values(node) -> bool:
+    """A range call or a list or tuple literal over arithmetic."""
+    if isinstance(node, ast.Call):
+        return (
+            isinstance(node.func, ast.Name)
+            and node.func.id == "range"
+            and not node.keywords
+            and 1 <= len(node.args) <= 3
+            and all(_arithmetic(arg) for arg in node.args)
+        )
+    if isinstance(node, (ast.List, ast.Tuple)):
+        return all(_arithmetic(element) for element in node.elts)
+    return False
+
+
+def _safe_text(text: str, check) -> bool:
+    # The parser normalises names (a fullwidth x reads as x): the text itself must be normal.
+    if not all(c in _VALUE_CHARACTERS or c.isalpha() for c in text):
+        return False
+    if unicodedata.normalize("NFKC", text) != text:
+        return False
+    try:
+        return check(ast.parse(text.strip(" "), mode="eval").body)
+    except (SyntaxError, ValueError, RecursionError, MemoryError):
+        return False
+
+
+def _loop_text(name, values) -> str:
+    """The for-clause of one index of a comprehension combinator: every name and value is checked
+    here, since the text is evaluated later."""
+    # Loaded at first use, so that importing the package loads what it always did.
+    from ..core._names import name_message
+
+    message = name_message("Index", name)
+    if message is not None:
+        raise _value_refused(message)
+    if isinstance(values, str):
+        if not _safe_text(values, _values):
+            raise _value_refused(
+                f"Values {values!r} of index '{name}' must be a range call or a list or tuple of integers"
+                " and index names written with + - * **"
+            )
+        text = values
+    elif isinstance(values, range):
+        text = format(values, "")
+    elif isinstance(values, Integral):
+        text = _int_text(values)
+    else:
+        text = _sequence_text(name, values)
+    return f"for {name} in {text}"
+
+
+def _sequence_text(name: str, values) -> str:
+    # Lists, tuples and numpy arrays, written as the plain list or tuple of their integers.
+    tolist = getattr(values, "tolist", None)
+    items = values if isinstance(values, (list, tuple)) else tolist() if callable(tolist) else None
+    if isinstance(items, Integral):
+        return _int_text(items)
+    if isinstance(items, (list, tuple)) and all(isinstance(item, Integral) for item in items):
+        texts = [_int_text(item) for item in items]
+        if isinstance(items, list):
+            return "[" + ", ".join(texts) + "]"
+        return "(" + ", ".join(texts) + ("," if len(texts) == 1 else "") + ")"
+    raise _refused(
+        f"Values of index '{name}' must be a range, a sequence of integers or a text such as 'range(3)',"
+        f" not {type(values).__name__}"
+    )
+
+
+def _pieces_text(pieces) -> str:
+    """Joins the pieces of an operator's text. A piece is a text or an expression whose own text is
+    not joined yet; walked without recursion, so that any depth of operators costs linear time."""
+    out = []
+    stack = [iter(pieces)]
+    while stack:
+        for piece in stack[-1]:
+            if type(piece) is str:
+                out.append(piece)
+                continue
+            inner = piece.__dict__.get("_pieces")
+            if inner is None:
+                out.append(piece._expr)
+                continue
+            stack.append(iter(inner))
+            break
+        else:
+            stack.pop()
+    return "".join(out)
+
+
+def _piece(expr, suffix: str = ""):
+    """An operand as it enters an operator's text: an operator's result whose text is not joined
+    yet enters as itself, so that a chain of n operators joins its text once, not n times."""
+    kind = type(expr)
+    if kind is Expression:
+        return expr if expr._expr is None and "_pieces" in expr.__dict__ else str(expr)
+    if kind is VariableProxy or isinstance(expr, VariableProxy):
+        return f"{expr}{suffix}"
+    return str(expr)
+
+
+def _kind(expr) -> tp.Optional[bool]:
+    """True for a coefficient (a number once evaluated: a power, and sums and products of powers),
+    False for a pseudo-Boolean term or a Boolean formula, None for a text written by hand."""
+    if expr is One or expr is Zero or (type(expr) is not Expression and isinstance(expr, _CALL_TEXTS)):
+        return False
+    return expr.__dict__.get("_coefficient")
+
+
+def _joint_kind(left, right) -> tp.Optional[bool]:
+    kinds = (_kind(left), _kind(right))
+    if False in kinds:
+        return False
+    return True if kinds == (True, True) else None
 
 
 # How tightly the outermost operator of a text binds, loosest first. Texts are joined by plain
@@ -80,27 +244,44 @@ def _enclose(text: str, rank: int, weakest: int) -> str:
     return text if rank >= weakest else f"({text})"
 
 
-def _made(text: str, soft: bool, rank: int) -> Expression:
+def _wrap(piece, rank: int, weakest: int) -> tuple:
+    return (piece,) if rank >= weakest else ("(", piece, ")")
+
+
+# Longest text an operator joins at once; a longer one is joined when it is first read, so that
+# a chain s + x[1] + x[2] + ... does not copy an ever longer text at every step.
+_JOINED_AT_ONCE = 2048
+
+
+def _made(pieces: tuple, soft: bool, rank: int, coefficient: tp.Optional[bool] = False) -> Expression:
     # Operators know the outermost operator of the text they write; keeping it spares chains
     # such as s + x[1] + x[2] + ... from parsing an ever longer text.
-    result = Expression(text, soft)
+    try:
+        # Refused before anything is copied when a piece is an expression still in pieces.
+        text = "".join(pieces)
+    except TypeError:
+        text = None
+    if text is not None and len(text) <= _JOINED_AT_ONCE:
+        result = Expression(text, soft)
+    else:
+        result = Expression(None, soft)
+        result._pieces = pieces
     result._rank = rank
+    result._coefficient = coefficient
     return result
 
 
 def _compared(expr: Expression, comparator: str, bound) -> Expression:
     if not isinstance(bound, Integral):
         raise _refused(_BOUND_EXPECTED)
-    term = _expr2pb(expr)
-    return _made(f"FormulaPB({term}, pb.Comparator_type.{comparator}, {bound}).to_bx(manager)", False, _ATOM)
+    tail = f", pb.Comparator_type.{comparator}, {_int_text(bound)}).to_bx(manager)"
+    return _made(("FormulaPB(", _piece(expr, ".to_pb()"), tail), False, _ATOM)
 
 
 def _connected(prefix: str, left: Expression, right) -> Expression:
     if not isinstance(right, Expression):
         raise _refused(_EXPRESSION_EXPECTED)
-    first = _expr2bx(left)
-    second = _expr2bx(right)
-    return _made(f"{prefix}{first}, {second}])", False, _ATOM)
+    return _made((prefix, _piece(left, ".to_bx()"), ", ", _piece(right, ".to_bx()"), "])"), False, _ATOM)
 
 
 class Expression:
@@ -111,27 +292,31 @@ class Expression:
     def __add__(self, other: Expression) -> Expression:
         if not isinstance(other, Expression):
             raise _refused(_EXPRESSION_EXPECTED)
-        left = _enclose(_expr2pb(self), _rank(self), _SUM)
-        right = _enclose(_expr2pb(other), _rank(other), _SUM)
-        return _made(f"{left} + {right}", True, _SUM)
+        left = _wrap(_piece(self, ".to_pb()"), _rank(self), _SUM)
+        right = _wrap(_piece(other, ".to_pb()"), _rank(other), _SUM)
+        return _made((*left, " + ", *right), True, _SUM, _joint_kind(self, other))
 
     def __sub__(self, other: Expression) -> Expression:
         if not isinstance(other, Expression):
             raise _refused(_EXPRESSION_EXPECTED)
-        left = _enclose(_expr2pb(self), _rank(self), _SUM)
+        left = _wrap(_piece(self, ".to_pb()"), _rank(self), _SUM)
         # a - (b + c) is not a - b + c
-        right = _enclose(_expr2pb(other), _rank(other), _PRODUCT)
-        return _made(f"{left} - {right}", True, _SUM)
+        right = _wrap(_piece(other, ".to_pb()"), _rank(other), _PRODUCT)
+        return _made((*left, " - ", *right), True, _SUM, _joint_kind(self, other))
 
     def __mul__(self, other: tp.Union[Integral, Expression]) -> Expression:
         if isinstance(other, Integral):
-            text = f"{other} * ({_expr2pb(self)})"
+            pieces = (_int_text(other), " * (", _piece(self, ".to_pb()"), ")")
+            kind = _kind(self)
         elif isinstance(other, Expression):
-            factor = _enclose(str(self), _rank(self), _PRODUCT)
-            text = f"{factor} * ({_expr2pb(other)})"
+            # Terms are scaled only by a number on their left.
+            if _kind(self) is False:
+                raise _refused(_PRODUCT_OF_TERMS)
+            pieces = (*_wrap(_piece(self), _rank(self), _PRODUCT), " * (", _piece(other, ".to_pb()"), ")")
+            kind = _joint_kind(self, other)
         else:
             raise _refused(_FACTOR_EXPECTED)
-        return _made(text, True, _PRODUCT)
+        return _made(pieces, True, _PRODUCT, kind)
 
     def __rmul__(self, other: int) -> Expression:
         return self.__mul__(other)
@@ -155,17 +340,26 @@ class Expression:
         return _connected("bx.xor_s([", self, other)
 
     def __invert__(self) -> Expression:
-        return _made(f"~({_expr2bx(self)})", False, _UNARY)
+        return _made(("~(", _piece(self, ".to_bx()"), ")"), False, _UNARY)
 
     def maxsat(self, minimization: bool) -> Expression:
-        term = _expr2pb(self)
-        return _made(f"FormulaPB({term}, None, None).to_maxsat(manager, {minimization})", True, _ATOM)
+        if not isinstance(minimization, Integral):
+            raise _refused(_MINIMIZATION_EXPECTED)
+        tail = f", None, None).to_maxsat(manager, {_int_text(minimization)})"
+        return _made(("FormulaPB(", _piece(self, ".to_pb()"), tail), True, _ATOM)
+
+    def __bool__(self):
+        # `2 <= s <= 5` and `a and b` would silently keep one of the two constraints.
+        raise _refused(_NO_TRUTH_VALUE)
 
     @property
     def soft(self):
         return self._soft
 
     def __str__(self) -> str:
+        if self._expr is None and "_pieces" in self.__dict__:
+            self._expr = _pieces_text(self._pieces)
+            del self._pieces
         return self._expr
 
 
@@ -181,7 +375,7 @@ class VariableProxy(Expression):
 def _comprehension(prefix: str, convert, expr: Expression, indexes: dict) -> str:
     if not isinstance(expr, Expression):
         raise _refused(_ELEMENT_EXPECTED)
-    clauses = " ".join(f"for {name} in {values}" for name, values in indexes.items())
+    clauses = " ".join(_loop_text(name, values) for name, values in indexes.items())
     return f"{prefix}{convert(expr)} {clauses}])"
 
 
@@ -291,8 +485,29 @@ One = Expression("bx.one()")
 Zero = Expression("bx.zero()")
 
 
+def _power_operand(value) -> str:
+    from .variables import Index
+
+    if isinstance(value, Integral):
+        return _int_text(value)
+    if isinstance(value, Index) or (isinstance(value, Expression) and _kind(value) is not False):
+        return format(value, "")
+    if isinstance(value, str):
+        if _safe_text(value, _arithmetic):
+            return value
+        raise _value_refused(
+            f"Text {value!r} given to pow_expression must be integers and index names written with + - * **"
+        )
+    raise _refused(f"pow_expression takes integers, indexes or index names, not {type(value).__name__}")
+
+
+def _power_text(value, weakest: int) -> str:
+    text = _power_operand(value)
+    return _enclose(text, _rank(value) if isinstance(value, Expression) else _text_rank(text), weakest)
+
+
 def pow_expression(base: int, exp) -> Expression:
     # -2 ** i is -(2 ** i), and 2 ** i + 1 is (2 ** i) + 1
-    power = _enclose(format(base, ""), _rank(base), _ATOM)
-    exponent = _enclose(format(exp, ""), _rank(exp), _UNARY)
-    return _made(f"{power} ** {exponent}", True, _POWER)
+    power = _power_text(base, _ATOM)
+    exponent = _power_text(exp, _UNARY)
+    return _made((f"{power} ** {exponent}",), True, _POWER, True)

@@ -12,7 +12,7 @@ import orbeny.trelle.bxpr as bx
 import orbeny.trelle.pbct as pb
 
 from .variables import Variable, Index
-from .expressions import Expression
+from .expressions import Expression, One, Zero
 from ..core.formula_container import FormulaContainer
 from ..core import pboperations, formulapb, manager, variable
 from .._exceptions import VariableError, FormulaError, TargetError, BuildError
@@ -73,8 +73,11 @@ class Model:
         :param dims: dimensions of a variable with index names.
         :return: variable for writing expression.
         """
-        if not isinstance(name, str) or not name or not (name.isalpha() or name == self.__DUMMY_VAR):
-            msg = "Variable must have a non-empty name containing only letters"
+        # Loaded at first use, so that importing the package loads what it always did.
+        from ..core._names import name_message
+
+        msg = None if isinstance(name, str) and name == self.__DUMMY_VAR else name_message("Variable", name)
+        if msg is not None:
             log_e(msg)
             raise ValueError(msg)
         if name in self._used_vars:
@@ -122,17 +125,25 @@ class Model:
             msg = "The indexes parameter must contain a non-empty sequence of index names"
             log_e(msg)
             raise ValueError(msg)
+        from ..core._names import name_message
+
         result = []
         for name in indexes:
-            if name == self.__BXPR_AUX or name == self.__PBCT_AUX:
+            if isinstance(name, str) and (name == self.__BXPR_AUX or name == self.__PBCT_AUX):
                 msg = ("Names '" + self.__BXPR_AUX + "' and '" + self.__PBCT_AUX
                        + "' are reserved. Change the name to a valid one")
                 log_e(msg)
                 raise VariableError(msg)
-            if name in self._used_vars:
+            if isinstance(name, str) and name in self._used_vars:
                 msg = "Index named " + name + " is already in use"
                 log_e(msg)
                 raise VariableError(msg)
+            msg = name_message("Index", name)
+            if msg is None and any(index.name == name for index in result):
+                msg = "Index named " + name + " is given twice"
+            if msg is not None:
+                log_e(msg)
+                raise ValueError(msg)
             index = Index(name)
             self._indexes[name] = index
             result.append(index)
@@ -183,6 +194,10 @@ class Model:
             msg = "Input constraint cannot be converted to a soft constraints"
             log_e(msg)
             raise FormulaError(msg)
+        if constraint is One or constraint is Zero:
+            msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
+            log_e(msg)
+            raise FormulaError(msg)
         if self._use_formula_encoder:
             self.__init_formula_encoder()
             self._is_wcnf = True
@@ -205,6 +220,10 @@ class Model:
             msg = "Current model already works with WCNF"
             log_e(msg)
             raise FormulaError(msg)
+        if target is One or target is Zero:
+            msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a target"
+            log_e(msg)
+            raise TargetError(msg)
         if self._use_formula_encoder:
             self.__init_formula_encoder()
             self._formula_encoder.add_target(str(target))
@@ -224,7 +243,7 @@ class Model:
         log_i("Building target")
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            target_constraint = eval(str(target), namespace, namespace)
+            target_constraint = _evaluate(namespace, str(target))
             if isinstance(target_constraint, variable.Variable):
                 target_constraint = target_constraint.to_bx()
             if not isinstance(target_constraint, bx.BaseExpr):
@@ -254,7 +273,7 @@ class Model:
         self.__init_formula_container()
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            template_constraint = eval(str(constraint), namespace, namespace)
+            template_constraint = _evaluate(namespace, str(constraint))
             if isinstance(template_constraint, variable.Variable):
                 template_constraint = template_constraint.to_bx()
             if not isinstance(template_constraint, bx.BaseExpr):
@@ -295,7 +314,7 @@ class Model:
         log_d("Building soft constraint: " + str(template_constraint))
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            formula, weights = eval(str(template_constraint), namespace, namespace)
+            formula, weights = _evaluate(namespace, str(template_constraint))
             self._formula_container.add_soft_formula(formula, weights, foralls, 0, 0)
             self._is_wcnf = True
         finally:
@@ -497,3 +516,30 @@ class Model:
         cnf_stor = self._trell_manager.get_input_cnf_storage()
         if cnf_stor is not None:
             cnf_stor.insert_prefatory_value(x)
+
+
+def _evaluate(namespace: tp.Dict[str, tp.Any], text: str):
+    """The first evaluation of a text in the model's namespace, with only the built-ins that texts
+    use. The host's parser limits how deep a text may nest: past them the error says what to write
+    instead."""
+    # Loaded at first use, so that importing the package loads what it always did.
+    from ..core._names import EVAL_BUILTINS
+
+    limit = None
+    try:
+        # As eval does for a text: leading blanks are not an indentation.
+        code = compile(text.lstrip(" \t"), "<string>", "eval")
+    except RecursionError:
+        limit = "the host compiler's recursion limit"
+    except SyntaxError as error:
+        if "too many nested parentheses" not in str(error):
+            raise
+        limit = "the host parser's limit of 200 nested parentheses and brackets"
+    if limit is not None:
+        msg = ("The expression nests deeper than " + limit + ": write a long sum with SumIt and a long"
+               " conjunction, disjunction or parity with AndIt, OrIt or XorIt instead of chaining"
+               " +, &, |, ^ or ~")
+        log_e(msg)
+        raise FormulaError(msg)
+    namespace["__builtins__"] = EVAL_BUILTINS
+    return eval(code, namespace, namespace)

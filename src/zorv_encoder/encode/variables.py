@@ -4,8 +4,9 @@ import typing as tp
 from itertools import accumulate, product
 from operator import mul
 from copy import deepcopy
+from numbers import Integral
 
-from .expressions import _ATOM, _PRODUCT, _SUM, _UNARY, VariableProxy, _enclose, _text_rank
+from .expressions import _ATOM, _PRODUCT, _SUM, _UNARY, VariableProxy, _enclose, _int_text, _refused, _text_rank
 from ..core.zorv_logger import *
 
 
@@ -31,6 +32,21 @@ class Index:
     def __str__(self) -> str:
         return self.expression
 
+    def __index__(self):
+        # A declared index has no value while a constraint is read once for all its foralls:
+        # range(i), 2 ** i and the like cannot be worked out then.
+        raise _refused(
+            f"Index '{self.name}' has no value when the constraint is read: a range, power or coefficient"
+            " cannot depend on a forall of the constraint; write the term inside Sum, And, Or or Xor"
+            " over that index instead"
+        )
+
+    def __pow__(self, other):
+        return self.__index__()
+
+    def __rpow__(self, other):
+        return self.__index__()
+
     def __operand(self, weakest: int) -> str:
         if self._rank is None:
             return format(self.name, "")
@@ -43,14 +59,25 @@ class Index:
 
 
 def _shift_text(shift, weakest: int) -> str:
-    text = format(shift, "")
     if isinstance(shift, Index):
+        text = format(shift, "")
         rank = _text_rank(text) if shift._rank is None else shift._rank
-    elif isinstance(shift, int):
-        rank = _ATOM if shift >= 0 else _UNARY
+    elif isinstance(shift, Integral):
+        text = _int_text(shift)
+        rank = _UNARY if text.startswith("-") else _ATOM
     else:
-        rank = _text_rank(text)
+        raise _refused(f"An index is shifted or scaled by an integer or an index, not {type(shift).__name__}")
     return _enclose(text, rank, weakest)
+
+
+def _index_text(name: str, item) -> str:
+    if type(item) is int:
+        return format(item, "")
+    if isinstance(item, Index):
+        return format(item, "")
+    if isinstance(item, Integral):
+        return _int_text(item)
+    raise _refused(f"Variable '{name}' is indexed by integers and indexes, not {type(item).__name__}")
 
 
 class Variable:
@@ -68,10 +95,10 @@ class Variable:
         self.__dims = tuple(zip(indexes.values(), strides))
 
     def __getitem__(self, items) -> VariableProxy:
-        if isinstance(items, tp.Sequence):
-            values = ",".join(str(item) for item in items)
+        if type(items) is int or isinstance(items, Index) or not isinstance(items, tp.Sequence):
+            values = _index_text(self.name, items)
         else:
-            values = format(items, "")
+            values = ",".join(_index_text(self.name, item) for item in items)
         return VariableProxy(f"{self.name}({values})")
 
     def __call__(self, *items: int) -> int:

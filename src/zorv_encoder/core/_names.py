@@ -1,0 +1,40 @@
+"""What the evaluated constraint texts may see: the names a model may declare, and the only
+built-ins an evaluation gets. Kept in one place because every road reads the same texts."""
+
+import keyword
+import typing as tp
+import unicodedata
+
+# Names the evaluation binds itself, and the one built-in the texts call (forall values such as
+# range(3)): a variable or index of the same name would hide them.
+RESERVED_NAMES = frozenset({"Sum", "FormulaPB", "bx", "pb", "manager", "range"})
+
+# The built-ins of every evaluation of a model text: texts call range and nothing else, so that
+# a text cannot reach the host (imports, files, attributes of the interpreter).
+EVAL_BUILTINS = {"range": range}
+
+
+def name_fault(name) -> tp.Optional[str]:
+    """Why `name` cannot stand for a variable or an index in a text, or None when it can: letters
+    only, not a keyword, not a reserved name, and unchanged by NFKC normalisation, which the host
+    applies to every identifier it reads (a fullwidth x would name x)."""
+    if not isinstance(name, str) or not name or not name.isalpha():
+        return "letters"
+    if keyword.iskeyword(name):
+        return f"'{name}' is a Python keyword"
+    if name in RESERVED_NAMES:
+        return f"'{name}' is reserved for the evaluation of constraints ({', '.join(sorted(RESERVED_NAMES))})"
+    normal = unicodedata.normalize("NFKC", name)
+    if normal != name:
+        return f"'{name}' is read by Python as '{normal}'"
+    return None
+
+
+def name_message(what: str, name) -> tp.Optional[str]:
+    """The message refusing `name` as the name of a `what` ("Variable", "Index"), or None."""
+    fault = name_fault(name)
+    if fault is None:
+        return None
+    if fault == "letters":
+        return f"{what} must have a non-empty name containing only letters"
+    return f"{what} name {fault}"
