@@ -158,6 +158,12 @@ void bind_cnf(nb::module_& m) {
         .def("merge", &wcnf_storage::merge, "other"_a,
              "Append the other storage's clauses (in order, weights kept) and prefatory values;\n"
              "the other storage is left without clauses and prefatory values.")
+        .def("merge_target", &wcnf_storage::merge_target, "other"_a,
+             "Put the other storage's hard clauses in this storage's target segment: appended\n"
+             "the first time, in place of the segment's clauses afterwards. The other storage\n"
+             "is left as by merge.")
+        .def("get_target_clause_count", &wcnf_storage::target_clause_count,
+             "Clauses in the target segment (0 before merge_target).")
         .def("insert_prefatory_value", &wcnf_storage::insert_prefatory_value, "literal"_a,
              "Keep a literal known ahead of solving; it is not a clause.")
         .def("set_model_name", &wcnf_storage::set_model_name, "name"_a)

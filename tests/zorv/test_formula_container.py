@@ -190,19 +190,26 @@ def test_reset_target_keeps_the_built_storage():
 T2 = ([["_pbct_aux_0", "~x(1,2)"], ["_bxpr_aux_0"], ["~x(0,1)", "~_bxpr_aux_0"]], {}, 1, 1)
 
 
-@pytest.mark.parametrize("targets", [[T, T2], [T2, T, T2], [T2, T2]])
+# None stands for a target that always holds (no clauses).
+@pytest.mark.parametrize("targets", [[T, T2], [T2, T, T2], [T2, T2], [T, None], [None, T], [T, None, T2]])
 def test_a_new_target_replaces_the_previous_one(targets):
     built = FormulaContainer(table(), 7)
     add(built, "hard", A)
     add(built, "hard", B)
+    first = built.cnf_storage()
     for target in targets:
-        add(built, "target", target)
+        if target is None:
+            built.clear_target()
+        else:
+            add(built, "target", target)
         built.build_cnf_formula("model")
         built.reset_target()
+    assert built.cnf_storage() is first
     fresh = FormulaContainer(table(), 7)
     add(fresh, "hard", A)
     add(fresh, "hard", B)
-    add(fresh, "target", targets[-1])
+    if targets[-1] is not None:
+        add(fresh, "target", targets[-1])
     fresh.build_cnf_formula("model")
     assert list(built.mapping.items()) == list(fresh.mapping.items())
     assert stored(built) == stored(fresh)

@@ -465,6 +465,26 @@ def test_redundant_target_adds_no_clause(logs):
     assert model.get_cnf_storage().get_hard_clause_count() == 0
 
 
+def test_rebuilt_target_takes_the_old_ones_place():
+    manager = tl.manager()
+    model = _model(manager=manager)
+    x = model.create_variables("x", i=3)
+    model.add_constraint(x[0] | x[1] | x[2])
+    model.add_target(x[0] + x[1] + x[2])
+    model.build_cnf(2, False)
+    storage = model.get_cnf_storage()
+    model.add_preliminary_var_value(2, True)
+    # Border 0 always holds: no target clause may be left from border 2.
+    for border, solutions in ((0, 7), (3, 1), (2, 4), (0, 7)):
+        assert model.build_cnf(border, False) is True
+        assert model.get_cnf_storage() is storage is manager.get_input_cnf_storage()
+        assert storage.get_prefatory_values() == [-2]
+        with Solver(name="g3", bootstrap_with=storage.get_clauses()) as solver:
+            found = sum(solver.solve(assumptions=[v if (bits >> (v - 1)) & 1 else -v for v in (1, 2, 3)])
+                        for bits in range(8))
+        assert found == solutions
+
+
 def test_soft_constraint_log_line(logs):
     model, x = _in_state(None)
     model.add_soft_constraint(x[0] + x[1], 2, True)

@@ -243,6 +243,8 @@ class Model:
                 raise FormulaError(msg)
             if isinstance(target_constraint, bx.One):
                 log_w("Redundant constraint was detected in target")
+                # An earlier border's clauses must not outlive it.
+                self._formula_container.clear_target()
             else:
                 self._formula_container.add_target_constraint(target_constraint, {}, shift_pb_variable,
                                                               shift_bx_variable)
