@@ -95,6 +95,10 @@ void save(const wcnf_storage& storage, const std::filesystem::path& filename,
     if (mapping.is_none()) {
         zorv::cnf::write_dimacs(storage, filename, format, nullptr);
     } else if (nb::isinstance<var_mapping>(mapping)) {
+        if (!nb::inst_ready(mapping)) {
+            throw zorv::type_error(
+                "the var_mapping was never initialised (its __init__ did not run)");
+        }
         zorv::cnf::write_dimacs(storage, filename, format, &nb::cast<const var_mapping&>(mapping));
     } else if (PyDict_Check(mapping.ptr())) {
         var_mapping copy;

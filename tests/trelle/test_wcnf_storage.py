@@ -270,10 +270,12 @@ def test_mapping_and_prefatory_comments(tmp_path):
 @pytest.mark.parametrize(
     "mapping, error",
     [({"x[0]\n1 2 0": 1}, ValueError), ({1: 2}, TypeError), ({"x[0]": "1"}, TypeError),
-     ([("x[0]", 1)], TypeError)],
+     ([("x[0]", 1)], TypeError), ("uninitialised", TypeError)],
 )
 def test_bad_mapping_writes_nothing(tmp_path, mapping, error):
     s = fill([([1], 0)])
+    if mapping == "uninitialised":
+        mapping = tl.var_mapping.__new__(tl.var_mapping)
     with pytest.raises(error):
         s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, mapping)
     assert os.listdir(tmp_path) == []

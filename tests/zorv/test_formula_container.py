@@ -153,7 +153,9 @@ def test_worked_wcnf_sequence_stores_a_s1_b_s2():
     hard = [(clause, 0) for clause in A_CLAUSES + B_CLAUSES]
     assert stored(container) == hard[:6] + S1_CLAUSES + hard[6:] + [([1], 7)]
     storage = container.cnf_storage()
-    assert (storage.get_clause_count(), storage.get_weight_limit()) == (6 + 2 + 8 + 1, 1 + 5 + 7)
+    # The weight limit counts every instance: S1's weights 2 and 3 four times.
+    assert (storage.get_clause_count(), storage.get_weight_limit()) == (6 + 2 + 8 + 1, 1 + 4 * 5 + 7)
+    assert storage.get_weight_limit() == 1 + sum(weight for _, weight in stored(container))
 
 
 def test_formula_without_instances_waits_for_the_next_dump():
@@ -224,7 +226,7 @@ def test_soft_clauses_of_weight_zero_are_left_out():
     assert container.num_clauses == 4
     container.build_wcnf_formula("weighted")
     assert stored(container) == [([-2], 3), ([-2], 3), ([-5], 3), ([-5], 3)]
-    assert (container.cnf_storage().get_clause_count(), container.hard_weight) == (4, 4)
+    assert (container.cnf_storage().get_clause_count(), container.hard_weight) == (4, 1 + 4 * 3)
 
 
 @pytest.mark.parametrize(

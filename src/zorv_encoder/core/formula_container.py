@@ -11,6 +11,10 @@ from orbeny.trelle import bxpr as bx
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
 
+# The largest top of a weighted CNF: the storage keeps weights in 64 bits.
+_MAX_TOP = (1 << 63) - 1
+
+
 class FormulaContainer:
     def __init__(self, target_variables, shift_target_variable: int):
         self._target_variables = target_variables
@@ -96,7 +100,15 @@ class FormulaContainer:
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
             template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable
         )
-        self.hard_weight += sum(weights)
+        # Every instance's clauses carry the weights; a file's top, 1 + their sum, must fit in 64 bits.
+        instances = reduce(mul, [len(values) for values in dump_args.foralls.values()], 1)
+        weight_sum = sum(weights[: len(dump_args.template_constraint)]) * instances
+        if weight_sum > _MAX_TOP - self.hard_weight:
+            raise OverflowError(
+                f"Soft weights of {weight_sum} over {instances} instances would bring the sum of soft "
+                f"weights to {self.hard_weight - 1 + weight_sum}, which would exceed {_MAX_TOP - 1}"
+            )
+        self.hard_weight += weight_sum
         self.__dump_soft_constraints()
         self._list_soft_constraint_dump_args.append(dump_args)
         self._cur_count_clauses_soft_constraints += count_clauses
