@@ -17,6 +17,22 @@ void check_stamp(std::int64_t value, const char* what) {
     }
 }
 
+// Puts `count` elements in place of the `old` ones at `at`, moving the elements after them
+// once; the new elements are left to the caller. Capacity must already suffice.
+template <class T>
+void resize_gap(std::vector<T>& v, std::size_t at, std::size_t old, std::size_t count) {
+    const auto tail = v.begin() + static_cast<std::ptrdiff_t>(at + old);
+    if (count > old) {
+        const auto grow = static_cast<std::ptrdiff_t>(count - old);
+        const auto tail_at = tail - v.begin();
+        v.resize(v.size() + static_cast<std::size_t>(grow));
+        std::move_backward(v.begin() + tail_at, v.end() - grow, v.end());
+    } else if (count < old) {
+        v.erase(std::move(tail, v.end(), v.begin() + static_cast<std::ptrdiff_t>(at + count)),
+                v.end());
+    }
+}
+
 // Soft weights are summed into top, which must stay below max_top.
 void check_weight_room(weight sum, weight add) {
     if (add > max_top - 1 - sum) {
@@ -149,10 +165,6 @@ void wcnf_storage::replace_target(const wcnf_storage& other) {
     const std::size_t new_lits = other.lits_.size();
 
     // Room first, so that nothing below can fail half-way.
-    std::vector<std::size_t> new_offsets(new_clauses);
-    for (std::size_t i = 0; i < new_clauses; ++i) {
-        new_offsets[i] = lit_begin + other.offsets_[i + 1];
-    }
     lits_.reserve(lits_.size() - old_lits + new_lits);
     offsets_.reserve(offsets_.size() - old_clauses + new_clauses);
     if (!weights_.empty()) {
@@ -160,25 +172,23 @@ void wcnf_storage::replace_target(const wcnf_storage& other) {
     }
     prefatory_.reserve(prefatory_.size() + other.prefatory_.size());
 
-    const auto lit_at = lits_.begin() + static_cast<std::ptrdiff_t>(lit_begin);
-    lits_.erase(lit_at, lit_at + static_cast<std::ptrdiff_t>(old_lits));
-    lits_.insert(lits_.begin() + static_cast<std::ptrdiff_t>(lit_begin), other.lits_.begin(),
-                 other.lits_.end());
+    resize_gap(lits_, lit_begin, old_lits, new_lits);
+    std::copy(other.lits_.begin(), other.lits_.end(),
+              lits_.begin() + static_cast<std::ptrdiff_t>(lit_begin));
 
     // offsets_[c + 1] ends clause c.
-    const auto offset_at = offsets_.begin() + static_cast<std::ptrdiff_t>(target_begin_ + 1);
-    offsets_.erase(offset_at, offset_at + static_cast<std::ptrdiff_t>(old_clauses));
-    offsets_.insert(offsets_.begin() + static_cast<std::ptrdiff_t>(target_begin_ + 1),
-                    new_offsets.begin(), new_offsets.end());
+    resize_gap(offsets_, target_begin_ + 1, old_clauses, new_clauses);
+    for (std::size_t i = 0; i < new_clauses; ++i) {
+        offsets_[target_begin_ + 1 + i] = lit_begin + other.offsets_[i + 1];
+    }
     for (std::size_t c = target_begin_ + new_clauses + 1; c < offsets_.size(); ++c) {
         offsets_[c] = offsets_[c] - old_lits + new_lits;
     }
 
     if (!weights_.empty()) {
-        const auto weight_at = weights_.begin() + static_cast<std::ptrdiff_t>(target_begin_);
-        weights_.erase(weight_at, weight_at + static_cast<std::ptrdiff_t>(old_clauses));
-        weights_.insert(weights_.begin() + static_cast<std::ptrdiff_t>(target_begin_), new_clauses,
-                        weight{0});
+        resize_gap(weights_, target_begin_, old_clauses, new_clauses);
+        std::fill_n(weights_.begin() + static_cast<std::ptrdiff_t>(target_begin_), new_clauses,
+                    weight{0});
     }
     prefatory_.insert(prefatory_.end(), other.prefatory_.begin(), other.prefatory_.end());
 
