@@ -111,6 +111,10 @@ void save(const wcnf_storage& storage, const std::filesystem::path& filename,
     if (mapping.is_none()) {
         zorv::cnf::write_dimacs(storage, filename, format, nullptr, raise_pending_interrupt);
     } else if (nb::isinstance<var_mapping>(mapping)) {
+        if (!nb::inst_ready(mapping)) {
+            throw zorv::type_error(
+                "the var_mapping was never initialised (its __init__ did not run)");
+        }
         zorv::cnf::write_dimacs(storage, filename, format, &nb::cast<const var_mapping&>(mapping),
                                 raise_pending_interrupt);
     } else if (PyDict_Check(mapping.ptr())) {
@@ -175,6 +179,12 @@ void bind_cnf(nb::module_& m) {
         .def("merge", &wcnf_storage::merge, "other"_a,
              "Append the other storage's clauses (in order, weights kept) and prefatory values;\n"
              "the other storage is left without clauses and prefatory values.")
+        .def("merge_target", &wcnf_storage::merge_target, "other"_a,
+             "Put the other storage's hard clauses in this storage's target segment: appended\n"
+             "the first time, in place of the segment's clauses afterwards. The other storage\n"
+             "is left as by merge.")
+        .def("get_target_clause_count", &wcnf_storage::target_clause_count,
+             "Clauses in the target segment (0 before merge_target).")
         .def("insert_prefatory_value", &wcnf_storage::insert_prefatory_value, "literal"_a,
              "Keep a literal known ahead of solving; it is not a clause.")
         .def("set_model_name", &wcnf_storage::set_model_name, "name"_a)

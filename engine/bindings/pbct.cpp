@@ -41,6 +41,11 @@ std::vector<WeightedLit> to_weighted_lits(nb::handle literals) {
     std::vector<WeightedLit> out;
     for (nb::handle item : nb::iter(literals)) {
         WeightedLit* wl = nullptr;
+        if (nb::isinstance<WeightedLit>(item) && !nb::inst_ready(item)) {
+            throw zorv::type_error(
+                "PBConstraint literals must be initialised WeightedLit objects; this one was "
+                "never initialised (its __init__ did not run)");
+        }
         if (!nb::try_cast(item, wl) || wl == nullptr) {
             throw zorv::type_error(std::string("PBConstraint literals must be WeightedLit, not ") +
                                    nb::type_name(item.type()).c_str());

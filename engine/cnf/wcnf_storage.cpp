@@ -17,6 +17,22 @@ void check_stamp(std::int64_t value, const char* what) {
     }
 }
 
+// Puts `count` elements in place of the `old` ones at `at`, moving the elements after them
+// once; the new elements are left to the caller. Capacity must already suffice.
+template <class T>
+void resize_gap(std::vector<T>& v, std::size_t at, std::size_t old, std::size_t count) {
+    const auto tail = v.begin() + static_cast<std::ptrdiff_t>(at + old);
+    if (count > old) {
+        const auto grow = static_cast<std::ptrdiff_t>(count - old);
+        const auto tail_at = tail - v.begin();
+        v.resize(v.size() + static_cast<std::size_t>(grow));
+        std::move_backward(v.begin() + tail_at, v.end() - grow, v.end());
+    } else if (count < old) {
+        v.erase(std::move(tail, v.end(), v.begin() + static_cast<std::ptrdiff_t>(at + count)),
+                v.end());
+    }
+}
+
 // Soft weights are summed into top, which must stay below max_top.
 void check_weight_room(weight sum, weight add) {
     if (add > max_top - 1 - sum) {
@@ -33,7 +49,7 @@ void wcnf_storage::reserve(std::size_t clauses, std::size_t literals) {
 }
 
 std::int64_t wcnf_storage::checked_max_variable(std::span<const literal> lits) const {
-    std::int64_t top_var = max_var_;
+    std::int64_t top_var = 0;
     for (literal lit : lits) {
         check_literal(lit);
         top_var = std::max<std::int64_t>(top_var, lit < 0 ? -static_cast<std::int64_t>(lit) : lit);
@@ -44,7 +60,8 @@ std::int64_t wcnf_storage::checked_max_variable(std::span<const literal> lits) c
 void wcnf_storage::append(std::span<const literal> lits, std::int64_t max_var) {
     lits_.insert(lits_.end(), lits.begin(), lits.end());
     offsets_.push_back(lits_.size());
-    max_var_ = max_var;
+    max_var_ = std::max(max_var_, max_var);
+    max_var_outside_ = std::max(max_var_outside_, max_var);
 }
 
 void wcnf_storage::ensure_weights() {
@@ -86,10 +103,9 @@ void wcnf_storage::merge(wcnf_storage& other) {
         weights_.swap(other.weights_);
         prefatory_.swap(other.prefatory_);
     } else {
-        if (!other.weights_.empty()) {
+        // Weights are kept once either side has a soft clause (this side may hold no clause).
+        if (!weights_.empty() || !other.weights_.empty()) {
             ensure_weights();
-        }
-        if (!weights_.empty()) {
             if (other.weights_.empty()) {
                 weights_.resize(weights_.size() + other.clause_count(), 0);
             } else {
@@ -107,8 +123,12 @@ void wcnf_storage::merge(wcnf_storage& other) {
     soft_sum_ += other.soft_sum_;
     soft_count_ += other.soft_count_;
     max_var_ = std::max(max_var_, other.max_var_);
+    max_var_outside_ = std::max(max_var_outside_, other.max_var_);
+    release(other);
+}
 
-    // Release the other's memory: it is not used again by the caller.
+void wcnf_storage::release(wcnf_storage& other) {
+    // The other's memory goes: it is not used again by the caller.
     other.lits_ = {};
     other.offsets_ = {0};
     other.weights_ = {};
@@ -116,6 +136,65 @@ void wcnf_storage::merge(wcnf_storage& other) {
     other.soft_count_ = 0;
     other.soft_sum_ = 0;
     other.max_var_ = 0;
+    other.has_target_ = false;
+    other.target_begin_ = other.target_end_ = 0;
+    other.max_var_outside_ = other.max_var_target_ = 0;
+}
+
+void wcnf_storage::merge_target(wcnf_storage& other) {
+    if (&other == this) {
+        throw value_error("a storage cannot be merged into itself");
+    }
+    if (other.soft_count_ > 0) {
+        throw value_error("a target's clauses are hard, but the storage holds " +
+                          std::to_string(other.soft_count_) + " soft clauses");
+    }
+    if (!has_target_) {
+        target_begin_ = target_end_ = clause_count();
+        has_target_ = true;
+    }
+    replace_target(other);
+    release(other);
+}
+
+void wcnf_storage::replace_target(const wcnf_storage& other) {
+    const std::size_t old_clauses = target_end_ - target_begin_;
+    const std::size_t new_clauses = other.clause_count();
+    const std::size_t lit_begin = offsets_[target_begin_];
+    const std::size_t old_lits = offsets_[target_end_] - lit_begin;
+    const std::size_t new_lits = other.lits_.size();
+
+    // Room first, so that nothing below can fail half-way.
+    lits_.reserve(lits_.size() - old_lits + new_lits);
+    offsets_.reserve(offsets_.size() - old_clauses + new_clauses);
+    if (!weights_.empty()) {
+        weights_.reserve(weights_.size() - old_clauses + new_clauses);
+    }
+    prefatory_.reserve(prefatory_.size() + other.prefatory_.size());
+
+    resize_gap(lits_, lit_begin, old_lits, new_lits);
+    std::copy(other.lits_.begin(), other.lits_.end(),
+              lits_.begin() + static_cast<std::ptrdiff_t>(lit_begin));
+
+    // offsets_[c + 1] ends clause c.
+    resize_gap(offsets_, target_begin_ + 1, old_clauses, new_clauses);
+    for (std::size_t i = 0; i < new_clauses; ++i) {
+        offsets_[target_begin_ + 1 + i] = lit_begin + other.offsets_[i + 1];
+    }
+    for (std::size_t c = target_begin_ + new_clauses + 1; c < offsets_.size(); ++c) {
+        offsets_[c] = offsets_[c] - old_lits + new_lits;
+    }
+
+    if (!weights_.empty()) {
+        resize_gap(weights_, target_begin_, old_clauses, new_clauses);
+        std::fill_n(weights_.begin() + static_cast<std::ptrdiff_t>(target_begin_), new_clauses,
+                    weight{0});
+    }
+    prefatory_.insert(prefatory_.end(), other.prefatory_.begin(), other.prefatory_.end());
+
+    target_end_ = target_begin_ + new_clauses;
+    max_var_target_ = other.max_var_;
+    max_var_ = std::max(max_var_outside_, max_var_target_);
 }
 
 void wcnf_storage::insert_prefatory_value(std::int64_t lit) {

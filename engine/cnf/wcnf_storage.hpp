@@ -28,8 +28,18 @@ public:
     void add_soft(std::span<const literal> lits, weight w);
 
     // Appends every clause of `other` in its order, soft weights kept, and its prefatory
-    // values. `other` is left with no clause and no prefatory value; its stamps stay.
+    // values. `other` is left with no clause and no prefatory value; its stamps stay. Clauses
+    // of a target segment of `other` join this storage as ordinary clauses.
     void merge(wcnf_storage& other);
+
+    // The target's clauses form a segment of their own, so that a new border replaces only
+    // them. The first call appends the (hard) clauses of `other` and marks them as the
+    // segment; later calls put them in place of the segment's clauses, wherever later
+    // clauses were appended. Prefatory values of `other` are appended; `other` is left as
+    // by merge.
+    void merge_target(wcnf_storage& other);
+    bool has_target() const { return has_target_; }
+    std::size_t target_clause_count() const { return target_end_ - target_begin_; }
 
     void insert_prefatory_value(std::int64_t lit);
 
@@ -65,6 +75,8 @@ private:
     std::int64_t checked_max_variable(std::span<const literal> lits) const;
     void append(std::span<const literal> lits, std::int64_t max_var);
     void ensure_weights();
+    void replace_target(const wcnf_storage& other);
+    void release(wcnf_storage& other);
 
     std::vector<literal> lits_;
     std::vector<std::size_t> offsets_{0};
@@ -73,6 +85,13 @@ private:
     std::size_t soft_count_ = 0;
     weight soft_sum_ = 0;
     std::int64_t max_var_ = 0;
+    // Clauses [target_begin_, target_end_) are the target's; max_var_ is the larger of the
+    // largest variables inside and outside that segment.
+    bool has_target_ = false;
+    std::size_t target_begin_ = 0;
+    std::size_t target_end_ = 0;
+    std::int64_t max_var_outside_ = 0;
+    std::int64_t max_var_target_ = 0;
 
     std::string model_name_;
     std::int64_t variable_count_ = 0;

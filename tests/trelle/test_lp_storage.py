@@ -46,6 +46,7 @@ def test_blocks_follow_one_another():
     assert (y.get_initial_shift(), y.get_lower_var_bound(), y.get_upper_var_bound()) == (6, 0, 1)
     with pytest.raises(IndexError):
         s.get_var_block_info(3)
+    assert (s._find_var_block("y"), s._find_var_block("w")) == (1, None)
 
 
 @pytest.mark.parametrize(

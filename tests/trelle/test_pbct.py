@@ -165,6 +165,7 @@ def test_clause_limit_refuses_and_leaves_everything_untouched():
     (lambda: pb.PBConstraint([], "LEQ", 1), TypeError),
     (lambda: pb.PBConstraint([(1, 2)], pb.Comparator_type.LEQ, 1), TypeError),
     (lambda: pb.PBConstraint(5, pb.Comparator_type.LEQ, 1), TypeError),
+    (lambda: pb.PBConstraint([pb.WeightedLit.__new__(pb.WeightedLit)], pb.Comparator_type.LEQ, 1), TypeError),
     (lambda: pb.AuxVarManager(0), ValueError),
     (lambda: setattr(pb.PBConfig(), "max_clauses_per_constraint", -1), ValueError),
 ])

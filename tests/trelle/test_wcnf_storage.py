@@ -125,6 +125,46 @@ def test_merge_moves_clauses_in_order():
         e.merge([1])
 
 
+hard_entries = st.lists(clauses.map(lambda c: (c, 0)), max_size=6)
+
+
+@settings(max_examples=60)
+@given(st.lists(st.tuples(st.booleans(), entries | hard_entries), min_size=1, max_size=6))
+def test_target_segment_is_replaced_in_place(tmp_path_factory, steps):
+    # Each step merges either ordinary clauses or a new target (hard clauses only); the storage
+    # must equal one that holds the last target in the first target's place.
+    s = tl.wcnf_storage()
+    s.insert_prefatory_value(3)
+    before, target, after, placed = [], [], [], False
+    for is_target, part in steps:
+        if is_target:
+            part = [(c, 0) for c, _ in part]
+            s.merge_target(fill(part))
+            target, placed = part, True
+        else:
+            s.merge(fill(part))
+            (after if placed else before).extend(part)
+    flat = before + target + after
+    assert s.get_clauses() == [c for c, _ in flat]
+    assert s.get_clause_weights() == [w for _, w in flat]
+    assert s.get_target_clause_count() == len(target)
+    assert s.get_prefatory_values() == [3]
+    path = tmp_path_factory.mktemp("target") / "f.wcnf"
+    s.save_to_file(str(path), FMT.wcnf, None)
+    # the header counts the variables of the clauses now held, not of replaced ones
+    assert int(header(path)[0][1]) == max((abs(l) for c, _ in flat for l in c), default=0)
+
+
+def test_target_segment_refusals():
+    s = fill([([1], 0)])
+    s.merge_target(fill([([2], 0)]))
+    with pytest.raises(ValueError, match="hard"):
+        s.merge_target(fill([([3], 4)]))
+    with pytest.raises(ValueError, match="itself"):
+        s.merge_target(s)
+    assert s.get_clauses() == [[1], [2]] and s.get_target_clause_count() == 1
+
+
 @pytest.mark.parametrize(
     "bad, error, text",
     [
@@ -231,10 +271,12 @@ def test_mapping_and_prefatory_comments(tmp_path):
 @pytest.mark.parametrize(
     "mapping, error",
     [({"x[0]\n1 2 0": 1}, ValueError), ({1: 2}, TypeError), ({"x[0]": "1"}, TypeError),
-     ([("x[0]", 1)], TypeError)],
+     ([("x[0]", 1)], TypeError), ("uninitialised", TypeError)],
 )
 def test_bad_mapping_writes_nothing(tmp_path, mapping, error):
     s = fill([([1], 0)])
+    if mapping == "uninitialised":
+        mapping = tl.var_mapping.__new__(tl.var_mapping)
     with pytest.raises(error):
         s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, mapping)
     assert os.listdir(tmp_path) == []

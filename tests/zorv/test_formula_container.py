@@ -153,7 +153,9 @@ def test_worked_wcnf_sequence_stores_a_s1_b_s2():
     hard = [(clause, 0) for clause in A_CLAUSES + B_CLAUSES]
     assert stored(container) == hard[:6] + S1_CLAUSES + hard[6:] + [([1], 7)]
     storage = container.cnf_storage()
-    assert (storage.get_clause_count(), storage.get_weight_limit()) == (6 + 2 + 8 + 1, 1 + 5 + 7)
+    # The weight limit counts every instance: S1's weights 2 and 3 four times.
+    assert (storage.get_clause_count(), storage.get_weight_limit()) == (6 + 2 + 8 + 1, 1 + 4 * 5 + 7)
+    assert storage.get_weight_limit() == 1 + sum(weight for _, weight in stored(container))
 
 
 def test_formula_without_instances_waits_for_the_next_dump():
@@ -190,19 +192,26 @@ def test_reset_target_keeps_the_built_storage():
 T2 = ([["_pbct_aux_0", "~x(1,2)"], ["_bxpr_aux_0"], ["~x(0,1)", "~_bxpr_aux_0"]], {}, 1, 1)
 
 
-@pytest.mark.parametrize("targets", [[T, T2], [T2, T, T2], [T2, T2]])
+# None stands for a target that always holds (no clauses).
+@pytest.mark.parametrize("targets", [[T, T2], [T2, T, T2], [T2, T2], [T, None], [None, T], [T, None, T2]])
 def test_a_new_target_replaces_the_previous_one(targets):
     built = FormulaContainer(table(), 7)
     add(built, "hard", A)
     add(built, "hard", B)
+    first = built.cnf_storage()
     for target in targets:
-        add(built, "target", target)
+        if target is None:
+            built.clear_target()
+        else:
+            add(built, "target", target)
         built.build_cnf_formula("model")
         built.reset_target()
+    assert built.cnf_storage() is first
     fresh = FormulaContainer(table(), 7)
     add(fresh, "hard", A)
     add(fresh, "hard", B)
-    add(fresh, "target", targets[-1])
+    if targets[-1] is not None:
+        add(fresh, "target", targets[-1])
     fresh.build_cnf_formula("model")
     assert list(built.mapping.items()) == list(fresh.mapping.items())
     assert stored(built) == stored(fresh)
@@ -217,7 +226,7 @@ def test_soft_clauses_of_weight_zero_are_left_out():
     assert container.num_clauses == 4
     container.build_wcnf_formula("weighted")
     assert stored(container) == [([-2], 3), ([-2], 3), ([-5], 3), ([-5], 3)]
-    assert (container.cnf_storage().get_clause_count(), container.hard_weight) == (4, 4)
+    assert (container.cnf_storage().get_clause_count(), container.hard_weight) == (4, 1 + 4 * 3)
 
 
 @pytest.mark.parametrize(

@@ -86,8 +86,9 @@ def test_results_need_an_interpreter_and_a_solution(manager):
     assert m.get_result("x") is None  # nothing solved yet
     assert m.get_objective_value() == 2
     assert m.get_result("x").tolist() == [1, 1] and m.get_result("nope") is None
+    # The model reads its own interpreter, whatever the manager holds now.
     manager.set_witness_interpreter(None)
-    assert m.get_result("x") is None
+    assert m.get_result("x").tolist() == [1, 1]
     assert m.get_linh_solution().get_status() == "optimal"
 
 
@@ -127,15 +128,29 @@ def test_transport_lp_known_optimum(manager):
     assert result.sum(axis=0) == pytest.approx([10, 25, 15])
 
 
-def test_two_models_on_one_manager_share_the_current_interpreter(manager):
+def test_two_models_on_one_manager_read_their_own_results(manager, sent_logs):
     a = LinearModel(manager, "a")
     xa = a.create_variable("x", tl.var_type.integer, [1], 0, 3)
     a.add_target(xa[0])
     a.set_maximization(True)
     b = LinearModel(manager, "b")  # registers its own interpreter
+    xb = b.create_variable("x", tl.var_type.integer, [2], 0, 5)
+    b.add_target(xb[0] + xb[1])
+    with pytest.raises(ValueError, match="another linear model"):
+        b.add_constraint(xa[0] >= 1)
+    with pytest.raises(ValueError, match="two different linear models"):
+        xa[0] + xb[1]
+    with pytest.raises(BuildError, match=r"^Linear model <b> has not been handed to the manager"):
+        b.get_objective_value()
     a.apply_storage()
     assert a.get_objective_value() == 3
-    assert a.get_result("x").tolist() == [3] and b.get_result("x").tolist() == [3]
+    assert a.get_result("x").tolist() == [3] and b.get_result("x") is None
+    b.set_maximization(True)
+    b.apply_storage()
+    assert b.get_objective_value() == 10
+    assert a.get_objective_value() == 3 and a.get_result("x").tolist() == [3]
+    assert b.get_result("x").tolist() == [5, 5]
+    assert b._lp_storage.get_row_count() == 0
 
 
 def test_wide_model(manager):

@@ -10,7 +10,7 @@ from pysat.solvers import Solver
 
 import orbeny.trelle as tl
 import orbeny.trelle.bxpr as bx
-from zorv_encoder import One, Sum, SumIt, Zero, pow_expression
+from zorv_encoder import LinearModel, One, Sum, SumIt, Zero, pow_expression
 from zorv_encoder._exceptions import BuildError, FormulaError, TargetError, VariableError
 from zorv_encoder.encode import model as model_module
 from zorv_encoder.encode.expressions import Expression
@@ -337,11 +337,73 @@ def test_soft_weight_must_be_an_integer():
     assert model._is_wcnf is None
 
 
+@pytest.mark.parametrize("weight, foralls, error, message", [
+    (-2, {}, ValueError, "^Soft constraint weight must not be negative, got -2$"),
+    (2 ** 62, {"i": range(2)}, OverflowError, "would exceed 9223372036854775806"),
+])
+def test_bad_soft_weights_are_refused_when_added(logs, weight, foralls, error, message):
+    model, x = _in_state(None)
+    i = model.get_indexes(["i"])
+    model.add_soft_constraint(x[3], 3, i=range(4))
+    with pytest.raises(error, match=message):
+        model.add_soft_constraint(x[i], weight, **foralls)
+    assert len(logs(LEVEL.error)) == 1
+    assert model.build_wcnf() is True
+    # The limit counts each of the four instances of the first constraint, nothing of the refused one.
+    storage = model.get_cnf_storage()
+    assert storage.get_weight_limit() == 1 + 4 * 3 and storage.get_clause_weights() == [3] * 4
+
+
+def test_two_models_on_one_manager_save_their_own_variables(tmp_path):
+    manager = tl.manager()
+    first = _model("first", manager=manager)
+    x = first.create_variables("x", i=2)
+    first.add_constraint(x[0] | x[1])
+    first.build_cnf()
+    second = _model("second", manager=manager)
+    y = second.create_variables("y", i=3)
+    second.add_constraint(y[2])
+    second.build_cnf()
+    LinearModel(manager, "lp")  # registers an interpreter without mapping
+    first.save_to_file(str(tmp_path / "first.cnf"))
+    text = (tmp_path / "first.cnf").read_text()
+    assert "c x[1] 2" in text and "y[" not in text
+
+
+def test_failed_first_fill_keeps_declarations_open(logs):
+    model, x = _in_state(None)
+    i = model.get_indexes(["i"])
+    with pytest.raises(IndexError) as caught:
+        model.add_constraint(x[i], i=range(5))
+    # The container's own refusal is logged like every other error.
+    assert logs(LEVEL.error) == [str(caught.value)]
+    for fill in (lambda: model.add_soft_constraint(x[i] + x[0], 1, i=["a"]), lambda: model.add_target(x[0] | x[1])):
+        with pytest.raises((TypeError, TargetError)):
+            fill()
+    assert model._formula_container is None
+    y = model.create_variables("y", i=2)
+    model.add_constraint(y[1])
+    with pytest.raises(VariableError):
+        model.create_variables("z")
+
+
+def test_messages_after_a_build_without_target(logs):
+    model, x = _in_state(None)
+    model.add_constraint(x[0])
+    model.build_cnf(5, True)
+    assert logs(LEVEL.warning) == ["Border and minimization are ignored: the model has no target"]
+    with pytest.raises(TargetError, match=r"^The model has already been built as CNF: add every hard constraint "
+                                          r"before build_cnf\(\)$"):
+        model.add_constraint(x[1])
+
+
 def test_target_rules(logs):
     model, x = _in_state(None)
     with pytest.raises(TargetError, match="^Target is not a pseudo-boolean function without border$"):
         model.add_target(x[0] + x[1] <= 1)
-    assert model._is_wcnf is None and model._formula_container is not None
+    # A refused target closes no declaration.
+    assert model._is_wcnf is None and model._formula_container is None
+    model.create_variables("y")
     first, second = x[0] + x[1], x[2] + x[3]
     model.add_target(first)
     assert logs(LEVEL.warning) == []
@@ -375,7 +437,7 @@ def test_target_after_a_build_without_target(logs, tmp_path):
     model.add_constraint(x[0] | x[1])
     model.build_cnf()
     model.add_target(x[0] + x[1] + x[2])
-    assert logs(LEVEL.warning) == []
+    assert logs(LEVEL.warning) == ["Target already used"]
     path = tmp_path / "m.cnf"
     for border, satisfiable in ((0, False), (1, True)):
         model.build_cnf(border, True)
@@ -419,7 +481,7 @@ def test_contradiction_names_the_callers_line(logs):
     message = "Contradiction was detected in formula model.add_constraint(x[0] & ~x[0]), line %d" % line
     assert str(caught.value) == message
     assert logs(LEVEL.error) == [message]
-    assert model._formula_container.num_clauses == 0
+    assert model._formula_container is None
     assert model._is_wcnf is None
 
 
@@ -454,7 +516,7 @@ def test_constraint_that_is_not_a_boolean_formula(logs, make):
     with pytest.raises(FormulaError, match="is not a Boolean formula"):
         model.add_constraint(make(x))
     assert len(logs(LEVEL.error)) == 1
-    assert model._formula_container.num_clauses == 0
+    assert model._formula_container is None
     assert model._manager.name2pb == {}
 
 
@@ -490,6 +552,26 @@ def test_redundant_target_adds_no_clause(logs):
     assert model.build_cnf(2, True) is True
     assert logs(LEVEL.warning) == ["Redundant constraint was detected in target"]
     assert model.get_cnf_storage().get_hard_clause_count() == 0
+
+
+def test_rebuilt_target_takes_the_old_ones_place():
+    manager = tl.manager()
+    model = _model(manager=manager)
+    x = model.create_variables("x", i=3)
+    model.add_constraint(x[0] | x[1] | x[2])
+    model.add_target(x[0] + x[1] + x[2])
+    model.build_cnf(2, False)
+    storage = model.get_cnf_storage()
+    model.add_preliminary_var_value(2, True)
+    # Border 0 always holds: no target clause may be left from border 2.
+    for border, solutions in ((0, 7), (3, 1), (2, 4), (0, 7)):
+        assert model.build_cnf(border, False) is True
+        assert model.get_cnf_storage() is storage is manager.get_input_cnf_storage()
+        assert storage.get_prefatory_values() == [-2]
+        with Solver(name="g3", bootstrap_with=storage.get_clauses()) as solver:
+            found = sum(solver.solve(assumptions=[v if (bits >> (v - 1)) & 1 else -v for v in (1, 2, 3)])
+                        for bits in range(8))
+        assert found == solutions
 
 
 def test_soft_constraint_log_line(logs):
@@ -562,7 +644,7 @@ def test_build_without_container_or_manager():
     model = _model()
     model.create_variables("x", i=2)
     assert model.get_cnf_storage() is None and model.get_var_mapping() is None
-    with pytest.raises(BuildError, match="^The model doesn't contain any formula container$"):
+    with pytest.raises(BuildError, match="^The model has no constraint, soft constraint or target to build$"):
         model.build_cnf()
     no_manager = Model(None, "m")
     x = no_manager.create_variables("x", i=2)
@@ -602,9 +684,28 @@ def test_save_without_witness_interpreter_uses_the_models_mapping(tmp_path):
     assert "c x[0] 1" in text and "c x[1] 2" in text
 
 
-def test_save_without_container_writes_nothing(tmp_path):
+def test_save_needs_a_build_after_the_last_change(tmp_path, logs):
     model = _model()
-    assert model.save_to_file(str(tmp_path / "m.cnf")) is None
+    x = model.create_variables("x", i=2)
+    unbuilt = "^Model <m> has not been built since its last change: call build_cnf\\(\\) before save_to_file\\(\\)$"
+    with pytest.raises(BuildError, match=unbuilt):
+        model.save_to_file(str(tmp_path / "m.cnf"))
+    model.add_constraint(x[0])
+    with pytest.raises(BuildError, match=unbuilt):
+        model.save_to_file(str(tmp_path / "m.cnf"))
+    assert len(logs(LEVEL.error)) == 2 and list(tmp_path.iterdir()) == []
+    model.add_target(x[0] + x[1])
+    model.build_cnf(1, True)
+    model.add_target(x[1] + x[0])
+    with pytest.raises(BuildError, match=unbuilt):
+        model.save_to_file(str(tmp_path / "m.cnf"))
+    soft = _model()
+    y = soft.create_variables("y", i=2)
+    soft.add_soft_constraint(y[0])
+    soft.build_wcnf()
+    soft.add_soft_constraint(y[1])
+    with pytest.raises(BuildError, match="call build_wcnf"):
+        soft.save_to_file(str(tmp_path / "s.wcnf"))
     assert list(tmp_path.iterdir()) == []
 
 

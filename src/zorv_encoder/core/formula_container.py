@@ -11,6 +11,10 @@ from orbeny.trelle import bxpr as bx
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
 
+# The largest top of a weighted CNF: the storage keeps weights in 64 bits.
+_MAX_TOP = (1 << 63) - 1
+
+
 class FormulaContainer:
     def __init__(self, target_variables, shift_target_variable: int):
         self._target_variables = target_variables
@@ -28,12 +32,10 @@ class FormulaContainer:
 
         self._mappings = [variable_keys(variable) for variable in target_variables.values()]
         self.hard_weight = 1
-        # Every dump call so far, in dump order: its records without namespace and storage (None
-        # for the target's), so that a new target can take the old one's place (see
-        # __replace_target).
-        self._dumped = []
-        # Where the current target stands in `_dumped` and in `_mappings`; None before a target.
+        # Where the target's partial mapping stands in `_mappings` (None before a target), and
+        # the merge of the partial mappings before it, from which a new target's merge starts.
         self._target_place = None
+        self._before_target = {}
         # Parsed template literals, shared by the intakes (a model repeats its call texts).
         self._literals = {}
         # `_mappings` merged so far, and the partial mappings it was merged from (see
@@ -89,14 +91,7 @@ class FormulaContainer:
             template_constraint, None, foralls, shift_pb_variable, shift_bx_variable
         )
         list_dump_args.append(dump_args)
-        target_mapping = One2OneDumper.dump(list_dump_args)
-        if self._target_place is None:
-            self._target_place = (len(self._dumped), len(self._mappings))
-            self._dumped.append(None)
-            self._mappings.append(target_mapping)
-            self.__cnf_stor_merge(list_dump_args)
-        else:
-            self.__replace_target(dump_args, target_mapping)
+        self.__set_target(One2OneDumper.dump(list_dump_args), dump_args.cnf_stor)
         self._target_num_clauses = count_clauses
 
     def add_soft_formula(
@@ -111,7 +106,15 @@ class FormulaContainer:
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
             template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable
         )
-        self.hard_weight += sum(weights)
+        # Every instance's clauses carry the weights; a file's top, 1 + their sum, must fit in 64 bits.
+        instances = reduce(mul, [len(values) for values in dump_args.foralls.values()], 1)
+        weight_sum = sum(weights[: len(dump_args.template_constraint)]) * instances
+        if weight_sum > _MAX_TOP - self.hard_weight:
+            raise OverflowError(
+                f"Soft weights of {weight_sum} over {instances} instances would bring the sum of soft "
+                f"weights to {self.hard_weight - 1 + weight_sum}, which would exceed {_MAX_TOP - 1}"
+            )
+        self.hard_weight += weight_sum
         self.__dump_soft_constraints()
         self._list_soft_constraint_dump_args.append(dump_args)
         self._cur_count_clauses_soft_constraints += count_clauses
@@ -217,7 +220,6 @@ class FormulaContainer:
             raise
         self._mappings.append(mapping)
         self.__cnf_stor_merge(pending)
-        self._dumped.append([FormulaContainer.__retained(args) for args in pending])
         pending.clear()
 
     def reset_target(self) -> None:
@@ -225,37 +227,25 @@ class FormulaContainer:
         the target's clauses; the next target, if any, takes their place (a new border in a
         bound-tightening loop), so nothing is to be undone here."""
 
-    def __replace_target(self, dump_args: DumpArgs, target_mapping: tp.Dict[str, int]) -> None:
-        """Puts a new target's clauses and keys where the current target's stand. The storage
-        only grows, so it is made anew: every other dump is repeated in its order, which gives
-        the same clauses as before, with the new target's merged in the old one's place."""
-        dumped_at, mapped_at = self._target_place
-        storage = self.__create_cnf_storage()
-        for position, records in enumerate(self._dumped):
-            if position == dumped_at:
-                storage.merge(dump_args.cnf_stor)
-                continue
-            again = [
-                DumpArgs(
-                    **{
-                        **vars(args),
-                        "eval_state": self.__namespace(),
-                        "cnf_stor": self.__create_cnf_storage(),
-                    }
-                )
-                for args in records
-            ]
-            One2OneDumper.dump(again)
-            for args in again:
-                storage.merge(args.cnf_stor)
-        self._mappings[mapped_at] = target_mapping
-        self._cnf_stor = storage
+    def clear_target(self) -> None:
+        """A target that always holds: the current target's clauses and keys go, and none come."""
+        self.__set_target({}, self.__create_cnf_storage())
+        self._target_num_clauses = 0
 
-    @staticmethod
-    def __retained(args: DumpArgs) -> DumpArgs:
-        # What a repeated dump needs: the namespace is made again from the variable table, and
-        # the clauses are in the merged storage already.
-        return DumpArgs(**{**vars(args), "eval_state": {}, "cnf_stor": None})
+    def __set_target(self, target_mapping: tp.Mapping[str, int], storage) -> None:
+        """Puts a target's clauses in the storage's target segment, in place of the current
+        target's (where later clauses may follow), and its keys in the current target's place."""
+        first = self._target_place is None
+        if first:
+            self._before_target = self.__merged_mapping().copy()
+        self._cnf_stor.merge_target(storage)
+        if first:
+            self._target_place = len(self._mappings)
+            self._mappings.append(target_mapping)
+        else:
+            self._mappings[self._target_place] = target_mapping
+            self._merged = self._before_target.copy()
+            self._merged_from = self._mappings[: self._target_place]
 
     # ---- the merged mapping
 
@@ -269,7 +259,7 @@ class FormulaContainer:
 
     def __merged_mapping(self) -> tp.Dict[str, int]:
         """`_mappings` merged in order. Partial mappings are only ever appended, or replaced when a
-        new target takes the old one's place: then the merge starts again."""
+        new target takes the old one's place (which restarts the merge there)."""
         merged_from = self._merged_from
         if len(merged_from) > len(self._mappings) or any(
             partial is not merged for partial, merged in zip(self._mappings, merged_from)

@@ -19,6 +19,15 @@ from .._exceptions import VariableError, FormulaError, TargetError, BuildError
 from ..core.zorv_logger import *
 
 
+def _logged(call, *args):
+    """call(*args), whose error is logged first like every other error of the model."""
+    try:
+        return call(*args)
+    except Exception as error:
+        log_e(str(error))
+        raise
+
+
 class Model:
     """
     Main class of pseudo-boolean model
@@ -60,6 +69,10 @@ class Model:
         self._is_wcnf = None
         self._template_target = None
         self._start_time = datetime.now()
+        # Whether the storage holds everything added so far, and the variable mapping of that
+        # build, which names this model's variables in its file whatever the manager holds.
+        self._built = False
+        self._built_mapping = None
         if not use_formula_encoder:
             self.create_variables(self.__DUMMY_VAR, d=1)
 
@@ -113,6 +126,7 @@ class Model:
         self._shift_target_variable += count
         log_i("    add new var : " + name + str(dims) + " = [" + str(count) + "]")
         self._start_time = datetime.now()
+        self._built = False
         return var
 
     def get_indexes(self, indexes: tp.Sequence[str]) -> tp.Union[Index, tp.Sequence[Index]]:
@@ -162,6 +176,8 @@ class Model:
         if self._is_wcnf is not None:
             if self._is_wcnf:
                 msg = " - Soft constraint has already been defined."
+            elif self._template_target is None:
+                msg = "The model has already been built as CNF: add every hard constraint before build_cnf()"
             else:
                 msg = "Target has already been defined "
             log_e(msg)
@@ -172,6 +188,7 @@ class Model:
             self._formula_encoder.add_constraint(str(constraint), "Foralls: " + str(foralls))
         else:
             self.__fill_hard_constraint(constraint, foralls)
+        self._built = False
 
     def add_soft_constraint(self, constraint: Expression, weight: int = 1, minimization: bool = False,
                             **foralls: tp.Sequence[int]) -> None:
@@ -198,13 +215,21 @@ class Model:
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
             log_e(msg)
             raise FormulaError(msg)
+        from numbers import Integral  # local: the module binds no names beyond its fixed set
+        if isinstance(weight, Integral) and weight < 0:
+            # It would turn a minimisation into a maximisation without a word.
+            msg = "Soft constraint weight must not be negative, got " + str(weight)
+            log_e(msg)
+            raise ValueError(msg)
         if self._use_formula_encoder:
             self.__init_formula_encoder()
-            self._is_wcnf = True
             self._formula_encoder.add_soft_constraint(str(constraint), "Foralls: " + str(foralls),
                                                       weight, minimization)
+            # Only a constraint the encoder took makes the model weighted.
+            self._is_wcnf = True
         else:
             self.__fill_soft_constraint(constraint, weight, minimization, foralls)
+        self._built = False
 
     @property
     def use_target(self) -> bool:
@@ -229,6 +254,7 @@ class Model:
             self._formula_encoder.add_target(str(target))
         else:
             self.__fill_target(target)
+        self._built = False
 
     def __reset_target(self) -> None:
         if self.use_target:
@@ -262,14 +288,17 @@ class Model:
                 raise FormulaError(msg)
             if isinstance(target_constraint, bx.One):
                 log_w("Redundant constraint was detected in target")
+                # An earlier border's clauses must not outlive it.
+                self._formula_container.clear_target()
             else:
-                self._formula_container.add_target_constraint(target_constraint, {}, shift_pb_variable,
-                                                              shift_bx_variable)
+                _logged(self._formula_container.add_target_constraint, target_constraint, {},
+                        shift_pb_variable, shift_bx_variable)
         finally:
             # Every evaluation starts from a clean numbering, also after a failed one.
             self._manager.reset()
 
     def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
+        created = self._formula_container is None
         self.__init_formula_container()
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
@@ -302,33 +331,42 @@ class Model:
                     raise FormulaError(msg)
                 log_w("Redundant constraint was detected in formula " + formula_str + ", line " + line_val)
             else:
-                self._formula_container.add_hard_constraint(template_constraint, foralls, shift_pb_variable,
-                                                            shift_bx_variable)
+                _logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
+                        shift_pb_variable, shift_bx_variable)
+        except BaseException:
+            # Only a fill that succeeds closes the declarations (see create_variables).
+            if created:
+                self._formula_container = None
+            raise
         finally:
             self._manager.reset()
 
     def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
                                foralls: tp.Dict[str, tp.Sequence[int]]):
+        created = self._formula_container is None
         self.__init_formula_container()
-        template_constraint = (weight * constraint).maxsat(minimization)
-        log_d("Building soft constraint: " + str(template_constraint))
         try:
+            template_constraint = (weight * constraint).maxsat(minimization)
+            log_d("Building soft constraint: " + str(template_constraint))
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
             formula, weights = _evaluate(namespace, str(template_constraint))
-            self._formula_container.add_soft_formula(formula, weights, foralls, 0, 0)
+            _logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
             self._is_wcnf = True
+        except BaseException:
+            if created:
+                self._formula_container = None
+            raise
         finally:
             self._manager.reset()
 
     def __fill_target(self, target):
-        self.__init_formula_container()
         if not isinstance(target, Expression):
             msg = "Variable 'target' must contain only objects of type 'Expression'"
             log_e(msg)
             raise TypeError(msg)
         if target.soft:
-            # After a CNF build without a target the model counts as targeted but holds none.
-            if self.use_target and self._template_target is not None:
+            self.__init_formula_container()
+            if self.use_target:
                 log_w("Target already used")
             self.__reset_target()
             self._template_target = target
@@ -364,7 +402,10 @@ class Model:
                 msg = "Border or minimization arguments are not defined, but target is set"
                 log_e(msg)
                 raise BuildError(msg)
+            self._built = False
             self.__build_target(border, minimization)
+        elif not self._use_formula_encoder and (border is not None or minimization is not None):
+            log_w("Border and minimization are ignored: the model has no target")
         log_i("      CNF build : started. Model <" + str(self._model_name) + ">; Target variables = "
               + str(self._shift_target_variable - 1))
         if self._use_formula_encoder:
@@ -373,7 +414,7 @@ class Model:
             cnf_stor = self._formula_encoder.get_cnf_storage()
         else:
             if self._formula_container is None:
-                msg = "The model doesn't contain any formula container"
+                msg = "The model has no constraint, soft constraint or target to build"
                 log_e(msg)
                 raise BuildError(msg)
             self._formula_container.build_cnf_formula(self._model_name)
@@ -390,6 +431,7 @@ class Model:
             raise BuildError(msg)
         self._trell_manager.set_input_cnf_storage(cnf_stor)
         var_maps = self.get_var_mapping()
+        self._built, self._built_mapping = True, var_maps
         if var_maps is None:
             log_e("Variable mapping is empty")
             return False
@@ -422,7 +464,7 @@ class Model:
             cnf_stor = self._formula_encoder.get_cnf_storage()
         else:
             if self._formula_container is None:
-                msg = "The model doesn't contain any formula container"
+                msg = "The model has no constraint, soft constraint or target to build"
                 log_e(msg)
                 raise BuildError(msg)
             self._formula_container.build_wcnf_formula(self._model_name)
@@ -437,6 +479,7 @@ class Model:
             raise BuildError(msg)
         self._trell_manager.set_input_cnf_storage(cnf_stor)
         var_maps = self.get_var_mapping()
+        self._built, self._built_mapping = True, var_maps
         if var_maps is None:
             log_e("Variable mapping is empty")
             return False
@@ -474,13 +517,15 @@ class Model:
         file_format = tl.input_sat_format.wcnf if self._is_wcnf else tl.input_sat_format.cnf
         if filename == "":
             filename = self._model_name
-        wi = self._trell_manager.get_witness_interpreter() if self._trell_manager is not None else None
         cnf_stor = self.get_cnf_storage()
-        # An empty storage is still a formula worth writing, hence the identity test.
-        if cnf_stor is not None:
-            # Without a registered interpreter the model's own mapping names the variables.
-            var_maps = wi.get_var_mapping() if wi is not None else self.get_var_mapping()
-            cnf_stor.save_to_file(filename, file_format, var_maps)
+        # Without a build since the last change the storage lacks what is still pending.
+        if not self._built or cnf_stor is None:
+            msg = ("Model <" + str(self._model_name) + "> has not been built since its last change: call "
+                   + ("build_wcnf()" if self._is_wcnf else "build_cnf()") + " before save_to_file()")
+            log_e(msg)
+            raise BuildError(msg)
+        # The mapping of this model's own build: the manager's interpreter may be another model's.
+        cnf_stor.save_to_file(filename, file_format, self._built_mapping)
 
     def save_metrics_json(self, filename: str):
         if self._use_formula_encoder and self._formula_encoder is not None:

@@ -12,6 +12,33 @@ from .._exceptions import FormulaError
 _CoefType = Union[Integral, Real, np.integer, np.floating]
 
 
+def _bound_checked(other, operator: str) -> None:
+    """A comparison bounds the row by a number; anything else is refused before the row changes."""
+    if not isinstance(other, _CoefType.__args__):
+        msg = (f"A row can only be compared with a number ({operator} sets a bound), not with "
+               f"{type(other).__name__}")
+        if isinstance(other, LinearExpression):
+            msg += "; move every term to one side: (a - b) " + operator + " 0"
+        log_e(msg)
+        raise TypeError(msg)
+
+
+def _common_storage(first: LinearExpression, second: LinearExpression):
+    """The linear storage whose columns both rows are over; rows of two models are refused."""
+    storages = [getattr(row, "_storage", None) for row in (first, second)]
+    if None not in storages and storages[0] is not storages[1]:
+        msg = "Rows of two different linear models cannot be combined"
+        log_e(msg)
+        raise ValueError(msg)
+    return storages[0] if storages[0] is not None else storages[1]
+
+
+def _owned(row, storage) -> LinearExpression:
+    result = LinearExpression(row)
+    result._storage = storage
+    return result
+
+
 class LinearExpression:
     """An expression specifying a single row of the constraint matrix"""
 
@@ -20,6 +47,8 @@ class LinearExpression:
             self._expr = tl.linear_expression()
         else:
             self._expr = lin_expression
+        # The linear storage whose columns the row was built over, when known.
+        self._storage = None
 
     @property
     def lin_expr(self):
@@ -62,9 +91,10 @@ class LinearExpression:
             log_e(msg)
             raise FormulaError(msg)
         if isinstance(other, _CoefType.__args__):
-            return LinearExpression(self._expr.add_num_new(other))
+            return _owned(self._expr.add_num_new(other), self._storage)
         if isinstance(other, LinearExpression):
-            return LinearExpression(self._expr.add_expr(other._expr))
+            storage = _common_storage(self, other)
+            return _owned(self._expr.add_expr(other._expr), storage)
         msg = "Type 'float', 'int' or 'LinearExpression' is expected for left side of expression"
         log_e(msg)
         raise TypeError(msg)
@@ -77,9 +107,10 @@ class LinearExpression:
             log_e(msg)
             raise FormulaError(msg)
         if isinstance(other, _CoefType.__args__):
-            return LinearExpression(self._expr.sub_num_new(other))
+            return _owned(self._expr.sub_num_new(other), self._storage)
         if isinstance(other, LinearExpression):
-            return LinearExpression(self._expr.sub_expr(other._expr))
+            storage = _common_storage(self, other)
+            return _owned(self._expr.sub_expr(other._expr), storage)
         msg = "Type 'float', 'int' or 'LinearExpression' is expected for left side of expression"
         log_e(msg)
         raise TypeError(msg)
@@ -91,7 +122,7 @@ class LinearExpression:
             log_e(msg)
             raise FormulaError(msg)
         if isinstance(other, _CoefType.__args__):
-            return LinearExpression(self._expr.mul_num_new(-1).add_num_new(other))
+            return _owned(self._expr.mul_num_new(-1).add_num_new(other), self._storage)
         msg = "Type 'float', 'int' or 'LinearExpression' is expected for left side of expression"
         log_e(msg)
         raise TypeError(msg)
@@ -102,7 +133,7 @@ class LinearExpression:
             log_e(msg)
             raise FormulaError(msg)
         if isinstance(other, _CoefType.__args__):
-            return LinearExpression(self._expr.mul_num_new(other))
+            return _owned(self._expr.mul_num_new(other), self._storage)
         if isinstance(other, LinearExpression):
             msg = "Objective function with quadratic coefficients is not supported."
             log_e(msg)
@@ -114,6 +145,7 @@ class LinearExpression:
     __rmul__ = __mul__
 
     def __eq__(self, other: _CoefType) -> LinearExpression:
+        _bound_checked(other, "==")
         if not self._expr.is_border_free():
             msg = "The expression already has one of the boundaries set."
             log_e(msg)
@@ -123,6 +155,7 @@ class LinearExpression:
         return self
 
     def __ge__(self, other: _CoefType) -> LinearExpression:
+        _bound_checked(other, ">=")
         if self._expr.get_left_border() != -tl.infin:
             msg = f"The expression already has a lower bound = {self._expr.get_left_border()}"
             log_e(msg)
@@ -132,6 +165,7 @@ class LinearExpression:
         return self
 
     def __le__(self, other: _CoefType) -> LinearExpression:
+        _bound_checked(other, "<=")
         if self._expr.get_right_border() != tl.infin:
             msg = f"The expression already has upper bound = <{self._expr.get_right_border()}>"
             log_e(msg)
@@ -139,3 +173,14 @@ class LinearExpression:
         self._expr.set_ineq_type(tl.ineq_type.less_equal)
         self._expr.set_right_border(other)
         return self
+
+    def __ne__(self, other) -> LinearExpression:
+        msg = "A row cannot be bounded with !=: a linear constraint is ==, >= or <="
+        log_e(msg)
+        raise TypeError(msg)
+
+    def __bool__(self) -> bool:
+        msg = ("A row has no truth value: bound it with one comparison per statement (e >= 0, then e <= 10), "
+               "not in a chain (0 <= e <= 10), an 'in' test, 'and', 'or', 'not' or 'if'")
+        log_e(msg)
+        raise TypeError(msg)

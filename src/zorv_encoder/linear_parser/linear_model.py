@@ -12,6 +12,27 @@ from .lp_variable import VariableArray
 from .linear_expression import LinearExpression
 
 
+def _own_row(model: "LinearModel", row, what: str) -> None:
+    """A row built over another model's columns would be read as this model's columns."""
+    storage = getattr(row, "_storage", None)
+    if storage is not None and storage is not model._lp_storage:
+        msg = f"The {what} row {row.get_name()!r} was made from the variables of another linear model"
+        log_e(msg)
+        raise ValueError(msg)
+
+
+def _solve_own(model: "LinearModel") -> tl.lp_solution:
+    """The solution of this model's own storage, handed to this model's own interpreter, whatever
+    another model on the same manager handed over since."""
+    if not model._applied:
+        msg = f"Linear model <{model.get_name()}> has not been handed to the manager: call apply_storage() first"
+        log_e(msg)
+        raise BuildError(msg)
+    model._trell_manager.set_input_lp_storage(model._lp_storage)
+    model._trell_manager.set_witness_interpreter(model._witness_interpreter)
+    return model._trell_manager.get_lp_solution(tl.algorithm_type.linh)
+
+
 class LinearModel:
     """An interface for initializing and solving a MILP problem with a quadratic objective function"""
 
@@ -19,7 +40,10 @@ class LinearModel:
         self._trell_manager = tmanager
         self._lp_storage = tl.lp_storage()
         self._lp_storage.set_model_name(name)
-        self._trell_manager.set_witness_interpreter(tl.witness_interpreter())
+        # Results are read from this interpreter, which only this model's solutions reach.
+        self._witness_interpreter = tl.witness_interpreter()
+        self._applied = False
+        self._trell_manager.set_witness_interpreter(self._witness_interpreter)
         log_i(f" python version : {tl.get_python_version()}")
         log_i(f"  LP model name : {self._lp_storage.get_model_name()}")
 
@@ -45,6 +69,7 @@ class LinearModel:
             msg = f"Unknown type of constraint: {type(constraint)}"
             log_e(msg)
             raise BuildError(msg)
+        _own_row(self, constraint, "constraint")
         return self._lp_storage.add_row_from_expression(constraint.lin_expr, name)
 
     def add_target(self, target: LinearExpression, name: str = ""):
@@ -52,6 +77,7 @@ class LinearModel:
             msg = f"Unknown type {type(target)} for target"
             log_e(msg)
             raise BuildError(msg)
+        _own_row(self, target, "target")
         return self._lp_storage.add_objective_from_expression(target.lin_expr, name)
 
     def set_maximization(self, value: bool):
@@ -59,6 +85,7 @@ class LinearModel:
 
     def apply_storage(self):
         self._trell_manager.set_input_lp_storage(self._lp_storage)
+        self._applied = True
 
     def set_solution(self, variable_name: str, solution: np.ndarray) -> None:
         # The model keeps no solution vector of its own and the storage takes no starting point,
@@ -68,13 +95,13 @@ class LinearModel:
         raise NotImplementedError(msg)
 
     def get_linh_solution(self) -> tl.lp_solution:
-        return self._trell_manager.get_lp_solution(tl.algorithm_type.linh)
+        return _solve_own(self)
 
     def get_objective_value(self) -> float:
-        return self._trell_manager.get_lp_solution(tl.algorithm_type.linh).get_objective_value()
+        return _solve_own(self).get_objective_value()
 
     def get_result(self, var_name: str) -> np.ndarray:
-        witness_interpreter = self._trell_manager.get_witness_interpreter()
+        witness_interpreter = self._witness_interpreter
         if not witness_interpreter:
             return None
         values = witness_interpreter.get_lp_var_values(var_name)

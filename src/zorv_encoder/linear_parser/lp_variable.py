@@ -5,7 +5,7 @@ import numpy as np
 import orbeny.trelle as tl
 
 from ..core.zorv_logger import *
-from .linear_expression import LinearExpression
+from .linear_expression import LinearExpression, _owned
 from .._exceptions import VariableError
 
 _IndexType = Union[Integral, np.integer, slice]
@@ -47,7 +47,7 @@ class VariableArray:
                 raise IndexError(msg)
             row.set_name_iet(f"{self._name}[{item}]", tl.ineq_type.unknown)
             row.set_one(item + self._bshift)
-            return LinearExpression(row)
+            return _owned(row, self._lp_storage)
 
         if isinstance(item, slice):
             # Omitted parts select the whole block in the step's direction; given parts are taken
@@ -69,7 +69,7 @@ class VariableArray:
                 log_e(msg)
                 raise IndexError(msg)
             row.set_ones(list(selected), self._bshift)
-            return LinearExpression(row)
+            return _owned(row, self._lp_storage)
 
         if isinstance(item, (list, np.ndarray)):
             if isinstance(item, np.ndarray) and np.issubdtype(item.dtype, "bool"):
@@ -101,7 +101,7 @@ class VariableArray:
                     raise IndexError(msg)
             row.set_name_iet(f"{self._name}[{len(item)}]", tl.ineq_type.unknown)
             row.set_ones(indexes, self._bshift)
-            return LinearExpression(row)
+            return _owned(row, self._lp_storage)
 
         msg = f"Undefined type {type(item)} for indexing"
         log_e(msg)
@@ -123,7 +123,7 @@ class VariableArray:
                 log_e(msg)
                 raise VariableError(msg)
             row.set_by_coefficients(self._bshift, coefs)
-            return LinearExpression(row)
+            return _owned(row, self._lp_storage)
 
         msg = f"Undefined type {type(coefs)} for dot()"
         log_e(msg)
