@@ -2,7 +2,9 @@
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
 
+#include <limits>
 #include <memory>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,9 @@
 #include "bxpr/text.hpp"
 #include "bxpr/tseytin.hpp"
 #include "common/errors.hpp"
+#include "pbcircuit/comparison_circuit.hpp"
+#include "pbct/clause_database.hpp"
+#include "pbct/pb_constraint.hpp"
 
 namespace nb = nanobind;
 using zorv::bxpr::Arena;
@@ -151,6 +156,101 @@ nb::object tseytin(const BaseExpr& e, const Context& c, std::string_view prefix)
     return wrap(c.arena, zorv::bxpr::tseytin(*c.arena, root, prefix));
 }
 
+// The Boolean variables of pseudo-Boolean variable numbers, as the model's manager gives them:
+// found in `known` (number -> variable), or made by `literal_of(number)`, which also enters
+// them in `known`. Every node must belong to one context.
+class pb_literals {
+public:
+    pb_literals(nb::dict known, nb::handle literal_of) : known_(std::move(known)), literal_of_(literal_of) {}
+
+    NodeId get(std::int64_t number) {
+        nb::object key = nb::steal(PyLong_FromLongLong(number));
+        if (!key.is_valid()) throw nb::python_error();
+        PyObject* found = PyDict_GetItemWithError(known_.ptr(), key.ptr());
+        if (found == nullptr && PyErr_Occurred()) throw nb::python_error();
+        nb::object node = found != nullptr ? nb::borrow(found) : literal_of_(key);
+        if (!nb::isinstance<BaseExpr>(node)) {
+            throw zorv::type_error(std::string("the variable of number ") + std::to_string(number) +
+                                   " is not a Boolean expression (got " + python_type(node) + ")");
+        }
+        const BaseExpr& e = nb::cast<const BaseExpr&>(node);
+        if (!e.is_constant()) {
+            if (!ctx_) {
+                ctx_ = e.ctx;
+            } else if (ctx_ != e.ctx) {
+                throw zorv::type_error("the variables of a comparison belong to different Boolean contexts");
+            }
+        }
+        return e.id;
+    }
+
+    // The context of the variables met, or a fresh one while there was none.
+    std::shared_ptr<Arena> arena() {
+        if (!ctx_) ctx_ = std::make_shared<Arena>();
+        return ctx_;
+    }
+
+private:
+    nb::dict known_;
+    nb::handle literal_of_;
+    std::shared_ptr<Arena> ctx_;
+};
+
+// The circuit of a pseudo-Boolean comparison (see pbcircuit/comparison_circuit.hpp). Numbers
+// whose coefficients cancel are never looked up.
+nb::object pb_circuit(const zorv::pbct::PBConstraint& constraint, nb::dict known, nb::handle literal_of) {
+    using zorv::pbct::i128;
+    pb_literals nodes(std::move(known), literal_of);
+    std::vector<std::pair<NodeId, i128>> looked_up;
+    for (const auto& [number, coefficient] : zorv::pbcircuit::merge_terms(constraint.literals)) {
+        if (coefficient != 0) looked_up.emplace_back(nodes.get(number), coefficient);
+    }
+    // Negated once every lookup has settled the context.
+    const std::shared_ptr<Arena> arena = nodes.arena();
+    std::vector<zorv::pbcircuit::circuit_term> terms;
+    i128 bound = constraint.bound;
+    for (const auto& [node, coefficient] : looked_up) {
+        if (coefficient > 0) {
+            terms.push_back({node, coefficient});
+        } else {
+            terms.push_back({arena->negate(node), -coefficient});
+            bound -= coefficient;  // c * x == c + |c| * ~x
+        }
+    }
+    return wrap(arena, zorv::pbcircuit::comparison(*arena, terms, constraint.comparator, bound));
+}
+
+// The conjunction (and_s) of one disjunction (or_s) per clause of `database`, a positive literal
+// standing for its number's variable and a negative one for the negation of it.
+nb::object clauses_formula(const zorv::pbct::VectorClauseDatabase& database, nb::dict known,
+                           nb::handle literal_of) {
+    pb_literals nodes(std::move(known), literal_of);
+    std::unordered_map<std::int64_t, NodeId> variables;
+    std::vector<std::int64_t> flat;
+    for (std::size_t i = 0; i < database.size(); ++i) {
+        for (const std::int64_t lit : database.clause(i)) {
+            if (lit == std::numeric_limits<std::int64_t>::min()) {
+                throw zorv::value_error("a clause literal is out of range");
+            }
+            const std::int64_t number = lit > 0 ? lit : -lit;
+            if (variables.find(number) == variables.end()) variables.emplace(number, nodes.get(number));
+        }
+    }
+    const std::shared_ptr<Arena> arena = nodes.arena();
+    std::vector<NodeId> clauses;
+    clauses.reserve(database.size());
+    std::vector<NodeId> literals;
+    for (std::size_t i = 0; i < database.size(); ++i) {
+        literals.clear();
+        for (const std::int64_t lit : database.clause(i)) {
+            const NodeId v = variables.at(lit > 0 ? lit : -lit);
+            literals.push_back(lit > 0 ? v : arena->negate(v));
+        }
+        clauses.push_back(zorv::bxpr::or_s(*arena, literals));
+    }
+    return wrap(arena, zorv::bxpr::and_s(*arena, clauses));
+}
+
 template <class T>
 void bind_node(nb::module_& m, const char* name, const char* doc) {
     nb::class_<T, BaseExpr>(m, name, doc);
@@ -253,4 +353,11 @@ void bind_bxpr(nb::module_& m) {
                 [](Arena& a, std::span<const NodeId> x) { return zorv::bxpr::ite_s(a, x[0], x[1], x[2]); });
         },
         nb::arg("cond"), nb::arg("then_"), nb::arg("else_"), "Simplified if-then-else.");
+
+    m.def("pb_circuit", &pb_circuit, nb::arg("constraint"), nb::arg("known"), nb::arg("literal_of"),
+          "The comparison of a PBConstraint as a circuit over its variables, found in `known` or made\n"
+          "by `literal_of(number)`.");
+    m.def("clauses_formula", &clauses_formula, nb::arg("database"), nb::arg("known"), nb::arg("literal_of"),
+          "and_s of one or_s per clause of a VectorClauseDatabase, over variables found in `known` or\n"
+          "made by `literal_of(number)`.");
 }
