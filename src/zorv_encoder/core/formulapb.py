@@ -2,6 +2,7 @@ import orbeny.trelle.pbct as pb
 import orbeny.trelle.bxpr as bx
 from orbeny.trelle._engine import bxpr as _engine_bx
 from .zorv_logger import *
+from .zorv_logger import _heard
 
 
 class FormulaPB:
@@ -11,7 +12,9 @@ class FormulaPB:
         self.border = border
 
     def to_bx(self, manager):
-        log_d(f"FormulaPB before to_bx: {self.expression}")
+        heard = _heard(tl.log_level_type.debug)
+        if heard:
+            log_d(f"FormulaPB before to_bx: {self.expression}")
         pb_expression = self.expression.to_pb()
         # The sibling constraint checks the literals, the comparator and the bound.
         constraint = pb.PBConstraint(pb_expression, self.comparator, *self.border)
@@ -20,11 +23,13 @@ class FormulaPB:
         bx_formula = _engine_bx.pb_circuit(constraint, manager.pb2bx, manager.get_pb_var)
         if not isinstance(bx_formula, (bx.Zero, bx.One)):
             manager._pb_circuits[bx_formula] = (pb_expression, self.comparator, self.border)
-        log_d(f"Bx formula from FormulaPB: {bx_formula}")
+        if heard:
+            log_d(f"Bx formula from FormulaPB: {bx_formula}")
         return bx_formula
 
     def to_maxsat(self, manager, minimization):
-        log_d(f"FormulaPB before to_maxsat: {self.expression}")
+        if _heard(tl.log_level_type.debug):
+            log_d(f"FormulaPB before to_maxsat: {self.expression}")
         weights = []
         maxsat_formula = []
         for var_idx, weight in self.expression.to_maxsat():
