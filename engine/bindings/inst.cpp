@@ -1,6 +1,8 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/pair.h>
 #include <nanobind/stl/tuple.h>
+#include <nanobind/stl/unordered_map.h>
 #include <nanobind/stl/vector.h>
 
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include "inst/forall_values.hpp"
 #include "inst/instantiate.hpp"
 #include "inst/program_arrays.hpp"
+#include "inst/template_compiler.hpp"
 #include "inst/variable_keys.hpp"
 
 namespace nb = nanobind;
@@ -130,6 +133,66 @@ zorv::inst::variable_key_block variable_keys(std::string name, std::int64_t star
     return {std::move(name), start, std::move(sizes), std::move(strides)};
 }
 
+// The template's texts as views into its Python strings, which the caller's template keeps alive;
+// nullopt unless the template and its clauses are lists or tuples of str.
+std::optional<zorv::inst::template_texts> read_template(nb::handle template_) {
+    const auto is_sequence = [](PyObject* o) { return PyList_CheckExact(o) || PyTuple_CheckExact(o); };
+    if (!is_sequence(template_.ptr())) return std::nullopt;
+    zorv::inst::template_texts out;
+    nb::object clauses = nb::steal(PySequence_Fast(template_.ptr(), ""));
+    out.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(clauses.ptr())));
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(clauses.ptr()); ++i) {
+        PyObject* clause = PySequence_Fast_GET_ITEM(clauses.ptr(), i);
+        if (!is_sequence(clause)) return std::nullopt;
+        auto& texts = out.emplace_back();
+        texts.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(clause)));
+        for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(clause); ++k) {
+            PyObject* text = PySequence_Fast_GET_ITEM(clause, k);
+            if (!PyUnicode_CheckExact(text)) return std::nullopt;
+            Py_ssize_t size = 0;
+            const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+            if (data == nullptr) {
+                PyErr_Clear();  // a text that has no UTF-8 form is left to the host
+                return std::nullopt;
+            }
+            texts.emplace_back(data, static_cast<std::size_t>(size));
+        }
+    }
+    return out;
+}
+
+using variable_spec = std::tuple<std::int64_t, int_array, int_array>;
+
+// The program arrays (clauses, literals, terms, key slots) of a record's template, or None.
+nb::object compile_template(nb::handle template_, std::optional<int_array> weights,
+                            const std::unordered_map<std::string, std::int64_t>& slots,
+                            const std::unordered_map<std::string, variable_spec>& variables, std::int64_t shift_pb,
+                            std::int64_t shift_bx) {
+    const auto texts = read_template(template_);
+    if (!texts) return nb::none();
+    std::unordered_map<std::string, zorv::inst::variable_shape> shapes;
+    for (const auto& [name, spec] : variables) {
+        shapes.emplace(name, zorv::inst::variable_shape{std::get<0>(spec), std::get<1>(spec), std::get<2>(spec)});
+    }
+    auto program = zorv::inst::compile_template(*texts, weights, slots, shapes, shift_pb, shift_bx);
+    if (!program) return nb::none();
+    return nb::make_tuple(std::move(program->clauses), std::move(program->literals), std::move(program->terms),
+                          std::move(program->key_slots));
+}
+
+bool template_fits(nb::handle template_, const std::unordered_map<std::string, int_array>& sizes, nb::dict bounds,
+                   bool instances) {
+    const auto texts = read_template(template_);
+    if (!texts) return false;
+    zorv::inst::forall_bounds ranges;
+    for (auto [name, range] : bounds) {
+        std::optional<std::pair<std::int64_t, std::int64_t>> ends;
+        if (!range.is_none()) ends = nb::cast<std::pair<std::int64_t, std::int64_t>>(range);
+        ranges.emplace(nb::cast<std::string>(name), ends);
+    }
+    return zorv::inst::template_fits(*texts, sizes, ranges, instances);
+}
+
 }  // namespace
 
 void bind_inst(nb::module_& m) {
@@ -145,4 +208,11 @@ void bind_inst(nb::module_& m) {
           "terms"_a, "aux_start"_a, "aux_block"_a, "formula"_a, "key_slots"_a,
           "Write every instance of a compiled clause template into `storage`; returns its\n"
           "aux_key_block, or None, with nothing written, when a value is out of range.");
+    m.def("compile_template", &compile_template, "template"_a, "weights"_a.none(), "slots"_a, "variables"_a,
+          "shift_pb"_a, "shift_bx"_a,
+          "The program arrays (clauses, literals, terms, key slots) of a record's template, or None\n"
+          "for a template beyond the engine's reader.");
+    m.def("template_fits", &template_fits, "template"_a, "sizes"_a, "bounds"_a, "instances"_a,
+          "True when every literal of the template is sure to instantiate: known variables, foralls\n"
+          "and index counts, and (with instances) index values in range; False when unsure.");
 }

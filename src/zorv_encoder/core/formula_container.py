@@ -336,6 +336,10 @@ class FormulaContainer:
         bounds = None
         if num_foralls:
             bounds = {name: FormulaContainer.__bounds(values) for name, values in foralls.items()}
+        from ._fast_instantiate import template_fits
+
+        if template_fits(template, eval_state, foralls, bounds):
+            return
         for clause in template:
             for text in clause:
                 # An auxiliary's entry is None, so the test is for the key.
