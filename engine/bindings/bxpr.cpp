@@ -1,6 +1,7 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
+#include <nanobind/stl/vector.h>
 
 #include <limits>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "bxpr/text.hpp"
 #include "bxpr/tseytin.hpp"
 #include "common/errors.hpp"
+#include "inst/clause_texts.hpp"
 #include "pbcircuit/comparison_circuit.hpp"
 #include "pbct/clause_database.hpp"
 #include "pbct/pb_constraint.hpp"
@@ -251,6 +253,12 @@ nb::object clauses_formula(const zorv::pbct::VectorClauseDatabase& database, nb:
     return wrap(arena, zorv::bxpr::and_s(*arena, clauses));
 }
 
+// The container's clause template of a formula in clause form (see inst/clause_texts.hpp).
+std::vector<std::vector<std::string>> clause_texts(const BaseExpr& e) {
+    if (e.is_constant()) return {{std::string("'") + (e.id == Arena::one ? "1" : "0") + "'"}};
+    return zorv::inst::clause_texts(*e.ctx, e.id, text_limit);
+}
+
 template <class T>
 void bind_node(nb::module_& m, const char* name, const char* doc) {
     nb::class_<T, BaseExpr>(m, name, doc);
@@ -360,4 +368,6 @@ void bind_bxpr(nb::module_& m) {
     m.def("clauses_formula", &clauses_formula, nb::arg("database"), nb::arg("known"), nb::arg("literal_of"),
           "and_s of one or_s per clause of a VectorClauseDatabase, over variables found in `known` or\n"
           "made by `literal_of(number)`.");
+    m.def("clause_texts", &clause_texts, nb::arg("formula"),
+          "Per clause of a formula in clause form, its literal texts as clause templates hold them.");
 }

@@ -8,6 +8,7 @@ from operator import mul
 
 import orbeny.trelle as tl
 from orbeny.trelle import bxpr as bx
+from orbeny.trelle._engine.bxpr import clause_texts as _clause_texts
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
 
@@ -158,6 +159,10 @@ class FormulaContainer:
 
     @staticmethod
     def __bx2list_clauses(bx_clauses) -> tp.Sequence[tp.Sequence[str]]:
+        if isinstance(bx_clauses, bx.BaseExpr):
+            # The engine writes the same texts, without a Python object per node.
+            return _clause_texts(bx_clauses)
+
         def parsing_clause(clause) -> tp.Sequence[str]:
             if isinstance(clause, bx.Or):
                 texts = [str(literal) for literal in clause.get_args()]

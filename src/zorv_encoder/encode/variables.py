@@ -68,7 +68,8 @@ class Variable:
         self.__dims = tuple(zip(indexes.values(), strides))
 
     def __getitem__(self, items) -> VariableProxy:
-        if isinstance(items, tp.Sequence):
+        # A tuple, the usual case, spares the costly test against the abstract class.
+        if type(items) is tuple or isinstance(items, tp.Sequence):
             values = ",".join(str(item) for item in items)
         else:
             values = format(items, "")
