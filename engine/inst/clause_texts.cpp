@@ -1,6 +1,7 @@
 #include "inst/clause_texts.hpp"
 
 #include <algorithm>
+#include <span>
 
 #include "bxpr/text.hpp"
 
@@ -22,29 +23,22 @@ std::string literal_text(const bxpr::Arena& arena, bxpr::NodeId node, std::size_
     return "'" + text + "'";
 }
 
-std::vector<std::string> clause(const bxpr::Arena& arena, bxpr::NodeId node, std::size_t limit) {
-    std::vector<std::string> out;
-    if (arena.kind(node) != bxpr::Kind::or_) {
-        out.push_back(literal_text(arena, node, limit));
-        return out;
-    }
-    const auto args = arena.args(node);
-    out.reserve(args.size());
-    for (const bxpr::NodeId arg : args) out.push_back(literal_text(arena, arg, limit));
-    return out;
+// The operands of `node` when it is of `kind`, else `node` alone.
+std::span<const bxpr::NodeId> parts(const bxpr::Arena& arena, const bxpr::NodeId& node, bxpr::Kind kind) {
+    if (arena.kind(node) == kind) return arena.args(node);
+    return {&node, 1};
 }
 
 }  // namespace
 
 std::vector<std::vector<std::string>> clause_texts(const bxpr::Arena& arena, bxpr::NodeId root, std::size_t limit) {
     std::vector<std::vector<std::string>> out;
-    if (arena.kind(root) != bxpr::Kind::and_) {
-        out.push_back(clause(arena, root, limit));
-        return out;
+    for (const bxpr::NodeId& clause : parts(arena, root, bxpr::Kind::and_)) {
+        auto& texts = out.emplace_back();
+        for (const bxpr::NodeId literal : parts(arena, clause, bxpr::Kind::or_)) {
+            texts.push_back(literal_text(arena, literal, limit));
+        }
     }
-    const auto args = arena.args(root);
-    out.reserve(args.size());
-    for (const bxpr::NodeId arg : args) out.push_back(clause(arena, arg, limit));
     return out;
 }
 
