@@ -1,7 +1,6 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
-#include <nanobind/stl/vector.h>
 
 #include <limits>
 #include <memory>
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bindings/gc_pause.hpp"
 #include "bindings/module.hpp"
 #include "bxpr/arena.hpp"
 #include "bxpr/builders.hpp"
@@ -253,10 +253,42 @@ nb::object clauses_formula(const zorv::pbct::VectorClauseDatabase& database, nb:
     return wrap(arena, zorv::bxpr::and_s(*arena, clauses));
 }
 
-// The container's clause template of a formula in clause form (see inst/clause_texts.hpp).
-std::vector<std::vector<std::string>> clause_texts(const BaseExpr& e) {
-    if (e.is_constant()) return {{std::string("'") + (e.id == Arena::one ? "1" : "0") + "'"}};
-    return zorv::inst::clause_texts(*e.ctx, e.id, text_limit);
+// The container's clause template of a formula in clause form (see inst/clause_texts.hpp): a list
+// of lists of str, one str object per distinct literal.
+nb::list clause_texts(const BaseExpr& e) {
+    if (e.is_constant()) {
+        nb::list clause;
+        clause.append(nb::str(e.id == Arena::one ? "'1'" : "'0'"));
+        nb::list out;
+        out.append(clause);
+        return out;
+    }
+    const zorv::inst::clause_template tmpl = zorv::inst::clause_texts(*e.ctx, e.id, text_limit);
+    std::vector<nb::object> texts;
+    texts.reserve(tmpl.texts.size());
+    for (const std::string& text : tmpl.texts) {
+        PyObject* str = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        if (str == nullptr) throw nb::python_error();
+        texts.push_back(nb::steal(str));
+    }
+    // The lists hold no cycle: the collector need not look at them while they are made.
+    const gc_pause pause;
+    PyObject* out = PyList_New(static_cast<Py_ssize_t>(tmpl.ends.size()));
+    if (out == nullptr) throw nb::python_error();
+    nb::list result = nb::steal<nb::list>(out);
+    std::size_t begin = 0;
+    for (std::size_t c = 0; c < tmpl.ends.size(); ++c) {
+        PyObject* clause = PyList_New(static_cast<Py_ssize_t>(tmpl.ends[c] - begin));
+        if (clause == nullptr) throw nb::python_error();
+        for (std::size_t k = begin; k < tmpl.ends[c]; ++k) {
+            PyObject* text = texts[tmpl.literals[k]].ptr();
+            Py_INCREF(text);
+            PyList_SET_ITEM(clause, static_cast<Py_ssize_t>(k - begin), text);
+        }
+        PyList_SET_ITEM(out, static_cast<Py_ssize_t>(c), clause);
+        begin = tmpl.ends[c];
+    }
+    return result;
 }
 
 template <class T>

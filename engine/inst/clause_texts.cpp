@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <span>
 
+#include "bxpr/id_table.hpp"
 #include "bxpr/text.hpp"
 
 namespace zorv::inst {
@@ -31,13 +32,22 @@ std::span<const bxpr::NodeId> parts(const bxpr::Arena& arena, const bxpr::NodeId
 
 }  // namespace
 
-std::vector<std::vector<std::string>> clause_texts(const bxpr::Arena& arena, bxpr::NodeId root, std::size_t limit) {
-    std::vector<std::vector<std::string>> out;
-    for (const bxpr::NodeId& clause : parts(arena, root, bxpr::Kind::and_)) {
-        auto& texts = out.emplace_back();
+clause_template clause_texts(const bxpr::Arena& arena, bxpr::NodeId root, std::size_t limit) {
+    clause_template out;
+    const auto clauses = parts(arena, root, bxpr::Kind::and_);
+    bxpr::IdMap text_of(clauses.size());
+    out.ends.reserve(clauses.size());
+    for (const bxpr::NodeId& clause : clauses) {
         for (const bxpr::NodeId literal : parts(arena, clause, bxpr::Kind::or_)) {
-            texts.push_back(literal_text(arena, literal, limit));
+            bxpr::NodeId text = text_of.get(literal);
+            if (text == bxpr::no_node) {
+                text = static_cast<bxpr::NodeId>(out.texts.size());
+                out.texts.push_back(literal_text(arena, literal, limit));
+                text_of.set(literal, text);
+            }
+            out.literals.push_back(text);
         }
+        out.ends.push_back(out.literals.size());
     }
     return out;
 }

@@ -35,7 +35,7 @@ bool is_reserved(std::string_view word) {
 
 struct form {
     bool has_name = false;
-    std::string name;
+    std::string_view name;
     i128 factor = 0;
     i128 offset = 0;
 };
@@ -110,7 +110,7 @@ public:
         while (is_letter(peek()) || is_digit(peek())) ++at_;
         std::string_view word = text_.substr(start, at_ - start);
         if (is_reserved(word)) return std::nullopt;
-        return form{true, std::string(word), 1, 0};
+        return form{true, word, 1, 0};
     }
 
     bool skip_spaces() {
@@ -197,7 +197,7 @@ std::optional<literal_text> read_literal(std::string_view text) {
     const std::size_t start = at;
     if (at == text.size() || !is_letter(text[at])) return std::nullopt;
     while (at < text.size() && (is_letter(text[at]) || is_digit(text[at]))) ++at;
-    out.name = std::string(text.substr(start, at - start));
+    out.name = text.substr(start, at - start);
     if (is_reserved(out.name) || at == text.size() || text[at] != '(' || text.back() != ')') return std::nullopt;
     // The arguments: comma-separated index texts, none of them empty.
     std::string_view arguments = text.substr(at + 1, text.size() - at - 2);
@@ -218,7 +218,7 @@ std::optional<literal_text> read_literal(std::string_view text) {
         if (!index || !reader.skip_spaces() || !reader.done() || !fits64(index->factor) || !fits64(index->offset)) {
             return std::nullopt;
         }
-        out.indexes.push_back({index->has_name ? index->name : std::string(),
+        out.indexes.push_back({index->has_name ? index->name : std::string_view(),
                                static_cast<std::int64_t>(index->factor), static_cast<std::int64_t>(index->offset)});
         begin = k + 1;
     }

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -10,7 +9,7 @@ namespace zorv::inst {
 // One index text of a model-variable call in affine form: factor * forall + offset, with the
 // forall empty for a constant index.
 struct affine_index {
-    std::string forall;
+    std::string_view forall;
     std::int64_t factor = 0;
     std::int64_t offset = 0;
 };
@@ -22,14 +21,15 @@ struct literal_text {
     bool negated = false;
     bool pseudo_boolean = false;  // of an auxiliary: _pbct_aux rather than _bxpr_aux
     std::int64_t counter = 0;     // of an auxiliary
-    std::string name;             // of a call
+    std::string_view name;        // of a call
     std::vector<affine_index> indexes;
 };
 
 // Reads `text` in the host language's own terms, for the common forms only: nullopt for any
 // text that the host might read differently or that needs more than this reader knows (index
 // arithmetic beyond one forall, numbers past 64 bits, other spellings of numbers, keywords,
-// non-ASCII names, trailing commas). The caller then reads it the host's way.
+// non-ASCII names, trailing commas). The caller then reads it the host's way. Names are views
+// into `text`.
 std::optional<literal_text> read_literal(std::string_view text);
 
 }  // namespace zorv::inst

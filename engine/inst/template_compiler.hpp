@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -10,8 +11,20 @@
 
 namespace zorv::inst {
 
-// A clause template as the container holds it: per clause, its literal texts.
-using template_texts = std::vector<std::vector<std::string_view>>;
+// A clause template as the container holds it: the literal texts of every clause, one after the
+// other, and where each clause ends among them.
+struct template_texts {
+    std::vector<std::string_view> texts;
+    std::vector<std::size_t> ends;
+};
+
+// Maps keyed by text that are searched with string views.
+struct text_hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+template <class T>
+using text_map = std::unordered_map<std::string, T, text_hash, std::equal_to<>>;
 
 // A model variable as the template's calls see it: its first number and, per index, its size
 // and stride.
@@ -37,8 +50,8 @@ struct program_texts {
 // `shift_bx`: the caller then compiles the record its own way.
 std::optional<program_texts> compile_template(const template_texts& clauses,
                                               const std::optional<std::vector<std::int64_t>>& weights,
-                                              const std::unordered_map<std::string, std::int64_t>& slots,
-                                              const std::unordered_map<std::string, variable_shape>& variables,
+                                              const text_map<std::int64_t>& slots,
+                                              const text_map<variable_shape>& variables,
                                               std::int64_t shift_pb, std::int64_t shift_bx);
 
 // The lowest and highest value of a forall, or nullopt for one without values.
@@ -48,7 +61,7 @@ using forall_bounds = std::map<std::string, std::optional<std::pair<std::int64_t
 // the right index count, indexes over foralls of `bounds` only and, when there are instances,
 // index values inside the variable's sizes over the foralls' whole ranges. False when any of
 // that fails or a text is beyond read_literal: the caller then checks the template its own way.
-bool template_fits(const template_texts& clauses, const std::unordered_map<std::string, std::vector<std::int64_t>>& sizes,
+bool template_fits(const template_texts& clauses, const text_map<std::vector<std::int64_t>>& sizes,
                    const forall_bounds& bounds, bool instances);
 
 }  // namespace zorv::inst

@@ -46,7 +46,9 @@ def dump(a) -> tp.Optional["EngineKeys"]:
     program = _compile(a)
     if program is None:
         return None
-    block = _engine.instantiate(a.cnf_stor, *program)
+    compiled = isinstance(program[1], _engine.compiled_template)
+    instantiate = _engine.instantiate_compiled if compiled else _engine.instantiate
+    block = instantiate(a.cnf_stor, *program)
     if block is None:
         return None
     # The plain path's evaluation leaves the built-ins entry in the namespace.
@@ -228,7 +230,7 @@ def _compile(a):
         return None
     program = _engine_program(template, weights, slots, a)
     if program is not None:
-        return (value_sets, *program[:3], a.init_shift_variable, block, a.num_formula, program[3])
+        return value_sets, program, a.init_shift_variable, block, a.num_formula
     builder = _ProgramBuilder(a.eval_state, slots, a.shift_pb_variable, a.shift_bx_variable)
     for position, clause in enumerate(template):
         weight = 0 if weights is None else weights[position]
@@ -252,8 +254,8 @@ def _compile(a):
 
 
 def _engine_program(template, weights, slots, a):
-    """The engine's compilation of the template: (clauses, literals, terms, key slots) as
-    _ProgramBuilder gives them, or None for a template it leaves to the builder."""
+    """The engine's compilation of the template, the program _ProgramBuilder would give, or None
+    for a template it leaves to the builder."""
     if weights is not None:
         weights = list(weights[: len(template)])
         if not all(_int64(weight) for weight in weights):
