@@ -1,9 +1,11 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
+#include <nanobind/stl/vector.h>
 
 #include <limits>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <string>
 #include <vector>
@@ -166,11 +168,24 @@ public:
     pb_literals(nb::dict known, nb::handle literal_of) : known_(std::move(known)), literal_of_(literal_of) {}
 
     NodeId get(std::int64_t number) {
+        if (const auto found = find(number)) return *found;
+        return add(literal_of_(number), number);
+    }
+
+    // The node of `number` in `known`, if it is there.
+    std::optional<NodeId> find(std::int64_t number) {
         nb::object key = nb::steal(PyLong_FromLongLong(number));
         if (!key.is_valid()) throw nb::python_error();
         PyObject* found = PyDict_GetItemWithError(known_.ptr(), key.ptr());
-        if (found == nullptr && PyErr_Occurred()) throw nb::python_error();
-        nb::object node = found != nullptr ? nb::borrow(found) : literal_of_(key);
+        if (found == nullptr) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            return std::nullopt;
+        }
+        return add(found, number);
+    }
+
+    // The node of `node`, the variable of `number`, checked.
+    NodeId add(nb::handle node, std::int64_t number) {
         if (!nb::isinstance<BaseExpr>(node)) {
             throw zorv::type_error(std::string("the variable of number ") + std::to_string(number) +
                                    " is not a Boolean expression (got " + python_type(node) + ")");
@@ -223,20 +238,33 @@ nb::object pb_circuit(const zorv::pbct::PBConstraint& constraint, nb::dict known
 }
 
 // The conjunction (and_s) of one disjunction (or_s) per clause of `database`, a positive literal
-// standing for its number's variable and a negative one for the negation of it.
+// standing for its number's variable and a negative one for the negation of it. A number not in
+// `known` gets its variable from `new_variables`, called once with every such number in order of
+// first occurrence, which returns their variables in that order.
 nb::object clauses_formula(const zorv::pbct::VectorClauseDatabase& database, nb::dict known,
-                           nb::handle literal_of) {
-    pb_literals nodes(std::move(known), literal_of);
+                           nb::handle new_variables) {
+    pb_literals nodes(known, nb::none());
     std::unordered_map<std::int64_t, NodeId> variables;
-    std::vector<std::int64_t> flat;
+    std::vector<std::int64_t> fresh;
     for (std::size_t i = 0; i < database.size(); ++i) {
         for (const std::int64_t lit : database.clause(i)) {
             if (lit == std::numeric_limits<std::int64_t>::min()) {
                 throw zorv::value_error("a clause literal is out of range");
             }
             const std::int64_t number = lit > 0 ? lit : -lit;
-            if (variables.find(number) == variables.end()) variables.emplace(number, nodes.get(number));
+            if (variables.count(number) != 0) continue;
+            const auto found = nodes.find(number);
+            variables.emplace(number, found ? *found : zorv::bxpr::no_node);
+            if (!found) fresh.push_back(number);
         }
+    }
+    if (!fresh.empty()) {
+        nb::object made = new_variables(nb::cast(fresh));
+        if (!nb::isinstance<nb::list>(made) || nb::len(made) != fresh.size()) {
+            throw zorv::type_error("new variables must come as a list, one per number");
+        }
+        const auto list = nb::borrow<nb::list>(made);
+        for (std::size_t i = 0; i < fresh.size(); ++i) variables[fresh[i]] = nodes.add(list[i], fresh[i]);
     }
     const std::shared_ptr<Arena> arena = nodes.arena();
     std::vector<NodeId> clauses;
@@ -304,7 +332,22 @@ void bind_bxpr(nb::module_& m) {
         .def(
             "get_var",
             [](const Context& c, std::string_view name) { return wrap(c.arena, c.arena->variable(name)); },
-            nb::arg("name"), "The variable called `name` (any text); one name gives one variable.");
+            nb::arg("name"), "The variable called `name` (any text); one name gives one variable.")
+        .def(
+            "_variables",
+            [](const Context& c, std::string_view prefix, std::size_t first, std::size_t count) {
+                std::vector<NodeId> ids;
+                c.arena->make_variables(prefix, first, count, ids);
+                PyObject* list = PyList_New(static_cast<Py_ssize_t>(ids.size()));
+                if (list == nullptr) throw nb::python_error();  // MemoryError
+                auto out = nb::steal<nb::list>(list);
+                for (std::size_t i = 0; i < ids.size(); ++i) {
+                    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), wrap(c.arena, ids[i]).release().ptr());
+                }
+                return out;
+            },
+            nb::arg("prefix"), nb::arg("first"), nb::arg("count"),
+            "The variables prefix_first, ..., prefix_(first + count - 1), as get_var gives them.");
 
     nb::class_<BaseExpr>(m, "BaseExpr", "A Boolean expression of one context.")
         .def("get_args",
@@ -397,9 +440,9 @@ void bind_bxpr(nb::module_& m) {
     m.def("pb_circuit", &pb_circuit, nb::arg("constraint"), nb::arg("known"), nb::arg("literal_of"),
           "The comparison of a PBConstraint as a circuit over its variables, found in `known` or made\n"
           "by `literal_of(number)`.");
-    m.def("clauses_formula", &clauses_formula, nb::arg("database"), nb::arg("known"), nb::arg("literal_of"),
+    m.def("clauses_formula", &clauses_formula, nb::arg("database"), nb::arg("known"), nb::arg("new_variables"),
           "and_s of one or_s per clause of a VectorClauseDatabase, over variables found in `known` or\n"
-          "made by `literal_of(number)`.");
+          "made by one call of `new_variables(numbers)` for the others.");
     m.def("clause_texts", &clause_texts, nb::arg("formula"),
           "Per clause of a formula in clause form, its literal texts as clause templates hold them.");
 }

@@ -164,7 +164,8 @@ def test_engine_builders_refuse_a_variable_that_is_no_boolean_expression(builder
         argument = pb.VectorClauseDatabase(manager.pb_config)
         pb.pb2cnf(manager.pb_config).encode2(constraint, argument, pb.AuxVarManager(3))
     with pytest.raises(TypeError, match="not a Boolean expression"):
-        getattr(engine, builder)(argument, {1: "x(1)"}, manager.get_pb_var)
+        getattr(engine, builder)(argument, {1: "x(1)"}, manager.get_pb_var if builder == "pb_circuit" else
+                                 manager._new_pb_vars)
 
 
 def test_evaluated_text_like_the_model_writes():

@@ -67,4 +67,4 @@ def _asserted(circuit, manager):
     constraint = pb.PBConstraint(pb_expression, comparator, *border)
     database = pb.VectorClauseDatabase(manager.pb_config)
     pb.pb2cnf(manager.pb_config).encode2(constraint, database, manager.pb_var_manager)
-    return _engine_bx.clauses_formula(database, manager.pb2bx, manager.get_pb_var)
+    return _engine_bx.clauses_formula(database, manager.pb2bx, manager._new_pb_vars)

@@ -47,6 +47,18 @@ class Manager:
             self.__register(name, pb_var, bx_var)
         return bx_var
 
+    def _new_pb_vars(self, pb_vars):
+        """What get_pb_var(n) gives for each number n of `pb_vars`, none of them registered yet,
+        in order: the same names and registrations, made at once."""
+        prefix, first = "_pbct_aux", self.cnt_pbvar
+        names = [prefix + "_" + str(count) for count in range(first, first + len(pb_vars))]
+        bx_vars = self.bx_context._variables(prefix, first, len(pb_vars))
+        self.cnt_pbvar += len(pb_vars)
+        self.name2pb.update(zip(names, pb_vars))
+        self.pb2name.update(zip(pb_vars, names))
+        self.pb2bx.update(zip(pb_vars, bx_vars))
+        return bx_vars
+
     def __register(self, name, pb_var, bx_var):
         self.name2pb[name] = pb_var
         self.pb2name[pb_var] = name
