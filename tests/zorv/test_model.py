@@ -384,6 +384,52 @@ def test_each_constraint_counts_its_own_auxiliaries(monkeypatch):
     assert model._manager.cnt_pbvar == 0 and model._manager.name2pb == {}
 
 
+@pytest.mark.parametrize("compare", [lambda e: e <= 2, lambda e: e >= 2, lambda e: e == 1, lambda e: e <= 0])
+@pytest.mark.parametrize("target", [False, True])
+def test_held_sumit_comparisons_build_what_their_texts_build(compare, target, logs, monkeypatch):
+    # A comparison that holds its SumIt is evaluated from it; without that, from its text.
+    from zorv_encoder.core import _evaluation
+
+    def build():
+        logs.clear()
+        model = _model()
+        x = model.create_variables("x", i=4, j=3)
+        y = model.create_variables("y", k=2)
+        model.add_constraint(x[0, 0] | y[1])
+        expr = SumIt([x[0, 0], y[1], x[3, 2], y[1]])
+        model.add_constraint(compare(SumIt([x[1, 1], x[2, 2], y[0]])))
+        if target:
+            model.add_target(expr)
+            model.build_cnf(1, True)
+        else:
+            model.add_constraint(compare(expr))
+            model.build_cnf()
+        lines = [line for line in logs() if "Duration" not in line]
+        return model.get_cnf_storage().get_clauses(), list(model._formula_container.mapping.items()), lines
+
+    held = build()
+    monkeypatch.setattr(_evaluation, "_held_comparison", lambda expression, namespace: None)
+    assert held == build()
+
+
+def test_texts_are_compiled_once_and_read_as_eval_reads_them():
+    from zorv_encoder.core._evaluation import code
+
+    assert code(" \t1 + 1") is code(" \t1 + 1") and eval(code(" \t1 + 1")) == 2
+    with pytest.raises(SyntaxError):
+        code("1 +")
+    long = "+".join(["1"] * 40000)
+    assert code(long) is long  # too long to keep: eval compiles it
+
+
+def test_held_sumit_comparison_takes_the_text_where_the_namespace_differs():
+    model = _model()
+    x = model.create_variables("x", i=3)
+    elsewhere = Model(tl.manager(), "other").create_variables("w", i=3)
+    with pytest.raises(NameError, match="'w'"):
+        model.add_constraint(SumIt([x[0], elsewhere[1]]) <= 1)
+
+
 def test_contradiction_names_the_callers_line(logs):
     model, x = _in_state(None)
     line = traceback.extract_stack()[-1].lineno + 2

@@ -49,7 +49,9 @@ class Dumper(ABC):
         if written is not None:
             return written
         text = Dumper.__instantiation_text(a.template_constraint, a.foralls)
-        temp_cnf = eval(text, a.eval_state)
+        from ._evaluation import code
+
+        temp_cnf = eval(code(text), a.eval_state)
         Dumper.__print_all_formula(
             temp_cnf,
             a.weights,

@@ -92,7 +92,10 @@ def _compared(expr: Expression, comparator: str, bound) -> Expression:
     if not isinstance(bound, Integral):
         raise _refused(_BOUND_EXPECTED)
     term = _expr2pb(expr)
-    return _made(f"FormulaPB({term}, pb.Comparator_type.{comparator}, {bound}).to_bx(manager)", False, _ATOM)
+    result = _made(f"FormulaPB({term}, pb.Comparator_type.{comparator}, {bound}).to_bx(manager)", False, _ATOM)
+    # What the text is made of, so that the model can evaluate it without parsing it.
+    result._held = (expr, comparator, bound)
+    return result
 
 
 def _connected(prefix: str, left: Expression, right) -> Expression:
@@ -260,7 +263,8 @@ class SumIt(Expression):
         super().__init__(soft=True)
         _check_sequence(expressions, "SumIt", logged=True)
         self.ability_use_for_target = True
-        self._expr = _joined("Sum(*[", _expr2pb, expressions, "])")
+        self._members = tuple(expressions)
+        self._expr = _joined("Sum(*[", _expr2pb, self._members, "])")
 
 
 class AndIt(Expression):

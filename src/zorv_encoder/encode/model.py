@@ -224,7 +224,9 @@ class Model:
         log_i("Building target")
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            target_constraint = eval(str(target), namespace, namespace)
+            from ..core import _evaluation  # loaded at first use: importing the package loads no more
+
+            target_constraint = _evaluation.evaluate(target, namespace)
             if isinstance(target_constraint, variable.Variable):
                 target_constraint = target_constraint.to_bx()
             if not isinstance(target_constraint, bx.BaseExpr):
@@ -254,7 +256,9 @@ class Model:
         self.__init_formula_container()
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            template_constraint = eval(str(constraint), namespace, namespace)
+            from ..core import _evaluation
+
+            template_constraint = _evaluation.evaluate(constraint, namespace)
             if isinstance(template_constraint, variable.Variable):
                 template_constraint = template_constraint.to_bx()
             if not isinstance(template_constraint, bx.BaseExpr):
@@ -295,7 +299,9 @@ class Model:
         log_d("Building soft constraint: " + str(template_constraint))
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            formula, weights = eval(str(template_constraint), namespace, namespace)
+            from ..core import _evaluation
+
+            formula, weights = _evaluation.evaluate(template_constraint, namespace)
             self._formula_container.add_soft_formula(formula, weights, foralls, 0, 0)
             self._is_wcnf = True
         finally:
