@@ -385,9 +385,9 @@ def test_each_constraint_counts_its_own_auxiliaries(monkeypatch):
 
 
 @pytest.mark.parametrize("compare", [lambda e: e <= 2, lambda e: e >= 2, lambda e: e == 1, lambda e: e <= 0])
-@pytest.mark.parametrize("target", [False, True])
-def test_held_sumit_comparisons_build_what_their_texts_build(compare, target, logs, monkeypatch):
-    # A comparison that holds its SumIt is evaluated from it; without that, from its text.
+@pytest.mark.parametrize("use", ["constraint", "target", "soft"])
+def test_held_sumit_expressions_build_what_their_texts_build(compare, use, logs, monkeypatch):
+    # An expression that holds its SumIt is evaluated from it; without that, from its text.
     from zorv_encoder.core import _evaluation
 
     def build():
@@ -395,17 +395,23 @@ def test_held_sumit_comparisons_build_what_their_texts_build(compare, target, lo
         model = _model()
         x = model.create_variables("x", i=4, j=3)
         y = model.create_variables("y", k=2)
-        model.add_constraint(x[0, 0] | y[1])
         expr = SumIt([x[0, 0], y[1], x[3, 2], y[1]])
-        model.add_constraint(compare(SumIt([x[1, 1], x[2, 2], y[0]])))
-        if target:
-            model.add_target(expr)
-            model.build_cnf(1, True)
+        if use == "soft":
+            model.add_soft_constraint(-2 * expr, weight=3, minimization=True)
+            model.add_soft_constraint(expr, minimization=False)
+            model.build_wcnf()
         else:
-            model.add_constraint(compare(expr))
-            model.build_cnf()
+            model.add_constraint(x[0, 0] | y[1])
+            model.add_constraint(compare(SumIt([x[1, 1], x[2, 2], y[0]])))
+            if use == "target":
+                model.add_target(expr)
+                model.build_cnf(1, True)
+            else:
+                model.add_constraint(compare(expr))
+                model.build_cnf()
         lines = [line for line in logs() if "Duration" not in line]
-        return model.get_cnf_storage().get_clauses(), list(model._formula_container.mapping.items()), lines
+        storage = model.get_cnf_storage()
+        return storage.get_clauses(), storage.get_clause_weights(), list(model._formula_container.mapping.items()), lines
 
     held = build()
     monkeypatch.setattr(_evaluation, "_held_comparison", lambda expression, namespace: None)

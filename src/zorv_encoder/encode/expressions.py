@@ -94,7 +94,7 @@ def _compared(expr: Expression, comparator: str, bound) -> Expression:
     term = _expr2pb(expr)
     result = _made(f"FormulaPB({term}, pb.Comparator_type.{comparator}, {bound}).to_bx(manager)", False, _ATOM)
     # What the text is made of, so that the model can evaluate it without parsing it.
-    result._held = (expr, comparator, bound)
+    result._held = ("compare", expr, comparator, bound)
     return result
 
 
@@ -127,14 +127,18 @@ class Expression:
         return _made(f"{left} - {right}", True, _SUM)
 
     def __mul__(self, other: tp.Union[Integral, Expression]) -> Expression:
+        held = None
         if isinstance(other, Integral):
             text = f"{other} * ({_expr2pb(self)})"
+            held = ("scale", other, self)
         elif isinstance(other, Expression):
             factor = _enclose(str(self), _rank(self), _PRODUCT)
             text = f"{factor} * ({_expr2pb(other)})"
         else:
             raise _refused(_FACTOR_EXPECTED)
-        return _made(text, True, _PRODUCT)
+        result = _made(text, True, _PRODUCT)
+        result._held = held
+        return result
 
     def __rmul__(self, other: int) -> Expression:
         return self.__mul__(other)
@@ -162,7 +166,9 @@ class Expression:
 
     def maxsat(self, minimization: bool) -> Expression:
         term = _expr2pb(self)
-        return _made(f"FormulaPB({term}, None, None).to_maxsat(manager, {minimization})", True, _ATOM)
+        result = _made(f"FormulaPB({term}, None, None).to_maxsat(manager, {minimization})", True, _ATOM)
+        result._held = ("maxsat", self, minimization)
+        return result
 
     @property
     def soft(self):
