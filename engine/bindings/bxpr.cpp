@@ -281,6 +281,44 @@ nb::object clauses_formula(const zorv::pbct::VectorClauseDatabase& database, nb:
     return wrap(arena, zorv::bxpr::and_s(*arena, clauses));
 }
 
+// A soft objective's unit literals: per (number, coefficient) item, in order, the variable of the
+// number, negated where its truth would worsen the objective (a positive coefficient when
+// minimising, any other when maximising), and the coefficient's absolute value as its weight.
+// (and_ of the literals, weights), or None, with nothing looked up, unless there are items and
+// each is a pair of ints that fit 64 bits with a coefficient whose absolute value does too.
+nb::object maxsat_literals(nb::handle items, bool minimization, nb::dict known, nb::handle literal_of) {
+    if (!PyList_CheckExact(items.ptr()) || PyList_GET_SIZE(items.ptr()) == 0) return nb::none();
+    std::vector<std::pair<std::int64_t, std::int64_t>> pairs;
+    pairs.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.ptr())));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.ptr()); ++i) {
+        PyObject* item = PyList_GET_ITEM(items.ptr(), i);
+        if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != 2) return nb::none();
+        std::int64_t values[2];
+        for (int k = 0; k < 2; ++k) {
+            PyObject* v = PyTuple_GET_ITEM(item, k);
+            int overflow = 0;
+            values[k] = PyLong_CheckExact(v) ? PyLong_AsLongLongAndOverflow(v, &overflow) : 0;
+            if (!PyLong_CheckExact(v) || overflow != 0) return nb::none();
+        }
+        if (values[1] == std::numeric_limits<std::int64_t>::min()) return nb::none();
+        pairs.emplace_back(values[0], values[1]);
+    }
+    pb_literals nodes(std::move(known), literal_of);
+    std::vector<NodeId> literals;
+    literals.reserve(pairs.size());
+    nb::list weights;
+    for (const auto& [number, coefficient] : pairs) {
+        weights.append(coefficient < 0 ? -coefficient : coefficient);
+        literals.push_back(nodes.get(number));
+    }
+    const std::shared_ptr<Arena> arena = nodes.arena();
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        const bool negate = pairs[i].second > 0 ? minimization : !minimization;
+        if (negate) literals[i] = arena->negate(literals[i]);
+    }
+    return nb::make_tuple(wrap(arena, zorv::bxpr::and_(*arena, literals)), weights);
+}
+
 // The container's clause template of a formula in clause form (see inst/clause_texts.hpp): a list
 // of lists of str, one str object per distinct literal.
 nb::list clause_texts(const BaseExpr& e) {
@@ -445,4 +483,8 @@ void bind_bxpr(nb::module_& m) {
           "made by one call of `new_variables(numbers)` for the others.");
     m.def("clause_texts", &clause_texts, nb::arg("formula"),
           "Per clause of a formula in clause form, its literal texts as clause templates hold them.");
+    m.def("maxsat_literals", &maxsat_literals, nb::arg("items"), nb::arg("minimization"), nb::arg("known"),
+          nb::arg("literal_of"),
+          "A soft objective's unit literals and weights from its (number, coefficient) items, over\n"
+          "variables found in `known` or made by `literal_of(number)`; None for items it does not take.");
 }

@@ -240,6 +240,9 @@ def test_to_maxsat_keeps_repeats_and_handles_empty_sum():
     formula, weights = FormulaPB(Sum(), None, None).to_maxsat(manager, True)
     assert list(formula.get_args()) == []
     assert weights == []
+    # coefficients beyond 64 bits keep their exact weights
+    formula, weights = FormulaPB(Sum(2**70 * x(1).to_pb(), -(2**63) * x(2).to_pb()), None, None).to_maxsat(manager, True)
+    assert literal_texts(formula) == ["~x(1)", "x(2)"] and weights == [2**70, 2**63]
 
 
 @settings(max_examples=40)

@@ -8,10 +8,13 @@ million terms never goes through the parser.
 """
 
 import functools
+import keyword
 import typing as tp
 
 from ..encode.expressions import SumIt, VariableProxy
-from ._literal_forms import constant_call
+from ._literal_forms import _CONSTANT_CALL, constant_call
+from .pboperations import PBVariable
+from .variable import GeneratorVariable
 
 # Longer texts are compiled each time rather than kept: they are rarely met twice.
 _LONGEST_KEPT = 1 << 16
@@ -74,18 +77,33 @@ def _held_term(expression, namespace, names):
     """A function that gives the value of the term's text, for a held term; None for any other.
     Adds the names that the text uses to `names`."""
     if type(expression) is SumIt:
-        calls = []
+        elements = []
         for member in expression._members:
-            # The element's text is a call with constant indexes, x(0,12): read back as its values.
-            call = constant_call(str(member)) if type(member) is VariableProxy else None
-            if call is None or call[0]:
+            # The element's text is a call with constant indexes, x(0,12).
+            text = str(member) if type(member) is VariableProxy else ""
+            call = _CONSTANT_CALL.fullmatch(text)
+            if call is None or call.group(1) or keyword.iskeyword(call.group(2)):
                 return None
-            calls.append((call[1], call[2]))
-        names.update(name for name, _ in calls)
-        return lambda: namespace["Sum"](*[namespace[name](*values).to_pb() for name, values in calls])
+            elements.append((call.group(2), text))
+        names.update(name for name, _ in elements)
+        return lambda: namespace["Sum"](*_element_terms(elements, namespace))
     held = getattr(expression, "_held", None)
     if held is None or held[0] != "scale" or type(held[1]) is not int:
         return None
     factor = held[1]
     term = _held_term(held[2], namespace, names)
-    return None if term is None else lambda: factor * term()
+    if term is None:
+        return None
+    # 1 * term rebuilds the term with every coefficient multiplied by 1: an equal term.
+    return term if factor == 1 else lambda: factor * term()
+
+
+def _element_terms(elements, namespace):
+    """[x(0,12).to_pb(), ...] for (name, call text) pairs, evaluated in the namespace."""
+    manager = namespace["manager"]
+    generators = {name: namespace[name] for name, _ in elements}
+    if all(type(g) is GeneratorVariable and g.manager is manager and g.name == n for n, g in generators.items()):
+        # A generator names its element by the call's own text and hands its number on to to_pb().
+        add_variable = manager.add_variable
+        return [PBVariable(add_variable(text)[1], text) for _, text in elements]
+    return [generators[name](*constant_call(text)[2]).to_pb() for name, text in elements]

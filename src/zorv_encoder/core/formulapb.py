@@ -30,9 +30,15 @@ class FormulaPB:
     def to_maxsat(self, manager, minimization):
         if _heard(tl.log_level_type.debug):
             log_d(f"FormulaPB before to_maxsat: {self.expression}")
+        items = self.expression.to_maxsat()
+        if type(minimization) is bool:
+            # The engine makes the literals of plain integer items, in the loop's order.
+            made = _engine_bx.maxsat_literals(items, minimization, manager.pb2bx, manager.get_pb_var)
+            if made is not None:
+                return made
         weights = []
         maxsat_formula = []
-        for var_idx, weight in self.expression.to_maxsat():
+        for var_idx, weight in items:
             weights.append(abs(weight))
             if weight > 0:
                 negate = bool(minimization)
