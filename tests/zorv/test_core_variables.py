@@ -103,7 +103,7 @@ def test_auxiliary_naming_and_reset(manager):
     assert str(manager.get_pb_var(again.pb_var + 1000)) == "_pbct_aux_0"
 
 
-def test_auxiliaries_registered_at_once_as_one_by_one():
+def test_variables_registered_at_once_as_one_by_one():
     from zorv_encoder.core.manager import Manager
 
     one_by_one, at_once = Manager(), Manager()
@@ -117,6 +117,12 @@ def test_auxiliaries_registered_at_once_as_one_by_one():
     assert list(a.pb2name.items()) == list(b.pb2name.items())
     assert [(n, str(v)) for n, v in a.pb2bx.items()] == [(n, str(v)) for n, v in b.pb2bx.items()]
     assert at_once.pb2bx[4] is at_once.get_pb_var(4) and at_once.pb2bx[4] == at_once.bx_context.get_var("_pbct_aux_2")
+
+    # model variables likewise, repeats included
+    names = ["x(1)", "x(2)", "x(1)", "x(3)"]
+    assert [one_by_one.add_variable(name)[1] for name in names] == at_once._pb_vars_of(names)
+    assert list(a.name2pb.items()) == list(b.name2pb.items())
+    assert [(n, str(v)) for n, v in a.pb2bx.items()] == [(n, str(v)) for n, v in b.pb2bx.items()]
 
 
 def test_core_index_record():

@@ -104,6 +104,6 @@ def _element_terms(elements, namespace):
     generators = {name: namespace[name] for name, _ in elements}
     if all(type(g) is GeneratorVariable and g.manager is manager and g.name == n for n, g in generators.items()):
         # A generator names its element by the call's own text and hands its number on to to_pb().
-        add_variable = manager.add_variable
-        return [PBVariable(add_variable(text)[1], text) for _, text in elements]
+        texts = [text for _, text in elements]
+        return [PBVariable(number, text) for number, text in zip(manager._pb_vars_of(texts), texts)]
     return [generators[name](*constant_call(text)[2]).to_pb() for name, text in elements]

@@ -37,6 +37,19 @@ class Manager:
             bx_var = self.pb2bx[pb_var]
         return bx_var, pb_var
 
+    def _pb_vars_of(self, names):
+        """add_variable(name)[1] for each of `names`, in order: the same numbers, variables and
+        registrations, made at once."""
+        name2pb = self.name2pb
+        fresh = [name for name in dict.fromkeys(names) if name not in name2pb]
+        get_variable, get_var = self.pb_var_manager.get_variable, self.bx_context.get_var
+        numbers = [get_variable() for _ in fresh]
+        bx_vars = [get_var(name) for name in fresh]
+        name2pb.update(zip(fresh, numbers))
+        self.pb2name.update(zip(numbers, fresh))
+        self.pb2bx.update(zip(numbers, bx_vars))
+        return [name2pb[name] for name in names]
+
     def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
         bx_var = self.pb2bx.get(pb_var)
         if bx_var is None:
