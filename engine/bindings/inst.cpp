@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 #include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "bindings/module.hpp"
@@ -17,6 +18,7 @@
 #include "inst/aux_keys.hpp"
 #include "inst/forall_values.hpp"
 #include "inst/instantiate.hpp"
+#include "inst/literal_text.hpp"
 #include "inst/program_arrays.hpp"
 #include "inst/template_compiler.hpp"
 #include "inst/variable_keys.hpp"
@@ -213,6 +215,29 @@ bool template_fits(nb::handle template_, const std::unordered_map<std::string, i
     return zorv::inst::template_fits(*texts, shapes, ranges, instances);
 }
 
+// The distinct variable names of element call texts (see element_call_name), or None when a text
+// is of another form or no str.
+nb::object element_call_names(nb::handle texts) {
+    if (!PyList_CheckExact(texts.ptr())) return nb::none();
+    std::unordered_set<std::string_view> names;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(texts.ptr()); ++i) {
+        PyObject* text = PyList_GET_ITEM(texts.ptr(), i);
+        if (!PyUnicode_CheckExact(text)) return nb::none();
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+        if (data == nullptr) {
+            PyErr_Clear();
+            return nb::none();
+        }
+        const auto name = zorv::inst::element_call_name(std::string_view(data, static_cast<std::size_t>(size)));
+        if (!name) return nb::none();
+        names.insert(*name);
+    }
+    nb::set out;
+    for (const std::string_view name : names) out.add(nb::str(name.data(), name.size()));
+    return out;
+}
+
 }  // namespace
 
 void bind_inst(nb::module_& m) {
@@ -242,4 +267,7 @@ void bind_inst(nb::module_& m) {
     m.def("template_fits", &template_fits, "template"_a, "sizes"_a, "bounds"_a, "instances"_a,
           "True when every literal of the template is sure to instantiate: known variables, foralls\n"
           "and index counts, and (with instances) index values in range; False when unsure.");
+    m.def("element_call_names", &element_call_names, "texts"_a,
+          "The distinct variable names of a list of element call texts such as x(0,12), or None\n"
+          "when a text is of another form.");
 }

@@ -226,4 +226,21 @@ std::optional<literal_text> read_literal(std::string_view text) {
     return out;
 }
 
+std::optional<std::string_view> element_call_name(std::string_view text) {
+    std::size_t at = 0;
+    if (text.empty() || !is_letter(text[0])) return std::nullopt;
+    while (at < text.size() && (is_letter(text[at]) || is_digit(text[at]))) ++at;
+    const std::string_view name = text.substr(0, at);
+    if (is_reserved(name) || at + 1 >= text.size() || text[at] != '(' || text.back() != ')') return std::nullopt;
+    const std::string_view indexes = text.substr(at + 1, text.size() - at - 2);
+    // Empty, or numbers without leading zeros, one comma between two of them.
+    for (std::size_t k = 0; k < indexes.size();) {
+        const std::size_t start = k;
+        while (k < indexes.size() && is_digit(indexes[k])) ++k;
+        if (k == start || (indexes[start] == '0' && k - start > 1)) return std::nullopt;
+        if (k < indexes.size() && (indexes[k] != ',' || ++k == indexes.size())) return std::nullopt;
+    }
+    return name;
+}
+
 }  // namespace zorv::inst

@@ -32,4 +32,9 @@ struct literal_text {
 // into `text`.
 std::optional<literal_text> read_literal(std::string_view text);
 
+// The variable's name of a call with constant indexes written the way a variable element writes
+// itself, x(0,12): a name, then plain decimal integers joined by "," (no blanks, signs or leading
+// zeros); nullopt for any other text.
+std::optional<std::string_view> element_call_name(std::string_view text);
+
 }  // namespace zorv::inst

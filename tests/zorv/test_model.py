@@ -418,6 +418,18 @@ def test_held_sumit_expressions_build_what_their_texts_build(compare, use, logs,
     assert held == build()
 
 
+@pytest.mark.parametrize("texts, names", [
+    (["x(0,12)", "y()", "x(3)"], {"x", "y"}), ([], set()),
+    # only what a generator would name the same way its call is written
+    (["x(01)"], None), (["x( 1)"], None), (["x(1,)"], None), (["x(-1)"], None), (["x(i)"], None),
+    (["if(1)"], None), (["x(1)(2)"], None), (["x(1),"], None), (["x(1"], None), (["é(1)"], None),
+])
+def test_element_texts_the_held_path_takes(texts, names):
+    from orbeny.trelle._engine.inst import element_call_names
+
+    assert element_call_names(texts) == names
+
+
 def test_texts_are_compiled_once_and_read_as_eval_reads_them():
     from zorv_encoder.core._evaluation import code
 

@@ -9,11 +9,12 @@ million terms never goes through the parser.
 
 import functools
 import gc
-import keyword
 import typing as tp
 
+from orbeny.trelle._engine.inst import element_call_names as _element_call_names
+
 from ..encode.expressions import SumIt, VariableProxy
-from ._literal_forms import _CONSTANT_CALL, constant_call
+from ._literal_forms import constant_call
 from .pboperations import PBVariable
 from .variable import GeneratorVariable
 
@@ -86,16 +87,16 @@ def _held_term(expression, namespace, names):
     """A function that gives the value of the term's text, for a held term; None for any other.
     Adds the names that the text uses to `names`."""
     if type(expression) is SumIt:
-        elements = []
-        for member in expression._members:
-            # The element's text is a call with constant indexes, x(0,12).
-            text = str(member) if type(member) is VariableProxy else ""
-            call = _CONSTANT_CALL.fullmatch(text)
-            if call is None or call.group(1) or keyword.iskeyword(call.group(2)):
-                return None
-            elements.append((call.group(2), text))
-        names.update(name for name, _ in elements)
-        return lambda: namespace["Sum"](*_element_terms(elements, namespace))
+        members = expression._members
+        if not all(type(member) is VariableProxy for member in members):
+            return None
+        # Each element's text is a call with constant indexes, x(0,12): checked by the engine.
+        texts = [member._expr for member in members]
+        used = _element_call_names(texts)
+        if used is None:
+            return None
+        names.update(used)
+        return lambda: namespace["Sum"](*_element_terms(texts, used, namespace))
     held = getattr(expression, "_held", None)
     if held is None or held[0] != "scale" or type(held[1]) is not int:
         return None
@@ -107,12 +108,16 @@ def _held_term(expression, namespace, names):
     return term if factor == 1 else lambda: factor * term()
 
 
-def _element_terms(elements, namespace):
-    """[x(0,12).to_pb(), ...] for (name, call text) pairs, evaluated in the namespace."""
+def _element_terms(texts, used, namespace):
+    """[x(0,12).to_pb(), ...] for the call texts of elements over the variables `used`, evaluated
+    in the namespace."""
     manager = namespace["manager"]
-    generators = {name: namespace[name] for name, _ in elements}
-    if all(type(g) is GeneratorVariable and g.manager is manager and g.name == n for n, g in generators.items()):
+    if all(_plain_generator(namespace[name], name, manager) for name in used):
         # A generator names its element by the call's own text and hands its number on to to_pb().
-        texts = [text for _, text in elements]
         return [PBVariable(number, text) for number, text in zip(manager._pb_vars_of(texts), texts)]
-    return [generators[name](*constant_call(text)[2]).to_pb() for name, text in elements]
+    calls = [constant_call(text) for text in texts]
+    return [namespace[name](*values).to_pb() for _, name, values in calls]
+
+
+def _plain_generator(generator, name, manager) -> bool:
+    return type(generator) is GeneratorVariable and generator.manager is manager and generator.name == name
