@@ -372,6 +372,21 @@ void bind_bxpr(nb::module_& m) {
             [](const Context& c, std::string_view name) { return wrap(c.arena, c.arena->variable(name)); },
             nb::arg("name"), "The variable called `name` (any text); one name gives one variable.")
         .def(
+            "_get_vars",
+            [](const Context& c, nb::handle names) {
+                if (!PyList_CheckExact(names.ptr())) throw zorv::type_error("_get_vars takes a list of names");
+                const Py_ssize_t count = PyList_GET_SIZE(names.ptr());
+                PyObject* list = PyList_New(count);
+                if (list == nullptr) throw nb::python_error();  // MemoryError
+                auto out = nb::steal<nb::list>(list);
+                for (Py_ssize_t i = 0; i < count; ++i) {
+                    const auto name = nb::cast<std::string_view>(nb::handle(PyList_GET_ITEM(names.ptr(), i)));
+                    PyList_SET_ITEM(list, i, wrap(c.arena, c.arena->variable(name)).release().ptr());
+                }
+                return out;
+            },
+            nb::arg("names"), "get_var of each name of a list, as a list.")
+        .def(
             "_variables",
             [](const Context& c, std::string_view prefix, std::size_t first, std::size_t count) {
                 std::vector<NodeId> ids;

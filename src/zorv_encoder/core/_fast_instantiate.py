@@ -258,11 +258,12 @@ def _engine_program(template, weights, slots, a):
     for a template it leaves to the builder."""
     if weights is not None:
         weights = list(weights[: len(template)])
-        if not all(_int64(weight) for weight in weights):
-            return None
-    return _engine.compile_template(
-        template, weights, slots, _variable_shapes(a.eval_state), a.shift_pb_variable, a.shift_bx_variable
-    )
+    try:
+        return _engine.compile_template(
+            template, weights, slots, _variable_shapes(a.eval_state), a.shift_pb_variable, a.shift_bx_variable
+        )
+    except TypeError:
+        return None  # a weight that is no 64-bit integer
 
 
 def _variable_shapes(namespace):

@@ -42,9 +42,8 @@ class Manager:
         registrations, made at once."""
         name2pb = self.name2pb
         fresh = [name for name in dict.fromkeys(names) if name not in name2pb]
-        get_variable, get_var = self.pb_var_manager.get_variable, self.bx_context.get_var
-        numbers = [get_variable() for _ in fresh]
-        bx_vars = [get_var(name) for name in fresh]
+        numbers = self.pb_var_manager._get_variables(len(fresh))
+        bx_vars = self.bx_context._get_vars(fresh)
         name2pb.update(zip(fresh, numbers))
         self.pb2name.update(zip(numbers, fresh))
         self.pb2bx.update(zip(numbers, bx_vars))
