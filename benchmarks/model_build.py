@@ -10,8 +10,9 @@ the same problem (pairwise at-most-one clauses, str.join writer), the usual alte
 and a plain python-sat loop (CardEnc per row, column and diagonal, CNF.to_file), when python-sat is
 installed.
 
-With --sumit: one constraint over a single SumIt of that many terms (sum <= half of them) is
-added and built; beside it, python-sat's CardEnc of the same cardinality constraint.
+With --sumit: a model of that many variables whose one soft constraint is the SumIt of all of
+them (minimised), built as weighted CNF and saved; beside it, a python-sat loop that appends the
+same unit soft clauses to a WCNF and writes it.
 """
 import json
 import os
@@ -79,10 +80,10 @@ def run_sumit(terms, directory):
     start = time.perf_counter()
     model = Model(tl.manager(), "sumit%d" % terms)
     x = model.create_variables("x", i=terms)
-    model.add_constraint(SumIt([x[k] for k in range(terms)]) <= terms // 2)
-    model.build_cnf()
+    model.add_soft_constraint(SumIt([x[k] for k in range(terms)]), minimization=True)
+    model.build_wcnf()
     built = time.perf_counter()
-    path = os.path.join(directory, "sumit%d.cnf" % terms)
+    path = os.path.join(directory, "sumit%d.wcnf" % terms)
     model.save_to_file(path)
     saved = time.perf_counter()
     storage = model.get_cnf_storage()
@@ -92,17 +93,17 @@ def run_sumit(terms, directory):
 
 
 def run_sumit_pysat(terms, directory):
-    from pysat.card import CardEnc, EncType
-    from pysat.formula import CNF
+    from pysat.formula import WCNF
 
     start = time.perf_counter()
-    cnf = CNF(from_clauses=CardEnc.atmost(lits=list(range(2, terms + 2)), bound=terms // 2, top_id=terms + 1,
-                                          encoding=EncType.seqcounter).clauses)
+    wcnf = WCNF()
+    for k in range(terms):
+        wcnf.append([-(k + 2)], weight=1)
     built = time.perf_counter()
-    path = os.path.join(directory, "pysat_sumit%d.cnf" % terms)
-    cnf.to_file(path)
+    path = os.path.join(directory, "pysat_sumit%d.wcnf" % terms)
+    wcnf.to_file(path)
     saved = time.perf_counter()
-    return {"variables": cnf.nv, "clauses": len(cnf.clauses), "build": built - start, "save": saved - built,
+    return {"variables": wcnf.nv, "clauses": len(wcnf.soft), "build": built - start, "save": saved - built,
             "size_mb": os.path.getsize(path) / 1e6, "rss": peak_rss_mb()}
 
 

@@ -380,7 +380,14 @@ void bind_bxpr(nb::module_& m) {
                 if (list == nullptr) throw nb::python_error();  // MemoryError
                 auto out = nb::steal<nb::list>(list);
                 for (Py_ssize_t i = 0; i < count; ++i) {
-                    const auto name = nb::cast<std::string_view>(nb::handle(PyList_GET_ITEM(names.ptr(), i)));
+                    PyObject* item = PyList_GET_ITEM(names.ptr(), i);
+                    Py_ssize_t size = 0;
+                    const char* data = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
+                    if (data == nullptr) {
+                        if (PyErr_Occurred()) throw nb::python_error();
+                        throw zorv::type_error(std::string("a variable name must be a str, not ") + python_type(item));
+                    }
+                    const std::string_view name(data, static_cast<std::size_t>(size));
                     PyList_SET_ITEM(list, i, wrap(c.arena, c.arena->variable(name)).release().ptr());
                 }
                 return out;
