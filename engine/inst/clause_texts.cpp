@@ -11,17 +11,19 @@ namespace zorv::inst {
 namespace {
 
 std::string literal_text(const bxpr::Arena& arena, bxpr::NodeId node, std::size_t limit) {
-    std::string text;
+    // One leading byte kept free for the quote of an auxiliary's name.
+    std::string text(1, '\'');
     switch (arena.kind(node)) {
-        case bxpr::Kind::variable: text = arena.name(node); break;
-        case bxpr::Kind::complement: text = "~" + std::string(arena.name(node)); break;
-        default: text = bxpr::to_text(arena, node, limit); break;
+        case bxpr::Kind::variable: text.append(arena.name(node)); break;
+        case bxpr::Kind::complement: text.append(1, '~').append(arena.name(node)); break;
+        default: text.append(bxpr::to_text(arena, node, limit)); break;
     }
     if (text.find('(') != std::string::npos) {
         std::replace(text.begin(), text.end(), '~', '-');
-        return text;
+        return text.substr(1);
     }
-    return "'" + text + "'";
+    text.push_back('\'');
+    return text;
 }
 
 // The operands of `node` when it is of `kind`, else `node` alone.
