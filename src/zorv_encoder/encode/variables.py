@@ -68,8 +68,8 @@ class Variable:
         self.__dims = tuple(zip(indexes.values(), strides))
 
     def __getitem__(self, items) -> VariableProxy:
-        # A tuple, the usual case, spares the costly test against the abstract class.
-        if type(items) is tuple or isinstance(items, tp.Sequence):
+        # A tuple or an int, the usual cases, spare the costly test against the abstract class.
+        if type(items) is tuple or (type(items) is not int and isinstance(items, tp.Sequence)):
             values = ",".join(str(item) for item in items)
         else:
             values = format(items, "")
