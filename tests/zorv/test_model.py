@@ -10,7 +10,7 @@ from pysat.solvers import Solver
 
 import orbeny.trelle as tl
 import orbeny.trelle.bxpr as bx
-from zorv_encoder import One, Sum, SumIt, Zero
+from zorv_encoder import AndIt, One, OrIt, Sum, SumIt, Zero
 from zorv_encoder._exceptions import BuildError, FormulaError, TargetError, VariableError
 from zorv_encoder.encode import model as model_module
 from zorv_encoder.encode.expressions import Expression
@@ -387,7 +387,7 @@ def test_each_constraint_counts_its_own_auxiliaries(monkeypatch):
 @pytest.mark.parametrize("compare", [lambda e: e <= 2, lambda e: e >= 2, lambda e: e == 1, lambda e: e <= 0])
 @pytest.mark.parametrize("use", ["constraint", "target", "soft"])
 def test_held_sumit_expressions_build_what_their_texts_build(compare, use, logs, monkeypatch):
-    # An expression that holds its SumIt is evaluated from it; without that, from its text.
+    # An expression that holds its elements is evaluated from them; without that, from its text.
     from zorv_encoder.core import _evaluation
 
     def build():
@@ -395,13 +395,14 @@ def test_held_sumit_expressions_build_what_their_texts_build(compare, use, logs,
         model = _model()
         x = model.create_variables("x", i=4, j=3)
         y = model.create_variables("y", k=2)
-        expr = SumIt([x[0, 0], y[1], x[3, 2], y[1]])
+        expr = SumIt([x[0, 0], 2 * y[1], -3 * x[3, 2], y[1]])
         if use == "soft":
             model.add_soft_constraint(-2 * expr, weight=3, minimization=True)
             model.add_soft_constraint(expr, minimization=False)
             model.build_wcnf()
         else:
-            model.add_constraint(x[0, 0] | y[1])
+            model.add_constraint(OrIt([x[0, 1], ~y[0], x[0, 1]]))
+            model.add_constraint(AndIt([~x[1, 2], y[1]]))
             model.add_constraint(compare(SumIt([x[1, 1], x[2, 2], y[0]])))
             if use == "target":
                 model.add_target(expr)
@@ -413,7 +414,11 @@ def test_held_sumit_expressions_build_what_their_texts_build(compare, use, logs,
         storage = model.get_cnf_storage()
         return storage.get_clauses(), storage.get_clause_weights(), list(model._formula_container.mapping.items()), lines
 
+    taken = []
+    held_comparison = _evaluation._held_comparison
+    monkeypatch.setattr(_evaluation, "_held_comparison", lambda *args: taken.append(held_comparison(*args)) or taken[-1])
     held = build()
+    assert all(taken) and len(taken) == (2 if use == "soft" else 4)
     monkeypatch.setattr(_evaluation, "_held_comparison", lambda expression, namespace: None)
     assert held == build()
 

@@ -162,7 +162,9 @@ class Expression:
         return _connected("bx.xor_s([", self, other)
 
     def __invert__(self) -> Expression:
-        return _made(f"~({_expr2bx(self)})", False, _UNARY)
+        result = _made(f"~({_expr2bx(self)})", False, _UNARY)
+        result._held = ("not", self)
+        return result
 
     def maxsat(self, minimization: bool) -> Expression:
         term = _expr2pb(self)
@@ -277,14 +279,16 @@ class AndIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
         _check_sequence(expressions, "AndIt", logged=False)
-        self._expr = _joined("bx.and_s([", _expr2bx, expressions, "])")
+        self._members = tuple(expressions)
+        self._expr = _joined("bx.and_s([", _expr2bx, self._members, "])")
 
 
 class OrIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
         _check_sequence(expressions, "OrIt", logged=False)
-        self._expr = _joined("bx.or_s([", _expr2bx, expressions, "])")
+        self._members = tuple(expressions)
+        self._expr = _joined("bx.or_s([", _expr2bx, self._members, "])")
 
 
 class XorIt(Expression):
