@@ -445,6 +445,20 @@ def test_texts_are_compiled_once_and_read_as_eval_reads_them():
     assert code(long) is long  # too long to keep: eval compiles it
 
 
+def test_only_elements_and_their_simple_forms_are_held():
+    from zorv_encoder.core._evaluation import _held_comparison
+
+    model = _model()
+    x = model.create_variables("x", i=3)
+    namespace = {**model._formulas_dir, **model._manager.name2genvar}
+    held = [SumIt([x[0], 2 * x[1]]) <= 1, OrIt([x[0], ~x[1]]), (3 * SumIt([x[2]])).maxsat(True)]
+    other = [SumIt([x[0] + x[1], x[2]]) <= 1, SumIt([x[0] * x[1]]) <= 1, OrIt([x[0] & x[1]]),
+             SumIt([Expression("x(0)")]) <= 1, SumIt([x[0]]) <= True,
+             (SumIt([x[0]]) * SumIt([x[1]])).maxsat(True), SumIt([x[0]]).maxsat(1)]
+    assert all(_held_comparison(e, namespace) is not None for e in held)
+    assert all(_held_comparison(e, namespace) is None for e in other)
+
+
 def test_held_sumit_comparison_takes_the_text_where_the_namespace_differs():
     model = _model()
     x = model.create_variables("x", i=3)

@@ -120,19 +120,22 @@ def _held_elements(members, wrapper, namespace, names):
     """(call texts, variable names used, per member its wrapper's argument or None) for members
     that are variable elements, x[0, 12], or such an element under `wrapper` ("scale" by an int,
     "not"); None for any other members. Adds the names used to `names`."""
-    texts, wrapped = [], []
-    for member in members:
-        if type(member) is VariableProxy:
-            texts.append(member._expr)
-            wrapped.append(None)
-            continue
-        held = getattr(member, "_held", None)
-        if held is None or held[0] != wrapper or type(held[-1]) is not VariableProxy:
-            return None
-        if wrapper == "scale" and type(held[1]) is not int:
-            return None
-        texts.append(held[-1]._expr)
-        wrapped.append(held[1] if wrapper == "scale" else True)
+    if all(type(member) is VariableProxy for member in members):
+        texts, wrapped = [member._expr for member in members], [None] * len(members)
+    else:
+        texts, wrapped = [], []
+        for member in members:
+            if type(member) is VariableProxy:
+                texts.append(member._expr)
+                wrapped.append(None)
+                continue
+            held = getattr(member, "_held", None)
+            if held is None or held[0] != wrapper or type(held[-1]) is not VariableProxy:
+                return None
+            if wrapper == "scale" and type(held[1]) is not int:
+                return None
+            texts.append(held[-1]._expr)
+            wrapped.append(held[1] if wrapper == "scale" else True)
     # Each element's text is a call with constant indexes, x(0,12): checked by the engine.
     used = _element_call_names(texts)
     if used is None:

@@ -41,7 +41,11 @@ class Manager:
         """add_variable(name)[1] for each of `names`, in order: the same numbers, variables and
         registrations, made at once."""
         name2pb = self.name2pb
-        fresh = [name for name in dict.fromkeys(names) if name not in name2pb]
+        pending = dict.fromkeys(names)
+        # The manager knows few names while a constraint is evaluated: drop them from the many.
+        for name in name2pb if len(name2pb) < len(pending) else [name for name in pending if name in name2pb]:
+            pending.pop(name, None)
+        fresh = list(pending)
         numbers = self.pb_var_manager._get_variables(len(fresh))
         bx_vars = self.bx_context._get_vars(fresh)
         name2pb.update(zip(fresh, numbers))
