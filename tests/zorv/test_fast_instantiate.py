@@ -275,6 +275,28 @@ def test_engine_compiles_templates_as_the_builder_does(text, weights):
         assert built and program.arrays() == (builder.clauses, builder.literals, builder.terms, builder.key_slots())
 
 
+@pytest.mark.parametrize("template, foralls, fits", [
+    ([["x(i,j + 1)", "'_bxpr_aux_0'", "-z()"]], {"i": range(6), "j": range(6)}, True),
+    ([["y(2 * i - 1)"]], {"i": range(1, 7)}, True),
+    ([["y(i + 99)"]], {"i": [], "j": range(3)}, True),  # no instance: no index value to check
+    # what the container refuses: an index past either end, a wrong index count, a name that is no
+    # forall, no variable, or a forall hiding the variable; and what the engine does not read
+    ([["x(i,j + 1)"]], {"i": range(6), "j": range(7)}, False),
+    ([["y(2 * i - 1)"]], {"i": [3, 0]}, False),
+    ([["x(i)"]], {"i": range(2)}, False),
+    ([["y(k)"]], {"i": range(2)}, False),
+    ([["v(0)"]], {}, False),
+    ([["y(0)"]], {"y": range(2)}, False),
+    ([["y(i // 2)"]], {"i": range(4)}, False),
+])
+def test_engine_intake_check_passes_only_templates_sure_to_instantiate(template, foralls, fits):
+    namespace = {name: variable.copy() for name, variable in VARIABLES.items()}
+    bounds = None
+    if all(len(values) for values in foralls.values()):
+        bounds = {name: (min(values), max(values)) for name, values in foralls.items()}
+    assert _fast_instantiate.template_fits(template, namespace, foralls, bounds) is fits
+
+
 def test_worked_example_and_weights(sent_logs):
     template = [["x(i,j)", "-x(i,j + 1)"], ["'~_bxpr_aux_1'", "x(i,j + 1)", "'_pbct_aux_0'"]]
     args = record(template, {"i": range(0, 2), "j": [0]}, weights=[0, 5], formula=2, start=10)
