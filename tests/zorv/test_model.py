@@ -459,6 +459,25 @@ def test_only_elements_and_their_simple_forms_are_held():
     assert all(_held_comparison(e, namespace) is None for e in other)
 
 
+@pytest.mark.parametrize("collecting", [True, False])
+def test_the_collector_is_left_as_it_was(collecting):
+    import gc
+
+    model = _model()
+    x = model.create_variables("x", i=3)
+    manager = model.create_variables("manager", i=1)  # hides the model's manager from the texts
+    was = gc.isenabled()
+    try:
+        gc.enable() if collecting else gc.disable()
+        model.add_constraint(OrIt([x[0], ~x[1]]))
+        assert gc.isenabled() is collecting
+        with pytest.raises(AttributeError):
+            model.add_constraint(SumIt([x[0], manager[0]]) <= 1)
+        assert gc.isenabled() is collecting
+    finally:
+        gc.enable() if was else gc.disable()
+
+
 def test_held_sumit_comparison_takes_the_text_where_the_namespace_differs():
     model = _model()
     x = model.create_variables("x", i=3)
