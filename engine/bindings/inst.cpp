@@ -169,7 +169,7 @@ std::optional<zorv::inst::template_texts> read_template(nb::handle template_) {
     return out;
 }
 
-using variable_spec = std::tuple<std::int64_t, int_array, int_array>;
+using variable_entry = std::tuple<std::int64_t, int_array, int_array>;
 
 // A record's template compiled by the engine, kept in the engine until it is instantiated.
 struct compiled_template {
@@ -187,13 +187,13 @@ nb::object instantiate_compiled(zorv::cnf::wcnf_storage& storage, std::vector<fo
 // The compiled template of a record, or None.
 nb::object compile_template(nb::handle template_, std::optional<int_array> weights,
                             const std::unordered_map<std::string, std::int64_t>& slots,
-                            const std::unordered_map<std::string, variable_spec>& variables, std::int64_t shift_pb,
+                            const std::unordered_map<std::string, variable_entry>& variables, std::int64_t shift_pb,
                             std::int64_t shift_bx) {
     const auto texts = read_template(template_);
     if (!texts) return nb::none();
     zorv::inst::text_map<zorv::inst::variable_shape> shapes;
-    for (const auto& [name, spec] : variables) {
-        shapes.emplace(name, zorv::inst::variable_shape{std::get<0>(spec), std::get<1>(spec), std::get<2>(spec)});
+    for (const auto& [name, entry] : variables) {
+        shapes.emplace(name, zorv::inst::variable_shape{std::get<0>(entry), std::get<1>(entry), std::get<2>(entry)});
     }
     const zorv::inst::text_map<std::int64_t> places(slots.begin(), slots.end());
     auto program = zorv::inst::compile_template(*texts, weights, places, shapes, shift_pb, shift_bx);
