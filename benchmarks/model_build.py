@@ -2,9 +2,17 @@
 
     python benchmarks/model_build.py [n ...]      (default: 50 100 200)
 
+    python benchmarks/model_build.py --sumit [terms ...]   (default: 1000000)
+
 Each size runs in a fresh process so that its peak memory is its own. Beside it, in the same run:
-a process that only imports the package (memory floor), and a hand-written plain-Python encoder of
-the same problem (pairwise at-most-one clauses, str.join writer), the usual alternative to a model.
+a process that only imports the package (memory floor), a hand-written plain-Python encoder of
+the same problem (pairwise at-most-one clauses, str.join writer), the usual alternative to a model,
+and a plain python-sat loop (CardEnc per row, column and diagonal, CNF.to_file), when python-sat is
+installed.
+
+With --sumit: a model of that many variables whose one soft constraint is the SumIt of all of
+them (minimised), built as weighted CNF and saved; beside it, a python-sat loop that appends the
+same unit soft clauses to a WCNF and writes it.
 """
 import json
 import os
@@ -39,6 +47,74 @@ def run_model(n, directory):
             "save": saved - built, "size_mb": os.path.getsize(path) / 1e6, "rss": peak_rss_mb()}
 
 
+def run_pysat(n, directory):
+    from pysat.card import CardEnc
+    from pysat.formula import CNF, IDPool
+
+    start = time.perf_counter()
+    pool = IDPool(start_from=n * n + 1)
+    cnf = CNF()
+    cells = [[r * n + c + 1 for c in range(n)] for r in range(n)]
+    for line in cells + [list(column) for column in zip(*cells)]:
+        cnf.extend(CardEnc.equals(lits=line, bound=1, vpool=pool).clauses)
+    diagonals = {}
+    for r in range(n):
+        for c in range(n):
+            diagonals.setdefault(("d", r - c), []).append(cells[r][c])
+            diagonals.setdefault(("a", r + c), []).append(cells[r][c])
+    for diagonal in diagonals.values():
+        if len(diagonal) > 1:
+            cnf.extend(CardEnc.atmost(lits=diagonal, bound=1, vpool=pool).clauses)
+    built = time.perf_counter()
+    path = os.path.join(directory, "pysat%d.cnf" % n)
+    cnf.to_file(path)
+    saved = time.perf_counter()
+    return {"variables": cnf.nv, "clauses": len(cnf.clauses), "build": built - start, "save": saved - built,
+            "size_mb": os.path.getsize(path) / 1e6, "rss": peak_rss_mb()}
+
+
+def run_sumit(terms, directory):
+    import orbeny.trelle as tl
+    from zorv_encoder import Model, SumIt
+
+    start = time.perf_counter()
+    model = Model(tl.manager(), "sumit%d" % terms)
+    x = model.create_variables("x", i=terms)
+    model.add_soft_constraint(SumIt([x[k] for k in range(terms)]), minimization=True)
+    model.build_wcnf()
+    built = time.perf_counter()
+    path = os.path.join(directory, "sumit%d.wcnf" % terms)
+    model.save_to_file(path)
+    saved = time.perf_counter()
+    storage = model.get_cnf_storage()
+    return {"variables": storage.get_variable_count(), "clauses": storage.get_clause_count(),
+            "build": built - start, "save": saved - built, "size_mb": os.path.getsize(path) / 1e6,
+            "rss": peak_rss_mb()}
+
+
+def run_sumit_pysat(terms, directory):
+    from pysat.formula import WCNF
+
+    start = time.perf_counter()
+    wcnf = WCNF()
+    for k in range(terms):
+        wcnf.append([-(k + 2)], weight=1)
+    built = time.perf_counter()
+    path = os.path.join(directory, "pysat_sumit%d.wcnf" % terms)
+    wcnf.to_file(path)
+    saved = time.perf_counter()
+    return {"variables": wcnf.nv, "clauses": len(wcnf.soft), "build": built - start, "save": saved - built,
+            "size_mb": os.path.getsize(path) / 1e6, "rss": peak_rss_mb()}
+
+
+def has_pysat():
+    try:
+        import pysat.card  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
 def run_import_only():
     import zorv_encoder  # noqa: F401
     return {"rss": peak_rss_mb()}
@@ -68,12 +144,14 @@ def run_hand_written(n, directory):
             "size_mb": os.path.getsize(path) / 1e6, "rss": peak_rss_mb()}
 
 
+RUNS = {"model": run_model, "hand": run_hand_written, "pysat": run_pysat, "sumit": run_sumit,
+        "sumit-pysat": run_sumit_pysat}
+
+
 def child(kind, n):
     with tempfile.TemporaryDirectory() as directory:
-        if kind == "model":
-            result = run_model(n, directory)
-        elif kind == "hand":
-            result = run_hand_written(n, directory)
+        if kind in RUNS:
+            result = RUNS[kind](n, directory)
         else:
             result = run_import_only()
     print(json.dumps(result))
@@ -85,22 +163,33 @@ def measure(kind, n=0):
     return json.loads(out.stdout.strip().splitlines()[-1])
 
 
-def main(sizes):
+def main(sizes, roads):
     floor = measure("import")
     print("peak memory of a process that only imports zorv_encoder: %.1f MB" % floor["rss"])
     print()
-    head = "%5s  %-12s %10s %11s %9s %9s %9s %9s %10s"
-    row = "%5d  %-12s %10d %11d %9.2f %9.2f %9.2f %9.1f %10.1f"
+    head = "%8s  %-12s %10s %11s %9s %9s %9s %9s %10s"
+    row = "%8d  %-12s %10d %11d %9.2f %9.2f %9.2f %9.1f %10.1f"
     print(head % ("n", "road", "variables", "clauses", "build s", "save s", "total s", "file MB", "peak MB"))
+    if not has_pysat():
+        roads = [(kind, label) for kind, label in roads if "pysat" not in kind]
+        print("(python-sat is not installed: its side is left out)")
     for n in sizes:
-        for kind, label in (("model", "model"), ("hand", "hand-written")):
+        totals = {}
+        for kind, label in roads:
             r = measure(kind, n)
-            print(row % (n, label, r["variables"], r["clauses"], r["build"], r["save"], r["build"] + r["save"],
+            totals[label] = r["build"] + r["save"]
+            print(row % (n, label, r["variables"], r["clauses"], r["build"], r["save"], totals[label],
                          r["size_mb"], r["rss"]))
+        if "python-sat" in totals:
+            ours = totals["model"]
+            print("%8s  model / python-sat: %.2fx" % ("", ours / totals["python-sat"]))
 
 
 if __name__ == "__main__":
     if len(sys.argv) > 1 and sys.argv[1] == "--child":
         child(sys.argv[2], int(sys.argv[3]))
+    elif len(sys.argv) > 1 and sys.argv[1] == "--sumit":
+        main([int(a) for a in sys.argv[2:]] or [1000000], [("sumit", "model"), ("sumit-pysat", "python-sat")])
     else:
-        main([int(a) for a in sys.argv[1:]] or [50, 100, 200])
+        main([int(a) for a in sys.argv[1:]] or [50, 100, 200],
+             [("model", "model"), ("hand", "hand-written"), ("pysat", "python-sat")])

@@ -1,11 +1,16 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
+#include <nanobind/stl/vector.h>
 
+#include <limits>
 #include <memory>
+#include <optional>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
+#include "bindings/gc_pause.hpp"
 #include "bindings/module.hpp"
 #include "bxpr/arena.hpp"
 #include "bxpr/builders.hpp"
@@ -14,6 +19,10 @@
 #include "bxpr/text.hpp"
 #include "bxpr/tseytin.hpp"
 #include "common/errors.hpp"
+#include "inst/clause_texts.hpp"
+#include "pbcircuit/comparison_circuit.hpp"
+#include "pbct/clause_database.hpp"
+#include "pbct/pb_constraint.hpp"
 
 namespace nb = nanobind;
 using zorv::bxpr::Arena;
@@ -162,6 +171,203 @@ nb::object tseytin(const BaseExpr& e, const Context& c, std::string_view prefix)
     return wrap(c.arena, zorv::bxpr::tseytin(*c.arena, root, prefix));
 }
 
+// The Boolean variables of pseudo-Boolean variable numbers, as the model's manager gives them:
+// found in `known` (number -> variable), or made by `literal_of(number)`, which also enters
+// them in `known`. Every node must belong to one context.
+class pb_literals {
+public:
+    pb_literals(nb::dict known, nb::handle literal_of) : known_(std::move(known)), literal_of_(literal_of) {}
+
+    NodeId get(std::int64_t number) {
+        if (const auto found = find(number)) return *found;
+        return add(literal_of_(number), number);
+    }
+
+    // The node of `number` in `known`, if it is there.
+    std::optional<NodeId> find(std::int64_t number) {
+        nb::object key = nb::steal(PyLong_FromLongLong(number));
+        if (!key.is_valid()) throw nb::python_error();
+        PyObject* found = PyDict_GetItemWithError(known_.ptr(), key.ptr());
+        if (found == nullptr) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            return std::nullopt;
+        }
+        return add(found, number);
+    }
+
+    // The node of `node`, the variable of `number`, checked.
+    NodeId add(nb::handle node, std::int64_t number) {
+        if (!nb::isinstance<BaseExpr>(node)) {
+            throw zorv::type_error(std::string("the variable of number ") + std::to_string(number) +
+                                   " is not a Boolean expression (got " + python_type(node) + ")");
+        }
+        const BaseExpr& e = nb::cast<const BaseExpr&>(node);
+        if (!e.is_constant()) {
+            if (!ctx_) {
+                ctx_ = e.ctx;
+            } else if (ctx_ != e.ctx) {
+                throw zorv::type_error("the variables of a comparison belong to different Boolean contexts");
+            }
+        }
+        return e.id;
+    }
+
+    // The context of the variables met, or a fresh one while there was none.
+    std::shared_ptr<Arena> arena() {
+        if (!ctx_) ctx_ = std::make_shared<Arena>();
+        return ctx_;
+    }
+
+private:
+    nb::dict known_;
+    nb::handle literal_of_;
+    std::shared_ptr<Arena> ctx_;
+};
+
+// The circuit of a pseudo-Boolean comparison (see pbcircuit/comparison_circuit.hpp). Numbers
+// whose coefficients cancel are never looked up.
+nb::object pb_circuit(const zorv::pbct::PBConstraint& constraint, nb::dict known, nb::handle literal_of) {
+    using zorv::pbct::i128;
+    pb_literals nodes(std::move(known), literal_of);
+    std::vector<std::pair<NodeId, i128>> looked_up;
+    for (const auto& [number, coefficient] : zorv::pbcircuit::merge_terms(constraint.literals)) {
+        if (coefficient != 0) looked_up.emplace_back(nodes.get(number), coefficient);
+    }
+    // Negated once every lookup has settled the context.
+    const std::shared_ptr<Arena> arena = nodes.arena();
+    std::vector<zorv::pbcircuit::circuit_term> terms;
+    i128 bound = constraint.bound;
+    for (const auto& [node, coefficient] : looked_up) {
+        if (coefficient > 0) {
+            terms.push_back({node, coefficient});
+        } else {
+            terms.push_back({arena->negate(node), -coefficient});
+            bound -= coefficient;  // c * x == c + |c| * ~x
+        }
+    }
+    return wrap(arena, zorv::pbcircuit::comparison(*arena, terms, constraint.comparator, bound));
+}
+
+// The conjunction (and_s) of one disjunction (or_s) per clause of `database`, a positive literal
+// standing for its number's variable and a negative one for the negation of it. A number not in
+// `known` gets its variable from `new_variables`, called once with every such number in order of
+// first occurrence, which returns their variables in that order.
+nb::object clauses_formula(const zorv::pbct::VectorClauseDatabase& database, nb::dict known,
+                           nb::handle new_variables) {
+    pb_literals nodes(known, nb::none());
+    std::unordered_map<std::int64_t, NodeId> variables;
+    std::vector<std::int64_t> fresh;
+    for (std::size_t i = 0; i < database.size(); ++i) {
+        for (const std::int64_t lit : database.clause(i)) {
+            if (lit == std::numeric_limits<std::int64_t>::min()) {
+                throw zorv::value_error("a clause literal is out of range");
+            }
+            const std::int64_t number = lit > 0 ? lit : -lit;
+            if (variables.count(number) != 0) continue;
+            const auto found = nodes.find(number);
+            variables.emplace(number, found ? *found : zorv::bxpr::no_node);
+            if (!found) fresh.push_back(number);
+        }
+    }
+    if (!fresh.empty()) {
+        nb::object made = new_variables(nb::cast(fresh));
+        if (!nb::isinstance<nb::list>(made) || nb::len(made) != fresh.size()) {
+            throw zorv::type_error("new variables must come as a list, one per number");
+        }
+        const auto list = nb::borrow<nb::list>(made);
+        for (std::size_t i = 0; i < fresh.size(); ++i) variables[fresh[i]] = nodes.add(list[i], fresh[i]);
+    }
+    const std::shared_ptr<Arena> arena = nodes.arena();
+    std::vector<NodeId> clauses;
+    clauses.reserve(database.size());
+    std::vector<NodeId> literals;
+    for (std::size_t i = 0; i < database.size(); ++i) {
+        literals.clear();
+        for (const std::int64_t lit : database.clause(i)) {
+            const NodeId v = variables.at(lit > 0 ? lit : -lit);
+            literals.push_back(lit > 0 ? v : arena->negate(v));
+        }
+        clauses.push_back(zorv::bxpr::or_s(*arena, literals));
+    }
+    return wrap(arena, zorv::bxpr::and_s(*arena, clauses));
+}
+
+// A soft objective's unit literals: per (number, coefficient) item, in order, the variable of the
+// number, negated where its truth would worsen the objective (a positive coefficient when
+// minimising, any other when maximising), and the coefficient's absolute value as its weight.
+// (and_ of the literals, weights), or None, with nothing looked up, unless there are items and
+// each is a pair of ints that fit 64 bits with a coefficient whose absolute value does too.
+nb::object maxsat_literals(nb::handle items, bool minimization, nb::dict known, nb::handle literal_of) {
+    if (!PyList_CheckExact(items.ptr()) || PyList_GET_SIZE(items.ptr()) == 0) return nb::none();
+    std::vector<std::pair<std::int64_t, std::int64_t>> pairs;
+    pairs.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.ptr())));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.ptr()); ++i) {
+        PyObject* item = PyList_GET_ITEM(items.ptr(), i);
+        if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != 2) return nb::none();
+        std::int64_t values[2];
+        for (int k = 0; k < 2; ++k) {
+            PyObject* v = PyTuple_GET_ITEM(item, k);
+            int overflow = 0;
+            values[k] = PyLong_CheckExact(v) ? PyLong_AsLongLongAndOverflow(v, &overflow) : 0;
+            if (!PyLong_CheckExact(v) || overflow != 0) return nb::none();
+        }
+        if (values[1] == std::numeric_limits<std::int64_t>::min()) return nb::none();
+        pairs.emplace_back(values[0], values[1]);
+    }
+    pb_literals nodes(std::move(known), literal_of);
+    std::vector<NodeId> literals;
+    literals.reserve(pairs.size());
+    nb::list weights;
+    for (const auto& [number, coefficient] : pairs) {
+        weights.append(coefficient < 0 ? -coefficient : coefficient);
+        literals.push_back(nodes.get(number));
+    }
+    const std::shared_ptr<Arena> arena = nodes.arena();
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        const bool negate = pairs[i].second > 0 ? minimization : !minimization;
+        if (negate) literals[i] = arena->negate(literals[i]);
+    }
+    return nb::make_tuple(wrap(arena, zorv::bxpr::and_(*arena, literals)), weights);
+}
+
+// The container's clause template of a formula in clause form (see inst/clause_texts.hpp): a list
+// of lists of str, one str object per distinct literal.
+nb::list clause_texts(const BaseExpr& e) {
+    if (e.is_constant()) {
+        nb::list clause;
+        clause.append(nb::str(e.id == Arena::one ? "'1'" : "'0'"));
+        nb::list out;
+        out.append(clause);
+        return out;
+    }
+    const zorv::inst::clause_template tmpl = zorv::inst::clause_texts(*e.ctx, e.id, text_limit);
+    std::vector<nb::object> texts;
+    texts.reserve(tmpl.texts.size());
+    for (const std::string& text : tmpl.texts) {
+        PyObject* str = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        if (str == nullptr) throw nb::python_error();
+        texts.push_back(nb::steal(str));
+    }
+    // The lists hold no cycle: the collector need not look at them while they are made.
+    const gc_pause pause;
+    PyObject* out = PyList_New(static_cast<Py_ssize_t>(tmpl.ends.size()));
+    if (out == nullptr) throw nb::python_error();
+    nb::list result = nb::steal<nb::list>(out);
+    std::size_t begin = 0;
+    for (std::size_t c = 0; c < tmpl.ends.size(); ++c) {
+        PyObject* clause = PyList_New(static_cast<Py_ssize_t>(tmpl.ends[c] - begin));
+        if (clause == nullptr) throw nb::python_error();
+        for (std::size_t k = begin; k < tmpl.ends[c]; ++k) {
+            PyObject* text = texts[tmpl.literals[k]].ptr();
+            Py_INCREF(text);
+            PyList_SET_ITEM(clause, static_cast<Py_ssize_t>(k - begin), text);
+        }
+        PyList_SET_ITEM(out, static_cast<Py_ssize_t>(c), clause);
+        begin = tmpl.ends[c];
+    }
+    return result;
+}
+
 template <class T>
 void bind_node(nb::module_& m, const char* name, const char* doc) {
     nb::class_<T, BaseExpr>(m, name, doc);
@@ -175,7 +381,44 @@ void bind_bxpr(nb::module_& m) {
         .def(
             "get_var",
             [](const Context& c, std::string_view name) { return wrap(c.arena, c.arena->variable(name)); },
-            nb::arg("name"), "The variable called `name` (any text); one name gives one variable.");
+            nb::arg("name"), "The variable called `name` (any text); one name gives one variable.")
+        .def(
+            "_get_vars",
+            [](const Context& c, nb::handle names) {
+                if (!PyList_CheckExact(names.ptr())) throw zorv::type_error("_get_vars takes a list of names");
+                const Py_ssize_t count = PyList_GET_SIZE(names.ptr());
+                PyObject* list = PyList_New(count);
+                if (list == nullptr) throw nb::python_error();  // MemoryError
+                auto out = nb::steal<nb::list>(list);
+                for (Py_ssize_t i = 0; i < count; ++i) {
+                    PyObject* item = PyList_GET_ITEM(names.ptr(), i);
+                    Py_ssize_t size = 0;
+                    const char* data = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
+                    if (data == nullptr) {
+                        if (PyErr_Occurred()) throw nb::python_error();
+                        throw zorv::type_error(std::string("a variable name must be a str, not ") + python_type(item));
+                    }
+                    const std::string_view name(data, static_cast<std::size_t>(size));
+                    PyList_SET_ITEM(list, i, wrap(c.arena, c.arena->variable(name)).release().ptr());
+                }
+                return out;
+            },
+            nb::arg("names"), "get_var of each name of a list, as a list.")
+        .def(
+            "_variables",
+            [](const Context& c, std::string_view prefix, std::size_t first, std::size_t count) {
+                std::vector<NodeId> ids;
+                c.arena->make_variables(prefix, first, count, ids);
+                PyObject* list = PyList_New(static_cast<Py_ssize_t>(ids.size()));
+                if (list == nullptr) throw nb::python_error();  // MemoryError
+                auto out = nb::steal<nb::list>(list);
+                for (std::size_t i = 0; i < ids.size(); ++i) {
+                    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), wrap(c.arena, ids[i]).release().ptr());
+                }
+                return out;
+            },
+            nb::arg("prefix"), nb::arg("first"), nb::arg("count"),
+            "The variables prefix_first, ..., prefix_(first + count - 1), as get_var gives them.");
 
     nb::class_<BaseExpr>(m, "BaseExpr", "A Boolean expression of one context.")
         .def("get_args",
@@ -265,4 +508,17 @@ void bind_bxpr(nb::module_& m) {
                 [](Arena& a, std::span<const NodeId> x) { return zorv::bxpr::ite_s(a, x[0], x[1], x[2]); });
         },
         nb::arg("cond"), nb::arg("then_"), nb::arg("else_"), "Simplified if-then-else.");
+
+    m.def("pb_circuit", &pb_circuit, nb::arg("constraint"), nb::arg("known"), nb::arg("literal_of"),
+          "The comparison of a PBConstraint as a circuit over its variables, found in `known` or made\n"
+          "by `literal_of(number)`.");
+    m.def("clauses_formula", &clauses_formula, nb::arg("database"), nb::arg("known"), nb::arg("new_variables"),
+          "and_s of one or_s per clause of a VectorClauseDatabase, over variables found in `known` or\n"
+          "made by one call of `new_variables(numbers)` for the others.");
+    m.def("clause_texts", &clause_texts, nb::arg("formula"),
+          "Per clause of a formula in clause form, its literal texts as clause templates hold them.");
+    m.def("maxsat_literals", &maxsat_literals, nb::arg("items"), nb::arg("minimization"), nb::arg("known"),
+          nb::arg("literal_of"),
+          "A soft objective's unit literals and weights from its (number, coefficient) items, over\n"
+          "variables found in `known` or made by `literal_of(number)`; None for items it does not take.");
 }

@@ -1,6 +1,8 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/pair.h>
 #include <nanobind/stl/tuple.h>
+#include <nanobind/stl/unordered_map.h>
 #include <nanobind/stl/vector.h>
 
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include <optional>
 #include <string_view>
 #include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "bindings/module.hpp"
@@ -19,7 +22,9 @@
 #include "inst/forall_values.hpp"
 #include "inst/instantiate.hpp"
 #include "inst/key_mapping.hpp"
+#include "inst/literal_text.hpp"
 #include "inst/program_arrays.hpp"
+#include "inst/template_compiler.hpp"
 #include "inst/variable_keys.hpp"
 
 namespace nb = nanobind;
@@ -82,10 +87,10 @@ void insert(nb::dict& mapping, std::string_view key, std::int64_t number) {
 
 // Writes every instance of the compiled template into `storage` and returns the record's
 // auxiliary keys; None, with nothing written, when the engine declines.
-nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec> specs,
-                       const int_array& clauses, const int_array& literals, const int_array& terms,
-                       std::int64_t aux_start, std::int64_t aux_block, std::int64_t formula,
-                       const int_array& key_slots) {
+nb::object instantiate_arrays(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec>& specs,
+                              std::span<const std::int64_t> clauses, std::span<const std::int64_t> literals,
+                              std::span<const std::int64_t> terms, std::int64_t aux_start, std::int64_t aux_block,
+                              std::int64_t formula, std::span<const std::int64_t> key_slots) {
     const auto foralls = to_foralls(specs);
     const auto program = zorv::inst::decode_program(clauses, literals, terms,
                                                     static_cast<std::int64_t>(foralls.size()),
@@ -96,6 +101,13 @@ nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec
     }
     return nb::cast(zorv::inst::aux_key_block{formula, aux_start, aux_block,
                                               *zorv::inst::combination_count(foralls), std::move(slots)});
+}
+
+nb::object instantiate(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec> specs,
+                       const int_array& clauses, const int_array& literals, const int_array& terms,
+                       std::int64_t aux_start, std::int64_t aux_block, std::int64_t formula,
+                       const int_array& key_slots) {
+    return instantiate_arrays(storage, specs, clauses, literals, terms, aux_start, aux_block, formula, key_slots);
 }
 
 // Adds every key of a key block to `mapping`, in order, later keys winning as dict.update does.
@@ -161,6 +173,102 @@ zorv::inst::variable_key_block variable_keys(std::string name, std::int64_t star
     return {std::move(name), start, std::move(sizes), std::move(strides)};
 }
 
+// The template's texts as views into its Python strings, which the caller's template keeps alive;
+// nullopt unless the template and its clauses are lists or tuples of str.
+std::optional<zorv::inst::template_texts> read_template(nb::handle template_) {
+    const auto is_sequence = [](PyObject* o) { return PyList_CheckExact(o) || PyTuple_CheckExact(o); };
+    if (!is_sequence(template_.ptr())) return std::nullopt;
+    zorv::inst::template_texts out;
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(template_.ptr());
+    PyObject** clauses = PySequence_Fast_ITEMS(template_.ptr());
+    out.ends.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (!is_sequence(clauses[i])) return std::nullopt;
+        PyObject** texts = PySequence_Fast_ITEMS(clauses[i]);
+        for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(clauses[i]); ++k) {
+            if (!PyUnicode_CheckExact(texts[k])) return std::nullopt;
+            Py_ssize_t size = 0;
+            const char* data = PyUnicode_AsUTF8AndSize(texts[k], &size);
+            if (data == nullptr) {
+                PyErr_Clear();  // a text that has no UTF-8 form is left to the host
+                return std::nullopt;
+            }
+            out.texts.emplace_back(data, static_cast<std::size_t>(size));
+        }
+        out.ends.push_back(out.texts.size());
+    }
+    return out;
+}
+
+using variable_entry = std::tuple<std::int64_t, int_array, int_array>;
+
+// A record's template compiled by the engine, kept in the engine until it is instantiated.
+struct compiled_template {
+    zorv::inst::program_texts program;
+};
+
+nb::object instantiate_compiled(zorv::cnf::wcnf_storage& storage, std::vector<forall_spec> specs,
+                                const compiled_template& compiled, std::int64_t aux_start, std::int64_t aux_block,
+                                std::int64_t formula) {
+    const auto& p = compiled.program;
+    return instantiate_arrays(storage, specs, p.clauses, p.literals, p.terms, aux_start, aux_block, formula,
+                              p.key_slots);
+}
+
+// The compiled template of a record, or None.
+nb::object compile_template(nb::handle template_, std::optional<int_array> weights,
+                            const std::unordered_map<std::string, std::int64_t>& slots,
+                            const std::unordered_map<std::string, variable_entry>& variables, std::int64_t shift_pb,
+                            std::int64_t shift_bx) {
+    const auto texts = read_template(template_);
+    if (!texts) return nb::none();
+    zorv::inst::text_map<zorv::inst::variable_shape> shapes;
+    for (const auto& [name, entry] : variables) {
+        shapes.emplace(name, zorv::inst::variable_shape{std::get<0>(entry), std::get<1>(entry), std::get<2>(entry)});
+    }
+    const zorv::inst::text_map<std::int64_t> places(slots.begin(), slots.end());
+    auto program = zorv::inst::compile_template(*texts, weights, places, shapes, shift_pb, shift_bx);
+    if (!program) return nb::none();
+    return nb::cast(compiled_template{std::move(*program)});
+}
+
+bool template_fits(nb::handle template_, const std::unordered_map<std::string, int_array>& sizes, nb::dict bounds,
+                   bool instances) {
+    const auto texts = read_template(template_);
+    if (!texts) return false;
+    zorv::inst::forall_bounds ranges;
+    for (auto [name, range] : bounds) {
+        std::optional<std::pair<std::int64_t, std::int64_t>> ends;
+        if (!range.is_none()) ends = nb::cast<std::pair<std::int64_t, std::int64_t>>(range);
+        ranges.emplace(nb::cast<std::string>(name), ends);
+    }
+    const zorv::inst::text_map<int_array> shapes(sizes.begin(), sizes.end());
+    return zorv::inst::template_fits(*texts, shapes, ranges, instances);
+}
+
+// The distinct variable names of element call texts (see element_call_name), or None when a text
+// is of another form or no str.
+nb::object element_call_names(nb::handle texts) {
+    if (!PyList_CheckExact(texts.ptr())) return nb::none();
+    std::unordered_set<std::string_view> names;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(texts.ptr()); ++i) {
+        PyObject* text = PyList_GET_ITEM(texts.ptr(), i);
+        if (!PyUnicode_CheckExact(text)) return nb::none();
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+        if (data == nullptr) {
+            PyErr_Clear();
+            return nb::none();
+        }
+        const auto name = zorv::inst::element_call_name(std::string_view(data, static_cast<std::size_t>(size)));
+        if (!name) return nb::none();
+        names.insert(*name);
+    }
+    nb::set out;
+    for (const std::string_view name : names) out.add(nb::str(name.data(), name.size()));
+    return out;
+}
+
 }  // namespace
 
 void bind_inst(nb::module_& m) {
@@ -184,4 +292,21 @@ void bind_inst(nb::module_& m) {
           "terms"_a, "aux_start"_a, "aux_block"_a, "formula"_a, "key_slots"_a,
           "Write every instance of a compiled clause template into `storage`; returns its\n"
           "aux_key_block, or None, with nothing written, when a value is out of range.");
+    nb::class_<compiled_template>(m, "compiled_template", "A record's template compiled for instantiation.")
+        .def("arrays",
+             [](const compiled_template& c) {
+                 return nb::make_tuple(c.program.clauses, c.program.literals, c.program.terms, c.program.key_slots);
+             },
+             "The program as flat arrays: clauses, literals, terms, key slots.");
+    m.def("instantiate_compiled", &instantiate_compiled, "storage"_a, "foralls"_a, "compiled"_a, "aux_start"_a,
+          "aux_block"_a, "formula"_a, "instantiate() for a template compiled by compile_template.");
+    m.def("compile_template", &compile_template, "template"_a, "weights"_a.none(), "slots"_a, "variables"_a,
+          "shift_pb"_a, "shift_bx"_a,
+          "The compiled template of a record, or None for a template beyond the engine's reader.");
+    m.def("template_fits", &template_fits, "template"_a, "sizes"_a, "bounds"_a, "instances"_a,
+          "True when every literal of the template is sure to instantiate: known variables, foralls\n"
+          "and index counts, and (with instances) index values in range; False when unsure.");
+    m.def("element_call_names", &element_call_names, "texts"_a,
+          "The distinct variable names of a list of element call texts such as x(0,12), or None\n"
+          "when a text is of another form.");
 }

@@ -1,6 +1,7 @@
 #include <climits>
 
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
 
 #include "bindings/module.hpp"
 #include "common/errors.hpp"
@@ -91,7 +92,19 @@ void bind_pbct(nb::module_& m) {
                  new (self) AuxVarManager(to_int64(first, "first variable"));
              },
              "first"_a)
-        .def("get_variable", &AuxVarManager::get_variable);
+        .def("get_variable", &AuxVarManager::get_variable)
+        .def(
+            "_get_variables",
+            [](AuxVarManager& allocator, std::size_t count) {
+                // Drawn from a copy, so that a failure draws nothing.
+                AuxVarManager drawn = allocator;
+                std::vector<std::int64_t> numbers;
+                numbers.reserve(count);
+                for (std::size_t i = 0; i < count; ++i) numbers.push_back(drawn.get_variable());
+                allocator = drawn;
+                return numbers;
+            },
+            "count"_a, "get_variable() `count` times, as a list.");
 
     nb::class_<WeightedLit>(m, "WeightedLit")
         .def("__init__",

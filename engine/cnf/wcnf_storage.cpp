@@ -114,7 +114,10 @@ void wcnf_storage::merge(wcnf_storage& other) {
         }
         const std::size_t base = lits_.size();
         lits_.insert(lits_.end(), other.lits_.begin(), other.lits_.end());
-        offsets_.reserve(offsets_.size() + other.clause_count());
+        // Exact reservations would copy the whole array at every merge of a long run of merges.
+        if (offsets_.capacity() < offsets_.size() + other.clause_count()) {
+            offsets_.reserve(std::max(2 * offsets_.capacity(), offsets_.size() + other.clause_count()));
+        }
         for (auto it = other.offsets_.begin() + 1; it != other.offsets_.end(); ++it) {
             offsets_.push_back(base + *it);
         }

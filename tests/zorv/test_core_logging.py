@@ -99,3 +99,24 @@ def test_exceptions_module_surface():
     exec("from zorv_encoder._exceptions import *", ns)
     assert sorted(k for k in ns if k != "__builtins__") == sorted(ERRORS)
     assert _exceptions.__doc__ is None
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_comparison_debug_lines_follow_the_logger_level(caplog, enabled):
+    # Their texts are made only for a logger that shows them; a shown line is whole.
+    from zorv_encoder.core.formulapb import FormulaPB
+    from zorv_encoder.core.manager import Manager
+    from zorv_encoder.core.pboperations import Sum
+
+    manager = Manager()
+    manager.registration_generator_variables("x")
+    x = manager.name2genvar["x"]
+    term = Sum(x(1).to_pb(), x(2).to_pb())
+    caplog.set_level("DEBUG" if enabled else "INFO", logger="orbeny.trelle")
+    formula = FormulaPB(term, tl.pbct.Comparator_type.LEQ, 1).to_bx(manager)
+    FormulaPB(term, None, None).to_maxsat(manager, True)
+    expected = [f"FormulaPB before to_bx: {term}", "Sum to_pb result [", f"Bx formula from FormulaPB: {formula}",
+                f"FormulaPB before to_maxsat: {term}"]
+    got = [record.getMessage() for record in caplog.records]
+    assert len(got) == (4 if enabled else 0)
+    assert all(line.startswith(prefix) for line, prefix in zip(got, expected))

@@ -103,6 +103,28 @@ def test_auxiliary_naming_and_reset(manager):
     assert str(manager.get_pb_var(again.pb_var + 1000)) == "_pbct_aux_0"
 
 
+def test_variables_registered_at_once_as_one_by_one():
+    from zorv_encoder.core.manager import Manager
+
+    one_by_one, at_once = Manager(), Manager()
+    for manager in (one_by_one, at_once):
+        manager.get_pb_var(50)  # counting goes on from an earlier auxiliary
+    made = [one_by_one.get_pb_var(n) for n in (9, 4, 70)]
+    assert [str(v) for v in at_once._new_pb_vars([9, 4, 70])] == [str(v) for v in made]
+    a, b = one_by_one, at_once
+    assert a.cnt_pbvar == b.cnt_pbvar == 4
+    assert list(a.name2pb.items()) == list(b.name2pb.items())
+    assert list(a.pb2name.items()) == list(b.pb2name.items())
+    assert [(n, str(v)) for n, v in a.pb2bx.items()] == [(n, str(v)) for n, v in b.pb2bx.items()]
+    assert at_once.pb2bx[4] is at_once.get_pb_var(4) and at_once.pb2bx[4] == at_once.bx_context.get_var("_pbct_aux_2")
+
+    # model variables likewise, repeats included
+    names = ["x(1)", "x(2)", "x(1)", "x(3)"]
+    assert [one_by_one.add_variable(name)[1] for name in names] == at_once._pb_vars_of(names)
+    assert list(a.name2pb.items()) == list(b.name2pb.items())
+    assert [(n, str(v)) for n, v in a.pb2bx.items()] == [(n, str(v)) for n, v in b.pb2bx.items()]
+
+
 def test_core_index_record():
     idx = Index("i", 0, 10)
     assert (idx.name, idx.range_start, idx.range_end, idx.range_step) == ("i", 0, 10, 1)

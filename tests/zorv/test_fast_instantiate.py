@@ -250,6 +250,54 @@ def test_other_records_take_the_plain_path(template, foralls, sent_logs, plain_c
         assert len(plain_calls) == 2
 
 
+# The engine's reader of literal texts takes the common spellings and leaves every other one to
+# the host's parser; what it takes, it must compile as _ProgramBuilder does.
+READ_BY_ENGINE = ["x(i,j + 1)", "--y(2 * (i + 1))", "-w(0 * i,i - -1,+j)", "z()", "y( i )", "y(i*2-1)", "y(-1 + 2)",
+                  "'_pbct_aux_007'", "'~_bxpr_aux_2'", "x(9223372036854775807 - 9223372036854775800,i)",
+                  "y(99999999999999999999 - 99999999999999999998)"]
+LEFT_TO_THE_HOST = ["y(07)", "y(1_0)", "y(0x1)", "y(i,)", "y(True)", "y(i ** 1)", "y(i + j)", "if(0)", "y((i)",
+                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'"]
+
+
+@pytest.mark.parametrize("text", READ_BY_ENGINE + LEFT_TO_THE_HOST)
+@pytest.mark.parametrize("weights", [None, [0, 2]])
+def test_engine_compiles_templates_as_the_builder_does(text, weights):
+    from orbeny.trelle._engine import inst as engine
+
+    namespace = {name: variable.copy() for name, variable in VARIABLES.items()}
+    slots = {"i": 0, "j": 1}
+    template = [[text, "'_bxpr_aux_0'"], [text, "x(i,j + 1)"]]
+    program = engine.compile_template(template, weights, slots, _fast_instantiate._variable_shapes(namespace), 2, 3)
+    builder = _fast_instantiate._ProgramBuilder(namespace, slots, 2, 3)
+    built = all(builder.add_clause(clause, w, weights is None or w != 0) for clause, w in zip(template, weights or [0, 0]))
+    if text in LEFT_TO_THE_HOST:
+        assert program is None
+    else:
+        assert built and program.arrays() == (builder.clauses, builder.literals, builder.terms, builder.key_slots())
+
+
+@pytest.mark.parametrize("template, foralls, fits", [
+    ([["x(i,j + 1)", "'_bxpr_aux_0'", "-z()"]], {"i": range(6), "j": range(6)}, True),
+    ([["y(2 * i - 1)"]], {"i": range(1, 7)}, True),
+    ([["y(i + 99)"]], {"i": [], "j": range(3)}, True),  # no instance: no index value to check
+    # what the container refuses: an index past either end, a wrong index count, a name that is no
+    # forall, no variable, or a forall hiding the variable; and what the engine does not read
+    ([["x(i,j + 1)"]], {"i": range(6), "j": range(7)}, False),
+    ([["y(2 * i - 1)"]], {"i": [3, 0]}, False),
+    ([["x(i)"]], {"i": range(2)}, False),
+    ([["y(k)"]], {"i": range(2)}, False),
+    ([["v(0)"]], {}, False),
+    ([["y(0)"]], {"y": range(2)}, False),
+    ([["y(i // 2)"]], {"i": range(4)}, False),
+])
+def test_engine_intake_check_passes_only_templates_sure_to_instantiate(template, foralls, fits):
+    namespace = {name: variable.copy() for name, variable in VARIABLES.items()}
+    bounds = None
+    if all(len(values) for values in foralls.values()):
+        bounds = {name: (min(values), max(values)) for name, values in foralls.items()}
+    assert _fast_instantiate.template_fits(template, namespace, foralls, bounds) is fits
+
+
 def test_worked_example_and_weights(sent_logs):
     template = [["x(i,j)", "-x(i,j + 1)"], ["'~_bxpr_aux_1'", "x(i,j + 1)", "'_pbct_aux_0'"]]
     args = record(template, {"i": range(0, 2), "j": [0]}, weights=[0, 5], formula=2, start=10)

@@ -62,6 +62,8 @@ def state(container):
         ([["x(1,2)", "~y(0)"]], [["x(1,2)", "-y(0)"]]),
         ([["~x(1,2)"]], [["-x(1,2)"]]),
         ([["_bxpr_aux_0"]], [["'_bxpr_aux_0'"]]),
+        # every "~" of a call's text turns, whatever the name holds
+        ([["~a~(b)", "é"]], [["-a-(b)", "'é'"]]),
     ],
 )
 @pytest.mark.parametrize("alone", [False, True])

@@ -138,6 +138,36 @@ def test_weighted_sums_with_several_bit_columns(weights, cmp, bound, where):
                 lambda bits: expect(CMP[cmp](sum(w * b for w, b in zip(weights, bits)), bound), bits[n]), n)
 
 
+@pytest.mark.parametrize("where", ["plain", "negated"])
+@pytest.mark.parametrize("cmp", sorted(CMP))
+def test_coefficients_whose_sum_needs_more_than_64_bits(cmp, where):
+    # x(0) occurs twice: its merged weight 2^63 and the sum's total no longer fit in 64 bits.
+    manager = model_with("x")
+    x = manager.name2genvar["x"]
+    big = 1 << 62
+    weights = [(0, big), (0, big), (1, big), (2, -3)]
+    term = Sum(*[w * x(i).to_pb() for i, w in weights])
+    formula = FormulaPB(term, getattr(pb.Comparator_type, cmp), big - 3).to_bx(manager)
+    place, expect = PLACES[where]
+    check_exact(manager, lambda y: place(formula, y),
+                lambda bits: expect(CMP[cmp](sum(w * bits[i] for i, w in weights), big - 3), bits[3]), 3)
+
+
+@pytest.mark.parametrize("builder", ["pb_circuit", "clauses_formula"])
+def test_engine_builders_refuse_a_variable_that_is_no_boolean_expression(builder):
+    from orbeny.trelle._engine import bxpr as engine
+
+    manager = model_with("x")
+    constraint = pb.PBConstraint([pb.WeightedLit(1, 1), pb.WeightedLit(2, 1)], pb.Comparator_type.LEQ, 1)
+    argument = constraint
+    if builder == "clauses_formula":
+        argument = pb.VectorClauseDatabase(manager.pb_config)
+        pb.pb2cnf(manager.pb_config).encode2(constraint, argument, pb.AuxVarManager(3))
+    with pytest.raises(TypeError, match="not a Boolean expression"):
+        getattr(engine, builder)(argument, {1: "x(1)"}, manager.get_pb_var if builder == "pb_circuit" else
+                                 manager._new_pb_vars)
+
+
 def test_evaluated_text_like_the_model_writes():
     manager = model_with("x")
     ns = {"Sum": Sum, "FormulaPB": FormulaPB, "bx": bx, "pb": pb, "manager": manager, **manager.name2genvar}
@@ -210,6 +240,9 @@ def test_to_maxsat_keeps_repeats_and_handles_empty_sum():
     formula, weights = FormulaPB(Sum(), None, None).to_maxsat(manager, True)
     assert list(formula.get_args()) == []
     assert weights == []
+    # coefficients beyond 64 bits keep their exact weights
+    formula, weights = FormulaPB(Sum(2**70 * x(1).to_pb(), -(2**63) * x(2).to_pb()), None, None).to_maxsat(manager, True)
+    assert literal_texts(formula) == ["~x(1)", "x(2)"] and weights == [2**70, 2**63]
 
 
 @settings(max_examples=40)

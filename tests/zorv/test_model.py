@@ -10,7 +10,7 @@ from pysat.solvers import Solver
 
 import orbeny.trelle as tl
 import orbeny.trelle.bxpr as bx
-from zorv_encoder import LinearModel, One, Sum, SumIt, Zero, pow_expression
+from zorv_encoder import AndIt, LinearModel, One, OrIt, Sum, SumIt, Zero, pow_expression
 from zorv_encoder._exceptions import BuildError, FormulaError, TargetError, VariableError
 from zorv_encoder.encode import model as model_module
 from zorv_encoder.encode.expressions import Expression
@@ -471,6 +471,110 @@ def test_each_constraint_counts_its_own_auxiliaries(monkeypatch):
     assert handed[0] == handed[1] and handed[0] != (0, 0)
     assert handed[2][0] == 0 and handed[2][1] > 0
     assert model._manager.cnt_pbvar == 0 and model._manager.name2pb == {}
+
+
+@pytest.mark.parametrize("compare", [lambda e: e <= 2, lambda e: e >= 2, lambda e: e == 1, lambda e: e <= 0])
+@pytest.mark.parametrize("use", ["constraint", "target", "soft"])
+def test_held_sumit_expressions_build_what_their_texts_build(compare, use, logs, monkeypatch):
+    # An expression that holds its elements is evaluated from them; without that, from its text.
+    from zorv_encoder.core import _evaluation
+
+    def build():
+        logs.clear()
+        model = _model()
+        x = model.create_variables("x", i=4, j=3)
+        y = model.create_variables("y", k=2)
+        expr = SumIt([x[0, 0], 2 * y[1], -3 * x[3, 2], y[1]])
+        if use == "soft":
+            model.add_soft_constraint(-2 * expr, weight=3, minimization=True)
+            model.add_soft_constraint(expr, minimization=False)
+            model.build_wcnf()
+        else:
+            model.add_constraint(OrIt([x[0, 1], ~y[0], x[0, 1]]))
+            model.add_constraint(AndIt([~x[1, 2], y[1]]))
+            model.add_constraint(compare(SumIt([x[1, 1], x[2, 2], y[0]])))
+            if use == "target":
+                model.add_target(expr)
+                model.build_cnf(1, True)
+            else:
+                model.add_constraint(compare(expr))
+                model.build_cnf()
+        lines = [line for line in logs() if "Duration" not in line]
+        storage = model.get_cnf_storage()
+        return storage.get_clauses(), storage.get_clause_weights(), list(model._formula_container.mapping.items()), lines
+
+    taken = []
+    held_comparison = _evaluation._held_comparison
+    monkeypatch.setattr(_evaluation, "_held_comparison", lambda *args: taken.append(held_comparison(*args)) or taken[-1])
+    held = build()
+    assert all(taken) and len(taken) == (2 if use == "soft" else 4)
+    monkeypatch.setattr(_evaluation, "_held_comparison", lambda expression, namespace: None)
+    assert held == build()
+
+
+@pytest.mark.parametrize("texts, names", [
+    (["x(0,12)", "y()", "x(3)"], {"x", "y"}), ([], set()),
+    # only what a generator would name the same way its call is written
+    (["x(01)"], None), (["x( 1)"], None), (["x(1,)"], None), (["x(-1)"], None), (["x(i)"], None),
+    (["if(1)"], None), (["x(1)(2)"], None), (["x(1),"], None), (["x(1"], None), (["é(1)"], None),
+])
+def test_element_texts_the_held_path_takes(texts, names):
+    from orbeny.trelle._engine.inst import element_call_names
+
+    assert element_call_names(texts) == names
+
+
+def test_texts_are_compiled_once_and_read_as_eval_reads_them():
+    from zorv_encoder.core._evaluation import code
+
+    assert code(" \t1 + 1") is code(" \t1 + 1") and eval(code(" \t1 + 1")) == 2
+    with pytest.raises(SyntaxError):
+        code("1 +")
+    long = "[" + ",".join(["1"] * 40000) + "]"
+    assert code(long) is not code(long) and eval(code(long)) == [1] * 40000  # too long to keep
+
+
+def test_only_elements_and_their_simple_forms_are_held():
+    from zorv_encoder.core._evaluation import _held_comparison
+
+    model = _model()
+    x = model.create_variables("x", i=3)
+    namespace = {**model._formulas_dir, **model._manager.name2genvar}
+    held = [SumIt([x[0], 2 * x[1]]) <= 1, OrIt([x[0], ~x[1]]), (3 * SumIt([x[2]])).maxsat(True)]
+    other = [SumIt([x[0] + x[1], x[2]]) <= 1, OrIt([x[0] & x[1]]),
+             SumIt([Expression("x(0)")]) <= 1, SumIt([x[0]]) <= True, SumIt([x[0]]).maxsat(1)]
+    assert all(_held_comparison(e, namespace) is not None for e in held)
+    assert all(_held_comparison(e, namespace) is None for e in other)
+
+
+@pytest.mark.parametrize("collecting", [True, False])
+def test_the_collector_is_left_as_it_was(collecting):
+    import gc
+
+    model = _model()
+    x = model.create_variables("x", i=3)
+    was = gc.isenabled()
+    try:
+        gc.enable() if collecting else gc.disable()
+        model.add_constraint(OrIt([x[0], ~x[1]]))
+        assert gc.isenabled() is collecting
+        def failing(*args):
+            raise ArithmeticError
+
+        model._formulas_dir["FormulaPB"] = failing  # fails inside the held evaluation
+        with pytest.raises(ArithmeticError):
+            model.add_constraint(SumIt([x[0], x[1]]) <= 1)
+        assert gc.isenabled() is collecting
+    finally:
+        gc.enable() if was else gc.disable()
+
+
+def test_held_sumit_comparison_takes_the_text_where_the_namespace_differs():
+    model = _model()
+    x = model.create_variables("x", i=3)
+    elsewhere = Model(tl.manager(), "other").create_variables("w", i=3)
+    with pytest.raises(NameError, match="'w'"):
+        model.add_constraint(SumIt([x[0], elsewhere[1]]) <= 1)
 
 
 def test_contradiction_names_the_callers_line(logs):

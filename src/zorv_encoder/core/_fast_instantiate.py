@@ -46,7 +46,9 @@ def dump(a) -> tp.Optional["EngineKeys"]:
     program = _compile(a)
     if program is None:
         return None
-    block = _engine.instantiate(a.cnf_stor, *program)
+    compiled = isinstance(program[1], _engine.compiled_template)
+    instantiate = _engine.instantiate_compiled if compiled else _engine.instantiate
+    block = instantiate(a.cnf_stor, *program)
     if block is None:
         return None
     # The plain path's evaluation leaves its built-ins entry in the namespace.
@@ -255,6 +257,9 @@ def _compile(a):
     block = a.shift_pb_variable + a.shift_bx_variable
     if not _int64(block):
         return None
+    program = _engine_program(template, weights, slots, a)
+    if program is not None:
+        return value_sets, program, a.init_shift_variable, block, a.num_formula
     builder = _ProgramBuilder(a.eval_state, slots, a.shift_pb_variable, a.shift_bx_variable)
     for position, clause in enumerate(template):
         weight = 0 if weights is None else weights[position]
@@ -275,6 +280,46 @@ def _compile(a):
         a.num_formula,
         builder.key_slots(),
     )
+
+
+def _engine_program(template, weights, slots, a):
+    """The engine's compilation of the template, the program _ProgramBuilder would give, or None
+    for a template it leaves to the builder."""
+    if weights is not None:
+        weights = list(weights[: len(template)])
+    try:
+        return _engine.compile_template(
+            template, weights, slots, _variable_shapes(a.eval_state), a.shift_pb_variable, a.shift_bx_variable
+        )
+    except TypeError:
+        return None  # a weight that is no 64-bit integer
+
+
+def _variable_shapes(namespace):
+    """{name: (first number, sizes, strides)} of the model variables in `namespace` that the
+    engine can number."""
+    shapes = {}
+    for name, variable in namespace.items():
+        if type(variable) is Variable and type(name) is str:
+            sizes = list(variable.indexes.values())
+            strides = variable.shifts
+            if len(sizes) == len(strides) and all(_int64(n) for n in (variable.st_shift, *sizes, *strides)):
+                shapes[name] = (variable.st_shift, sizes, list(strides))
+    return shapes
+
+
+def template_fits(template, namespace, foralls, bounds) -> bool:
+    """True when the engine finds every literal of the container's template sure to instantiate
+    (the container's own checks would pass); False when it is unsure. `bounds` gives each forall's
+    lowest and highest value, or is None when the record has no instance."""
+    sizes = {name: shape[1] for name, shape in _variable_shapes(namespace).items()}
+    ends = {}
+    for name in foralls:
+        end = None if bounds is None else bounds[name]
+        if end is not None and not (_int64(end[0]) and _int64(end[1])):
+            return False
+        ends[name] = end
+    return _engine.template_fits(template, sizes, ends, bounds is not None)
 
 
 def _foralls(foralls, namespace):

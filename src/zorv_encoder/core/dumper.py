@@ -49,11 +49,12 @@ class Dumper(ABC):
         if written is not None:
             return written
         text = Dumper.__instantiation_text(a.template_constraint, a.foralls)
+        from ._evaluation import code
         from ._names import EVAL_BUILTINS
 
         # The texts call range and the model's variables, and nothing else of the host.
         a.eval_state["__builtins__"] = EVAL_BUILTINS
-        temp_cnf = eval(text, a.eval_state)
+        temp_cnf = eval(code(text), a.eval_state)
         Dumper.__print_all_formula(
             temp_cnf,
             a.weights,

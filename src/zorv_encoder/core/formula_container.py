@@ -8,6 +8,7 @@ from operator import mul
 
 import orbeny.trelle as tl
 from orbeny.trelle import bxpr as bx
+from orbeny.trelle._engine.bxpr import clause_texts as _clause_texts
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
 
@@ -167,6 +168,10 @@ class FormulaContainer:
 
     @staticmethod
     def __bx2list_clauses(bx_clauses) -> tp.Sequence[tp.Sequence[str]]:
+        if isinstance(bx_clauses, bx.BaseExpr):
+            # The engine writes the same texts, without a Python object per node.
+            return _clause_texts(bx_clauses)
+
         def parsing_clause(clause) -> tp.Sequence[str]:
             if isinstance(clause, bx.Or):
                 texts = [str(literal) for literal in clause.get_args()]
@@ -348,6 +353,10 @@ class FormulaContainer:
         bounds = None
         if num_foralls:
             bounds = {name: FormulaContainer.__bounds(values) for name, values in foralls.items()}
+        from ._fast_instantiate import template_fits
+
+        if template_fits(template, eval_state, foralls, bounds):
+            return
         for clause in template:
             for text in clause:
                 # An auxiliary's entry is None, so the test is for the key.

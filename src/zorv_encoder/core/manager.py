@@ -37,6 +37,22 @@ class Manager:
             bx_var = self.pb2bx[pb_var]
         return bx_var, pb_var
 
+    def _pb_vars_of(self, names):
+        """add_variable(name)[1] for each of `names`, in order: the same numbers, variables and
+        registrations, made at once."""
+        name2pb = self.name2pb
+        pending = dict.fromkeys(names)
+        # The manager knows few names while a constraint is evaluated: drop them from the many.
+        for name in name2pb if len(name2pb) < len(pending) else [name for name in pending if name in name2pb]:
+            pending.pop(name, None)
+        fresh = list(pending)
+        numbers = self.pb_var_manager._get_variables(len(fresh))
+        bx_vars = self.bx_context._get_vars(fresh)
+        name2pb.update(zip(fresh, numbers))
+        self.pb2name.update(zip(numbers, fresh))
+        self.pb2bx.update(zip(numbers, bx_vars))
+        return [name2pb[name] for name in names]
+
     def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
         bx_var = self.pb2bx.get(pb_var)
         if bx_var is None:
@@ -46,6 +62,18 @@ class Manager:
             bx_var = self.bx_context.get_var(name)
             self.__register(name, pb_var, bx_var)
         return bx_var
+
+    def _new_pb_vars(self, pb_vars):
+        """What get_pb_var(n) gives for each number n of `pb_vars`, none of them registered yet,
+        in order: the same names and registrations, made at once."""
+        prefix, first = "_pbct_aux", self.cnt_pbvar
+        names = [prefix + "_" + str(count) for count in range(first, first + len(pb_vars))]
+        bx_vars = self.bx_context._variables(prefix, first, len(pb_vars))
+        self.cnt_pbvar += len(pb_vars)
+        self.name2pb.update(zip(names, pb_vars))
+        self.pb2name.update(zip(pb_vars, names))
+        self.pb2bx.update(zip(pb_vars, bx_vars))
+        return bx_vars
 
     def __register(self, name, pb_var, bx_var):
         self.name2pb[name] = pb_var

@@ -2,6 +2,7 @@ from abc import ABC, abstractmethod
 
 import orbeny.trelle.pbct as pb
 from .zorv_logger import *
+from .zorv_logger import _heard
 
 
 class PBBaseOp(ABC):
@@ -178,6 +179,7 @@ def _flatten(root, weighted_lits):
     stack = [root]
     if weighted_lits:
         weighted_lit = pb.WeightedLit
+        heard = _heard(tl.log_level_type.debug)
     while stack:
         node = stack.pop()
         cls = type(node)
@@ -193,7 +195,8 @@ def _flatten(root, weighted_lits):
                 stack.append(_SumEnd(len(items)))
             stack.extend(reversed(node.variables))
         elif cls is _SumEnd:
-            log_d("Sum to_pb result " + f"{items[node.start:]}")
+            if heard:
+                log_d("Sum to_pb result " + f"{items[node.start:]}")
         else:
             items.extend(node.to_pb() if weighted_lits else node.to_maxsat())
     return items

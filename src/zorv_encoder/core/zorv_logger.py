@@ -29,3 +29,13 @@ def log_d(msg: str):
 
 def log_t(msg: str):
     tl.log_encoder(msg, tl.log_level_type.trace)
+
+
+_LOGGER = logging.getLogger("orbeny.trelle")
+_STOCK_ENTRY = tl.log_encoder
+
+
+def _heard(level) -> bool:
+    """Whether a line at `level` reaches anyone: the stock entry drops what its logger does not
+    enable, a replaced entry takes every line. Texts that are costly to make are made only then."""
+    return tl.log_encoder is not _STOCK_ENTRY or _LOGGER.isEnabledFor(level)

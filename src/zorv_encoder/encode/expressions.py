@@ -275,7 +275,10 @@ def _compared(expr: Expression, comparator: str, bound) -> Expression:
     if not isinstance(bound, Integral):
         raise _refused(_BOUND_EXPECTED)
     tail = f", pb.Comparator_type.{comparator}, {_int_text(bound)}).to_bx(manager)"
-    return _made(("FormulaPB(", _piece(expr, ".to_pb()"), tail), False, _ATOM)
+    result = _made(("FormulaPB(", _piece(expr, ".to_pb()"), tail), False, _ATOM)
+    # What the text is made of, so that the model can evaluate it without parsing it.
+    result._held = ("compare", expr, comparator, bound)
+    return result
 
 
 def _connected(prefix: str, left: Expression, right) -> Expression:
@@ -305,9 +308,11 @@ class Expression:
         return _made((*left, " - ", *right), True, _SUM, _joint_kind(self, other))
 
     def __mul__(self, other: tp.Union[Integral, Expression]) -> Expression:
+        held = None
         if isinstance(other, Integral):
             pieces = (_int_text(other), " * (", _piece(self, ".to_pb()"), ")")
             kind = _kind(self)
+            held = ("scale", other, self)
         elif isinstance(other, Expression):
             # Terms are scaled only by a number on their left.
             if _kind(self) is False:
@@ -316,7 +321,9 @@ class Expression:
             kind = _joint_kind(self, other)
         else:
             raise _refused(_FACTOR_EXPECTED)
-        return _made(pieces, True, _PRODUCT, kind)
+        result = _made(pieces, True, _PRODUCT, kind)
+        result._held = held
+        return result
 
     def __rmul__(self, other: int) -> Expression:
         return self.__mul__(other)
@@ -340,13 +347,17 @@ class Expression:
         return _connected("bx.xor_s([", self, other)
 
     def __invert__(self) -> Expression:
-        return _made(("~(", _piece(self, ".to_bx()"), ")"), False, _UNARY)
+        result = _made(("~(", _piece(self, ".to_bx()"), ")"), False, _UNARY)
+        result._held = ("not", self)
+        return result
 
     def maxsat(self, minimization: bool) -> Expression:
         if not isinstance(minimization, Integral):
             raise _refused(_MINIMIZATION_EXPECTED)
         tail = f", None, None).to_maxsat(manager, {_int_text(minimization)})"
-        return _made(("FormulaPB(", _piece(self, ".to_pb()"), tail), True, _ATOM)
+        result = _made(("FormulaPB(", _piece(self, ".to_pb()"), tail), True, _ATOM)
+        result._held = ("maxsat", self, minimization)
+        return result
 
     def __bool__(self):
         # `2 <= s <= 5` and `a and b` would silently keep one of the two constraints.
@@ -454,21 +465,24 @@ class SumIt(Expression):
         super().__init__(soft=True)
         _check_sequence(expressions, "SumIt", logged=True)
         self.ability_use_for_target = True
-        self._expr = _joined("Sum(*[", _expr2pb, expressions, "])")
+        self._members = tuple(expressions)
+        self._expr = _joined("Sum(*[", _expr2pb, self._members, "])")
 
 
 class AndIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
         _check_sequence(expressions, "AndIt", logged=False)
-        self._expr = _joined("bx.and_s([", _expr2bx, expressions, "])")
+        self._members = tuple(expressions)
+        self._expr = _joined("bx.and_s([", _expr2bx, self._members, "])")
 
 
 class OrIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
         _check_sequence(expressions, "OrIt", logged=False)
-        self._expr = _joined("bx.or_s([", _expr2bx, expressions, "])")
+        self._members = tuple(expressions)
+        self._expr = _joined("bx.or_s([", _expr2bx, self._members, "])")
 
 
 class XorIt(Expression):

@@ -269,7 +269,7 @@ class Model:
         log_i("Building target")
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            target_constraint = _evaluate(namespace, str(target))
+            target_constraint = _evaluate(namespace, target)
             if isinstance(target_constraint, variable.Variable):
                 target_constraint = target_constraint.to_bx()
             if not isinstance(target_constraint, bx.BaseExpr):
@@ -302,7 +302,7 @@ class Model:
         self.__init_formula_container()
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            template_constraint = _evaluate(namespace, str(constraint))
+            template_constraint = _evaluate(namespace, constraint)
             if isinstance(template_constraint, variable.Variable):
                 template_constraint = template_constraint.to_bx()
             if not isinstance(template_constraint, bx.BaseExpr):
@@ -349,7 +349,7 @@ class Model:
             template_constraint = (weight * constraint).maxsat(minimization)
             log_d("Building soft constraint: " + str(template_constraint))
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            formula, weights = _evaluate(namespace, str(template_constraint))
+            formula, weights = _evaluate(namespace, template_constraint)
             _logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
             self._is_wcnf = True
         except BaseException:
@@ -563,17 +563,21 @@ class Model:
             cnf_stor.insert_prefatory_value(x)
 
 
-def _evaluate(namespace: tp.Dict[str, tp.Any], text: str):
-    """The first evaluation of a text in the model's namespace, with only the built-ins that texts
-    use. The host's parser limits how deep a text may nest: past them the error says what to write
-    instead."""
+def _evaluate(namespace: tp.Dict[str, tp.Any], expression):
+    """The evaluation of an expression's text in the model's namespace, with only the built-ins that
+    texts use. The host's parser limits how deep a text may nest: past them the error says what to
+    write instead."""
     # Loaded at first use, so that importing the package loads what it always did.
+    from ..core import _evaluation
     from ..core._names import EVAL_BUILTINS
 
+    namespace["__builtins__"] = EVAL_BUILTINS
+    held = _evaluation.held(expression, namespace)
+    if held is not None:
+        return held()
     limit = None
     try:
-        # As eval does for a text: leading blanks are not an indentation.
-        code = compile(text.lstrip(" \t"), "<string>", "eval")
+        code = _evaluation.code(str(expression))
     except RecursionError:
         limit = "the host compiler's recursion limit"
     except SyntaxError as error:
@@ -586,5 +590,4 @@ def _evaluate(namespace: tp.Dict[str, tp.Any], text: str):
                " +, &, |, ^ or ~")
         log_e(msg)
         raise FormulaError(msg)
-    namespace["__builtins__"] = EVAL_BUILTINS
     return eval(code, namespace, namespace)

@@ -95,7 +95,10 @@ class Variable:
         self.__dims = tuple(zip(indexes.values(), strides))
 
     def __getitem__(self, items) -> VariableProxy:
-        if type(items) is int or isinstance(items, Index) or not isinstance(items, tp.Sequence):
+        if type(items) is tuple:
+            # The usual case, spared the costly test against the abstract class.
+            values = ",".join(_index_text(self.name, item) for item in items)
+        elif type(items) is int or isinstance(items, Index) or not isinstance(items, tp.Sequence):
             values = _index_text(self.name, items)
         else:
             values = ",".join(_index_text(self.name, item) for item in items)

@@ -1,0 +1,185 @@
+"""Evaluating the model's expression texts, as eval(text, namespace) does, with less parsing.
+
+The code of a text is kept, so that a text met again (the target of a bound-tightening loop, a
+constraint added over several forall sets) is not parsed again. An expression that still holds
+what it was made of, the comparison with an integer or the soft objective of a SumIt of variable
+elements, or an OrIt or AndIt of them, is evaluated from that, with the very calls that its text makes, so that a text of a
+million terms never goes through the parser.
+"""
+
+import functools
+import gc
+import typing as tp
+
+from orbeny.trelle._engine.inst import element_call_names as _element_call_names
+
+from ..encode.expressions import AndIt, OrIt, SumIt, VariableProxy
+from ._literal_forms import constant_call
+from .pboperations import PBVariable
+from .variable import GeneratorVariable
+
+# Longer texts are compiled each time rather than kept: they are rarely met twice.
+_LONGEST_KEPT = 1 << 16
+
+
+def held(expression, namespace: tp.Dict[str, tp.Any]):
+    """For an expression that holds what it was made of, a function giving what
+    eval(str(expression), namespace, namespace) gives, without parsing; None for any other."""
+    comparison = _held_comparison(expression, namespace)
+    if comparison is None:
+        return None
+
+    def evaluated():
+        # The objects made here hold no cycle: the collector need not walk everything alive, again
+        # and again, while millions of them are made for a long SumIt.
+        collecting = gc.isenabled()
+        gc.disable()
+        try:
+            return comparison()
+        finally:
+            if collecting:
+                gc.enable()
+
+    return evaluated
+
+
+def code(text: str):
+    """`text` compiled as eval compiles it (leading blanks dropped); kept for a text met again."""
+    if len(text) > _LONGEST_KEPT:
+        return compile(text.lstrip(" \t"), "<string>", "eval")
+    return _compiled(text)
+
+
+@functools.lru_cache(maxsize=512)
+def _compiled(text: str):
+    return compile(text.lstrip(" \t"), "<string>", "eval")
+
+
+def _held_comparison(expression, namespace):
+    """For an expression that holds what it was made of, a function that makes the calls of its
+    text, in their order, on the namespace's objects; None for any other expression. Held are a
+    comparison, FormulaPB(term, pb.Comparator_type.C, k).to_bx(manager), and a soft objective,
+    FormulaPB(term, None, None).to_maxsat(manager, m), of a term made of a SumIt of variable
+    elements, each possibly scaled by an int, Sum(*[x(0).to_pb(), 2 * (x(1).to_pb()), ...]), the
+    whole possibly scaled by ints, f * (term); and an OrIt or AndIt of variable elements and their
+    negations, bx.or_s([x(0).to_bx(), ~(x(1).to_bx()), ...])."""
+    names = {"manager"}
+    if type(expression) in (OrIt, AndIt):
+        elements = _held_elements(expression._members, "not", namespace, names)
+        if elements is None or not _uses(names | {"bx"}, namespace):
+            return None
+        build = namespace["bx"].or_s if type(expression) is OrIt else namespace["bx"].and_s
+        return lambda: build(_element_literals(*elements, namespace))
+    held = getattr(expression, "_held", None)
+    if held is None or held[0] not in ("compare", "maxsat"):
+        return None
+    names.update(("FormulaPB", "Sum"))
+    term = _held_term(held[1], namespace, names)
+    if term is None:
+        return None
+    if held[0] == "compare":
+        _, _, comparator, bound = held
+        names.add("pb")
+        if type(bound) is not int:
+            return None
+    elif type(held[2]) is not bool:
+        return None
+    if not _uses(names, namespace):
+        return None
+
+    def evaluated():
+        if held[0] == "maxsat":
+            return namespace["FormulaPB"](term(), None, None).to_maxsat(namespace["manager"], held[2])
+        pb_comparator = getattr(namespace["pb"].Comparator_type, comparator)
+        return namespace["FormulaPB"](term(), pb_comparator, bound).to_bx(namespace["manager"])
+
+    return evaluated
+
+
+def _uses(names, namespace) -> bool:
+    # A missing name is left to eval, which reports it.
+    return names.issubset(namespace)
+
+
+def _held_term(expression, namespace, names):
+    """A function that gives the value of the term's text, for a held term; None for any other.
+    Adds the names that the text uses to `names`."""
+    if type(expression) is SumIt:
+        elements = _held_elements(expression._members, "scale", namespace, names)
+        if elements is None:
+            return None
+        return lambda: namespace["Sum"](*_element_terms(*elements, namespace))
+    held = getattr(expression, "_held", None)
+    if held is None or held[0] != "scale" or type(held[1]) is not int:
+        return None
+    factor = held[1]
+    term = _held_term(held[2], namespace, names)
+    if term is None:
+        return None
+    # 1 * term rebuilds the term with every coefficient multiplied by 1: an equal term.
+    return term if factor == 1 else lambda: factor * term()
+
+
+def _held_elements(members, wrapper, namespace, names):
+    """(call texts, variable names used, per member its wrapper's argument or None) for members
+    that are variable elements, x[0, 12], or such an element under `wrapper` ("scale" by an int,
+    "not"); None for any other members. Adds the names used to `names`."""
+    if all(type(member) is VariableProxy for member in members):
+        texts, wrapped = [member._expr for member in members], [None] * len(members)
+    else:
+        texts, wrapped = [], []
+        for member in members:
+            if type(member) is VariableProxy:
+                texts.append(member._expr)
+                wrapped.append(None)
+                continue
+            held = getattr(member, "_held", None)
+            if held is None or held[0] != wrapper or type(held[-1]) is not VariableProxy:
+                return None
+            if wrapper == "scale" and type(held[1]) is not int:
+                return None
+            texts.append(held[-1]._expr)
+            wrapped.append(held[1] if wrapper == "scale" else True)
+    # Each element's text is a call with constant indexes, x(0,12): checked by the engine.
+    used = _element_call_names(texts)
+    if used is None:
+        return None
+    names.update(used)
+    return texts, used, wrapped
+
+
+def _element_variables(texts, used, namespace):
+    """The core variables' numbers (as a list) of the elements' call texts over the variables
+    `used`, when the namespace's generators are the plain ones of its manager; else the core
+    variables themselves, each made by its generator's call."""
+    manager = namespace["manager"]
+    if all(_plain_generator(namespace[name], name, manager) for name in used):
+        # A generator names its element by the call's own text.
+        return manager._pb_vars_of(texts), None
+    calls = [constant_call(text) for text in texts]
+    return None, [namespace[name](*values) for _, name, values in calls]
+
+
+def _element_terms(texts, used, factors, namespace):
+    """[x(0,12).to_pb(), f * (x(1).to_pb()), ...] for the elements, evaluated in the namespace."""
+    numbers, variables = _element_variables(texts, used, namespace)
+    if numbers is not None:
+        terms = [PBVariable(number, text) for number, text in zip(numbers, texts)]
+    else:
+        terms = [variable.to_pb() for variable in variables]
+    return [term if factor is None else factor * term for term, factor in zip(terms, factors)]
+
+
+def _element_literals(texts, used, negated, namespace):
+    """[x(0,12).to_bx(), ~(x(1).to_bx()), ...] for the elements, evaluated in the namespace."""
+    numbers, variables = _element_variables(texts, used, namespace)
+    if numbers is not None:
+        pb2bx = namespace["manager"].pb2bx
+        literals = [pb2bx[number] for number in numbers]
+    else:
+        literals = [variable.to_bx() for variable in variables]
+    return [~literal if negation else literal for literal, negation in zip(literals, negated)]
+
+
+def _plain_generator(generator, name, manager) -> bool:
+    return type(generator) is GeneratorVariable and generator.manager is manager and generator.name == name
