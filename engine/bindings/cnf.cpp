@@ -1,4 +1,5 @@
 #include <nanobind/stl/filesystem.h>
+#include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
@@ -155,6 +156,13 @@ void bind_cnf(nb::module_& m) {
         },
         "mapping"_a, "auxiliary_prefixes"_a, "strict"_a,
         "(name, shape, read-only int64 array) per model variable, or None; see witness_interpreter.");
+    m.def(
+        "tables_token",
+        [](const var_mapping& mapping, const std::vector<std::string>& prefixes) {
+            return zorv::cnf::tables_token(mapping, prefixes);
+        },
+        "mapping"_a, "auxiliary_prefixes"_a,
+          "A token shared by the mappings whose tables are equal, or None when unknown.");
 
     nb::enum_<zorv::cnf::sat_format>(m, "input_sat_format", "DIMACS file flavours")
         .value("cnf", zorv::cnf::sat_format::cnf, "p cnf V C")

@@ -285,6 +285,14 @@ void bind_inst(nb::module_& m) {
         [](nb::handle parts) { return zorv::inst::merge_keys(key_parts(parts).parts); }, "parts"_a,
         "A var_mapping of every part's keys, merged as successive dict updates would merge them.");
     m.def(
+        "merge_keys_after",
+        [](const zorv::cnf::var_mapping* previous, nb::handle parts, std::size_t split) {
+            return zorv::inst::merge_keys_after(previous, key_parts(parts).parts, split);
+        },
+        "previous"_a.none(), "parts"_a, "split"_a,
+        "merge_keys(parts), copying the keys of the first `split` parts from `previous` (merged\n"
+        "before from the same first parts, or None) when no key can repeat.");
+    m.def(
         "largest_number",
         [](nb::handle parts) { return zorv::inst::largest_number(key_parts(parts).parts); },
         "parts"_a, "The largest number of merge_keys(parts), or None when there is no key.");

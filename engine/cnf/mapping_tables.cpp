@@ -192,4 +192,17 @@ std::optional<std::vector<variable_table>> build_mapping_tables(
     return tables;
 }
 
+std::optional<std::uint64_t> tables_token(const var_mapping& mapping,
+                                          std::span<const std::string> auxiliary_prefixes) {
+    if (mapping.prefix_token() == 0) {
+        return std::nullopt;
+    }
+    for (std::size_t i = mapping.prefix_size(); i < mapping.size(); ++i) {
+        if (!is_auxiliary(mapping.key(i), auxiliary_prefixes)) {
+            return std::nullopt;
+        }
+    }
+    return mapping.prefix_token();
+}
+
 }  // namespace zorv::cnf

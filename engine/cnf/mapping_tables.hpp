@@ -26,4 +26,9 @@ struct variable_table {
 std::optional<std::vector<variable_table>> build_mapping_tables(
     const var_mapping& mapping, std::span<const std::string> auxiliary_prefixes, bool strict);
 
+// The token of the mapping's shared prefix when every key after it is auxiliary: then the
+// tables are those of the prefix alone, and so the same for every mapping with that token.
+std::optional<std::uint64_t> tables_token(const var_mapping& mapping,
+                                          std::span<const std::string> auxiliary_prefixes);
+
 }  // namespace zorv::cnf

@@ -1,6 +1,7 @@
 #include "cnf/var_mapping.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -17,6 +18,34 @@ void var_mapping::clear() {
     inverse_.clear();
     inverse_built_ = false;
     ascending_ = false;
+    prefix_token_ = 0;
+    prefix_size_ = 0;
+}
+
+void var_mapping::mark_prefix(std::uint64_t token, std::size_t entries) {
+    if (entries > size()) {
+        throw value_error("a prefix of " + std::to_string(entries) + " entries in a mapping of " +
+                          std::to_string(size()));
+    }
+    prefix_token_ = token;
+    prefix_size_ = entries;
+}
+
+std::uint64_t var_mapping::new_token() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+
+var_mapping var_mapping::prefix_copy(std::size_t more_entries, std::size_t more_bytes) const {
+    const std::size_t bytes = prefix_size_ == 0 ? 0 : ends_[prefix_size_ - 1];
+    var_mapping copy;
+    copy.reserve(prefix_size_ + more_entries, bytes + more_bytes);
+    copy.text_.append(text_, 0, bytes);
+    copy.ends_.insert(copy.ends_.end(), ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(prefix_size_));
+    copy.numbers_.insert(copy.numbers_.end(), numbers_.begin(),
+                         numbers_.begin() + static_cast<std::ptrdiff_t>(prefix_size_));
+    copy.mark_prefix(prefix_token_, prefix_size_);
+    return copy;
 }
 
 void var_mapping::reserve(std::size_t entries, std::size_t key_bytes) {
@@ -37,6 +66,8 @@ void var_mapping::add(std::string_view key, std::int64_t number) {
     inverse_.clear();
     inverse_built_ = false;
     ascending_ = false;
+    prefix_token_ = 0;
+    prefix_size_ = 0;
 }
 
 void var_mapping::merge_repeated_keys(std::span<const std::size_t> candidates) {

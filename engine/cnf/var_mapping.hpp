@@ -24,6 +24,16 @@ public:
     // the caller knows that the others are unique.
     void merge_repeated_keys(std::span<const std::size_t> candidates);
 
+    // Marks the first `entries` as a prefix that other mappings share: any mapping carrying the
+    // same token holds the very same first `entries` keys and numbers. Any change drops the mark.
+    void mark_prefix(std::uint64_t token, std::size_t entries);
+    std::uint64_t prefix_token() const { return prefix_token_; }
+    std::size_t prefix_size() const { return prefix_size_; }
+    // A token no mapping carries yet.
+    static std::uint64_t new_token();
+    // A mapping of the marked prefix alone, with the mark, room made for `more` entries.
+    var_mapping prefix_copy(std::size_t more_entries, std::size_t more_bytes) const;
+
     std::size_t size() const { return numbers_.size(); }
     std::size_t text_size() const { return text_.size(); }
     std::string_view key(std::size_t i) const;
@@ -55,6 +65,8 @@ private:
     bool inverse_built_ = false;
     // Built with numbers ascending strictly in entry order: the entries are their own inverse.
     bool ascending_ = false;
+    std::uint64_t prefix_token_ = 0;
+    std::size_t prefix_size_ = 0;
 };
 
 }  // namespace zorv::cnf

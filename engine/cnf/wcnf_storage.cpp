@@ -33,6 +33,15 @@ void resize_gap(std::vector<T>& v, std::size_t at, std::size_t old, std::size_t 
     }
 }
 
+// Room for `size` elements. A target replaced again and again grows by a few clauses at a
+// time: an exact reserve would move the whole array each time, so some headroom is taken.
+template <class T>
+void make_room(std::vector<T>& v, std::size_t size) {
+    if (size > v.capacity()) {
+        v.reserve(std::max(size, v.capacity() + v.capacity() / 8));
+    }
+}
+
 // Soft weights are summed into top, which must stay below max_top.
 void check_weight_room(weight sum, weight add) {
     if (add > max_top - 1 - sum) {
@@ -168,10 +177,10 @@ void wcnf_storage::replace_target(const wcnf_storage& other) {
     const std::size_t new_lits = other.lits_.size();
 
     // Room first, so that nothing below can fail half-way.
-    lits_.reserve(lits_.size() - old_lits + new_lits);
-    offsets_.reserve(offsets_.size() - old_clauses + new_clauses);
+    make_room(lits_, lits_.size() - old_lits + new_lits);
+    make_room(offsets_, offsets_.size() - old_clauses + new_clauses);
     if (!weights_.empty()) {
-        weights_.reserve(weights_.size() - old_clauses + new_clauses);
+        make_room(weights_, weights_.size() - old_clauses + new_clauses);
     }
     prefatory_.reserve(prefatory_.size() + other.prefatory_.size());
 

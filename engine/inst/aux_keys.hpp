@@ -60,11 +60,13 @@ void for_each_key(const aux_key_block& keys, Emit&& emit) {
             const std::string_view prefix =
                 slot.kind == aux_kind::pseudo_boolean ? "_pbct_aux[" : "_bxpr_aux[";
             char* end = key + prefix.copy(key, prefix.size());
-            end = std::to_chars(end, key + sizeof key, keys.formula).ptr;
+            // Each number is given the room of its widest text, which leaves a place for the
+            // character after it.
+            end = std::to_chars(end, end + 20, keys.formula).ptr;
             *end++ = ',';
-            end = std::to_chars(end, key + sizeof key, n).ptr;
+            end = std::to_chars(end, end + 20, n).ptr;
             *end++ = ',';
-            end = std::to_chars(end, key + sizeof key, slot.counter).ptr;
+            end = std::to_chars(end, end + 20, slot.counter).ptr;
             *end++ = ']';
             emit(std::string_view(key, static_cast<std::size_t>(end - key)), number);
         }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
@@ -181,10 +182,15 @@ std::optional<std::int64_t> block_largest(const cnf::var_mapping& keys) {
     return number;
 }
 
-}  // namespace
+bool given_as_text(std::span<const key_part> parts) {
+    return std::any_of(parts.begin(), parts.end(), [](const key_part& part) {
+        return std::holds_alternative<const cnf::var_mapping*>(part);
+    });
+}
 
-cnf::var_mapping merge_keys(std::span<const key_part> parts) {
-    // Sized first, so that millions of keys are not copied again and again while the text grows.
+// Entries and text bytes of all parts, so that millions of keys are not copied again and again
+// while the text grows.
+std::pair<std::uint64_t, std::uint64_t> sizes_of(std::span<const key_part> parts) {
     std::uint64_t entries = 0;
     std::uint64_t text_bytes = 0;
     for (const key_part& part : parts) {
@@ -195,8 +201,10 @@ cnf::var_mapping merge_keys(std::span<const key_part> parts) {
             },
             part);
     }
-    cnf::var_mapping merged;
-    merged.reserve(entries, text_bytes);
+    return {entries, text_bytes};
+}
+
+void add_entries(cnf::var_mapping& merged, std::span<const key_part> parts) {
     interrupt_gate gate;
     for (const key_part& part : parts) {
         for_each_entry(part, [&](std::string_view key, std::int64_t number) {
@@ -204,15 +212,48 @@ cnf::var_mapping merge_keys(std::span<const key_part> parts) {
             merged.add(key, number);
         });
     }
+}
+
+}  // namespace
+
+cnf::var_mapping merge_keys(std::span<const key_part> parts) {
+    const auto [entries, text_bytes] = sizes_of(parts);
+    cnf::var_mapping merged;
+    merged.reserve(entries, text_bytes);
+    add_entries(merged, parts);
     merged.merge_repeated_keys(repeat_candidates(parts, merged));
     return merged;
 }
 
+cnf::var_mapping merge_keys_after(const cnf::var_mapping* previous, std::span<const key_part> parts,
+                                  std::size_t split) {
+    split = std::min(split, parts.size());
+    // Keys given as text or blocks that may overlap are compared, which may move numbers into
+    // the prefix: merged whole, with no prefix.
+    if (given_as_text(parts) || blocks_may_repeat(parts)) {
+        return merge_keys(parts);
+    }
+    const auto head = parts.first(split);
+    const auto tail = parts.subspan(split);
+    const auto [tail_entries, tail_bytes] = sizes_of(tail);
+    cnf::var_mapping merged;
+    if (previous != nullptr && previous->prefix_token() != 0) {
+        merged = previous->prefix_copy(tail_entries, tail_bytes);
+    } else {
+        const auto [head_entries, head_bytes] = sizes_of(head);
+        merged.reserve(head_entries + tail_entries, head_bytes + tail_bytes);
+        add_entries(merged, head);
+        merged.mark_prefix(cnf::var_mapping::new_token(), merged.size());
+    }
+    const std::uint64_t token = merged.prefix_token();
+    const std::size_t prefix = merged.prefix_size();
+    add_entries(merged, tail);
+    merged.mark_prefix(token, prefix);
+    return merged;
+}
+
 std::optional<std::int64_t> largest_number(std::span<const key_part> parts) {
-    const bool given_as_text = std::any_of(parts.begin(), parts.end(), [](const key_part& part) {
-        return std::holds_alternative<const cnf::var_mapping*>(part);
-    });
-    if (given_as_text || blocks_may_repeat(parts)) {
+    if (given_as_text(parts) || blocks_may_repeat(parts)) {
         // A later number may replace the largest one: read the merged mapping.
         return block_largest(merge_keys(parts));
     }

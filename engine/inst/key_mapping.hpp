@@ -19,6 +19,14 @@ using key_part = std::variant<const variable_key_block*, const aux_key_block*, c
 // straight into the mapping.
 cnf::var_mapping merge_keys(std::span<const key_part> parts);
 
+// merge_keys(parts), for mappings that are merged again and again with only the parts after the
+// first `split` changed (a new target): when no key can repeat, the entries of the first `split`
+// parts are marked as a shared prefix, and are copied from `previous` rather than made again
+// when it carries such a prefix. The caller vouches that `previous`, if given, was merged with
+// the same first `split` parts.
+cnf::var_mapping merge_keys_after(const cnf::var_mapping* previous, std::span<const key_part> parts,
+                                  std::size_t split);
+
 // The largest number of merge_keys(parts), read from the blocks without making their texts;
 // none when there is no key.
 std::optional<std::int64_t> largest_number(std::span<const key_part> parts);

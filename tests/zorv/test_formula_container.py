@@ -194,8 +194,19 @@ def test_reset_target_keeps_the_built_storage():
 T2 = ([["_pbct_aux_0", "~x(1,2)"], ["_bxpr_aux_0"], ["~x(0,1)", "~_bxpr_aux_0"]], {}, 1, 1)
 
 
-# None stands for a target that always holds (no clauses).
-@pytest.mark.parametrize("targets", [[T, T2], [T2, T, T2], [T2, T2], [T, None], [None, T], [T, None, T2]])
+def tables(mapping):
+    interpreter = tl.witness_interpreter()
+    interpreter.set_var_mapping(mapping)
+    interpreter.set_auxiliary_vars(["_bxpr_aux", "_pbct_aux"])
+    assert interpreter.build_mapping_tables(True)
+    return {name: numbers.tolist() for name, numbers in interpreter.get_mapping_tables().items()}
+
+
+# None stands for a target that always holds (no clauses), B for a hard constraint added after a
+# target, "edit" for a caller changing the mapping handed over by the last build.
+@pytest.mark.parametrize(
+    "targets", [[T, T2], [T2, T, T2], [T2, T2], [T, None], [None, T], [T, None, T2], [T, B, T2], [T, "edit", T2]]
+)
 def test_a_new_target_replaces_the_previous_one(targets):
     built = FormulaContainer(table(), 7)
     add(built, "hard", A)
@@ -204,11 +215,24 @@ def test_a_new_target_replaces_the_previous_one(targets):
     for target in targets:
         if target is None:
             built.clear_target()
+        elif target is B:
+            add(built, "hard", B)
+        elif target == "edit":
+            handed.set_var_map({"x[0,0]": 5})
+            continue
         else:
             add(built, "target", target)
         built.build_cnf_formula("model")
         built.reset_target()
+        # The engine's mapping may lend its keys to the next one: it must stay the merged mapping.
+        handed = built.engine_mapping()
+        assert list(handed.get_var_map().items()) == list(built.mapping.items())
+        reference = tl.var_mapping()
+        reference.set_var_map(built.mapping)
+        assert tables(handed) == tables(reference)
     assert built.cnf_storage() is first
+    if B in targets:
+        return
     fresh = FormulaContainer(table(), 7)
     add(fresh, "hard", A)
     add(fresh, "hard", B)

@@ -672,6 +672,18 @@ def test_rebuilt_target_takes_the_old_ones_place():
         assert model.build_cnf(border, False) is True
         assert model.get_cnf_storage() is storage is manager.get_input_cnf_storage()
         assert storage.get_prefatory_values() == [-2]
+        # What a rebuild hands over is what a fresh build would.
+        fresh_manager = tl.manager()
+        fresh = _model(manager=fresh_manager)
+        y = fresh.create_variables("x", i=3)
+        fresh.add_constraint(y[0] | y[1] | y[2])
+        fresh.add_target(y[0] + y[1] + y[2])
+        fresh.build_cnf(border, False)
+        handed, expected = manager.get_witness_interpreter(), fresh_manager.get_witness_interpreter()
+        assert (list(handed.get_var_mapping().get_var_map().items())
+                == list(expected.get_var_mapping().get_var_map().items()))
+        assert ({name: table.tolist() for name, table in handed.get_mapping_tables().items()}
+                == {name: table.tolist() for name, table in expected.get_mapping_tables().items()})
         with Solver(name="g3", bootstrap_with=storage.get_clauses()) as solver:
             found = sum(solver.solve(assumptions=[v if (bits >> (v - 1)) & 1 else -v for v in (1, 2, 3)])
                         for bits in range(8))

@@ -1,5 +1,7 @@
 """Variable mapping and witness interpreter."""
 
+import weakref
+
 import numpy as np
 
 from ._engine import cnf as _cnf
@@ -9,6 +11,17 @@ __all__ = ["var_mapping", "witness_interpreter"]
 var_mapping = _cnf.var_mapping
 
 _PREFIX_TEXT_LIMIT = 1 << 16
+
+
+class _Tables(dict):
+    """A name -> array dict that the interpreters of equal tables share."""
+
+    __slots__ = ("__weakref__",)
+
+
+# Tables by the engine's token for mappings that share them (rebuilds with a new target), kept
+# while an interpreter holds them.
+_shared_tables = weakref.WeakValueDictionary()
 
 
 class witness_interpreter:
@@ -65,13 +78,21 @@ class witness_interpreter:
         self._tables = {}
         if self._mapping is None:
             return False
-        tables = _cnf.build_mapping_tables(self._mapping, self._auxiliary, bool(strict))
+        strict = bool(strict)
+        token = _cnf.tables_token(self._mapping, self._auxiliary)
+        key = None if token is None else (token, tuple(self._auxiliary), strict)
+        shared = None if key is None else _shared_tables.get(key)
+        if shared is not None:
+            self._tables = shared
+            return True
+        tables = _cnf.build_mapping_tables(self._mapping, self._auxiliary, strict)
         if tables is None:
             return False
-        self._tables = {
-            name: np.frombuffer(numbers, dtype=np.int64).reshape(shape)
-            for name, shape, numbers in tables
-        }
+        self._tables = _Tables(
+            (name, np.frombuffer(numbers, dtype=np.int64).reshape(shape)) for name, shape, numbers in tables
+        )
+        if key is not None:
+            _shared_tables[key] = self._tables
         return True
 
     def get_mapping_tables(self):

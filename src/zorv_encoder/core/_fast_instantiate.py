@@ -155,6 +155,14 @@ def engine_mapping(partials) -> tp.Optional[tl.var_mapping]:
     return _engine.merge_keys(parts) if parts else None
 
 
+def engine_mapping_after(previous, head, tail) -> tp.Optional[tl.var_mapping]:
+    """engine_mapping(head + tail), the keys of `head` copied from `previous` (made by this call
+    before with the very same `head` partials, or None) when they can be."""
+    head_parts = _key_parts(head)
+    parts = head_parts + _key_parts(tail)
+    return _engine.merge_keys_after(previous, parts, len(head_parts)) if parts else None
+
+
 def largest_number(partials) -> tp.Optional[int]:
     """max(reduce_ex(partials).values()) read from the key blocks; None when there is no key."""
     return _engine.largest_number(_key_parts(partials))

@@ -36,7 +36,9 @@ class FormulaContainer:
         # Where the target's partial mapping stands in `_mappings` (None before a target), and
         # the merge of the partial mappings before it, from which a new target's merge starts.
         self._target_place = None
-        self._before_target = {}
+        self._before_target = None
+        # The partial mappings before the target and the last engine mapping made from them.
+        self._engine_made = None
         # Parsed template literals, shared by the intakes (a model repeats its call texts).
         self._literals = {}
         # `_mappings` merged so far, and the partial mappings it was merged from (see
@@ -52,9 +54,22 @@ class FormulaContainer:
 
     def engine_mapping(self) -> tp.Optional[tl.var_mapping]:
         """What `mapping` holds, made in the engine without the dict; None when it is empty."""
-        from ._fast_instantiate import engine_mapping
+        from ._fast_instantiate import engine_mapping, engine_mapping_after
 
-        return engine_mapping(self._mappings)
+        place = self._target_place
+        if place is None:
+            return engine_mapping(self._mappings)
+        # A new target changes only what follows the partial mappings before it: the last
+        # mapping made lends their keys when those partials are still the same.
+        head = self._mappings[:place]
+        previous = self._engine_made
+        if previous is not None and not (
+            len(previous[0]) == place and all(a is b for a, b in zip(previous[0], head))
+        ):
+            previous = None
+        made = engine_mapping_after(None if previous is None else previous[1], head, self._mappings[place:])
+        self._engine_made = None if made is None else (head, made)
+        return made
 
     @property
     def num_clauses(self) -> int:
@@ -241,16 +256,12 @@ class FormulaContainer:
         """Puts a target's clauses in the storage's target segment, in place of the current
         target's (where later clauses may follow), and its keys in the current target's place."""
         first = self._target_place is None
-        if first:
-            self._before_target = self.__merged_mapping().copy()
         self._cnf_stor.merge_target(storage)
         if first:
             self._target_place = len(self._mappings)
             self._mappings.append(target_mapping)
         else:
             self._mappings[self._target_place] = target_mapping
-            self._merged = self._before_target.copy()
-            self._merged_from = self._mappings[: self._target_place]
 
     # ---- the merged mapping
 
@@ -269,9 +280,18 @@ class FormulaContainer:
         if len(merged_from) > len(self._mappings) or any(
             partial is not merged for partial, merged in zip(self._mappings, merged_from)
         ):
-            self._merged, merged_from = {}, []
+            # The merge restarts where the target stands, from the copy taken there, if it can.
+            place = self._target_place
+            if self._before_target is not None and len(merged_from) >= place and all(
+                partial is merged for partial, merged in zip(self._mappings[:place], merged_from)
+            ):
+                self._merged, merged_from = self._before_target.copy(), self._mappings[:place]
+            else:
+                self._merged, merged_from = {}, []
             self._merged_from = merged_from
         for partial in self._mappings[len(merged_from) :]:
+            if len(merged_from) == self._target_place and self._before_target is None:
+                self._before_target = self._merged.copy()
             # Keys of records written by the engine are made straight into the merged mapping.
             write_into = getattr(partial, "write_into", None)
             if write_into is None:
