@@ -74,6 +74,7 @@ void bind_pbct(nb::module_& m) {
     nb::class_<PBConfig>(m, "PBConfig")
         .def(nb::init<>())
         .def_rw("pb_encoder", &PBConfig::pb_encoder)
+        .def_rw("_compact_adder", &PBConfig::compact_adder)
         .def_prop_rw(
             "max_clauses_per_constraint", &PBConfig::max_clauses_per_constraint,
             [](PBConfig& c, nb::handle v) {

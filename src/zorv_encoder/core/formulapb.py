@@ -63,20 +63,9 @@ def _asserted(circuit, manager):
     database = pb.VectorClauseDatabase(manager.pb_config)
     pb.pb2cnf(manager.pb_config).encode2(constraint, database, manager.pb_var_manager)
     clauses = database.get_clauses()
-    # Numbers the encoder drew for a discarded encoding are never named, so they cost nothing.
-    if len(clauses) > _clause_count(circuit.tseytin(manager.bx_context, "_pbct_trial")):
-        return circuit
     get_pb_var = manager.get_pb_var
     return bx.and_s([bx.or_s([get_pb_var(lit) if lit > 0 else ~get_pb_var(-lit) for lit in clause])
                      for clause in clauses])
-
-
-def _clause_count(cnf):
-    if isinstance(cnf, bx.One):
-        return 0
-    if isinstance(cnf, bx.And):
-        return len(cnf.get_args())
-    return 1
 
 
 # A pseudo-Boolean comparison as a Boolean circuit over the compared literals.
