@@ -1,7 +1,8 @@
 """Propagation strength of the pseudo-Boolean encodings: under random partial assignments
 of a constraint's variables, the share of conflicts and of forced literals that unit
 propagation finds, for each shape the encoder tells apart (and so each construction it
-picks), beside the compact adder network on the same constraints in the same run.
+picks), beside the binary merge (the selection's fallback for large one-sided weighted sums)
+and the compact adder network on the same constraints in the same run.
 
 The ground truth is semantic (which completions of the partial assignment meet the
 constraint); unit propagation is python-sat's solver `propagate()` on the clauses.
@@ -36,9 +37,9 @@ def shapes(rng):
     ]
 
 
-def encode(coefs, comparator, bound, compact):
+def encode(coefs, comparator, bound, construction):
     config = pb.PBConfig()
-    config._compact_adder = compact
+    config._construction = construction
     allocator = pb.AuxVarManager(N + 1)
     db = pb.VectorClauseDatabase(config)
     lits = [pb.WeightedLit(v + 1, c) for v, c in enumerate(coefs)]
@@ -78,8 +79,8 @@ def truth(coefs, comparator, bound, fixed):
     return False, forced
 
 
-def measure(coefs, comparator, bound, compact, samples):
-    clauses = encode(coefs, comparator, bound, compact)
+def measure(coefs, comparator, bound, construction, samples):
+    clauses = encode(coefs, comparator, bound, construction)
     conflicts = found_conflicts = forced = found_forced = 0
     with Solver(name="m22", bootstrap_with=clauses) as solver:
         for fixed in samples:
@@ -91,27 +92,29 @@ def measure(coefs, comparator, bound, compact, samples):
             else:
                 forced += len(must)
                 found_forced += len(must & set(implied)) if ok else 0
-    return len(clauses), share(found_conflicts, conflicts), share(found_forced, forced)
+    return f"{len(clauses):>7} {share(found_conflicts, conflicts):>14} {share(found_forced, forced):>14}"
 
 
 def share(part, whole):
-    return f"{100 * part / whole:5.1f}% of {whole:<4}" if whole else f"{'-':>5}  of 0   "
+    return f"{100 * part / whole:5.1f}% of {whole:<4}" if whole else "-"
 
 
 def main():
     rng = random.Random(2012)
     print(f"{N} variables, {SAMPLES} random partial assignments per shape "
           "(each variable fixed with a probability drawn from 0.2..0.8)")
-    print(f"{'shape':<18} | {'ours: clauses':>13} {'conflicts found':>18} {'forced found':>18} | "
-          f"{'compact adder: clauses':>22} {'conflicts found':>18} {'forced found':>18}")
+    columns = ["selected", "binary merge", "compact adder"]
+    print(f"{'':<18} | " + " | ".join(f"{name:^37}" for name in columns))
+    print(f"{'shape':<18} | " + " | ".join(f"{'clauses':>7} {'conflicts':>14} {'forced':>14}" for _ in columns))
     for name, coefs, comparator, bound in shapes(rng):
         samples = []
         for _ in range(SAMPLES):
             p = rng.uniform(0.2, 0.8)
             samples.append({v: rng.random() < 0.5 for v in range(1, N + 1) if rng.random() < p})
-        ours = measure(coefs, comparator, bound, False, samples)
-        adder = measure(coefs, comparator, bound, True, samples)
-        print(f"{name:<18} | {ours[0]:>13} {ours[1]:>18} {ours[2]:>18} | {adder[0]:>22} {adder[1]:>18} {adder[2]:>18}")
+        # The binary merge takes one-sided constraints only.
+        merge = measure(coefs, comparator, bound, "binary_merge", samples) if comparator != BOTH else f"{'-':^37}"
+        print(f"{name:<18} | {measure(coefs, comparator, bound, '', samples)} | {merge} | "
+              f"{measure(coefs, comparator, bound, 'compact_adder', samples)}")
 
 
 if __name__ == "__main__":

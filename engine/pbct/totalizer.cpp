@@ -6,9 +6,33 @@
 
 namespace zorv::pbct {
 
-namespace {
+Lits unary_merge(const Lits& a, const Lits& b, std::size_t len, bool up, bool down, ClauseSink& sink) {
+    Lits out(len);
+    for (std::int64_t& o : out) {
+        o = sink.new_aux();
+    }
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+        for (std::size_t j = 0; j <= b.size() && i + j <= len; ++j) {
+            if (up && i + j >= 1) {  // a >= i and b >= j: out >= i + j
+                Lits clause;
+                if (i > 0) clause.push_back(-a[i - 1]);
+                if (j > 0) clause.push_back(-b[j - 1]);
+                clause.push_back(out[i + j - 1]);
+                sink.add(clause);
+            }
+            if (down && i + j < len) {  // a <= i and b <= j: out <= i + j
+                Lits clause;
+                if (i < a.size()) clause.push_back(a[i]);
+                if (j < b.size()) clause.push_back(b[j]);
+                clause.push_back(-out[i + j]);
+                sink.add(clause);
+            }
+        }
+    }
+    return out;
+}
 
-using Lits = std::vector<std::int64_t>;
+namespace {
 
 struct Plan {
     std::size_t cut;
@@ -27,8 +51,6 @@ std::size_t pairs(std::size_t a, std::size_t b, std::size_t lo, std::size_t hi) 
     return n;
 }
 
-// Counter outputs: out[k] is true when at least k + 1 inputs are (up), and false when
-// at most k are (down).
 Lits count(std::span<const std::int64_t> lits, const Plan& plan, ClauseSink& sink) {
     if (lits.size() == 1) {
         return {lits[0]};
@@ -36,30 +58,7 @@ Lits count(std::span<const std::int64_t> lits, const Plan& plan, ClauseSink& sin
     const std::size_t half = lits.size() / 2;
     const Lits a = count(lits.first(half), plan, sink);
     const Lits b = count(lits.subspan(half), plan, sink);
-    Lits out(std::min(lits.size(), plan.cut));
-    for (std::int64_t& o : out) {
-        o = sink.new_aux();
-    }
-    const std::size_t len = out.size();
-    for (std::size_t i = 0; i <= a.size(); ++i) {
-        for (std::size_t j = 0; j <= b.size() && i + j <= len; ++j) {
-            if (plan.up && i + j >= 1) {  // a >= i and b >= j: out >= i + j
-                Lits clause;
-                if (i > 0) clause.push_back(-a[i - 1]);
-                if (j > 0) clause.push_back(-b[j - 1]);
-                clause.push_back(out[i + j - 1]);
-                sink.add(clause);
-            }
-            if (plan.down && i + j < len) {  // a <= i and b <= j: out <= i + j
-                Lits clause;
-                if (i < a.size()) clause.push_back(a[i]);
-                if (j < b.size()) clause.push_back(b[j]);
-                clause.push_back(-out[i + j]);
-                sink.add(clause);
-            }
-        }
-    }
-    return out;
+    return unary_merge(a, b, std::min(lits.size(), plan.cut), plan.up, plan.down, sink);
 }
 
 std::size_t count_size(std::size_t n, const Plan& plan, std::map<std::size_t, std::size_t>& memo) {
@@ -83,6 +82,17 @@ std::size_t count_size(std::size_t n, const Plan& plan, std::map<std::size_t, st
 Plan plan_of(const Count& c) { return {c.cut(), c.upper(), c.lower()}; }
 
 }  // namespace
+
+Lits unary_count(std::span<const std::int64_t> lits, std::size_t cut, ClauseSink& sink) {
+    return lits.empty() ? Lits{} : count(lits, {cut, true, false}, sink);
+}
+
+std::size_t unary_merge_size(std::size_t a, std::size_t b, std::size_t len) { return pairs(a, b, 1, len); }
+
+std::size_t unary_count_size(std::size_t n, std::size_t cut) {
+    std::map<std::size_t, std::size_t> memo;
+    return count_size(n, {cut, true, false}, memo);
+}
 
 void encode_totalizer(const Range& range, ClauseSink& sink) {
     const Count c = count_of(range);

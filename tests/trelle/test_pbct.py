@@ -20,10 +20,10 @@ def value(terms, assignment):
     return sum(c for lit, c in terms if assignment[abs(lit)] == (lit > 0))
 
 
-def encode(terms, cmp, bound, first=1, limit=None, compact=False):
+def encode(terms, cmp, bound, first=1, limit=None, construction=""):
     config = pb.PBConfig()
     config.pb_encoder = pb.PB_Encoder_type.ADDER
-    config._compact_adder = compact  # the fallback network, whatever the shape
+    config._construction = construction  # "" selects by shape; the others are forced
     if limit is not None:
         config.max_clauses_per_constraint = limit
     allocator = pb.AuxVarManager(first)
@@ -55,11 +55,11 @@ def constraints(draw):
 
 
 @settings(max_examples=400)
-@given(constraints(), st.booleans())
-def test_small_constraints_against_brute_force(case, compact):
+@given(constraints(), st.sampled_from(["", "compact_adder", "binary_merge"]))
+def test_small_constraints_against_brute_force(case, construction):
     terms, cmp, bound = case
     # The allocator starts above the pool, as in the system, where it hands out both.
-    clauses, allocator = encode(terms, cmp, bound, first=9, compact=compact)
+    clauses, allocator = encode(terms, cmp, bound, first=9, construction=construction)
     variables = sorted({abs(lit) for lit, _ in terms})
     assert all(lit != 0 for clause in clauses for lit in clause)
     aux = {abs(lit) for clause in clauses for lit in clause} - set(variables)
@@ -79,7 +79,7 @@ def test_small_constraints_against_brute_force(case, compact):
 
 @pytest.mark.parametrize("seed", range(6))
 @pytest.mark.parametrize("cmp", sorted(CMP))
-@pytest.mark.parametrize("kind", ["weighted", "cardinality", "wide", "compact"])
+@pytest.mark.parametrize("kind", ["weighted", "cardinality", "wide", "compact_adder", "binary_merge"])
 def test_larger_constraints_with_a_solver(seed, cmp, kind):
     rng = random.Random(seed)
     n, free = rng.choice([30, 50]), 6
@@ -92,7 +92,8 @@ def test_larger_constraints_with_a_solver(seed, cmp, kind):
         terms = [(v, rng.choice([-1, 1]) * rng.randint(1, rng.choice([10, 1000]))) for v in range(1, n + 1)]
         terms += [(-rng.randint(1, n), rng.randint(-100, 100)) for _ in range(5)]
     bound = value(terms, {v: rng.random() < 0.5 for v in range(1, n + 1)})
-    clauses, _ = encode(terms, cmp, bound, first=n + 1, compact=kind == "compact")
+    forced = kind if kind in ("compact_adder", "binary_merge") else ""
+    clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=forced)
     with Solver(name="cd15", bootstrap_with=clauses) as solver:
         for _ in range(20):
             # Fix all but a few variables: the solver must find an extension exactly
@@ -187,7 +188,7 @@ def test_clause_limit_falls_back_to_the_compact_network(coefs, cmp):
     n = len(coefs)
     terms = list(zip(range(1, n + 1), coefs))
     bound = sum(coefs) // 2
-    limit = len(encode(terms, cmp, bound, first=n + 1, compact=True)[0])
+    limit = len(encode(terms, cmp, bound, first=n + 1, construction="compact_adder")[0])
     assert len(encode(terms, cmp, bound, first=n + 1)[0]) > limit
     clauses, _ = encode(terms, cmp, bound, first=n + 1, limit=limit)
     assert len(clauses) <= limit
@@ -225,6 +226,7 @@ def test_clause_limit_refuses_and_leaves_everything_untouched():
     (lambda: pb.PBConstraint(5, pb.Comparator_type.LEQ, 1), TypeError),
     (lambda: pb.AuxVarManager(0), ValueError),
     (lambda: setattr(pb.PBConfig(), "max_clauses_per_constraint", -1), ValueError),
+    (lambda: setattr(pb.PBConfig(), "_construction", "sorting"), ValueError),
 ])
 def test_bad_input_is_refused(make, error):
     with pytest.raises(error):
