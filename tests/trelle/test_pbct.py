@@ -166,6 +166,9 @@ def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bo
     ([(1, 1), (2, 1), (3, 1)], ">=", 1, [[1, 2, 3]]),     # at least one: one clause
     ([(1, 1), (2, 1), (3, 1)], "<=", 2, [[-1, -2, -3]]),  # not all: one clause
     ([(1, 4), (2, 9), (-3, 5)], ">=", 4, [[1, 2, -3]]),   # each term alone suffices
+    ([(1, 2), (2, 3)], "==", 4, [[]]),                    # 3 forced in, then 2 can't fit
+    ([(1, 5), (2, 1), (3, 1)], ">=", 6, [[1], [2, 3]]),   # 1 forced in, then at least one
+    ([(1, 6), (2, 2), (3, 2)], "<=", 3, [[-1], [-2, -3]]),  # 1 forced out, then at most one
 ])
 def test_trivial_and_unit_results(terms, cmp, bound, expected):
     assert encode(terms, cmp, bound, first=3)[0] == expected
@@ -233,12 +236,13 @@ def test_bad_input_is_refused(make, error):
         make()
 
 
-def test_extreme_coefficients_are_exact():
+@pytest.mark.parametrize("construction", ["", "compact_adder", "binary_merge"])
+def test_extreme_coefficients_are_exact(construction):
     big = 2 ** 63 - 1
-    terms = [(1, big), (2, big), (3, -big - 1), (-1, big)]
-    for cmp, bound in [("<=", big), (">=", 0), ("==", -1), ("<=", -big - 1)]:
-        clauses, _ = encode(terms, cmp, bound, first=4)
-        assignments = [dict(zip((1, 2, 3), bits)) for bits in itertools.product([False, True], repeat=3)]
+    terms = [(1, big), (2, big), (3, -big - 1), (-1, big), (4, big // 3), (5, 2 ** 40 + 1)]
+    for cmp, bound in [("<=", big), (">=", 0), ("==", -1), ("<=", -big - 1), (">=", big // 2), ("<=", big // 3)]:
+        clauses, _ = encode(terms, cmp, bound, first=6, construction=construction)
+        assignments = [dict(zip((1, 2, 3, 4, 5), bits)) for bits in itertools.product([False, True], repeat=5)]
         if clauses == [[]]:
             assert not any(meets(value(terms, a), cmp, bound) for a in assignments)
         else:
