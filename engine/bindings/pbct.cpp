@@ -81,6 +81,24 @@ void bind_pbct(nb::module_& m) {
         .def(nb::init<>())
         .def_rw("pb_encoder", &PBConfig::pb_encoder)
         .def_prop_rw(
+            "_construction",
+            [](const PBConfig& c) -> std::string {
+                return c.forced == PBConfig::Forced::compact_adder  ? "compact_adder"
+                       : c.forced == PBConfig::Forced::binary_merge ? "binary_merge"
+                                                                    : "";
+            },
+            [](PBConfig& c, const std::string& name) {
+                if (name == "compact_adder") {
+                    c.forced = PBConfig::Forced::compact_adder;
+                } else if (name == "binary_merge") {
+                    c.forced = PBConfig::Forced::binary_merge;
+                } else if (name.empty()) {
+                    c.forced = PBConfig::Forced::none;
+                } else {
+                    throw zorv::value_error("unknown construction: " + name);
+                }
+            })
+        .def_prop_rw(
             "max_clauses_per_constraint", &PBConfig::max_clauses_per_constraint,
             [](PBConfig& c, nb::handle v) {
                 c.set_max_clauses_per_constraint(to_int64(v, "max_clauses_per_constraint"));

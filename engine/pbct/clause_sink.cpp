@@ -1,5 +1,6 @@
 #include "pbct/clause_sink.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "common/errors.hpp"
@@ -28,6 +29,12 @@ void ClauseSink::fail() const {
 ClauseSink ClauseSink::fork() const {
     ClauseSink out(next_aux_, static_cast<std::int64_t>(max_clauses_));
     out.budget_ = budget_ - ends_.size();
+    return out;
+}
+
+ClauseSink ClauseSink::fork(std::size_t budget) const {
+    ClauseSink out = fork();
+    out.budget_ = std::min(out.budget_, budget);
     return out;
 }
 

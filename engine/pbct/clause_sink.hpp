@@ -20,9 +20,12 @@ public:
     void add(std::span<const std::int64_t> clause);
 
     std::size_t size() const { return ends_.size(); }
+    std::size_t budget_left() const { return budget_ - ends_.size(); }
 
-    // An empty sink whose auxiliaries and clause budget continue this one's.
+    // An empty sink whose auxiliaries and clause budget continue this one's; the second
+    // form takes at most `budget` clauses.
     ClauseSink fork() const;
+    ClauseSink fork(std::size_t budget) const;
     // Takes over a fork's clauses and auxiliaries.
     void absorb(const ClauseSink& fork);
     // Raises the error for a clause count above the limit.

@@ -101,13 +101,20 @@ NormalForm normalise(const PBConstraint& constraint) {
         nf.impossible = true;
         return nf;
     }
-    if (upper && hi < total) {
-        nf.parts.push_back({terms, hi});
-    }
-    if (lower && lo > 0) {
-        nf.parts.push_back(flip(terms, total, lo));
-    }
+    nf.range = {std::move(terms), total, lower && lo > 0 ? lo : 0, upper && hi < total ? hi : total};
+    nf.parts = parts_of(nf.range);
     return nf;
+}
+
+std::vector<AtMost> parts_of(const Range& range) {
+    std::vector<AtMost> parts;
+    if (range.hi < range.total) {
+        parts.push_back({range.terms, range.hi});
+    }
+    if (range.lo > 0) {
+        parts.push_back(flip(range.terms, range.total, range.lo));
+    }
+    return parts;
 }
 
 }  // namespace zorv::pbct

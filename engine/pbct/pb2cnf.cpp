@@ -6,6 +6,7 @@
 #include "pbct/adder.hpp"
 #include "pbct/clause_sink.hpp"
 #include "pbct/normal_form.hpp"
+#include "pbct/selection.hpp"
 
 namespace zorv::pbct {
 
@@ -42,8 +43,12 @@ void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& databa
     if (nf.impossible) {
         sink.add({});
     }
-    for (const AtMost& part : nf.parts) {
-        encode_at_most(part, sink);
+    if (config_.forced == PBConfig::Forced::compact_adder) {
+        for (const AtMost& part : nf.parts) {
+            encode_at_most(part, sink);
+        }
+    } else if (!nf.impossible) {
+        encode_selected(nf.range, sink, config_.forced == PBConfig::Forced::binary_merge);
     }
     // Numbering can still fail (allocator exhausted): draw from a copy first.
     AuxVarManager drawn = allocator;

@@ -9,6 +9,11 @@ enum class EncoderType { ADDER };
 class PBConfig {
 public:
     EncoderType pb_encoder = EncoderType::ADDER;
+    // For tests and comparisons: every constraint as the compact adder network (the
+    // encoding the selection falls back to), or every one-sided one as a binary merge,
+    // whatever its shape. Selection as usual otherwise.
+    enum class Forced { none, compact_adder, binary_merge };
+    Forced forced = Forced::none;
 
     std::int64_t max_clauses_per_constraint() const { return max_clauses_; }
     void set_max_clauses_per_constraint(std::int64_t limit);

@@ -20,9 +20,10 @@ def value(terms, assignment):
     return sum(c for lit, c in terms if assignment[abs(lit)] == (lit > 0))
 
 
-def encode(terms, cmp, bound, first=1, limit=None):
+def encode(terms, cmp, bound, first=1, limit=None, construction=""):
     config = pb.PBConfig()
     config.pb_encoder = pb.PB_Encoder_type.ADDER
+    config._construction = construction  # "" selects by shape; the others are forced
     if limit is not None:
         config.max_clauses_per_constraint = limit
     allocator = pb.AuxVarManager(first)
@@ -43,19 +44,22 @@ def check_extends_exactly(terms, cmp, bound, assignments, clauses):
 @st.composite
 def constraints(draw):
     pool = draw(st.integers(1, 8))
-    terms = draw(st.lists(st.tuples(st.integers(-pool, pool).filter(bool), st.integers(-50, 50)),
-                          max_size=10))
+    # Equal magnitudes make cardinality constraints (at most / exactly / at least one among
+    # them), mixed ones weighted sums; each shape takes a construction of its own.
+    magnitude = draw(st.sampled_from([None, 1, 3]))
+    coefs = st.integers(-50, 50) if magnitude is None else st.sampled_from([-magnitude, magnitude])
+    terms = draw(st.lists(st.tuples(st.integers(-pool, pool).filter(bool), coefs), max_size=10))
     lo = sum(min(c, 0) for _, c in terms)
     hi = sum(max(c, 0) for _, c in terms)
     return terms, draw(st.sampled_from(sorted(CMP))), draw(st.integers(lo - 3, hi + 3))
 
 
-@settings(max_examples=300)
-@given(constraints())
-def test_small_constraints_against_brute_force(case):
+@settings(max_examples=400)
+@given(constraints(), st.sampled_from(["", "compact_adder", "binary_merge"]))
+def test_small_constraints_against_brute_force(case, construction):
     terms, cmp, bound = case
     # The allocator starts above the pool, as in the system, where it hands out both.
-    clauses, allocator = encode(terms, cmp, bound, first=9)
+    clauses, allocator = encode(terms, cmp, bound, first=9, construction=construction)
     variables = sorted({abs(lit) for lit, _ in terms})
     assert all(lit != 0 for clause in clauses for lit in clause)
     aux = {abs(lit) for clause in clauses for lit in clause} - set(variables)
@@ -75,13 +79,21 @@ def test_small_constraints_against_brute_force(case):
 
 @pytest.mark.parametrize("seed", range(6))
 @pytest.mark.parametrize("cmp", sorted(CMP))
-def test_larger_constraints_with_a_solver(seed, cmp):
+@pytest.mark.parametrize("kind", ["weighted", "cardinality", "wide", "compact_adder", "binary_merge"])
+def test_larger_constraints_with_a_solver(seed, cmp, kind):
     rng = random.Random(seed)
     n, free = rng.choice([30, 50]), 6
-    terms = [(v, rng.choice([-1, 1]) * rng.randint(1, rng.choice([10, 1000]))) for v in range(1, n + 1)]
-    terms += [(-rng.randint(1, n), rng.randint(-100, 100)) for _ in range(5)]
+    if kind == "cardinality":
+        terms = [(rng.choice([-1, 1]) * v, rng.choice([-2, 2])) for v in range(1, n + 1)]
+    elif kind == "wide":  # too many distinct sums for a decision diagram within the budget
+        n = 30
+        terms = [(v, rng.choice([-1, 1]) * rng.randint(1, 2 ** 40)) for v in range(1, n + 1)]
+    else:
+        terms = [(v, rng.choice([-1, 1]) * rng.randint(1, rng.choice([10, 1000]))) for v in range(1, n + 1)]
+        terms += [(-rng.randint(1, n), rng.randint(-100, 100)) for _ in range(5)]
     bound = value(terms, {v: rng.random() < 0.5 for v in range(1, n + 1)})
-    clauses, _ = encode(terms, cmp, bound, first=n + 1)
+    forced = kind if kind in ("compact_adder", "binary_merge") else ""
+    clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=forced)
     with Solver(name="cd15", bootstrap_with=clauses) as solver:
         for _ in range(20):
             # Fix all but a few variables: the solver must find an extension exactly
@@ -109,6 +121,36 @@ def test_many_repeated_weights_exhaustively(weights, cmp):
         check_extends_exactly(terms, cmp, bound, assignments, clauses)
 
 
+def assumed(fixed):
+    return [v if val else -v for v, val in fixed.items()]
+
+
+@pytest.mark.parametrize("coefs, cmp, bound", [
+    ([1] * 6, "<=", 1), ([1] * 6, "==", 1), ([1] * 6, ">=", 5), ([1] * 7, "==", 6),
+    ([1] * 7, "<=", 3), ([1] * 7, ">=", 3), ([-1] * 7, "==", -3), ([1] * 7, "==", 2),
+    ([3, 5, 2, 7, 4, 6], "<=", 12), ([3, 5, 2, 7, 4, 6], ">=", 12), ([3, -5, 2, -7, 4, 6], "<=", 1),
+])
+def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bound):
+    # Arc consistency: under every partial assignment, unit propagation fails exactly
+    # when no completion meets the constraint and otherwise sets every literal that all
+    # completions agree on. Cardinality constraints and one-sided weighted sums have it.
+    n = len(coefs)
+    terms = list(zip(range(1, n + 1), coefs))
+    clauses, _ = encode(terms, cmp, bound, first=n + 1)
+    full = [dict(zip(range(1, n + 1), bits)) for bits in itertools.product([False, True], repeat=n)]
+    models = [a for a in full if meets(value(terms, a), cmp, bound)]
+    with Solver(name="m22", bootstrap_with=clauses) as solver:
+        for values in itertools.product([None, False, True], repeat=n):
+            fixed = {v: val for v, val in zip(range(1, n + 1), values) if val is not None}
+            completions = [a for a in models if all(a[v] == val for v, val in fixed.items())]
+            ok, implied = solver.propagate(assumptions=assumed(fixed))
+            assert ok == bool(completions), fixed
+            if ok:
+                agreed = {v if completions[0][v] else -v for v in range(1, n + 1) if v not in fixed
+                          and len({a[v] for a in completions}) == 1}
+                assert agreed <= set(implied), fixed
+
+
 @pytest.mark.parametrize("terms, cmp, bound, expected", [
     ([], "<=", 0, []),
     ([], ">=", 1, [[]]),
@@ -124,6 +166,9 @@ def test_many_repeated_weights_exhaustively(weights, cmp):
     ([(1, 1), (2, 1), (3, 1)], ">=", 1, [[1, 2, 3]]),     # at least one: one clause
     ([(1, 1), (2, 1), (3, 1)], "<=", 2, [[-1, -2, -3]]),  # not all: one clause
     ([(1, 4), (2, 9), (-3, 5)], ">=", 4, [[1, 2, -3]]),   # each term alone suffices
+    ([(1, 2), (2, 3)], "==", 4, [[]]),                    # 3 forced in, then 2 can't fit
+    ([(1, 5), (2, 1), (3, 1)], ">=", 6, [[1], [2, 3]]),   # 1 forced in, then at least one
+    ([(1, 6), (2, 2), (3, 2)], "<=", 3, [[-1], [-2, -3]]),  # 1 forced out, then at most one
 ])
 def test_trivial_and_unit_results(terms, cmp, bound, expected):
     assert encode(terms, cmp, bound, first=3)[0] == expected
@@ -138,6 +183,23 @@ def test_auxiliaries_skip_numbers_the_constraint_uses():
     check_extends_exactly(terms, "<=", 20, [dict(zip(range(2, 10), bits))
                                             for bits in itertools.product([False, True], repeat=8)],
                           clauses)
+
+
+@pytest.mark.parametrize("coefs, cmp", [([1] * 40, "=="), ([3, 5, 7, 11, 13] * 8, "<=")])
+def test_clause_limit_falls_back_to_the_compact_network(coefs, cmp):
+    # The strong construction would exceed the limit; the compact one fits and is exact.
+    n = len(coefs)
+    terms = list(zip(range(1, n + 1), coefs))
+    bound = sum(coefs) // 2
+    limit = len(encode(terms, cmp, bound, first=n + 1, construction="compact_adder")[0])
+    assert len(encode(terms, cmp, bound, first=n + 1)[0]) > limit
+    clauses, _ = encode(terms, cmp, bound, first=n + 1, limit=limit)
+    assert len(clauses) <= limit
+    rng = random.Random(n)
+    with Solver(name="m22", bootstrap_with=clauses) as solver:
+        for _ in range(30):
+            fixed = {v: rng.random() < 0.5 for v in range(1, n + 1)}
+            assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), cmp, bound)
 
 
 def test_clause_limit_refuses_and_leaves_everything_untouched():
@@ -168,18 +230,20 @@ def test_clause_limit_refuses_and_leaves_everything_untouched():
     (lambda: pb.PBConstraint([pb.WeightedLit.__new__(pb.WeightedLit)], pb.Comparator_type.LEQ, 1), TypeError),
     (lambda: pb.AuxVarManager(0), ValueError),
     (lambda: setattr(pb.PBConfig(), "max_clauses_per_constraint", -1), ValueError),
+    (lambda: setattr(pb.PBConfig(), "_construction", "sorting"), ValueError),
 ])
 def test_bad_input_is_refused(make, error):
     with pytest.raises(error):
         make()
 
 
-def test_extreme_coefficients_are_exact():
+@pytest.mark.parametrize("construction", ["", "compact_adder", "binary_merge"])
+def test_extreme_coefficients_are_exact(construction):
     big = 2 ** 63 - 1
-    terms = [(1, big), (2, big), (3, -big - 1), (-1, big)]
-    for cmp, bound in [("<=", big), (">=", 0), ("==", -1), ("<=", -big - 1)]:
-        clauses, _ = encode(terms, cmp, bound, first=4)
-        assignments = [dict(zip((1, 2, 3), bits)) for bits in itertools.product([False, True], repeat=3)]
+    terms = [(1, big), (2, big), (3, -big - 1), (-1, big), (4, big // 3), (5, 2 ** 40 + 1)]
+    for cmp, bound in [("<=", big), (">=", 0), ("==", -1), ("<=", -big - 1), (">=", big // 2), ("<=", big // 3)]:
+        clauses, _ = encode(terms, cmp, bound, first=6, construction=construction)
+        assignments = [dict(zip((1, 2, 3, 4, 5), bits)) for bits in itertools.product([False, True], repeat=5)]
         if clauses == [[]]:
             assert not any(meets(value(terms, a), cmp, bound) for a in assignments)
         else:

@@ -1,4 +1,5 @@
 import itertools
+import random
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -166,6 +167,37 @@ def test_engine_builders_refuse_a_variable_that_is_no_boolean_expression(builder
     with pytest.raises(TypeError, match="not a Boolean expression"):
         getattr(engine, builder)(argument, {1: "x(1)"}, manager.get_pb_var if builder == "pb_circuit" else
                                  manager._new_pb_vars)
+
+
+@pytest.mark.parametrize("seed", range(3))
+@pytest.mark.parametrize("shape", ["cardinality", "weighted"])
+@pytest.mark.parametrize("cmp", sorted(CMP))
+@pytest.mark.parametrize("where", ["plain", "conjoined", "negated", "equivalent"])
+def test_larger_comparisons_asserted_and_nested(seed, shape, cmp, where):
+    # Too many variables to enumerate: fix all but a few and let a solver decide whether
+    # the rest extend to a solution, against enumerating the free ones.
+    rng = random.Random(seed)
+    n, free = 24, 4
+    manager = model_with("x")
+    x = manager.name2genvar["x"]
+    weights = [rng.choice([-1, 1]) * (1 if shape == "cardinality" else rng.randint(1, 60)) for _ in range(n)]
+    bound = sum(w for w in weights if rng.random() < 0.5)
+    term = Sum(*[w * x(i).to_pb() for i, w in enumerate(weights)])
+    formula = FormulaPB(term, getattr(pb.Comparator_type, cmp), bound).to_bx(manager)
+    place, expect = PLACES[where]
+    y = manager.bx_context.get_var("y")
+    ids = {f"x({i})": i + 1 for i in range(n)}
+    ids["y"] = n + 1
+    clauses = clauses_of(_assert_comparisons(place(formula, y), manager).tseytin(manager.bx_context, "_bxpr_aux"), ids)
+    with Solver(name="m22", bootstrap_with=clauses) as solver:
+        for _ in range(15):
+            fixed = {v: rng.random() < 0.5 for v in rng.sample(range(n + 1), n + 1 - free)}
+            open_vars = [v for v in range(n + 1) if v not in fixed]
+            possible = any(
+                expect(CMP[cmp](sum(w for i, w in enumerate(weights) if bits[i]), bound), bits[n])
+                for bits in ({**fixed, **dict(zip(open_vars, vals))}
+                             for vals in itertools.product((False, True), repeat=free)))
+            assert solver.solve(assumptions=[(v + 1) * (1 if val else -1) for v, val in fixed.items()]) == possible
 
 
 def test_evaluated_text_like_the_model_writes():

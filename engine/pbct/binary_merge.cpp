@@ -1,0 +1,112 @@
+#include "pbct/binary_merge.hpp"
+
+#include "pbct/totalizer.hpp"
+
+namespace zorv::pbct {
+
+namespace {
+
+// min(value * 2^shift, limit) without overflow.
+std::size_t scaled_cap(u128 value, int shift, std::size_t limit) {
+    for (int s = 0; s < shift && value <= limit; ++s) {
+        value <<= 1;
+    }
+    return value < limit ? static_cast<std::size_t>(value) : limit;
+}
+
+}  // namespace
+
+namespace {
+
+// The part read as sum <= k, its digits and the tare.
+struct Digits {
+    AtMost part;
+    int top;
+    u128 tare;
+    u128 m;  // the top counter must stay below m
+
+    explicit Digits(const Range& range) : part(parts_of(range).front()) {  // one-sided: one part
+        u128 widest = 0;
+        for (const Term& t : part.terms) {
+            widest |= static_cast<u128>(t.coef);
+        }
+        top = bit_width(widest) - 1;
+        // sum + tare <= k + tare, with k + 1 + tare = m * 2^top.
+        const u128 limit = static_cast<u128>(part.bound) + 1;
+        const u128 step = u128{1} << top;
+        tare = (step - limit % step) % step;
+        m = (limit + tare) >> top;
+    }
+
+    std::size_t count(int j) const {
+        std::size_t n = test_bit(tare, j) ? 1 : 0;
+        for (const Term& t : part.terms) {
+            n += test_bit(static_cast<u128>(t.coef), j) ? 1 : 0;
+        }
+        return n;
+    }
+};
+
+}  // namespace
+
+void encode_binary_merge(const Range& range, ClauseSink& sink) {
+    const Digits d(range);
+    std::int64_t one = 0;  // a literal fixed true, for the tare's digits
+    if (d.tare != 0) {
+        one = sink.new_aux();
+        sink.add({one});
+    }
+    Lits carried;
+    std::size_t inputs = 0;  // how many inputs the counters so far have, at most
+    for (int j = 0; j <= d.top; ++j) {
+        Lits digit;
+        for (const Term& t : d.part.terms) {
+            if (test_bit(static_cast<u128>(t.coef), j)) {
+                digit.push_back(t.lit);
+            }
+        }
+        if (test_bit(d.tare, j)) {
+            digit.push_back(one);
+        }
+        inputs = inputs / 2 + digit.size();
+        const std::size_t cut = scaled_cap(d.m, d.top - j, inputs);
+        Lits here = unary_count(digit, cut, sink);
+        if (!carried.empty()) {
+            here = here.empty() ? carried
+                                : unary_merge(here, carried, std::min(here.size() + carried.size(), cut),
+                                              true, false, sink);
+        }
+        if (j == d.top) {
+            if (here.size() >= d.m) {
+                sink.add({-here[static_cast<std::size_t>(d.m - 1)]});
+            }
+            return;
+        }
+        carried.clear();
+        for (std::size_t k = 1; k < here.size(); k += 2) {
+            carried.push_back(here[k]);
+        }
+    }
+}
+
+std::size_t binary_merge_size(const Range& range) {
+    const Digits d(range);
+    std::size_t clauses = d.tare != 0 ? 2 : 1;
+    std::size_t carried = 0;
+    std::size_t inputs = 0;
+    for (int j = 0; j <= d.top; ++j) {
+        const std::size_t digit = d.count(j);
+        inputs = inputs / 2 + digit;
+        const std::size_t cut = scaled_cap(d.m, d.top - j, inputs);
+        std::size_t here = std::min(digit, cut);
+        clauses += unary_count_size(digit, cut);
+        if (carried != 0) {
+            clauses += here == 0 ? 0 : unary_merge_size(here, carried, std::min(here + carried, cut));
+            here = here == 0 ? carried : std::min(here + carried, cut);
+        }
+        carried = here / 2;
+    }
+    return clauses;
+}
+
+}  // namespace zorv::pbct

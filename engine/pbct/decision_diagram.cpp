@@ -1,0 +1,134 @@
+#include "pbct/decision_diagram.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <utility>
+
+namespace zorv::pbct {
+
+namespace {
+
+// A node is an auxiliary (a positive local number) or one of the two constants, which
+// no local literal reaches and which only ever appear unnegated.
+constexpr std::int64_t true_node = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t false_node = true_node - 1;
+constexpr i128 plus_infinity = i128{1} << 120;
+constexpr i128 minus_infinity = -plus_infinity;
+
+// The node for partial sums beta..gamma, all of which leave the same function of the
+// remaining terms.
+struct Interval {
+    i128 beta;
+    i128 gamma;
+    std::int64_t node;
+};
+
+class Builder {
+public:
+    // Sums that no subset reaches are told apart only by following them down, so the
+    // steps are bounded as well as the clauses.
+    Builder(const Range& range, ClauseSink& sink)
+        : range_(range), sink_(sink), steps_left_(steps_per_clause * sink.budget_left()) {
+        terms_ = range.terms;
+        std::stable_sort(terms_.begin(), terms_.end(),
+                         [](const Term& x, const Term& y) { return x.coef > y.coef; });
+        rest_.assign(terms_.size() + 1, 0);
+        for (std::size_t i = terms_.size(); i-- > 0;) {
+            rest_[i] = rest_[i + 1] + terms_[i].coef;
+        }
+        levels_.resize(terms_.size());
+        unique_.resize(terms_.size());
+    }
+
+    void encode() {
+        const std::int64_t root = build(0, 0).node;
+        if (root == false_node) {
+            sink_.add({});
+        } else if (root != true_node) {
+            sink_.add({root});
+        }
+    }
+
+private:
+    // The function "lo <= s + (sum of terms i..) <= hi" of the terms from i on.
+    Interval build(std::size_t i, i128 s) {
+        if (s > range_.hi) {
+            return {range_.hi + 1, plus_infinity, false_node};
+        }
+        if (s + rest_[i] < range_.lo) {
+            return {minus_infinity, range_.lo - rest_[i] - 1, false_node};
+        }
+        if (s >= range_.lo && s + rest_[i] <= range_.hi) {
+            return {range_.lo, range_.hi - rest_[i], true_node};
+        }
+        auto& level = levels_[i];
+        auto it = level.upper_bound(s);
+        if (it != level.begin() && std::prev(it)->second.gamma >= s) {
+            return std::prev(it)->second;
+        }
+        if (steps_left_-- == 0) {
+            sink_.fail();
+        }
+        const i128 c = terms_[i].coef;
+        const Interval low = build(i + 1, s);
+        const Interval high = build(i + 1, s + c);
+        const Interval here{std::max(low.beta, high.beta - c), std::min(low.gamma, high.gamma - c),
+                            low.node == high.node ? low.node : node(i, high.node, low.node)};
+        level.emplace(here.beta, here);
+        return here;
+    }
+
+    std::int64_t node(std::size_t i, std::int64_t high, std::int64_t low) {
+        auto [it, fresh] = unique_[i].try_emplace({high, low}, 0);
+        if (!fresh) {
+            return it->second;
+        }
+        const std::int64_t v = sink_.new_aux();
+        it->second = v;
+        const std::int64_t x = terms_[i].lit;
+        if (range_.lo == 0) {  // at most: the high branch implies the low one
+            add({-v, low});
+            add({-v, -x, high});
+        } else if (range_.hi == range_.total) {  // at least: the low branch implies the high one
+            add({-v, high});
+            add({-v, x, low});
+        } else {
+            add({-v, -x, high});
+            add({-v, x, low});
+            add({-v, high, low});
+        }
+        return v;
+    }
+
+    // A clause with constant nodes among its literals: a true one drops the clause, a
+    // false one drops out.
+    void add(std::initializer_list<std::int64_t> lits) {
+        std::vector<std::int64_t> clause;
+        for (const std::int64_t lit : lits) {
+            if (lit == true_node) {
+                return;
+            }
+            if (lit != false_node) {
+                clause.push_back(lit);
+            }
+        }
+        sink_.add(clause);
+    }
+
+    static constexpr std::size_t steps_per_clause = 1;
+
+    const Range& range_;
+    ClauseSink& sink_;
+    std::size_t steps_left_;
+    std::vector<Term> terms_;
+    std::vector<i128> rest_;
+    std::vector<std::map<i128, Interval>> levels_;
+    std::vector<std::map<std::pair<std::int64_t, std::int64_t>, std::int64_t>> unique_;
+};
+
+}  // namespace
+
+void encode_decision_diagram(const Range& range, ClauseSink& sink) { Builder(range, sink).encode(); }
+
+}  // namespace zorv::pbct

@@ -1,0 +1,14 @@
+#pragma once
+#include "pbct/count.hpp"
+#include "pbct/construction.hpp"
+
+namespace zorv::pbct {
+
+// Whether a cardinality range is one of the shapes below.
+bool is_one_hot(const Count& count);
+
+// At most one (pairwise for a few literals, a sequential ladder otherwise), exactly one
+// (the same and one clause), or at least one (one clause); arc-consistent.
+void encode_one_hot(const Range& range, ClauseSink& sink);
+
+}  // namespace zorv::pbct

@@ -1,0 +1,95 @@
+#include "pbct/selection.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "common/errors.hpp"
+#include "pbct/adder.hpp"
+#include "pbct/binary_merge.hpp"
+#include "pbct/count.hpp"
+#include "pbct/decision_diagram.hpp"
+#include "pbct/one_hot.hpp"
+#include "pbct/tighten.hpp"
+#include "pbct/totalizer.hpp"
+
+namespace zorv::pbct {
+
+namespace {
+
+// About 7 clauses per full adder, one full adder per binary digit of a coefficient.
+std::size_t adder_estimate(const Range& r) {
+    std::size_t digits = 0;
+    for (const Term& t : r.terms) {
+        digits += static_cast<std::size_t>(popcount(static_cast<u128>(t.coef)));
+    }
+    return 7 * digits * ((r.lo > 0 && r.hi < r.total) ? 2 : 1);
+}
+
+std::optional<ClauseSink> attempt(Construction construction, const Range& r, const ClauseSink& sink,
+                                  std::size_t budget) {
+    ClauseSink trial = sink.fork(budget);
+    try {
+        construction(r, trial);
+    } catch (const limit_error&) {
+        return std::nullopt;
+    }
+    return trial;
+}
+
+std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
+    const bool small = r.terms.size() <= decision_diagram_max_terms;
+    if (r.lo > 0 && r.hi < r.total) {
+        return small ? attempt(encode_decision_diagram, r, sink, budget) : std::nullopt;
+    }
+    // The decision diagram propagates more, but solvers gain from it only while it stays
+    // near the size of the merge.
+    std::optional<ClauseSink> merge;
+    if (binary_merge_size(r) <= budget) {
+        merge = attempt(encode_binary_merge, r, sink, budget);
+    }
+    const std::size_t near = std::min(budget, merge ? merge_factor * merge->size() : size_allowance);
+    std::optional<ClauseSink> diagram = small ? attempt(encode_decision_diagram, r, sink, near) : std::nullopt;
+    return diagram ? diagram : merge;
+}
+
+void encode_by_adder(const Range& r, ClauseSink& sink) {
+    for (const AtMost& part : parts_of(r)) {
+        encode_at_most(part, sink);
+    }
+}
+
+}  // namespace
+
+void encode_selected(const Range& range, ClauseSink& sink, bool merge_only) {
+    const Tightened t = tighten(range);
+    if (t.impossible) {
+        sink.add({});
+        return;
+    }
+    for (const std::int64_t lit : t.forced) {
+        sink.add({lit});
+    }
+    const Range& r = t.range;
+    if (r.trivial()) {
+        return;
+    }
+    const std::size_t budget = std::max(size_allowance, size_factor * adder_estimate(r));
+    std::optional<ClauseSink> chosen;
+    if (merge_only && (r.lo == 0 || r.hi == r.total)) {
+        chosen = attempt(encode_binary_merge, r, sink, budget);
+    } else if (!unit_coefficients(r)) {
+        chosen = weighted(r, sink, budget);
+    } else if (const Count c = count_of(r); is_one_hot(c)) {
+        chosen = attempt(encode_one_hot, r, sink, budget);
+    } else if (totalizer_size(c) <= budget) {
+        chosen = attempt(encode_totalizer, r, sink, budget);
+    }
+    if (!chosen) {
+        chosen = sink.fork();
+        encode_by_adder(r, *chosen);
+    }
+    sink.absorb(*chosen);
+}
+
+}  // namespace zorv::pbct
