@@ -16,8 +16,9 @@ void for_each_instance(const forall_set& foralls, evaluator& ev, Body&& body) {
             body(n++);
             return;
         }
-        for (const std::int64_t v : foralls.values[depth]) {
-            ev.slot(static_cast<std::uint32_t>(depth)) = v;
+        const inst::forall_values& values = foralls.values[depth];
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            ev.slot(static_cast<std::uint32_t>(depth)) = values[k];
             self(self, depth + 1);
         }
     };

@@ -42,7 +42,6 @@ public:
     }
 
     std::uint64_t run(std::int64_t& next_aux, std::vector<instance_aux>& aux) {
-        aux.reserve(aux.size() + static_cast<std::size_t>(c_.foralls.instance_count()));
         for_each_instance(c_.foralls, ev_, [&](std::uint64_t) { aux.push_back(instance(next_aux)); });
         return contradictions_;
     }

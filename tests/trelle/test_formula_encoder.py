@@ -187,3 +187,27 @@ def test_index_arithmetic_reads_as_the_host_reads_it(text):
         return
     encoder.generate_cnf()
     assert _clauses(encoder.get_cnf_storage()) == [[1 + expected[i, j]] for i in range(2) for j in range(3)]
+
+
+BIG = 4611686018427387909  # the largest integer literal the reader takes is near 2^62
+
+
+@pytest.mark.parametrize("foralls, clauses", [
+    (f"Foralls: {{'i': range({BIG - 1}, {BIG}, {BIG})}}", 1),  # the step past the stop overflows
+    (f"Foralls: {{'i': range(-{BIG}, {BIG}, {BIG - 1})}}", 3),  # i * step overflows, the values do not
+    (f"Foralls: {{'i': range(0, {BIG})}}", ValueError("more than 2147483648 values at position 15")),
+    ("Foralls: {'i': range(0, 100000), 'j': range(0, 100000)}", OverflowError("more than 2147483648 instances")),
+])
+def test_huge_foralls_are_counted_not_expanded(foralls, clauses):
+    encoder = _encoder()
+    if isinstance(clauses, Exception):
+        with pytest.raises(type(clauses), match=f"constraint 'x.0,0..to_bx..'.*{clauses}"):
+            encoder.add_constraint("x(0,0).to_bx()", foralls)
+        clauses = 0
+    else:
+        encoder.add_constraint("x(0,0).to_bx()", foralls)
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage().get_clause_count() == clauses
+    encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG}, 3)])", "Foralls: {}")
+    with pytest.raises(ValueError, match="comprehension's range has more than 2147483648 values"):
+        encoder.generate_cnf()
