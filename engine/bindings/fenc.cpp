@@ -45,17 +45,14 @@ void bind_fenc(nb::module_& m) {
         .def_prop_ro(
             "names",
             [](const constraint& c) {
-                // (name, character position, whether the position is in the foralls text)
+                // (name, byte offset, whether the offset is in the foralls text): positions in
+                // characters are counted only for a name that breaks the rule, not for each name.
                 std::vector<std::tuple<std::string, std::size_t, bool>> out;
-                for (const auto& n : c.foralls.names) {
-                    out.emplace_back(n.name, zorv::fenc::char_position(c.foralls_text, n.offset), true);
-                }
-                for (const auto& n : c.code.names) {
-                    out.emplace_back(n.name, zorv::fenc::char_position(c.text, n.offset), false);
-                }
+                for (const auto& n : c.foralls.names) out.emplace_back(n.name, n.offset, true);
+                for (const auto& n : c.code.names) out.emplace_back(n.name, n.offset, false);
                 return out;
             },
-            "Forall and loop names with their positions, for the name rule.");
+            "Forall and loop names with their byte offsets, for the name rule.");
 
     nb::class_<formula_model>(m, "formula_model", "Declarations and read constraints of one model.")
         .def(nb::init<>())

@@ -1,5 +1,7 @@
 #include "fenc/foralls.hpp"
 
+#include <unordered_set>
+
 #include "common/errors.hpp"
 #include "fenc/read_error.hpp"
 #include "fenc/syntax.hpp"
@@ -80,13 +82,12 @@ forall_set read_foralls(std::string_view text) {
     const syntax_node& root = tree.nodes[tree.root];
     if (root.kind != syntax_kind::dict) throw read_error("expected a dict", head.size() + root.offset);
     forall_set out;
+    std::unordered_set<std::string_view> seen;
     try {
         for (std::size_t k = 0; k < root.kids.size(); k += 2) {
             const syntax_node& key = tree.nodes[root.kids[k]];
             if (key.kind != syntax_kind::string) throw read_error("expected a quoted name", key.offset);
-            for (const auto& seen : out.names) {
-                if (seen.name == key.text) throw read_error("forall named twice", key.offset);
-            }
+            if (!seen.insert(key.text).second) throw read_error("forall named twice", key.offset);
             out.names.push_back({std::string(key.text), key.offset + 1});
             out.values.push_back(values_of(tree, root.kids[k + 1]));
         }

@@ -10,19 +10,16 @@ namespace zorv::fenc {
 // with the forall slots of `ev` bound to the instance's values.
 template <class Body>
 void for_each_instance(const forall_set& foralls, evaluator& ev, Body&& body) {
-    std::uint64_t n = 0;
-    auto visit = [&](auto& self, std::size_t depth) -> void {
-        if (depth == foralls.values.size()) {
-            body(n++);
-            return;
-        }
-        const inst::forall_values& values = foralls.values[depth];
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            ev.slot(static_cast<std::uint32_t>(depth)) = values[k];
-            self(self, depth + 1);
-        }
-    };
-    visit(visit, 0);
+    const std::uint64_t count = foralls.instance_count();
+    if (count == 0) return;
+    // An odometer, not recursion: a text may hold any number of foralls.
+    inst::forall_odometer odometer(foralls.values);
+    for (std::uint64_t n = 0; n < count; ++n) {
+        if (n > 0) odometer.advance();
+        const auto values = odometer.values();
+        for (std::size_t f = 0; f < values.size(); ++f) ev.slot(static_cast<std::uint32_t>(f)) = values[f];
+        body(n);
+    }
 }
 
 }  // namespace zorv::fenc

@@ -152,7 +152,8 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
 
 @pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000,
                                   "FormulaPB(" + "1 * " * 5000 + "(x(0,0).to_pb()), pb.Comparator_type.LEQ, 1)"
-                                  ".to_bx(manager)"])
+                                  ".to_bx(manager)",
+                                  "bx.or_s([x(0,0).to_bx()" + " for k in range(0, 1)" * 100000 + "])"])
 def test_deep_texts_are_refused_not_crashed(text):
     with pytest.raises(ValueError, match="nesting too deep"):
         _encoder().add_constraint(text, "Foralls: {}")

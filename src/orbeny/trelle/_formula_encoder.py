@@ -90,10 +90,12 @@ class formula_encoder:
         text = _text(text, "A constraint text")
         foralls_text = _text(foralls_text, "A foralls text")
         read = self._model.read(text, foralls_text, kind, weight, minimization)
-        for name, position, in_foralls in read.names:
+        for name, offset, in_foralls in read.names:
             problem = _name_problem(name)
             if problem is not None:
                 where = f"the foralls {foralls_text!r} of " if in_foralls else ""
+                # The engine counts bytes of UTF-8; the position is in characters.
+                position = len((foralls_text if in_foralls else text).encode()[:offset].decode())
                 raise ValueError(f"cannot read {where}constraint {text!r}: {problem} at position {position}")
         self._model.add(read)
         self._changed_model()
