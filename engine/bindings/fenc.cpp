@@ -1,9 +1,11 @@
+#include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -121,7 +123,7 @@ void bind_fenc(nb::module_& m) {
 
     m.def(
         "write_text_atomically",
-        [](const std::string& path, const std::string& text) {
+        [](const std::filesystem::path& path, const std::string& text) {
             zorv::io::atomic_file file(path);
             file.write(text);
             file.commit();

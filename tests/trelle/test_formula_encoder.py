@@ -212,3 +212,15 @@ def test_huge_foralls_are_counted_not_expanded(foralls, clauses):
     encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG}, 3)])", "Foralls: {}")
     with pytest.raises(ValueError, match="comprehension's range has more than 2147483648 values"):
         encoder.generate_cnf()
+
+
+def test_metrics_file_names_are_taken_as_open_takes_them(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    encoder = _encoder(ROW)
+    encoder.generate_cnf()
+    encoder.save_metrics_json(b"b.json")
+    encoder.save_metrics_csv(tmp_path / "p.csv")
+    for bad in ["a\0b", b"c\0"]:
+        with pytest.raises(ValueError, match="NUL"):
+            encoder.save_metrics_json(bad)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["b.json", "p.csv"]

@@ -7,6 +7,7 @@ import json
 import keyword
 import logging
 import operator
+import os
 import time
 import unicodedata
 
@@ -35,6 +36,14 @@ def _name_problem(name):
     if unicodedata.normalize("NFKC", name) != name:
         return f"name {name!r} changes under NFKC normalization"
     return None
+
+
+def _path(filename):
+    """`filename` as the engine takes it, refused as open() refuses it."""
+    path = os.fspath(filename)
+    if ("\0" if isinstance(path, str) else b"\0") in path:
+        raise ValueError(f"file name {path!r} holds a NUL character")
+    return path
 
 
 def _text(value, what):
@@ -198,7 +207,7 @@ class formula_encoder:
 
     def save_metrics_json(self, filename):
         text = json.dumps(self._metrics(), indent=2) + "\n"
-        _fenc.write_text_atomically(str(filename), text)
+        _fenc.write_text_atomically(_path(filename), text)
 
     def save_metrics_csv(self, filename):
         metrics = self._metrics()
@@ -215,4 +224,4 @@ class formula_encoder:
         for w in metrics["witnesses"]:
             target = "" if w["target_value"] is None else w["target_value"]
             writer.writerow(["witness", w["witness"], "", "", "", "", w["valid"], w["soft_cost"], target])
-        _fenc.write_text_atomically(str(filename), out.getvalue())
+        _fenc.write_text_atomically(_path(filename), out.getvalue())
