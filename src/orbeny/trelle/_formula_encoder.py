@@ -38,6 +38,11 @@ def _name_problem(name):
     return None
 
 
+def _cut(text):
+    """`text` quoted for a message, cut as the engine cuts it: a text may be megabytes long."""
+    return repr(text if len(text) <= 200 else text[:200] + "...")
+
+
 def _path(filename):
     """`filename` as the engine takes it, refused as open() refuses it."""
     path = os.fspath(filename)
@@ -102,10 +107,10 @@ class formula_encoder:
         for name, offset, in_foralls in read.names:
             problem = _name_problem(name)
             if problem is not None:
-                where = f"the foralls {foralls_text!r} of " if in_foralls else ""
+                where = f"the foralls {_cut(foralls_text)} of " if in_foralls else ""
                 # The engine counts bytes of UTF-8; the position is in characters.
                 position = len((foralls_text if in_foralls else text).encode()[:offset].decode())
-                raise ValueError(f"cannot read {where}constraint {text!r}: {problem} at position {position}")
+                raise ValueError(f"cannot read {where}constraint {_cut(text)}: {problem} at position {position}")
         self._model.add(read)
         self._changed_model()
 
@@ -127,7 +132,7 @@ class formula_encoder:
         for (text, _), row in zip(self._model.constraint_texts, stats):
             if row[4]:
                 _logger.warning("formula encoder %s: contradiction was detected in constraint %s: %d of its "
-                                "%d instances can never hold", self._name, text, row[4], row[0])
+                                "%d instances can never hold", self._name, _cut(text), row[4], row[0])
         if self._model.has_target:
             _logger.info("formula encoder %s: the target is not encoded, since generate_cnf takes no "
                          "border; its value is reported for each witness in the metrics", self._name)
