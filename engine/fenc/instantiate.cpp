@@ -94,6 +94,8 @@ private:
         top(p_.root, allocator);
         instance_aux counts;
         const std::int64_t pb_end = allocator.get_variable();
+        // Before the clauses are written: their numbers must fit a literal.
+        if (pb_end - 1 > cnf::max_variable) throw limit_error("too many variables for variable numbers");
         counts.pb = static_cast<std::uint32_t>(pb_end - next_aux);
         for (std::size_t i = 0; i < pb_clauses_->size(); ++i) {
             const auto clause = pb_clauses_->clause(i);

@@ -226,3 +226,17 @@ def test_metrics_file_names_are_taken_as_open_takes_them(tmp_path, monkeypatch):
         with pytest.raises(ValueError, match="NUL"):
             encoder.save_metrics_json(bad)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["b.json", "p.csv"]
+
+
+@pytest.mark.parametrize("text", [
+    "FormulaPB(Sum(*[x(j).to_pb() for j in range(0, 40)]), pb.Comparator_type.LEQ, 3).to_bx(manager)",
+    "bx.eq_s([x(0).to_bx(), bx.xor_s([x(j).to_bx() for j in range(0, 40)])])",
+])
+def test_auxiliaries_past_the_last_variable_number_are_refused(text):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [2**31 - 8])
+    with pytest.raises(OverflowError, match="variable y does not fit"):
+        encoder.create_variables("y", [8])
+    encoder.add_constraint(text, "Foralls: {}")
+    with pytest.raises(OverflowError, match="constraint .*too many variables for variable numbers"):
+        encoder.generate_cnf()
