@@ -41,6 +41,7 @@ def _clauses(storage):
     ("x(i,0).to_bx()", "Foralls: {'i': [0], 'i': [1]}", "forall named twice at position 20"),
     ("x(x,0).to_bx()", "Foralls: {'x': [0]}", "has the name of a declared variable"),
     ("x(0,0).to_bx()", "Foralls: {'ä': [0], 'i_': [0]}", "letters only at position 21"),
+    ("x(0,0).to_bx()\ud800", "Foralls: {}", "not valid Unicode: surrogates not allowed at position 14"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()

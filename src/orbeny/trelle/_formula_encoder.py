@@ -54,6 +54,10 @@ def _path(filename):
 def _text(value, what):
     if not isinstance(value, str):
         raise TypeError(f"{what} must be a str, not {type(value).__name__}")
+    try:
+        value.encode()
+    except UnicodeEncodeError as e:  # a lone surrogate: the engine reads UTF-8
+        raise ValueError(f"{what} {_cut(value)} is not valid Unicode: {e.reason} at position {e.start}") from None
     return value
 
 
