@@ -58,7 +58,7 @@ private:
     std::vector<constraint> constraints_;
     std::optional<constraint> target_;
     pbct::PBConfig config_;
-    std::vector<std::vector<instance_aux>> aux_;
+    std::vector<std::vector<aux_run>> aux_;
     std::vector<std::int64_t> aux_start_;
     std::int64_t variable_count_ = 0;
     std::int64_t clause_variables_ = 0;

@@ -41,8 +41,12 @@ public:
         for (std::size_t id = 0; id < p_.bools.size(); ++id) clause_shaped_[id] = shaped(p_.bools[id]);
     }
 
-    std::uint64_t run(std::int64_t& next_aux, std::vector<instance_aux>& aux) {
-        for_each_instance(c_.foralls, ev_, [&](std::uint64_t) { aux.push_back(instance(next_aux)); });
+    std::uint64_t run(std::int64_t& next_aux, std::vector<aux_run>& aux) {
+        for_each_instance(c_.foralls, ev_, [&](std::uint64_t) {
+            const instance_aux counts = instance(next_aux);
+            if (aux.empty() || !(aux.back().aux == counts)) aux.push_back({0, counts});
+            ++aux.back().instances;
+        });
         return contradictions_;
     }
 
@@ -326,7 +330,7 @@ private:
 }  // namespace
 
 std::uint64_t encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
-                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux) {
+                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<aux_run>& aux) {
     return hard_instances(c, variables, config, out).run(next_aux, aux);
 }
 

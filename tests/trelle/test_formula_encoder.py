@@ -241,3 +241,16 @@ def test_auxiliaries_past_the_last_variable_number_are_refused(text):
     encoder.add_constraint(text, "Foralls: {}")
     with pytest.raises(OverflowError, match="constraint .*too many variables for variable numbers"):
         encoder.generate_cnf()
+
+
+def test_mapping_names_every_auxiliary_once_when_instances_differ():
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [1, 6])
+    # rows of 0, 1 or 6 cells: only the long ones need auxiliaries
+    encoder.add_constraint("FormulaPB(Sum(*[x(0,j).to_pb() for j in range(0, i)]), "
+                           "pb.Comparator_type.LEQ, 2).to_bx(manager)", "Foralls: {'i': [0, 1, 1, 6, 0, 6, 6, 1]}")
+    encoder.generate_cnf()
+    keys = encoder.get_var_mapping().get_var_map()
+    assert sorted(keys.values()) == list(range(1, encoder.get_cnf_storage().get_variable_count() + 1))
+    instances = [int(k.split(",")[1]) for k in keys if k.startswith("_pbct_aux")]
+    assert sorted(set(instances)) == [3, 5, 6] and instances == sorted(instances)
