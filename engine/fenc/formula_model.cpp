@@ -58,6 +58,7 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
     aux_start_ = std::move(aux_start);
     variable_count_ = next_aux - 1;
     clause_variables_ = out.max_variable_in_clauses();
+    generated_cells_ = variables_.cell_count();
     generated_ = true;
     return stats;
 }
@@ -83,7 +84,7 @@ void formula_model::fill_mapping(cnf::var_mapping& out) const {
             }
         }
     }
-    if (!generated_) return;
+    if (!generated_ || variables_.cell_count() != generated_cells_) return;
     for (std::size_t f = 0; f < aux_.size(); ++f) {
         std::int64_t base = aux_start_[f];
         const std::string formula = std::to_string(f);
@@ -141,6 +142,7 @@ void formula_model::clear() {
     aux_start_.clear();
     variable_count_ = 0;
     clause_variables_ = 0;
+    generated_cells_ = 0;
     generated_ = false;
 }
 

@@ -254,3 +254,6 @@ def test_mapping_names_every_auxiliary_once_when_instances_differ():
     assert sorted(keys.values()) == list(range(1, encoder.get_cnf_storage().get_variable_count() + 1))
     instances = [int(k.split(",")[1]) for k in keys if k.startswith("_pbct_aux")]
     assert sorted(set(instances)) == [3, 5, 6] and instances == sorted(instances)
+    encoder.create_variables("y", [3])  # takes the numbers the auxiliaries had
+    numbers = list(encoder.get_var_mapping().get_var_map().values())
+    assert len(numbers) == len(set(numbers)) == 9
