@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "bindings/module.hpp"
@@ -75,7 +76,9 @@ void bind_fenc(nb::module_& m) {
              },
              "text"_a, "foralls"_a, "kind"_a, "weight"_a = 1, "minimization"_a = false,
              "Reads a constraint (kind 0 hard, 1 soft, 2 target) without keeping it.")
-        .def("add", [](formula_model& f, const constraint& c) { f.add(c); }, "constraint"_a)
+        // Moved in, not copied: the caller drops the read constraint once it is added.
+        .def("add", [](formula_model& f, constraint& c) { f.add(std::move(c)); }, "constraint"_a,
+             "Keeps a constraint from read(), which is left empty.")
         .def("generate",
              [](formula_model& f, zorv::cnf::wcnf_storage& storage, const std::string& name) {
                  const std::vector<zorv::fenc::constraint_stats> stats = f.generate(storage, name);
