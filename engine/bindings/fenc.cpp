@@ -1,11 +1,14 @@
+#include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "bindings/module.hpp"
@@ -45,17 +48,14 @@ void bind_fenc(nb::module_& m) {
         .def_prop_ro(
             "names",
             [](const constraint& c) {
-                // (name, character position, whether the position is in the foralls text)
+                // (name, byte offset, whether the offset is in the foralls text): positions in
+                // characters are counted only for a name that breaks the rule, not for each name.
                 std::vector<std::tuple<std::string, std::size_t, bool>> out;
-                for (const auto& n : c.foralls.names) {
-                    out.emplace_back(n.name, zorv::fenc::char_position(c.foralls_text, n.offset), true);
-                }
-                for (const auto& n : c.code.names) {
-                    out.emplace_back(n.name, zorv::fenc::char_position(c.text, n.offset), false);
-                }
+                for (const auto& n : c.foralls.names) out.emplace_back(n.name, n.offset, true);
+                for (const auto& n : c.code.names) out.emplace_back(n.name, n.offset, false);
                 return out;
             },
-            "Forall and loop names with their positions, for the name rule.");
+            "Forall and loop names with their byte offsets, for the name rule.");
 
     nb::class_<formula_model>(m, "formula_model", "Declarations and read constraints of one model.")
         .def(nb::init<>())
@@ -76,7 +76,9 @@ void bind_fenc(nb::module_& m) {
              },
              "text"_a, "foralls"_a, "kind"_a, "weight"_a = 1, "minimization"_a = false,
              "Reads a constraint (kind 0 hard, 1 soft, 2 target) without keeping it.")
-        .def("add", [](formula_model& f, const constraint& c) { f.add(c); }, "constraint"_a)
+        // Moved in, not copied: the caller drops the read constraint once it is added.
+        .def("add", [](formula_model& f, constraint& c) { f.add(std::move(c)); }, "constraint"_a,
+             "Keeps a constraint from read(), which is left empty.")
         .def("generate",
              [](formula_model& f, zorv::cnf::wcnf_storage& storage, const std::string& name) {
                  const std::vector<zorv::fenc::constraint_stats> stats = f.generate(storage, name);
@@ -124,7 +126,7 @@ void bind_fenc(nb::module_& m) {
 
     m.def(
         "write_text_atomically",
-        [](const std::string& path, const std::string& text) {
+        [](const std::filesystem::path& path, const std::string& text) {
             zorv::io::atomic_file file(path);
             file.write(text);
             file.commit();

@@ -23,7 +23,10 @@ void catalog::declare(std::string_view name, std::vector<std::int64_t> sizes) {
             throw limit_error("variable " + v.name + " has too many cells for variable numbers");
         }
     }
-    if (cells_ + count > cnf::max_variable) throw limit_error("too many variables for variable numbers");
+    if (cells_ + count > cnf::max_variable) {
+        throw limit_error("variable " + v.name + " does not fit: the declared cells would take more than " +
+                          std::to_string(cnf::max_variable) + " variable numbers");
+    }
     v.sizes = std::move(sizes);
     v.start = cells_ + 1;
     v.count = count;

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "fenc/read_error.hpp"
@@ -15,7 +16,7 @@ class compiler {
 public:
     compiler(const syntax_tree& tree, const catalog& variables, const forall_set& foralls)
         : tree_(tree), variables_(variables) {
-        for (const auto& name : foralls.names) scope_.emplace_back(name.name, out_.slots++);
+        for (const auto& name : foralls.names) bind(name.name);
     }
 
     program run(text_role role) {
@@ -58,10 +59,9 @@ private:
     }
 
     std::optional<std::uint32_t> slot_of(std::string_view name) const {
-        for (auto it = scope_.rbegin(); it != scope_.rend(); ++it) {
-            if (it->first == name) return it->second;
-        }
-        return std::nullopt;
+        const auto found = scope_.find(name);
+        if (found == scope_.end() || found->second.empty()) return std::nullopt;
+        return found->second.back();
     }
 
     std::uint32_t integer(std::uint32_t id) {
@@ -133,11 +133,22 @@ private:
             const std::uint32_t from = source(comp.kids[k + 1]);
             out_.names.push_back({std::string(name.text), name.offset});
             loops.push_back({out_.slots, from});
-            scope_.emplace_back(name.text, out_.slots++);
+            bind(name.text);
         }
         return loops;
     }
-    void close_loops(const std::vector<loop>& loops) { scope_.resize(scope_.size() - loops.size()); }
+    void close_loops(const std::vector<loop>& loops) {
+        for (std::size_t k = 0; k < loops.size(); ++k) {
+            scope_[bound_.back()].pop_back();
+            bound_.pop_back();
+        }
+    }
+    // A name's innermost binding is the last of its slots; found in constant time however many
+    // foralls and loops there are.
+    void bind(std::string_view name) {
+        scope_[name].push_back(out_.slots++);
+        bound_.push_back(name);
+    }
 
     // name(i, j + 1) with `name` a declared variable.
     std::optional<std::uint32_t> bare_cell(const syntax_node& n) {
@@ -311,7 +322,8 @@ private:
 
     const syntax_tree& tree_;
     const catalog& variables_;
-    std::vector<std::pair<std::string_view, std::uint32_t>> scope_;
+    std::unordered_map<std::string_view, std::vector<std::uint32_t>> scope_;
+    std::vector<std::string_view> bound_;
     program out_;
 };
 

@@ -44,6 +44,9 @@ constraint read_constraint(std::string_view text, std::string_view foralls_text,
             throw value_error("cannot read the foralls " + quoted(foralls_text) + " of constraint " + quoted(text) +
                               ": " + e.what() + " at position " +
                               std::to_string(char_position(foralls_text, e.offset)));
+        } catch (const limit_error& e) {
+            throw limit_error("cannot take the foralls " + quoted(foralls_text) + " of constraint " + quoted(text) +
+                              ": " + e.what());
         }
     }
     try {

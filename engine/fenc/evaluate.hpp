@@ -1,10 +1,13 @@
 #pragma once
 #include <cstdint>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "common/errors.hpp"
 #include "fenc/catalog.hpp"
+#include "fenc/foralls.hpp"
 #include "fenc/program.hpp"
 
 namespace zorv::fenc {
@@ -50,14 +53,13 @@ public:
         }
         std::int64_t start = 0, stop = 0, step = 1;
         range_of(from, start, stop, step);
-        // Distances in unsigned arithmetic: no step can overflow past the stop.
-        const auto stride = step > 0 ? static_cast<std::uint64_t>(step) : 0 - static_cast<std::uint64_t>(step);
-        for (std::int64_t v = start; step > 0 ? v < stop : v > stop;) {
-            visit(v);
-            const std::uint64_t left = step > 0 ? static_cast<std::uint64_t>(stop) - static_cast<std::uint64_t>(v)
-                                                : static_cast<std::uint64_t>(v) - static_cast<std::uint64_t>(stop);
-            if (left <= stride) break;
-            v = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) + static_cast<std::uint64_t>(step));
+        const std::uint64_t length = range_length(start, stop, step);
+        if (length > max_instances) throw value_error("a comprehension's range has more than " +
+                                                      std::to_string(max_instances) + " values");
+        // Unsigned steps: every value lies between start and stop, the sums need not fit.
+        auto v = static_cast<std::uint64_t>(start);
+        for (std::uint64_t k = 0; k < length; ++k, v += static_cast<std::uint64_t>(step)) {
+            visit(static_cast<std::int64_t>(v));
         }
     }
 

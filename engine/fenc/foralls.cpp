@@ -1,5 +1,7 @@
 #include "fenc/foralls.hpp"
 
+#include <unordered_set>
+
 #include "common/errors.hpp"
 #include "fenc/read_error.hpp"
 #include "fenc/syntax.hpp"
@@ -7,9 +9,6 @@
 namespace zorv::fenc {
 
 namespace {
-
-// Values above this many per forall are refused rather than expanded.
-constexpr std::int64_t max_values = std::int64_t{1} << 31;
 
 std::int64_t literal_value(const syntax_tree& tree, std::uint32_t id) {
     const syntax_node& n = tree.nodes[id];
@@ -20,12 +19,12 @@ std::int64_t literal_value(const syntax_tree& tree, std::uint32_t id) {
     throw read_error("expected an integer", n.offset);
 }
 
-std::vector<std::int64_t> values_of(const syntax_tree& tree, std::uint32_t id) {
+inst::forall_values values_of(const syntax_tree& tree, std::uint32_t id) {
     const syntax_node& n = tree.nodes[id];
-    std::vector<std::int64_t> out;
     if (n.kind == syntax_kind::list || n.kind == syntax_kind::tuple) {
+        std::vector<std::int64_t> out;
         for (auto kid : n.kids) out.push_back(literal_value(tree, kid));
-        return out;
+        return inst::forall_values::listed(std::move(out));
     }
     const bool is_range = n.kind == syntax_kind::call && tree.nodes[n.kids[0]].kind == syntax_kind::name &&
                           tree.nodes[n.kids[0]].text == "range";
@@ -41,20 +40,31 @@ std::vector<std::int64_t> values_of(const syntax_tree& tree, std::uint32_t id) {
         if (n.kids.size() == 4) step = literal_value(tree, n.kids[3]);
     }
     if (step == 0) throw read_error("range step must not be zero", n.offset);
-    for (std::int64_t v = start; step > 0 ? v < stop : v > stop; v += step) {
-        if (static_cast<std::int64_t>(out.size()) >= max_values) throw read_error("range too long", n.offset);
-        out.push_back(v);
+    // Kept as a run, never expanded: its length alone decides whether it is too long.
+    const std::uint64_t length = range_length(start, stop, step);
+    if (length > max_instances) {
+        throw read_error("range has more than " + std::to_string(max_instances) + " values", n.offset);
     }
-    return out;
+    return inst::forall_values::arithmetic(start, step, static_cast<std::size_t>(length));
 }
 
 }  // namespace
 
+std::uint64_t range_length(std::int64_t start, std::int64_t stop, std::int64_t step) {
+    // In unsigned arithmetic: the distance between two 64-bit values may not fit in one.
+    if (step > 0 ? start >= stop : start <= stop) return 0;
+    const std::uint64_t distance = step > 0 ? static_cast<std::uint64_t>(stop) - static_cast<std::uint64_t>(start)
+                                            : static_cast<std::uint64_t>(start) - static_cast<std::uint64_t>(stop);
+    const std::uint64_t stride = step > 0 ? static_cast<std::uint64_t>(step) : 0 - static_cast<std::uint64_t>(step);
+    return (distance - 1) / stride + 1;
+}
+
 std::uint64_t forall_set::instance_count() const {
     std::uint64_t count = 1;
     for (const auto& v : values) {
-        if (__builtin_mul_overflow(count, v.size(), &count) || count >> 63 != 0) {
-            throw limit_error("too many forall instances");
+        if (__builtin_mul_overflow(count, v.size(), &count) || count > max_instances) {
+            throw limit_error("the foralls give more than " + std::to_string(max_instances) +
+                              " instances of one constraint");
         }
     }
     return count;
@@ -72,13 +82,12 @@ forall_set read_foralls(std::string_view text) {
     const syntax_node& root = tree.nodes[tree.root];
     if (root.kind != syntax_kind::dict) throw read_error("expected a dict", head.size() + root.offset);
     forall_set out;
+    std::unordered_set<std::string_view> seen;
     try {
         for (std::size_t k = 0; k < root.kids.size(); k += 2) {
             const syntax_node& key = tree.nodes[root.kids[k]];
             if (key.kind != syntax_kind::string) throw read_error("expected a quoted name", key.offset);
-            for (const auto& seen : out.names) {
-                if (seen.name == key.text) throw read_error("forall named twice", key.offset);
-            }
+            if (!seen.insert(key.text).second) throw read_error("forall named twice", key.offset);
             out.names.push_back({std::string(key.text), key.offset + 1});
             out.values.push_back(values_of(tree, root.kids[k + 1]));
         }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fenc/program.hpp"
+#include "inst/forall_values.hpp"
 
 namespace zorv::fenc {
 
@@ -12,14 +13,20 @@ namespace zorv::fenc {
 // combinations of values, the first forall outermost.
 struct forall_set {
     std::vector<introduced_name> names;
-    std::vector<std::vector<std::int64_t>> values;
+    std::vector<inst::forall_values> values;
 
-    // Throws limit_error when the count does not fit in 63 bits.
+    // Throws limit_error when the count exceeds max_instances.
     std::uint64_t instance_count() const;
 };
 
+// One constraint has at most this many instances: more could not be held or numbered.
+inline constexpr std::uint64_t max_instances = std::uint64_t{1} << 31;
+
+// How many values range(start, stop, step) takes; step is not 0.
+std::uint64_t range_length(std::int64_t start, std::int64_t stop, std::int64_t step);
+
 // Reads "Foralls: {'i': range(0, 3), 'j': [0, 2], 'k': (1,)}" (integer literals only).
-// Throws read_error with the offset in `text`.
+// Throws read_error with the offset in `text`, limit_error for too many instances.
 forall_set read_foralls(std::string_view text);
 
 }  // namespace zorv::fenc

@@ -23,7 +23,7 @@ void formula_model::add(constraint c) {
 
 std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, const std::string& name) {
     std::vector<constraint_stats> stats;
-    std::vector<std::vector<instance_aux>> aux(constraints_.size());
+    std::vector<std::vector<aux_run>> aux(constraints_.size());
     std::vector<std::int64_t> aux_start(constraints_.size(), 0);
     std::int64_t next_aux = variables_.cell_count() + 1;
     std::uint64_t soft_total = 0;
@@ -58,6 +58,7 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
     aux_start_ = std::move(aux_start);
     variable_count_ = next_aux - 1;
     clause_variables_ = out.max_variable_in_clauses();
+    generated_cells_ = variables_.cell_count();
     generated_ = true;
     return stats;
 }
@@ -83,18 +84,27 @@ void formula_model::fill_mapping(cnf::var_mapping& out) const {
             }
         }
     }
-    if (!generated_) return;
+    if (!generated_ || variables_.cell_count() != generated_cells_) return;
     for (std::size_t f = 0; f < aux_.size(); ++f) {
         std::int64_t base = aux_start_[f];
         const std::string formula = std::to_string(f);
-        for (std::size_t n = 0; n < aux_[f].size(); ++n) {
-            const instance_aux& a = aux_[f][n];
-            const std::string middle = formula + "," + std::to_string(n) + ",";
-            for (std::uint32_t k = 0; k < a.pb; ++k) out.add("_pbct_aux[" + middle + std::to_string(k) + "]", base + k);
-            for (std::uint32_t k = 0; k < a.bx; ++k) {
-                out.add("_bxpr_aux[" + middle + std::to_string(k) + "]", base + a.pb + k);
+        std::uint64_t n = 0;
+        for (const aux_run& run : aux_[f]) {
+            const instance_aux& a = run.aux;
+            if (a.pb + a.bx == 0) {
+                n += run.instances;
+                continue;
             }
-            base += a.pb + a.bx;
+            for (const std::uint64_t end = n + run.instances; n < end; ++n) {
+                const std::string middle = formula + "," + std::to_string(n) + ",";
+                for (std::uint32_t k = 0; k < a.pb; ++k) {
+                    out.add("_pbct_aux[" + middle + std::to_string(k) + "]", base + k);
+                }
+                for (std::uint32_t k = 0; k < a.bx; ++k) {
+                    out.add("_bxpr_aux[" + middle + std::to_string(k) + "]", base + a.pb + k);
+                }
+                base += a.pb + a.bx;
+            }
         }
     }
 }
@@ -132,6 +142,7 @@ void formula_model::clear() {
     aux_start_.clear();
     variable_count_ = 0;
     clause_variables_ = 0;
+    generated_cells_ = 0;
     generated_ = false;
 }
 

@@ -44,6 +44,8 @@ public:
 
     // Keys name[i,j] of every cell, then _pbct_aux[f,n,k] and _bxpr_aux[f,n,k] of every
     // auxiliary (f the constraint's place, n the instance, k the counter within the instance).
+    // The auxiliaries are left out once a declaration since the last generation has taken
+    // their numbers.
     void fill_mapping(cnf::var_mapping& out) const;
 
     // One byte per cell from a solver model (signed variable numbers): value_error when a number
@@ -58,10 +60,11 @@ private:
     std::vector<constraint> constraints_;
     std::optional<constraint> target_;
     pbct::PBConfig config_;
-    std::vector<std::vector<instance_aux>> aux_;
+    std::vector<std::vector<aux_run>> aux_;
     std::vector<std::int64_t> aux_start_;
     std::int64_t variable_count_ = 0;
     std::int64_t clause_variables_ = 0;
+    std::int64_t generated_cells_ = 0;
     bool generated_ = false;
 };
 

@@ -11,20 +11,18 @@ namespace zorv::fenc {
 // with the forall slots of `ev` bound to the instance's values.
 template <class Body>
 void for_each_instance(const forall_set& foralls, evaluator& ev, Body&& body) {
-    std::uint64_t n = 0;
+    const std::uint64_t count = foralls.instance_count();
+    if (count == 0) return;
+    // An odometer, not recursion: a text may hold any number of foralls.
+    inst::forall_odometer odometer(foralls.values);
     interrupt_gate gate(256);
-    auto visit = [&](auto& self, std::size_t depth) -> void {
-        if (depth == foralls.values.size()) {
-            gate.tick();
-            body(n++);
-            return;
-        }
-        for (const std::int64_t v : foralls.values[depth]) {
-            ev.slot(static_cast<std::uint32_t>(depth)) = v;
-            self(self, depth + 1);
-        }
-    };
-    visit(visit, 0);
+    for (std::uint64_t n = 0; n < count; ++n) {
+        gate.tick();
+        if (n > 0) odometer.advance();
+        const auto values = odometer.values();
+        for (std::size_t f = 0; f < values.size(); ++f) ev.slot(static_cast<std::uint32_t>(f)) = values[f];
+        body(n);
+    }
 }
 
 }  // namespace zorv::fenc

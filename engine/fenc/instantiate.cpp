@@ -41,9 +41,12 @@ public:
         for (std::size_t id = 0; id < p_.bools.size(); ++id) clause_shaped_[id] = shaped(p_.bools[id]);
     }
 
-    std::uint64_t run(std::int64_t& next_aux, std::vector<instance_aux>& aux) {
-        aux.reserve(aux.size() + static_cast<std::size_t>(c_.foralls.instance_count()));
-        for_each_instance(c_.foralls, ev_, [&](std::uint64_t) { aux.push_back(instance(next_aux)); });
+    std::uint64_t run(std::int64_t& next_aux, std::vector<aux_run>& aux) {
+        for_each_instance(c_.foralls, ev_, [&](std::uint64_t) {
+            const instance_aux counts = instance(next_aux);
+            if (aux.empty() || !(aux.back().aux == counts)) aux.push_back({0, counts});
+            ++aux.back().instances;
+        });
         return contradictions_;
     }
 
@@ -95,6 +98,8 @@ private:
         top(p_.root, allocator);
         instance_aux counts;
         const std::int64_t pb_end = allocator.get_variable();
+        // Before the clauses are written: their numbers must fit a literal.
+        if (pb_end - 1 > cnf::max_variable) throw limit_error("too many variables for variable numbers");
         counts.pb = static_cast<std::uint32_t>(pb_end - next_aux);
         for (std::size_t i = 0; i < pb_clauses_->size(); ++i) {
             const auto clause = pb_clauses_->clause(i);
@@ -325,7 +330,7 @@ private:
 }  // namespace
 
 std::uint64_t encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
-                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux) {
+                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<aux_run>& aux) {
     return hard_instances(c, variables, config, out).run(next_aux, aux);
 }
 

@@ -13,16 +13,24 @@ namespace zorv::fenc {
 struct instance_aux {
     std::uint32_t pb = 0;
     std::uint32_t bx = 0;
+    bool operator==(const instance_aux&) const = default;
+};
+
+// Consecutive instances with the same auxiliary counts, as most are: one entry per run, not
+// per instance, so that instances without auxiliaries cost nothing to remember.
+struct aux_run {
+    std::uint64_t instances = 0;
+    instance_aux aux;
 };
 
 // Writes every instance of hard constraint `c` into `out`. Comparisons that the instance
 // asserts at its top (the whole formula, or conjuncts of a top-level conjunction) go through
 // the pseudo-Boolean encoder; a conjunct that is a clause is written as it is; the rest is put
 // through the Tseytin transformation, comparisons in it as exact circuits. Auxiliary numbers
-// are drawn from `next_aux` on, instance after instance; `aux` gets one entry per instance.
+// are drawn from `next_aux` on, instance after instance; `aux` gets their counts in runs.
 // Returns how many instances can never hold (they are written as an empty clause).
 std::uint64_t encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
-                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<instance_aux>& aux);
+                          cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<aux_run>& aux);
 
 // Writes the soft unit clauses of every instance of soft constraint `c`: one per term of the
 // weighted sum in a left-to-right walk, weighted |weight * coefficient|, the literal negated

@@ -192,7 +192,9 @@ private:
             list.kids.push_back(expression());
             if (at_name("for")) {
                 list.kind = syntax_kind::comp;
-                while (at_name("for")) {
+                // Each loop nests the next: it counts as a level.
+                for (int loops = 1; at_name("for"); ++loops) {
+                    if (depth_ + loops > max_depth) fail("nesting too deep");
                     ++pos_;
                     if (peek().kind != token_kind::name || is_keyword(peek().text)) fail("expected a loop name");
                     list.kids.push_back(add({syntax_kind::name, 0, peek().text, 0, peek().offset, {}, {}}));

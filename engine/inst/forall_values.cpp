@@ -1,15 +1,15 @@
 #include "inst/forall_values.hpp"
 
 #include "common/errors.hpp"
+#include "pbct/int128.hpp"
 
 namespace zorv::inst {
 
 forall_values forall_values::arithmetic(std::int64_t start, std::int64_t step, std::size_t length) {
     // The last value must be representable: start + (length - 1) * step.
-    std::int64_t last = 0;
-    if (length > 0 &&
-        (__builtin_mul_overflow(static_cast<std::int64_t>(length - 1), step, &last) ||
-         __builtin_add_overflow(start, last, &last))) {
+    // Exactly: (length - 1) * step alone may exceed 64 bits where the last value does not.
+    const pbct::i128 last = static_cast<pbct::i128>(start) + static_cast<pbct::i128>(length - 1) * step;
+    if (length > 0 && (last < INT64_MIN || last > INT64_MAX)) {
         throw limit_error("forall values do not fit in 64 bits");
     }
     forall_values run;

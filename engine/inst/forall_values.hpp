@@ -15,7 +15,10 @@ public:
 
     std::size_t size() const { return length_; }
     std::int64_t operator[](std::size_t i) const {
-        return listed_.empty() ? start_ + static_cast<std::int64_t>(i) * step_ : listed_[i];
+        // Unsigned: i * step may exceed 64 bits where the value itself does not.
+        return listed_.empty() ? static_cast<std::int64_t>(static_cast<std::uint64_t>(start_) +
+                                                           static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(step_))
+                               : listed_[i];
     }
 
 private:

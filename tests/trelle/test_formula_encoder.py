@@ -41,6 +41,7 @@ def _clauses(storage):
     ("x(i,0).to_bx()", "Foralls: {'i': [0], 'i': [1]}", "forall named twice at position 20"),
     ("x(x,0).to_bx()", "Foralls: {'x': [0]}", "has the name of a declared variable"),
     ("x(0,0).to_bx()", "Foralls: {'ä': [0], 'i_': [0]}", "letters only at position 21"),
+    ("x(0,0).to_bx()\ud800", "Foralls: {}", "not valid Unicode: surrogates not allowed at position 14"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -92,12 +93,14 @@ def test_witnesses_are_read_through_the_mapping_and_checked_on_the_texts():
     assert encoder.check_another_witness() is False
 
 
-def test_a_contradiction_is_written_as_an_empty_clause_and_logged(caplog):
-    encoder = _encoder("bx.xor_s([x(i,0).to_bx(), x(0,0).to_bx()])")  # x xor x when i is 0
+@pytest.mark.parametrize("padding", ["", ", bx.zero()" * 10000])
+def test_a_contradiction_is_written_as_an_empty_clause_and_logged(caplog, padding):
+    encoder = _encoder(f"bx.xor_s([x(i,0).to_bx(), x(0,0).to_bx(){padding}])")  # x xor x when i is 0
     with caplog.at_level("WARNING", logger="orbeny.trelle"):
         encoder.generate_cnf()
     assert [] in _clauses(encoder.get_cnf_storage())
     assert "1 of its 2 instances can never hold" in caplog.text
+    assert len(caplog.text) < 500  # a long text is cut
 
 
 def test_second_generate_reset_and_reuse():
@@ -152,7 +155,8 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
 
 @pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000,
                                   "FormulaPB(" + "1 * " * 5000 + "(x(0,0).to_pb()), pb.Comparator_type.LEQ, 1)"
-                                  ".to_bx(manager)"])
+                                  ".to_bx(manager)",
+                                  "bx.or_s([x(0,0).to_bx()" + " for k in range(0, 1)" * 100000 + "])"])
 def test_deep_texts_are_refused_not_crashed(text):
     with pytest.raises(ValueError, match="nesting too deep"):
         _encoder().add_constraint(text, "Foralls: {}")
@@ -187,3 +191,69 @@ def test_index_arithmetic_reads_as_the_host_reads_it(text):
         return
     encoder.generate_cnf()
     assert _clauses(encoder.get_cnf_storage()) == [[1 + expected[i, j]] for i in range(2) for j in range(3)]
+
+
+BIG = 4611686018427387909  # the largest integer literal the reader takes is near 2^62
+
+
+@pytest.mark.parametrize("foralls, clauses", [
+    (f"Foralls: {{'i': range({BIG - 1}, {BIG}, {BIG})}}", 1),  # the step past the stop overflows
+    (f"Foralls: {{'i': range(-{BIG}, {BIG}, {BIG - 1})}}", 3),  # i * step overflows, the values do not
+    (f"Foralls: {{'i': range(0, {BIG})}}", ValueError("more than 2147483648 values at position 15")),
+    ("Foralls: {'i': range(0, 100000), 'j': range(0, 100000)}", OverflowError("more than 2147483648 instances")),
+])
+def test_huge_foralls_are_counted_not_expanded(foralls, clauses):
+    encoder = _encoder()
+    if isinstance(clauses, Exception):
+        with pytest.raises(type(clauses), match=f"constraint 'x.0,0..to_bx..'.*{clauses}"):
+            encoder.add_constraint("x(0,0).to_bx()", foralls)
+        clauses = 0
+    else:
+        encoder.add_constraint("x(0,0).to_bx()", foralls)
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage().get_clause_count() == clauses
+    encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG}, 3)])", "Foralls: {}")
+    with pytest.raises(ValueError, match="comprehension's range has more than 2147483648 values"):
+        encoder.generate_cnf()
+
+
+def test_metrics_file_names_are_taken_as_open_takes_them(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    encoder = _encoder(ROW)
+    encoder.generate_cnf()
+    encoder.save_metrics_json(b"b.json")
+    encoder.save_metrics_csv(tmp_path / "p.csv")
+    for bad in ["a\0b", b"c\0"]:
+        with pytest.raises(ValueError, match="NUL"):
+            encoder.save_metrics_json(bad)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["b.json", "p.csv"]
+
+
+@pytest.mark.parametrize("text", [
+    "FormulaPB(Sum(*[x(j).to_pb() for j in range(0, 40)]), pb.Comparator_type.LEQ, 3).to_bx(manager)",
+    "bx.eq_s([x(0).to_bx(), bx.xor_s([x(j).to_bx() for j in range(0, 40)])])",
+])
+def test_auxiliaries_past_the_last_variable_number_are_refused(text):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [2**31 - 8])
+    with pytest.raises(OverflowError, match="variable y does not fit"):
+        encoder.create_variables("y", [8])
+    encoder.add_constraint(text, "Foralls: {}")
+    with pytest.raises(OverflowError, match="constraint .*too many variables for variable numbers"):
+        encoder.generate_cnf()
+
+
+def test_mapping_names_every_auxiliary_once_when_instances_differ():
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [1, 6])
+    # rows of 0, 1 or 6 cells: only the long ones need auxiliaries
+    encoder.add_constraint("FormulaPB(Sum(*[x(0,j).to_pb() for j in range(0, i)]), "
+                           "pb.Comparator_type.LEQ, 2).to_bx(manager)", "Foralls: {'i': [0, 1, 1, 6, 0, 6, 6, 1]}")
+    encoder.generate_cnf()
+    keys = encoder.get_var_mapping().get_var_map()
+    assert sorted(keys.values()) == list(range(1, encoder.get_cnf_storage().get_variable_count() + 1))
+    instances = [int(k.split(",")[1]) for k in keys if k.startswith("_pbct_aux")]
+    assert sorted(set(instances)) == [3, 5, 6] and instances == sorted(instances)
+    encoder.create_variables("y", [3])  # takes the numbers the auxiliaries had
+    numbers = list(encoder.get_var_mapping().get_var_map().values())
+    assert len(numbers) == len(set(numbers)) == 9

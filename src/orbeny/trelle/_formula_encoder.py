@@ -7,6 +7,7 @@ import json
 import keyword
 import logging
 import operator
+import os
 import time
 import unicodedata
 
@@ -37,9 +38,26 @@ def _name_problem(name):
     return None
 
 
+def _cut(text):
+    """`text` quoted for a message, cut as the engine cuts it: a text may be megabytes long."""
+    return repr(text if len(text) <= 200 else text[:200] + "...")
+
+
+def _path(filename):
+    """`filename` as the engine takes it, refused as open() refuses it."""
+    path = os.fspath(filename)
+    if ("\0" if isinstance(path, str) else b"\0") in path:
+        raise ValueError(f"file name {path!r} holds a NUL character")
+    return path
+
+
 def _text(value, what):
     if not isinstance(value, str):
         raise TypeError(f"{what} must be a str, not {type(value).__name__}")
+    try:
+        value.encode()
+    except UnicodeEncodeError as e:  # a lone surrogate: the engine reads UTF-8
+        raise ValueError(f"{what} {_cut(value)} is not valid Unicode: {e.reason} at position {e.start}") from None
     return value
 
 
@@ -90,11 +108,13 @@ class formula_encoder:
         text = _text(text, "A constraint text")
         foralls_text = _text(foralls_text, "A foralls text")
         read = self._model.read(text, foralls_text, kind, weight, minimization)
-        for name, position, in_foralls in read.names:
+        for name, offset, in_foralls in read.names:
             problem = _name_problem(name)
             if problem is not None:
-                where = f"the foralls {foralls_text!r} of " if in_foralls else ""
-                raise ValueError(f"cannot read {where}constraint {text!r}: {problem} at position {position}")
+                where = f"the foralls {_cut(foralls_text)} of " if in_foralls else ""
+                # The engine counts bytes of UTF-8; the position is in characters.
+                position = len((foralls_text if in_foralls else text).encode()[:offset].decode())
+                raise ValueError(f"cannot read {where}constraint {_cut(text)}: {problem} at position {position}")
         self._model.add(read)
         self._changed_model()
 
@@ -116,7 +136,7 @@ class formula_encoder:
         for (text, _), row in zip(self._model.constraint_texts, stats):
             if row[4]:
                 _logger.warning("formula encoder %s: contradiction was detected in constraint %s: %d of its "
-                                "%d instances can never hold", self._name, text, row[4], row[0])
+                                "%d instances can never hold", self._name, _cut(text), row[4], row[0])
         if self._model.has_target:
             _logger.info("formula encoder %s: the target is not encoded, since generate_cnf takes no "
                          "border; its value is reported for each witness in the metrics", self._name)
@@ -196,7 +216,7 @@ class formula_encoder:
 
     def save_metrics_json(self, filename):
         text = json.dumps(self._metrics(), indent=2) + "\n"
-        _fenc.write_text_atomically(str(filename), text)
+        _fenc.write_text_atomically(_path(filename), text)
 
     def save_metrics_csv(self, filename):
         metrics = self._metrics()
@@ -213,4 +233,4 @@ class formula_encoder:
         for w in metrics["witnesses"]:
             target = "" if w["target_value"] is None else w["target_value"]
             writer.writerow(["witness", w["witness"], "", "", "", "", w["valid"], w["soft_cost"], target])
-        _fenc.write_text_atomically(str(filename), out.getvalue())
+        _fenc.write_text_atomically(_path(filename), out.getvalue())
