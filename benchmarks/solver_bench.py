@@ -301,7 +301,7 @@ def _solve_in_slices(solver, deadline):
     # python-sat keeps the GIL while CaDiCaL solves, so no timer thread can interrupt it.
     # Conflict budgets sized from the conflict rate so far, each half the remaining time,
     # take it to the deadline in a handful of calls: few enough to leave its search as is.
-    start, budget = time.perf_counter(), 20000
+    start, budget = time.perf_counter(), 1000
     while True:
         solver.conf_budget(budget)
         answer = solver.solve_limited()
@@ -369,8 +369,7 @@ def run_job(instance, encoder, cap):
             break
         line = process.stdout.readline()
         if not line:
-            tail = process.stderr.read().strip().splitlines()
-            failure = tail[-1] if tail else "worker died (exit %s)" % process.wait()
+            failure = _failure(process.stderr.read(), process.wait())
             break
         records.append(json.loads(line))
         deadline = time.monotonic() + cap + SETUP_SLACK
@@ -381,10 +380,19 @@ def run_job(instance, encoder, cap):
     return records, failure
 
 
+def _failure(stderr, code):
+    """One line on why a worker died: a Python exception's last line, else the first line
+    (a Rust panic or a failed allocation)."""
+    lines = [line for line in stderr.splitlines() if line.strip()]
+    if not lines:
+        return "worker died (exit %s)" % code
+    return lines[-1] if lines[0].startswith("Traceback") else lines[0]
+
+
 def summarise(results, cap):
     """Per solver: PAR2, timeouts (failures included), errors, conflicts."""
     encoded = [r[0] for r, _ in results if r]
-    row = {"variables": sum(e["variables"] for e in encoded) / max(1, len(encoded)),
+    row = {"encoded": len(encoded), "variables": sum(e["variables"] for e in encoded) / max(1, len(encoded)),
            "clauses": sum(e["clauses"] for e in encoded) / max(1, len(encoded)),
            "encode": sum(e["seconds"] for e in encoded) / max(1, len(encoded)),
            "failures": [f for _, f in results if f], "solvers": {}}
@@ -456,44 +464,25 @@ def main():
     for family in families:
         shape, full, small = FAMILIES[family]
         instances = [(small if args.quick else full)(i) for i in range(count)]
-        names = [e for e in encoders if shape in ENCODERS[e][2]]
-        plan.append((family, instances, names))
-    jobs = [(f, i, e) for f, instances, names in plan for i in range(len(instances)) for e in names]
-    bound = len(jobs) * (1 + len(SOLVERS)) * (cap + SETUP_SLACK) / max(1, args.jobs)
+        plan.append((family, instances, [e for e in encoders if shape in ENCODERS[e][2]]))
+    runs = sum(len(instances) * len(names) for _, instances, names in plan)
+    bound = runs * (1 + len(SOLVERS)) * (cap + SETUP_SLACK) / max(1, args.jobs)
     print("%d runs (instance x encoding), cap %g s, %d at a time: at most %.0f s of wall time"
-          % (len(jobs), cap, args.jobs, bound + time.perf_counter() - started))
-    by_family = {f: instances for f, instances, _ in plan}
-    with ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
-        futures = {job: pool.submit(run_job, by_family[job[0]][job[1]], job[2], cap) for job in jobs}
-        outcomes = {job: future.result() for job, future in futures.items()}
+          % (runs, cap, args.jobs, bound + time.perf_counter() - started), flush=True)
 
-    summary = []
-    for family, instances, names in plan:
-        print("\n%s: %s; cap %g s" % (family, ", ".join(i["name"] for i in instances), cap))
-        top = "%-24s %8s %9s %7s" % ("", "", "", "")
-        header = "%-24s %8s %9s %7s" % ("encoding", "vars", "clauses", "enc s")
-        for label, _ in SOLVERS:
-            top += " | %-23s" % label
-            header += " | %8s %3s %10s" % ("PAR2 s", "TO", "conflicts")
-        print(top)
-        print(header)
-        rows = {}
-        for name in names:
-            row = rows[name] = summarise([outcomes[(family, i, name)] for i in range(len(instances))], cap)
-            line = "%-24s %8.0f %9.0f %7.2f" % (name, row["variables"], row["clauses"], row["encode"])
-            for label, _ in SOLVERS:
-                par2, timeouts, wrong, conflicts = row["solvers"][label]
-                line += " | %8.2f %3d %10d" % (par2, timeouts, conflicts)
-                line += "  WRONG x%d" % wrong if wrong else ""
-            print(line)
-            for failure in sorted(set(row["failures"])):
-                print("    %s: %s" % (name, failure))
-        if "ours" in rows:
-            for label, _ in SOLVERS:
-                peers = [(rows[n]["solvers"][label][0], n) for n in rows if n != "ours"]
-                if peers:
-                    best, who = min(peers)
-                    summary.append((family, label, rows["ours"]["solvers"][label][0], best, who))
+    summary, done = [], 0
+    with ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+        for family, instances, names in plan:
+            futures = {(i, e): pool.submit(run_job, instances[i], e, cap)
+                       for i in range(len(instances)) for e in names}
+            outcomes = {}
+            for key, future in futures.items():
+                outcomes[key] = future.result()
+                done += 1
+                print("[%d/%d %.0f s] %s, %s" % (done, runs, time.perf_counter() - started,
+                                                 instances[key[0]]["name"], key[1]),
+                      file=sys.stderr, flush=True)
+            summary += print_family(family, instances, names, outcomes, cap)
 
     if summary:
         print("\nours against the best peer encoding (PAR2 s, lower is better)")
@@ -502,6 +491,41 @@ def main():
             print("%-11s %-14s %9.2f %9.2f  %-24s %7.2f"
                   % (family, label, ours, best, who, ours / best if best else float("inf")))
     print("\nwall time %.0f s" % (time.perf_counter() - started))
+
+
+def print_family(family, instances, names, outcomes, cap):
+    """Print the family's table; return (family, solver, ours, best peer, its name) rows."""
+    print("\n%s: %s; cap %g s" % (family, ", ".join(i["name"] for i in instances), cap))
+    top = "%-24s %8s %9s %7s" % ("", "", "", "")
+    header = "%-24s %8s %9s %7s" % ("encoding", "vars", "clauses", "enc s")
+    for label, _ in SOLVERS:
+        top += " | %-23s" % label
+        header += " | %8s %3s %10s" % ("PAR2 s", "TO", "conflicts")
+    print(top)
+    print(header)
+    rows = {}
+    for name in names:
+        row = rows[name] = summarise([outcomes[(i, name)] for i in range(len(instances))], cap)
+        if row["encoded"]:
+            line = "%-24s %8.0f %9.0f %7.2f" % (name, row["variables"], row["clauses"], row["encode"])
+        else:
+            line = "%-24s %8s %9s %7s" % (name, "-", "-", "-")
+        for label, _ in SOLVERS:
+            par2, timeouts, wrong, conflicts = row["solvers"][label]
+            line += " | %8.2f %3d %10d" % (par2, timeouts, conflicts)
+            line += "  WRONG x%d" % wrong if wrong else ""
+        print(line)
+        for failure in sorted(set(row["failures"])):
+            print("    %s: %s" % (name, failure))
+    sys.stdout.flush()
+    summary = []
+    if "ours" in rows:
+        for label, _ in SOLVERS:
+            peers = [(rows[n]["solvers"][label][0], n) for n in rows if n != "ours"]
+            if peers:
+                best, who = min(peers)
+                summary.append((family, label, rows["ours"]["solvers"][label][0], best, who))
+    return summary
 
 
 if __name__ == "__main__":
