@@ -4,7 +4,7 @@ of the same constraints, solved in the same run by CaDiCaL 1.9.5 and Glucose 4 (
     python benchmarks/solver_bench.py [--quick] [--cap 60] [--instances 4] [--jobs 1]
                                       [--families knapsack,partition,...] [--encoders ours,bdd,...]
 
-A full run takes about 35 minutes with --jobs 2; --cap 20 --instances 3 --jobs 2 about 8 minutes.
+A full run took 17 minutes with --jobs 2 here; --cap 20 --instances 3 --jobs 2 (medium) 7 minutes.
 
 Four families, generated from fixed seeds; every encoder gets the very same constraints:
   knapsack    multi-dimensional knapsack decision: 5 capacity rows and a profit row at the optimum
