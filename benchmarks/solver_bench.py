@@ -39,6 +39,7 @@ import resource
 import selectors
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -358,9 +359,10 @@ def worker():
 
 def run_job(instance, encoder, cap):
     """Run one worker with a deadline per phase; return its encoded and solved records."""
+    # stderr goes to a file: a worker blocked on a full pipe would look like one over the cap.
+    errors = tempfile.TemporaryFile(mode="w+")
     process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--worker"],
-                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, text=True)
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors, text=True)
     process.stdin.write(json.dumps({"instance": instance, "encoder": encoder, "cap": cap}))
     process.stdin.close()
     records, failure = [], None
@@ -375,14 +377,16 @@ def run_job(instance, encoder, cap):
             break
         line = process.stdout.readline()
         if not line:
-            failure = _failure(process.stderr.read(), process.wait())
+            process.wait()
+            errors.seek(0)
+            failure = _failure(errors.read(), process.returncode)
             break
         records.append(json.loads(line))
         deadline = time.monotonic() + cap + SETUP_SLACK
     process.wait()
     selector.close()
     process.stdout.close()
-    process.stderr.close()
+    errors.close()
     return records, failure
 
 
