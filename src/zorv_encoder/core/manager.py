@@ -1,3 +1,4 @@
+from itertools import repeat
 from typing import Tuple
 
 import orbeny.trelle.bxpr as bx
@@ -11,7 +12,10 @@ class Manager:
         self.name2genvar = {}
         self.name2pb = {}
         self.pb2bx = {}
-        self.pb2name = {}
+        self._pb2name = {}
+        # (numbers, names) registered in bulk and not yet in _pb2name: nothing on the modelling road
+        # reads that dict, so a long SumIt does not build it.
+        self._pb2name_runs = []
         self.cnt_pbvar = 0
         # Comparison circuits made in this evaluation, with what the encoder needs for each.
         self._pb_circuits = {}
@@ -41,17 +45,41 @@ class Manager:
         """add_variable(name)[1] for each of `names`, in order: the same numbers, variables and
         registrations, made at once."""
         name2pb = self.name2pb
-        pending = dict.fromkeys(names)
-        # The manager knows few names while a constraint is evaluated: drop them from the many.
-        for name in name2pb if len(name2pb) < len(pending) else [name for name in pending if name in name2pb]:
-            pending.pop(name, None)
-        fresh = list(pending)
-        numbers = self.pb_var_manager._get_variables(len(fresh))
-        bx_vars = self.bx_context._get_vars(fresh)
+        if name2pb:
+            pending = dict.fromkeys(names)
+            # The manager knows few names while a constraint is evaluated: drop them from the many.
+            for name in name2pb if len(name2pb) < len(pending) else [name for name in pending if name in name2pb]:
+                pending.pop(name, None)
+            fresh = list(pending)
+            numbers = self.pb_var_manager._get_variables(len(fresh))
+            bx_vars = self.bx_context._get_vars(fresh)
+        else:
+            # The usual case, a whole constraint's names into an empty manager: name2pb itself
+            # keeps their first occurrences, in order, so that no other dict of them is made.
+            try:
+                name2pb.update(zip(names, repeat(None)))
+                fresh = list(name2pb)
+                numbers = self.pb_var_manager._get_variables(len(fresh))
+                bx_vars = self.bx_context._get_vars(fresh)
+            except BaseException:
+                name2pb.clear()
+                raise
         name2pb.update(zip(fresh, numbers))
-        self.pb2name.update(zip(numbers, fresh))
+        self._pb2name_runs.append((numbers, fresh))
         self.pb2bx.update(zip(numbers, bx_vars))
+        if len(fresh) == len(names):
+            # All of them new and distinct: their numbers, in order.
+            return list(numbers)
         return [name2pb[name] for name in names]
+
+    @property
+    def pb2name(self):
+        runs = self._pb2name_runs
+        if runs:
+            for numbers, names in runs:
+                self._pb2name.update(zip(numbers, names))
+            runs.clear()
+        return self._pb2name
 
     def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
         bx_var = self.pb2bx.get(pb_var)
@@ -88,7 +116,8 @@ class Manager:
         self.pb_var_manager = None
         self.name2pb.clear()
         self.pb2bx.clear()
-        self.pb2name.clear()
+        self._pb2name.clear()
+        self._pb2name_runs.clear()
         self.cnt_pbvar = 0
         self._pb_circuits.clear()
         self.__init_encoding()

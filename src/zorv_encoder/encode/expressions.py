@@ -288,6 +288,10 @@ def _connected(prefix: str, left: Expression, right) -> Expression:
 
 
 class Expression:
+    # The two attributes of every expression as slots, so that a variable element, made by the
+    # million for a long SumIt, needs no dict; the others stay in the dict.
+    __slots__ = ("_expr", "_soft", "__dict__", "__weakref__")
+
     def __init__(self, expr: str = "", soft: bool = True) -> None:
         self._expr = expr
         self._soft = soft
@@ -375,8 +379,11 @@ class Expression:
 
 
 class VariableProxy(Expression):
+    __slots__ = ("name",)
+
     def __init__(self, name: str) -> None:
-        super().__init__(name)
+        self._expr = name
+        self._soft = True
         self.name = name
 
     def __repr__(self):
