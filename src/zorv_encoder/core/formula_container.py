@@ -346,6 +346,9 @@ class FormulaContainer:
 
     @staticmethod
     def __copy_weights(weights: tp.Sequence[int]) -> tp.List[int]:
+        if type(weights) is list and all(type(weight) is int for weight in weights):
+            if not weights or min(weights) >= 0:
+                return weights.copy()
         copied = []
         for weight in weights:
             try:
