@@ -354,6 +354,8 @@ class Model:
                 log_d("Building soft constraint: " + str(template_constraint))
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
             formula, weights = _evaluate(namespace, template_constraint)
+            # The container needs none of the registrations: their memory goes before it makes its own.
+            self._manager.reset()
             _logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
             self._is_wcnf = True
         except BaseException:
