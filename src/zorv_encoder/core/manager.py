@@ -11,10 +11,11 @@ class Manager:
         self.__init_encoding()
         self.name2genvar = {}
         self.name2pb = {}
-        self.pb2bx = {}
+        # Registered in bulk, numbers' names and variables wait in runs until these dicts are read:
+        # the modelling road reads neither for a long objective, so it builds neither.
+        self._pb2bx = {}
+        self._pb2bx_runs = []
         self._pb2name = {}
-        # (numbers, names) registered in bulk and not yet in _pb2name: nothing on the modelling road
-        # reads that dict, so a long SumIt does not build it.
         self._pb2name_runs = []
         self.cnt_pbvar = 0
         # Comparison circuits made in this evaluation, with what the encoder needs for each.
@@ -52,7 +53,7 @@ class Manager:
                 pending.pop(name, None)
             fresh = list(pending)
             numbers = self.pb_var_manager._get_variables(len(fresh))
-            bx_vars = self.bx_context._get_vars(fresh)
+            run = self.bx_context._variable_run(numbers[0], fresh) if fresh else None
         else:
             # The usual case, a whole constraint's names into an empty manager: name2pb itself
             # keeps their first occurrences, in order, so that no other dict of them is made.
@@ -60,26 +61,27 @@ class Manager:
                 name2pb.update(zip(names, repeat(None)))
                 fresh = list(name2pb)
                 numbers = self.pb_var_manager._get_variables(len(fresh))
-                bx_vars = self.bx_context._get_vars(fresh)
+                run = self.bx_context._variable_run(numbers[0], fresh) if fresh else None
             except BaseException:
                 name2pb.clear()
                 raise
         name2pb.update(zip(fresh, numbers))
-        self._pb2name_runs.append((numbers, fresh))
-        self.pb2bx.update(zip(numbers, bx_vars))
+        if run is not None:
+            self._pb2name_runs.append((numbers, fresh))
+            self._pb2bx_runs.append(run)
         if len(fresh) == len(names):
             # All of them new and distinct: their numbers, in order.
             return list(numbers)
         return [name2pb[name] for name in names]
 
     @property
+    def pb2bx(self):
+        return _folded(self._pb2bx, self._pb2bx_runs, lambda run: zip(range(run.first, run.first + len(run)),
+                                                                      run.variables()))
+
+    @property
     def pb2name(self):
-        runs = self._pb2name_runs
-        if runs:
-            for numbers, names in runs:
-                self._pb2name.update(zip(numbers, names))
-            runs.clear()
-        return self._pb2name
+        return _folded(self._pb2name, self._pb2name_runs, lambda run: zip(*run))
 
     def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
         bx_var = self.pb2bx.get(pb_var)
@@ -115,9 +117,18 @@ class Manager:
         self.pb_config = None
         self.pb_var_manager = None
         self.name2pb.clear()
-        self.pb2bx.clear()
+        self._pb2bx.clear()
+        self._pb2bx_runs.clear()
         self._pb2name.clear()
         self._pb2name_runs.clear()
         self.cnt_pbvar = 0
         self._pb_circuits.clear()
         self.__init_encoding()
+
+
+def _folded(mapping, runs, pairs):
+    """`mapping` with the pairs of each run entered, in order, and the runs dropped."""
+    for run in runs:
+        mapping.update(pairs(run))
+    runs.clear()
+    return mapping
