@@ -134,7 +134,7 @@ def _held_elements(members, wrapper, namespace, names):
     """(call texts, variable names used, per member its wrapper's argument or None) for members
     that are variable elements, x[0, 12], or such an element under `wrapper` ("scale" by an int,
     "not"); None for any other members. Adds the names used to `names`."""
-    if all(type(member) is VariableProxy for member in members):
+    if set(map(type, members)) <= {VariableProxy}:
         texts, wrapped = [member._expr for member in members], [None] * len(members)
     else:
         texts, wrapped = [], []
