@@ -130,7 +130,10 @@ def test_variables_registered_at_once_into_an_empty_manager(names):
     from zorv_encoder.core.manager import Manager
 
     a, b = Manager(), Manager()
+    for manager in (a, b):
+        manager.pb_var_manager.get_variable()  # a number the encoder drew, registered nowhere
     assert [a.add_variable(name)[1] for name in names] == b._pb_vars_of(names)
+    assert b.pb_var_manager._next == a.pb_var_manager._next
     assert b.get_pb_var(500) is b.pb2bx[500]  # an auxiliary after them keeps the order of the maps
     a.get_pb_var(500)
     assert list(a.name2pb.items()) == list(b.name2pb.items()) and list(a.pb2name.items()) == list(b.pb2name.items())

@@ -207,7 +207,7 @@ def _plain_objective(namespace, used) -> bool:
 def _element_items(texts, used, factors, outer, namespace):
     """What the term of the elements, scaled by `outer`, gives by to_maxsat, made from the numbers."""
     numbers = namespace["manager"]._pb_vars_of(texts)
-    if all(factor is None for factor in factors):
+    if factors.count(None) == len(factors):
         return list(zip(numbers, repeat(outer)))
     return [(number, outer * (1 if factor is None else factor)) for number, factor in zip(numbers, factors)]
 

@@ -1,4 +1,4 @@
-from itertools import repeat
+from itertools import count
 from typing import Tuple
 
 import orbeny.trelle.bxpr as bx
@@ -46,6 +46,7 @@ class Manager:
         """add_variable(name)[1] for each of `names`, in order: the same numbers, variables and
         registrations, made at once."""
         name2pb = self.name2pb
+        numbered = False
         if name2pb:
             pending = dict.fromkeys(names)
             # The manager knows few names while a constraint is evaluated: drop them from the many.
@@ -56,16 +57,23 @@ class Manager:
             run = self.bx_context._variable_run(numbers[0], fresh) if fresh else None
         else:
             # The usual case, a whole constraint's names into an empty manager: name2pb itself
-            # keeps their first occurrences, in order, so that no other dict of them is made.
+            # keeps their first occurrences, in order, numbered as they will be drawn, so that no
+            # other dict of them is made.
             try:
-                name2pb.update(zip(names, repeat(None)))
+                name2pb.update(zip(names, count(self.pb_var_manager._next)))
                 fresh = list(name2pb)
                 numbers = self.pb_var_manager._get_variables(len(fresh))
                 run = self.bx_context._variable_run(numbers[0], fresh) if fresh else None
             except BaseException:
                 name2pb.clear()
                 raise
-        name2pb.update(zip(fresh, numbers))
+            # Unless a name came again, and took a later number.
+            numbered = len(fresh) == len(names)
+            if numbered:
+                # The same numbers: one int object each, not two.
+                numbers = list(name2pb.values())
+        if not numbered:
+            name2pb.update(zip(fresh, numbers))
         if run is not None:
             self._pb2name_runs.append((numbers, fresh))
             self._pb2bx_runs.append(run)
