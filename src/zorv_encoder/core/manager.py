@@ -84,12 +84,16 @@ class Manager:
 
     @property
     def pb2bx(self):
-        return _folded(self._pb2bx, self._pb2bx_runs, lambda run: zip(range(run.first, run.first + len(run)),
-                                                                      run.variables()))
+        if self._pb2bx_runs:
+            _fold(self._pb2bx, self._pb2bx_runs, lambda run: zip(range(run.first, run.first + len(run)),
+                                                                 run.variables()))
+        return self._pb2bx
 
     @property
     def pb2name(self):
-        return _folded(self._pb2name, self._pb2name_runs, lambda run: zip(*run))
+        if self._pb2name_runs:
+            _fold(self._pb2name, self._pb2name_runs, lambda run: zip(*run))
+        return self._pb2name
 
     def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
         bx_var = self.pb2bx.get(pb_var)
@@ -134,9 +138,8 @@ class Manager:
         self.__init_encoding()
 
 
-def _folded(mapping, runs, pairs):
-    """`mapping` with the pairs of each run entered, in order, and the runs dropped."""
+def _fold(mapping, runs, pairs):
+    """Enters the pairs of each run into `mapping`, in order, and drops the runs."""
     for run in runs:
         mapping.update(pairs(run))
     runs.clear()
-    return mapping
