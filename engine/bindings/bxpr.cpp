@@ -55,6 +55,38 @@ struct Context {
     std::shared_ptr<Arena> arena = std::make_shared<Arena>();
 };
 
+// Variables of the consecutive numbers first, first + 1, ..., made at once and held by their ids:
+// a long objective then needs no Python object per variable unless someone asks for them.
+struct VariableRun {
+    std::shared_ptr<Arena> arena;
+    std::int64_t first = 0;
+    std::vector<NodeId> ids;
+
+    const NodeId* find(std::int64_t number) const {
+        if (number < first || number - first >= static_cast<std::int64_t>(ids.size())) return nullptr;
+        return &ids[static_cast<std::size_t>(number - first)];
+    }
+};
+
+// get_var of each name of a list, in order.
+std::vector<NodeId> variable_ids(const Context& c, nb::handle names, const char* caller) {
+    if (!PyList_CheckExact(names.ptr())) throw zorv::type_error(std::string(caller) + " takes a list of names");
+    const Py_ssize_t count = PyList_GET_SIZE(names.ptr());
+    std::vector<NodeId> ids;
+    ids.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = PyList_GET_ITEM(names.ptr(), i);
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
+        if (data == nullptr) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            throw zorv::type_error(std::string("a variable name must be a str, not ") + Py_TYPE(item)->tp_name);
+        }
+        ids.push_back(c.arena->variable(std::string_view(data, static_cast<std::size_t>(size))));
+    }
+    return ids;
+}
+
 constexpr std::size_t text_limit = 1'000'000;
 
 nb::object wrap(const std::shared_ptr<Arena>& ctx, NodeId id) {
@@ -74,6 +106,17 @@ nb::object wrap(const std::shared_ptr<Arena>& ctx, NodeId id) {
         default: break;
     }
     throw std::logic_error("unknown Boolean node kind");
+}
+
+// wrap of each id, as a list.
+nb::list wrapped(const std::shared_ptr<Arena>& ctx, const std::vector<NodeId>& ids) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(ids.size()));
+    if (list == nullptr) throw nb::python_error();  // MemoryError
+    auto out = nb::steal<nb::list>(list);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), wrap(ctx, ids[i]).release().ptr());
+    }
+    return out;
 }
 
 const char* python_type(nb::handle h) { return Py_TYPE(h.ptr())->tp_name; }
@@ -178,6 +221,14 @@ class pb_literals {
 public:
     pb_literals(nb::dict known, nb::handle literal_of) : known_(std::move(known)), literal_of_(literal_of) {}
 
+    // Also the variables of `runs` (a list of variable runs, or None), which `known` does not hold.
+    pb_literals(nb::dict known, nb::handle literal_of, nb::handle runs) : pb_literals(std::move(known), literal_of) {
+        if (runs.is_none()) return;
+        if (!PyList_CheckExact(runs.ptr())) throw zorv::type_error("runs must be a list of variable runs");
+        // Each held, so that a run dropped from the list during a call stays valid here.
+        for (nb::handle run : nb::borrow<nb::list>(runs)) runs_.emplace_back(nb::borrow(run), &nb::cast<const VariableRun&>(run));
+    }
+
     NodeId get(std::int64_t number) {
         if (const auto found = find(number)) return *found;
         return add(literal_of_(number), number);
@@ -185,6 +236,9 @@ public:
 
     // The node of `number` in `known`, if it is there.
     std::optional<NodeId> find(std::int64_t number) {
+        for (const auto& [held, run] : runs_) {
+            if (const NodeId* id = run->find(number)) return take(run->arena, *id);
+        }
         nb::object key = nb::steal(PyLong_FromLongLong(number));
         if (!key.is_valid()) throw nb::python_error();
         PyObject* found = PyDict_GetItemWithError(known_.ptr(), key.ptr());
@@ -202,14 +256,19 @@ public:
                                    " is not a Boolean expression (got " + python_type(node) + ")");
         }
         const BaseExpr& e = nb::cast<const BaseExpr&>(node);
-        if (!e.is_constant()) {
+        return take(e.ctx, e.id);
+    }
+
+    // `id` of context `ctx` (none for a constant), checked against the context of the others.
+    NodeId take(const std::shared_ptr<Arena>& ctx, NodeId id) {
+        if (ctx) {
             if (!ctx_) {
-                ctx_ = e.ctx;
-            } else if (ctx_ != e.ctx) {
+                ctx_ = ctx;
+            } else if (ctx_ != ctx) {
                 throw zorv::type_error("the variables of a comparison belong to different Boolean contexts");
             }
         }
-        return e.id;
+        return id;
     }
 
     // The context of the variables met, or a fresh one while there was none.
@@ -221,6 +280,7 @@ public:
 private:
     nb::dict known_;
     nb::handle literal_of_;
+    std::vector<std::pair<nb::object, const VariableRun*>> runs_;
     std::shared_ptr<Arena> ctx_;
 };
 
@@ -297,7 +357,8 @@ nb::object clauses_formula(const zorv::pbct::VectorClauseDatabase& database, nb:
 // minimising, any other when maximising), and the coefficient's absolute value as its weight.
 // (and_ of the literals, weights), or None, with nothing looked up, unless there are items and
 // each is a pair of ints that fit 64 bits with a coefficient whose absolute value does too.
-nb::object maxsat_literals(nb::handle items, bool minimization, nb::dict known, nb::handle literal_of) {
+nb::object maxsat_literals(nb::handle items, bool minimization, nb::dict known, nb::handle literal_of,
+                          nb::handle runs) {
     if (!PyList_CheckExact(items.ptr()) || PyList_GET_SIZE(items.ptr()) == 0) return nb::none();
     std::vector<std::pair<std::int64_t, std::int64_t>> pairs;
     pairs.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.ptr())));
@@ -314,7 +375,7 @@ nb::object maxsat_literals(nb::handle items, bool minimization, nb::dict known, 
         if (values[1] == std::numeric_limits<std::int64_t>::min()) return nb::none();
         pairs.emplace_back(values[0], values[1]);
     }
-    pb_literals nodes(std::move(known), literal_of);
+    pb_literals nodes(std::move(known), literal_of, runs);
     std::vector<NodeId> literals;
     literals.reserve(pairs.size());
     nb::list weights;
@@ -385,23 +446,8 @@ void bind_bxpr(nb::module_& m) {
         .def(
             "_get_vars",
             [](const Context& c, nb::handle names) {
-                if (!PyList_CheckExact(names.ptr())) throw zorv::type_error("_get_vars takes a list of names");
-                const Py_ssize_t count = PyList_GET_SIZE(names.ptr());
-                PyObject* list = PyList_New(count);
-                if (list == nullptr) throw nb::python_error();  // MemoryError
-                auto out = nb::steal<nb::list>(list);
-                for (Py_ssize_t i = 0; i < count; ++i) {
-                    PyObject* item = PyList_GET_ITEM(names.ptr(), i);
-                    Py_ssize_t size = 0;
-                    const char* data = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
-                    if (data == nullptr) {
-                        if (PyErr_Occurred()) throw nb::python_error();
-                        throw zorv::type_error(std::string("a variable name must be a str, not ") + python_type(item));
-                    }
-                    const std::string_view name(data, static_cast<std::size_t>(size));
-                    PyList_SET_ITEM(list, i, wrap(c.arena, c.arena->variable(name)).release().ptr());
-                }
-                return out;
+                const std::vector<NodeId> ids = variable_ids(c, names, "_get_vars");
+                return wrapped(c.arena, ids);
             },
             nb::arg("names"), "get_var of each name of a list, as a list.")
         .def(
@@ -409,16 +455,32 @@ void bind_bxpr(nb::module_& m) {
             [](const Context& c, std::string_view prefix, std::size_t first, std::size_t count) {
                 std::vector<NodeId> ids;
                 c.arena->make_variables(prefix, first, count, ids);
-                PyObject* list = PyList_New(static_cast<Py_ssize_t>(ids.size()));
-                if (list == nullptr) throw nb::python_error();  // MemoryError
-                auto out = nb::steal<nb::list>(list);
-                for (std::size_t i = 0; i < ids.size(); ++i) {
-                    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), wrap(c.arena, ids[i]).release().ptr());
-                }
-                return out;
+                return wrapped(c.arena, ids);
             },
             nb::arg("prefix"), nb::arg("first"), nb::arg("count"),
-            "The variables prefix_first, ..., prefix_(first + count - 1), as get_var gives them.");
+            "The variables prefix_first, ..., prefix_(first + count - 1), as get_var gives them.")
+        .def(
+            "_variable_run",
+            [](const Context& c, std::int64_t first, nb::handle names) {
+                std::vector<NodeId> ids = variable_ids(c, names, "_variable_run");
+                if (!ids.empty() && first > std::numeric_limits<std::int64_t>::max() - static_cast<std::int64_t>(ids.size())) {
+                    throw zorv::value_error("the numbers of a variable run exceed 64 bits");
+                }
+                return VariableRun{c.arena, first, std::move(ids)};
+            },
+            nb::arg("first"), nb::arg("names"),
+            "get_var of each name of a list, for the numbers first, first + 1, ..., held without a\n"
+            "Python object per variable.");
+
+    nb::class_<VariableRun>(m, "_VariableRun", "Variables of consecutive numbers, made at once.")
+        .def_ro("first", &VariableRun::first, "The number of the first variable.")
+        .def("__len__", [](const VariableRun& run) { return run.ids.size(); })
+        .def(
+            "variables",
+            [](const VariableRun& run) {
+                return wrapped(run.arena, run.ids);
+            },
+            "The variables, as get_var gives them, in order.");
 
     nb::class_<BaseExpr>(m, "BaseExpr", "A Boolean expression of one context.")
         .def("get_args",
@@ -518,7 +580,8 @@ void bind_bxpr(nb::module_& m) {
     m.def("clause_texts", &clause_texts, nb::arg("formula"),
           "Per clause of a formula in clause form, its literal texts as clause templates hold them.");
     m.def("maxsat_literals", &maxsat_literals, nb::arg("items"), nb::arg("minimization"), nb::arg("known"),
-          nb::arg("literal_of"),
+          nb::arg("literal_of"), nb::arg("runs") = nb::none(),
           "A soft objective's unit literals and weights from its (number, coefficient) items, over\n"
-          "variables found in `known` or made by `literal_of(number)`; None for items it does not take.");
+          "variables found in `runs` or `known` or made by `literal_of(number)`; None for items it does\n"
+          "not take.");
 }

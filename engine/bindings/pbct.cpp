@@ -111,6 +111,7 @@ void bind_pbct(nb::module_& m) {
              },
              "first"_a)
         .def("get_variable", &AuxVarManager::get_variable)
+        .def_prop_ro("_next", &AuxVarManager::peek, "The number get_variable() gives next, drawing nothing.")
         .def(
             "_get_variables",
             [](AuxVarManager& allocator, std::size_t count) {

@@ -125,6 +125,33 @@ def test_variables_registered_at_once_as_one_by_one():
     assert [(n, str(v)) for n, v in a.pb2bx.items()] == [(n, str(v)) for n, v in b.pb2bx.items()]
 
 
+@pytest.mark.parametrize("names", [["x(1)", "x(2)", "x(3)"], ["x(1)", "x(2)", "x(1)", "x(3)", "x(2)"], []])
+def test_variables_registered_at_once_into_an_empty_manager(names):
+    from zorv_encoder.core.manager import Manager
+
+    a, b = Manager(), Manager()
+    for manager in (a, b):
+        manager.pb_var_manager.get_variable()  # a number the encoder drew, registered nowhere
+    assert [a.add_variable(name)[1] for name in names] == b._pb_vars_of(names)
+    assert b.pb_var_manager._next == a.pb_var_manager._next
+    assert b.get_pb_var(500) is b.pb2bx[500]  # an auxiliary after them keeps the order of the maps
+    a.get_pb_var(500)
+    assert list(a.name2pb.items()) == list(b.name2pb.items()) and list(a.pb2name.items()) == list(b.pb2name.items())
+    assert [(n, str(v)) for n, v in a.pb2bx.items()] == [(n, str(v)) for n, v in b.pb2bx.items()]
+    assert all(b.pb2bx[n] is b.add_variable(name)[0] for name, n in b.name2pb.items())
+
+
+def test_variables_registered_at_once_all_or_nothing():
+    from zorv_encoder.core.manager import Manager
+
+    manager = Manager()
+    with pytest.raises(TypeError, match="must be a str"):
+        manager._pb_vars_of(["x(1)", 7])
+    assert (manager.name2pb, manager.pb2bx, manager.pb2name) == ({}, {}, {})
+    [number] = manager._pb_vars_of(["x(2)"])
+    assert manager.name2pb == {"x(2)": number} and str(manager.pb2bx[number]) == "x(2)"
+
+
 def test_core_index_record():
     idx = Index("i", 0, 10)
     assert (idx.name, idx.range_start, idx.range_end, idx.range_step) == ("i", 0, 10, 1)

@@ -82,6 +82,7 @@ TEXTS = [
     (lambda: pow_expression(np.int64(2), "i - 1") * p, "2 ** (i - 1) * (x(0).to_pb())", True),
     # sequence combinators
     (lambda: SumIt([p, q]), "Sum(*[x(0).to_pb(), x(1).to_pb()])", True),
+    (lambda: OrIt((q,)), "bx.or_s([x(1).to_bx()])", False),
     (lambda: AndIt((One, p)), "bx.and_s([bx.one(), x(0).to_bx()])", False),
     (lambda: OrIt(expressions=[p <= 1]), "bx.or_s([FormulaPB(x(0).to_pb(), pb.Comparator_type.LEQ, 1).to_bx(manager)])", False),
     (lambda: XorIt([p, XorIt([q])]), "bx.xor_s([x(0).to_bx(), bx.xor_s([x(1).to_bx()])])", False),

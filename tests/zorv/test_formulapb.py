@@ -10,7 +10,7 @@ import orbeny.trelle.bxpr as bx
 import orbeny.trelle.pbct as pb
 from zorv_encoder.core.formulapb import FormulaPB, _assert_comparisons
 from zorv_encoder.core.manager import Manager
-from zorv_encoder.core.pboperations import Sum
+from zorv_encoder.core.pboperations import PBVariable as Var, Sum
 
 CMP = {
     "LEQ": lambda s, k: s <= k,
@@ -167,6 +167,23 @@ def test_engine_builders_refuse_a_variable_that_is_no_boolean_expression(builder
     with pytest.raises(TypeError, match="not a Boolean expression"):
         getattr(engine, builder)(argument, {1: "x(1)"}, manager.get_pb_var if builder == "pb_circuit" else
                                  manager._new_pb_vars)
+
+
+def test_soft_literals_of_variables_registered_at_once():
+    # Such variables reach the engine as runs of numbers, with no Python object per variable.
+    from orbeny.trelle._engine import bxpr as engine
+
+    manager = Manager()
+    n, m = manager._pb_vars_of(["x(1)", "x(2)"])
+    made, weights = FormulaPB(Sum(*[3 * Var(n, "x(1)"), -Var(m, "x(2)"), Var(n + 5, "a")]), None, None).to_maxsat(
+        manager, True)
+    assert [str(lit) for lit in made.get_args()] == ["~x(1)", "x(2)", "~_pbct_aux_0"] and weights == [3, 1, 1]
+    assert manager.pb2bx[n + 5] is manager.get_pb_var(n + 5) and str(manager.pb2bx[m]) == "x(2)"
+    runs = [manager.bx_context._variable_run(n, ["x(1)"]), bx.Context()._variable_run(n + 9, ["y"])]
+    with pytest.raises(TypeError, match="different Boolean contexts"):
+        engine.maxsat_literals([(n, 1), (n + 9, 1)], True, {}, manager.get_pb_var, runs)
+    with pytest.raises(ValueError, match="64 bits"):
+        bx.Context()._variable_run((1 << 63) - 2, ["y", "z"])
 
 
 @pytest.mark.parametrize("seed", range(3))

@@ -512,6 +512,29 @@ def test_held_sumit_expressions_build_what_their_texts_build(compare, use, logs,
     assert held == build()
 
 
+@pytest.mark.parametrize("minimization", [True, False])
+def test_unheard_held_objective_builds_what_its_text_builds(minimization, monkeypatch):
+    # With no debug line to write, the objective's items are made from the elements' numbers alone.
+    from zorv_encoder.core import _evaluation
+
+    def build():
+        model = _model()
+        x = model.create_variables("x", i=4)
+        model.add_soft_constraint(-3 * SumIt([x[0], 2 * x[2], x[0], -5 * x[3]]), weight=2, minimization=minimization)
+        model.add_soft_constraint(SumIt([x[1], x[2], x[1]]), minimization=minimization)
+        model.build_wcnf()
+        storage = model.get_cnf_storage()
+        return storage.get_clauses(), storage.get_clause_weights(), list(model._formula_container.mapping.items())
+
+    made = []
+    element_items = _evaluation._element_items
+    monkeypatch.setattr(_evaluation, "_element_items", lambda *args: made.append(args) or element_items(*args))
+    held = build()
+    assert len(made) == 2
+    monkeypatch.setattr(_evaluation, "_held_comparison", lambda expression, namespace: None)
+    assert held == build()
+
+
 @pytest.mark.parametrize("texts, names", [
     (["x(0,12)", "y()", "x(3)"], {"x", "y"}), ([], set()),
     # only what a generator would name the same way its call is written

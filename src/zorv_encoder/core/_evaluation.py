@@ -9,13 +9,16 @@ million terms never goes through the parser.
 
 import functools
 import gc
+from itertools import repeat
 import typing as tp
 
 from orbeny.trelle._engine.inst import element_call_names as _element_call_names
 
 from ..encode.expressions import AndIt, OrIt, SumIt, VariableProxy
 from ._literal_forms import constant_call
-from .pboperations import PBVariable
+from .formulapb import FormulaPB
+from .pboperations import PBVariable, Sum
+from .zorv_logger import _heard, tl
 from .variable import GeneratorVariable
 
 # Longer texts are compiled each time rather than kept: they are rarely met twice.
@@ -74,7 +77,8 @@ def _held_comparison(expression, namespace):
     if held is None or held[0] not in ("compare", "maxsat"):
         return None
     names.update(("FormulaPB", "Sum"))
-    term = _held_term(held[1], namespace, names)
+    shape = []
+    term = _held_term(held[1], namespace, names, shape)
     if term is None:
         return None
     if held[0] == "compare":
@@ -89,6 +93,9 @@ def _held_comparison(expression, namespace):
 
     def evaluated():
         if held[0] == "maxsat":
+            if _plain_objective(namespace, shape[0][1]):
+                items = _element_items(*shape[0], shape[1], namespace)
+                return FormulaPB(_Items(items), None, None).to_maxsat(namespace["manager"], held[2])
             return namespace["FormulaPB"](term(), None, None).to_maxsat(namespace["manager"], held[2])
         pb_comparator = getattr(namespace["pb"].Comparator_type, comparator)
         return namespace["FormulaPB"](term(), pb_comparator, bound).to_bx(namespace["manager"])
@@ -101,21 +108,24 @@ def _uses(names, namespace) -> bool:
     return names.issubset(namespace)
 
 
-def _held_term(expression, namespace, names):
+def _held_term(expression, namespace, names, shape):
     """A function that gives the value of the term's text, for a held term; None for any other.
-    Adds the names that the text uses to `names`."""
+    Adds the names that the text uses to `names`, and to `shape` the SumIt's elements then the
+    product of the factors around it."""
     if type(expression) is SumIt:
         elements = _held_elements(expression._members, "scale", namespace, names)
         if elements is None:
             return None
+        shape += (elements, 1)
         return lambda: namespace["Sum"](*_element_terms(*elements, namespace))
     held = getattr(expression, "_held", None)
     if held is None or held[0] != "scale" or type(held[1]) is not int:
         return None
     factor = held[1]
-    term = _held_term(held[2], namespace, names)
+    term = _held_term(held[2], namespace, names, shape)
     if term is None:
         return None
+    shape[1] *= factor
     # 1 * term rebuilds the term with every coefficient multiplied by 1: an equal term.
     return term if factor == 1 else lambda: factor * term()
 
@@ -124,7 +134,7 @@ def _held_elements(members, wrapper, namespace, names):
     """(call texts, variable names used, per member its wrapper's argument or None) for members
     that are variable elements, x[0, 12], or such an element under `wrapper` ("scale" by an int,
     "not"); None for any other members. Adds the names used to `names`."""
-    if all(type(member) is VariableProxy for member in members):
+    if set(map(type, members)) <= {VariableProxy}:
         texts, wrapped = [member._expr for member in members], [None] * len(members)
     else:
         texts, wrapped = [], []
@@ -168,6 +178,38 @@ def _element_terms(texts, used, factors, namespace):
     else:
         terms = [variable.to_pb() for variable in variables]
     return [term if factor is None else factor * term for term, factor in zip(terms, factors)]
+
+
+class _Items:
+    """A term given by its (number, coefficient) items, as to_maxsat gives them."""
+
+    __slots__ = ("items",)
+
+    def __init__(self, items):
+        self.items = items
+
+    def to_maxsat(self):
+        return self.items
+
+
+def _plain_objective(namespace, used) -> bool:
+    """Whether the objective's text would make plain terms of plain elements, and write no debug
+    line that shows them: its items can then be made without the terms."""
+    manager = namespace["manager"]
+    return (
+        namespace["FormulaPB"] is FormulaPB
+        and namespace["Sum"] is Sum
+        and not _heard(tl.log_level_type.debug)
+        and all(_plain_generator(namespace[name], name, manager) for name in used)
+    )
+
+
+def _element_items(texts, used, factors, outer, namespace):
+    """What the term of the elements, scaled by `outer`, gives by to_maxsat, made from the numbers."""
+    numbers = namespace["manager"]._pb_vars_of(texts)
+    if factors.count(None) == len(factors):
+        return list(zip(numbers, repeat(outer)))
+    return [(number, outer * (1 if factor is None else factor)) for number, factor in zip(numbers, factors)]
 
 
 def _element_literals(texts, used, negated, namespace):

@@ -174,7 +174,7 @@ class FormulaContainer:
         if weights is None:
             clauses = len(template_constraint)
         else:
-            clauses = sum(1 for weight in weights[: len(template_constraint)] if weight != 0)
+            clauses = len(template_constraint) - weights[: len(template_constraint)].count(0)
         return (
             dump_args,
             num_foralls * (shift_pb_variable + shift_bx_variable),
@@ -346,6 +346,9 @@ class FormulaContainer:
 
     @staticmethod
     def __copy_weights(weights: tp.Sequence[int]) -> tp.List[int]:
+        # A list of plain non-negative ints, as the model hands them, is checked at C speed.
+        if type(weights) is list and set(map(type, weights)) <= {int} and (not weights or min(weights) >= 0):
+            return weights.copy()
         copied = []
         for weight in weights:
             try:

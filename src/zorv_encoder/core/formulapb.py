@@ -33,7 +33,8 @@ class FormulaPB:
         items = self.expression.to_maxsat()
         if type(minimization) is bool:
             # The engine makes the literals of plain integer items, in the loop's order.
-            made = _engine_bx.maxsat_literals(items, minimization, manager.pb2bx, manager.get_pb_var)
+            made = _engine_bx.maxsat_literals(items, minimization, manager._pb2bx, manager.get_pb_var,
+                                              manager._pb2bx_runs)
             if made is not None:
                 return made
         weights = []

@@ -1,3 +1,4 @@
+from itertools import count
 from typing import Tuple
 
 import orbeny.trelle.bxpr as bx
@@ -10,8 +11,12 @@ class Manager:
         self.__init_encoding()
         self.name2genvar = {}
         self.name2pb = {}
-        self.pb2bx = {}
-        self.pb2name = {}
+        # Registered in bulk, numbers' names and variables wait in runs until these dicts are read:
+        # the modelling road reads neither for a long objective, so it builds neither.
+        self._pb2bx = {}
+        self._pb2bx_runs = []
+        self._pb2name = {}
+        self._pb2name_runs = []
         self.cnt_pbvar = 0
         # Comparison circuits made in this evaluation, with what the encoder needs for each.
         self._pb_circuits = {}
@@ -41,17 +46,54 @@ class Manager:
         """add_variable(name)[1] for each of `names`, in order: the same numbers, variables and
         registrations, made at once."""
         name2pb = self.name2pb
-        pending = dict.fromkeys(names)
-        # The manager knows few names while a constraint is evaluated: drop them from the many.
-        for name in name2pb if len(name2pb) < len(pending) else [name for name in pending if name in name2pb]:
-            pending.pop(name, None)
-        fresh = list(pending)
-        numbers = self.pb_var_manager._get_variables(len(fresh))
-        bx_vars = self.bx_context._get_vars(fresh)
-        name2pb.update(zip(fresh, numbers))
-        self.pb2name.update(zip(numbers, fresh))
-        self.pb2bx.update(zip(numbers, bx_vars))
+        numbered = False
+        if name2pb:
+            pending = dict.fromkeys(names)
+            # The manager knows few names while a constraint is evaluated: drop them from the many.
+            for name in name2pb if len(name2pb) < len(pending) else [name for name in pending if name in name2pb]:
+                pending.pop(name, None)
+            fresh = list(pending)
+            numbers = self.pb_var_manager._get_variables(len(fresh))
+            run = self.bx_context._variable_run(numbers[0], fresh) if fresh else None
+        else:
+            # The usual case, a whole constraint's names into an empty manager: name2pb itself
+            # keeps their first occurrences, in order, numbered as they will be drawn, so that no
+            # other dict of them is made.
+            try:
+                name2pb.update(zip(names, count(self.pb_var_manager._next)))
+                fresh = list(name2pb)
+                numbers = self.pb_var_manager._get_variables(len(fresh))
+                run = self.bx_context._variable_run(numbers[0], fresh) if fresh else None
+            except BaseException:
+                name2pb.clear()
+                raise
+            # Unless a name came again, and took a later number.
+            numbered = len(fresh) == len(names)
+            if numbered:
+                # The same numbers: one int object each, not two.
+                numbers = list(name2pb.values())
+        if not numbered:
+            name2pb.update(zip(fresh, numbers))
+        if run is not None:
+            self._pb2name_runs.append((numbers, fresh))
+            self._pb2bx_runs.append(run)
+        if len(fresh) == len(names):
+            # All of them new and distinct: their numbers, in order.
+            return list(numbers)
         return [name2pb[name] for name in names]
+
+    @property
+    def pb2bx(self):
+        if self._pb2bx_runs:
+            _fold(self._pb2bx, self._pb2bx_runs, lambda run: zip(range(run.first, run.first + len(run)),
+                                                                 run.variables()))
+        return self._pb2bx
+
+    @property
+    def pb2name(self):
+        if self._pb2name_runs:
+            _fold(self._pb2name, self._pb2name_runs, lambda run: zip(*run))
+        return self._pb2name
 
     def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
         bx_var = self.pb2bx.get(pb_var)
@@ -87,8 +129,17 @@ class Manager:
         self.pb_config = None
         self.pb_var_manager = None
         self.name2pb.clear()
-        self.pb2bx.clear()
-        self.pb2name.clear()
+        self._pb2bx.clear()
+        self._pb2bx_runs.clear()
+        self._pb2name.clear()
+        self._pb2name_runs.clear()
         self.cnt_pbvar = 0
         self._pb_circuits.clear()
         self.__init_encoding()
+
+
+def _fold(mapping, runs, pairs):
+    """Enters the pairs of each run into `mapping`, in order, and drops the runs."""
+    for run in runs:
+        mapping.update(pairs(run))
+    runs.clear()

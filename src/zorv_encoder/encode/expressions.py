@@ -37,6 +37,10 @@ def _expr2pb(expr: Expression) -> str:
     return str(expr)
 
 
+# What _expr2bx and _expr2pb append to a variable element's text.
+_ELEMENT_CALLS = {_expr2bx: ".to_bx()", _expr2pb: ".to_pb()"}
+
+
 def _refused(message: str) -> TypeError:
     log_e(message)
     return TypeError(message)
@@ -288,6 +292,10 @@ def _connected(prefix: str, left: Expression, right) -> Expression:
 
 
 class Expression:
+    # The two attributes of every expression as slots, so that a variable element, made by the
+    # million for a long SumIt, needs no dict; the others stay in the dict.
+    __slots__ = ("_expr", "_soft", "__dict__", "__weakref__")
+
     def __init__(self, expr: str = "", soft: bool = True) -> None:
         self._expr = expr
         self._soft = soft
@@ -375,8 +383,11 @@ class Expression:
 
 
 class VariableProxy(Expression):
+    __slots__ = ("name",)
+
     def __init__(self, name: str) -> None:
-        super().__init__(name)
+        self._expr = name
+        self._soft = True
         self.name = name
 
     def __repr__(self):
@@ -421,6 +432,11 @@ def _check_operands(operands: tp.Iterable, message: str) -> None:
 
 
 def _joined(prefix: str, convert, operands: tp.Iterable, suffix: str) -> str:
+    call = _ELEMENT_CALLS.get(convert)
+    if call is not None and len(operands) and set(map(type, operands)) == {VariableProxy}:
+        # Variable elements alone, the usual long list: joined from their own texts, without a
+        # text made for each.
+        return prefix + (call + ", ").join([operand._expr for operand in operands]) + call + suffix
     return prefix + ", ".join(convert(operand) for operand in operands) + suffix
 
 

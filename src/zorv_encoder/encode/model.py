@@ -347,9 +347,15 @@ class Model:
         self.__init_formula_container()
         try:
             template_constraint = (weight * constraint).maxsat(minimization)
-            log_d("Building soft constraint: " + str(template_constraint))
+            from ..core.zorv_logger import _heard  # local: the module binds no names beyond its fixed set
+
+            # The text of a long objective is worth joining only for a line that is heard.
+            if _heard(tl.log_level_type.debug):
+                log_d("Building soft constraint: " + str(template_constraint))
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
             formula, weights = _evaluate(namespace, template_constraint)
+            # The container needs none of the registrations: their memory goes before it makes its own.
+            self._manager.reset()
             _logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
             self._is_wcnf = True
         except BaseException:

@@ -95,6 +95,9 @@ class Variable:
         self.__dims = tuple(zip(indexes.values(), strides))
 
     def __getitem__(self, items) -> VariableProxy:
+        if type(items) is int:
+            # x[k] in a loop over millions of elements
+            return VariableProxy(f"{self.name}({items})")
         if type(items) is tuple:
             # The usual case, spared the costly test against the abstract class.
             values = ",".join(_index_text(self.name, item) for item in items)
