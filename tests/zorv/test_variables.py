@@ -67,7 +67,7 @@ def test_values_that_are_no_integer_or_index_are_refused(build, sent_logs):
 
 def test_integer_like_values_are_written_as_plain_integers():
     class Shouting(int):
-        def __format__(self, spec):
+        def __format__(self, format_spec):
             return "print('x')"
 
     assert str(Variable("x", {"i": 3}, 0)[np.int64(2), Shouting(1)]) == "x(2,1)"
