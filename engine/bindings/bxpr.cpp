@@ -295,17 +295,8 @@ nb::object pb_circuit(const zorv::pbct::PBConstraint& constraint, nb::dict known
     }
     // Negated once every lookup has settled the context.
     const std::shared_ptr<Arena> arena = nodes.arena();
-    std::vector<zorv::pbcircuit::circuit_term> terms;
-    i128 bound = constraint.bound;
-    for (const auto& [node, coefficient] : looked_up) {
-        if (coefficient > 0) {
-            terms.push_back({node, coefficient});
-        } else {
-            terms.push_back({arena->negate(node), -coefficient});
-            bound -= coefficient;  // c * x == c + |c| * ~x
-        }
-    }
-    return wrap(arena, zorv::pbcircuit::comparison(*arena, terms, constraint.comparator, bound));
+    return wrap(arena,
+                zorv::pbcircuit::weighted_comparison(*arena, looked_up, constraint.comparator, constraint.bound));
 }
 
 // The conjunction (and_s) of one disjunction (or_s) per clause of `database`, a positive literal
