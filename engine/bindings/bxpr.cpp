@@ -109,7 +109,7 @@ nb::object wrap(const std::shared_ptr<Arena>& ctx, NodeId id) {
 }
 
 // wrap of each id, as a list.
-nb::list wrapped(const std::shared_ptr<Arena>& ctx, const std::vector<NodeId>& ids) {
+nb::list wrapped(const std::shared_ptr<Arena>& ctx, std::span<const NodeId> ids) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(ids.size()));
     if (list == nullptr) throw nb::python_error();  // MemoryError
     auto out = nb::steal<nb::list>(list);
@@ -477,15 +477,8 @@ void bind_bxpr(nb::module_& m) {
         .def("get_args",
              [](const BaseExpr& e) {
                  if (e.is_constant()) return nb::list();
-                 const auto args = e.ctx->args(e.id);
                  // Filled in place: a clause form can have millions of operands.
-                 PyObject* list = PyList_New(static_cast<Py_ssize_t>(args.size()));
-                 if (list == nullptr) throw nb::python_error();  // MemoryError
-                 auto out = nb::steal<nb::list>(list);
-                 for (std::size_t i = 0; i < args.size(); ++i) {
-                     PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), wrap(e.ctx, args[i]).release().ptr());
-                 }
-                 return out;
+                 return wrapped(e.ctx, e.ctx->args(e.id));
              },
              "The operands, in the order given.")
         .def("support",
