@@ -109,7 +109,7 @@ nb::object wrap(const std::shared_ptr<Arena>& ctx, NodeId id) {
 }
 
 // wrap of each id, as a list.
-nb::list wrapped(const std::shared_ptr<Arena>& ctx, const std::vector<NodeId>& ids) {
+nb::list wrapped(const std::shared_ptr<Arena>& ctx, std::span<const NodeId> ids) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(ids.size()));
     if (list == nullptr) throw nb::python_error();  // MemoryError
     auto out = nb::steal<nb::list>(list);
@@ -295,17 +295,8 @@ nb::object pb_circuit(const zorv::pbct::PBConstraint& constraint, nb::dict known
     }
     // Negated once every lookup has settled the context.
     const std::shared_ptr<Arena> arena = nodes.arena();
-    std::vector<zorv::pbcircuit::circuit_term> terms;
-    i128 bound = constraint.bound;
-    for (const auto& [node, coefficient] : looked_up) {
-        if (coefficient > 0) {
-            terms.push_back({node, coefficient});
-        } else {
-            terms.push_back({arena->negate(node), -coefficient});
-            bound -= coefficient;  // c * x == c + |c| * ~x
-        }
-    }
-    return wrap(arena, zorv::pbcircuit::comparison(*arena, terms, constraint.comparator, bound));
+    return wrap(arena,
+                zorv::pbcircuit::weighted_comparison(*arena, looked_up, constraint.comparator, constraint.bound));
 }
 
 // The conjunction (and_s) of one disjunction (or_s) per clause of `database`, a positive literal
@@ -486,15 +477,8 @@ void bind_bxpr(nb::module_& m) {
         .def("get_args",
              [](const BaseExpr& e) {
                  if (e.is_constant()) return nb::list();
-                 const auto args = e.ctx->args(e.id);
                  // Filled in place: a clause form can have millions of operands.
-                 PyObject* list = PyList_New(static_cast<Py_ssize_t>(args.size()));
-                 if (list == nullptr) throw nb::python_error();  // MemoryError
-                 auto out = nb::steal<nb::list>(list);
-                 for (std::size_t i = 0; i < args.size(); ++i) {
-                     PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), wrap(e.ctx, args[i]).release().ptr());
-                 }
-                 return out;
+                 return wrapped(e.ctx, e.ctx->args(e.id));
              },
              "The operands, in the order given.")
         .def("support",

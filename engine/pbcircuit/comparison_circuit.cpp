@@ -122,4 +122,29 @@ NodeId comparison(Arena& arena, std::span<const circuit_term> terms, pbct::Compa
     return bxpr::and_s(arena, equal);
 }
 
+NodeId weighted_comparison(Arena& arena, std::span<const std::pair<NodeId, i128>> items,
+                           pbct::Comparator comparator, i128 bound) {
+    // One literal is one node, so merging by node merges repeated literals.
+    std::unordered_map<NodeId, std::size_t> place;
+    std::vector<std::pair<NodeId, i128>> merged;
+    for (const auto& [literal, coefficient] : items) {
+        auto [it, fresh] = place.try_emplace(literal, merged.size());
+        if (fresh) {
+            merged.emplace_back(literal, coefficient);
+        } else {
+            merged[it->second].second += coefficient;
+        }
+    }
+    std::vector<circuit_term> terms;
+    for (const auto& [literal, coefficient] : merged) {
+        if (coefficient > 0) {
+            terms.push_back({literal, coefficient});
+        } else if (coefficient < 0) {
+            terms.push_back({arena.negate(literal), -coefficient});
+            bound -= coefficient;  // c * x == c + |c| * ~x
+        }
+    }
+    return comparison(arena, terms, comparator, bound);
+}
+
 }  // namespace zorv::pbcircuit

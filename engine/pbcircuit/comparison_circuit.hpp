@@ -37,4 +37,9 @@ struct circuit_term {
 bxpr::NodeId comparison(bxpr::Arena& arena, std::span<const circuit_term> terms, pbct::Comparator comparator,
                         pbct::i128 bound);
 
+// The same for any coefficients: repeated literals are merged, and negative coefficients turned
+// into complemented literals, before `comparison` is built.
+bxpr::NodeId weighted_comparison(bxpr::Arena& arena, std::span<const std::pair<bxpr::NodeId, pbct::i128>> items,
+                                 pbct::Comparator comparator, pbct::i128 bound);
+
 }  // namespace zorv::pbcircuit

@@ -102,7 +102,6 @@ NormalForm normalise(const PBConstraint& constraint) {
         return nf;
     }
     nf.range = {std::move(terms), total, lower && lo > 0 ? lo : 0, upper && hi < total ? hi : total};
-    nf.parts = parts_of(nf.range);
     return nf;
 }
 

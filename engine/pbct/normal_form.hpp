@@ -29,13 +29,12 @@ struct Range {
     bool trivial() const { return lo <= 0 && hi >= total; }
 };
 
-// A constraint rewritten over distinct local variables 1..n as at most two
-// "sum <= bound" parts with positive coefficients. No part: trivially true.
-// `range` is the same constraint read as one two-sided comparison.
+// A constraint rewritten over distinct local variables 1..n as one two-sided comparison
+// with positive coefficients; parts_of reads it as at most two "sum <= bound" parts (no
+// part: trivially true).
 struct NormalForm {
     std::vector<std::int64_t> variables;  // local number i + 1 -> the caller's variable
     bool impossible = false;
-    std::vector<AtMost> parts;
     Range range;
 };
 

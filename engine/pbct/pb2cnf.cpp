@@ -44,7 +44,7 @@ void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& databa
         sink.add({});
     }
     if (config_.forced == PBConfig::Forced::compact_adder) {
-        for (const AtMost& part : nf.parts) {
+        for (const AtMost& part : parts_of(nf.range)) {
             encode_at_most(part, sink);
         }
     } else if (!nf.impossible) {
