@@ -336,18 +336,12 @@ std::uint64_t encode_hard(const constraint& c, const catalog& variables, const p
 
 std::uint64_t encode_soft(const constraint& c, const catalog& variables, cnf::wcnf_storage& out) {
     evaluator ev(c.code, variables);
-    weighted_cells weighted;
     std::uint64_t total = 0;
-    for_each_instance(c.foralls, ev, [&](std::uint64_t) {
-        weighted.clear();
-        ev.term(c.code.root, c.weight, weighted);
-        for (const auto& [cell, product] : weighted) {
-            const soft_unit unit = soft_unit_of(product, c.minimization);
-            if (unit.weight == 0) continue;
-            const auto lit = static_cast<cnf::literal>(unit.wanted ? cell : -cell);
-            out.add_soft(std::span<const cnf::literal>(&lit, 1), unit.weight);
-            total += unit.weight;
-        }
+    for_each_soft_unit(c, ev, [&](std::int64_t cell, const soft_unit& unit) {
+        if (unit.weight == 0) return;
+        const auto lit = static_cast<cnf::literal>(unit.wanted ? cell : -cell);
+        out.add_soft(std::span<const cnf::literal>(&lit, 1), unit.weight);
+        total += unit.weight;
     });
     return total;
 }

@@ -95,15 +95,9 @@ bool holds(const constraint& c, const catalog& variables, std::span<const std::u
 
 std::uint64_t soft_cost(const constraint& c, const catalog& variables, std::span<const std::uint8_t> cells) {
     evaluator ev(c.code, variables);
-    weighted_cells weighted;
     std::uint64_t cost = 0;
-    for_each_instance(c.foralls, ev, [&](std::uint64_t) {
-        weighted.clear();
-        ev.term(c.code.root, c.weight, weighted);
-        for (const auto& [cell, product] : weighted) {
-            const soft_unit unit = soft_unit_of(product, c.minimization);
-            if ((cells[static_cast<std::size_t>(cell - 1)] != 0) != unit.wanted) cost += unit.weight;
-        }
+    for_each_soft_unit(c, ev, [&](std::int64_t cell, const soft_unit& unit) {
+        if ((cells[static_cast<std::size_t>(cell - 1)] != 0) != unit.wanted) cost += unit.weight;
     });
     return cost;
 }
