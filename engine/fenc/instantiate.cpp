@@ -124,11 +124,7 @@ private:
     void top(std::uint32_t id, pbct::AuxVarManager& allocator) {
         const bool_node& n = p_.bools[id];
         if (n.op == bool_op::and_) {
-            if (n.loops.empty()) {
-                for (auto kid : n.kids) top(kid, allocator);
-            } else {
-                ev_.each(n.loops, [&] { top(n.a, allocator); });
-            }
+            ev_.operands(n, [&](std::uint32_t kid) { top(kid, allocator); });
         } else if (n.op == bool_op::compare) {
             weighted_.clear();
             ev_.term(n.a, 1, weighted_);
@@ -167,11 +163,7 @@ private:
             }
             case bool_op::or_: {
                 bool open = true;
-                if (n.loops.empty()) {
-                    for (auto kid : n.kids) open = clause(kid) && open;
-                } else {
-                    ev_.each(n.loops, [&] { open = clause(n.a) && open; });
-                }
+                ev_.operands(n, [&](std::uint32_t kid) { open = clause(kid) && open; });
                 return open;
             }
             default:
@@ -191,11 +183,7 @@ private:
 
     std::vector<NodeId> listed(const bool_node& n) {
         std::vector<NodeId> ops;
-        if (n.loops.empty()) {
-            for (auto kid : n.kids) ops.push_back(node(kid));
-        } else {
-            ev_.each(n.loops, [&] { ops.push_back(node(n.a)); });
-        }
+        ev_.operands(n, [&](std::uint32_t kid) { ops.push_back(node(kid)); });
         return ops;
     }
 

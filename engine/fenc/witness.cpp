@@ -43,15 +43,10 @@ public:
             case bool_op::xor_:
             case bool_op::eq_: {
                 std::size_t count = 0, trues = 0;
-                auto visit = [&](std::uint32_t kid) {
+                ev_.operands(n, [&](std::uint32_t kid) {
                     ++count;
                     trues += of(kid) ? 1 : 0;
-                };
-                if (n.loops.empty()) {
-                    for (auto kid : n.kids) visit(kid);
-                } else {
-                    ev_.each(n.loops, [&] { visit(n.a); });
-                }
+                });
                 if (n.op == bool_op::and_) return trues == count;
                 if (n.op == bool_op::or_) return trues > 0;
                 if (n.op == bool_op::xor_) return trues % 2 == 1;
