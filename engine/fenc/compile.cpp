@@ -143,6 +143,20 @@ private:
             bound_.pop_back();
         }
     }
+    // The operands of a list argument into `out`: a comprehension's loops and its body
+    // compiled by `compile`, or the listed items each compiled by it.
+    template <class Node, class Compile>
+    void list_operands(const syntax_node& list, Node& out, Compile&& compile, const char* expected) {
+        if (list.kind == syntax_kind::comp) {
+            out.loops = open_loops(list);
+            out.a = compile(list.kids[0]);
+            close_loops(out.loops);
+        } else if (list.kind == syntax_kind::list) {
+            for (auto kid : list.kids) out.kids.push_back(compile(kid));
+        } else {
+            fail(expected, list.offset);
+        }
+    }
     // A name's innermost binding is the last of its slots; found in constant time however many
     // foralls and loops there are.
     void bind(std::string_view name) {
@@ -220,16 +234,8 @@ private:
                 fail("expected Sum(*[...])", n.offset);
             }
             out.op = term_op::collect;
-            const syntax_node& list = node(node(n.kids[1]).kids[0]);
-            if (list.kind == syntax_kind::comp) {
-                out.loops = open_loops(list);
-                out.a = term(list.kids[0]);
-                close_loops(out.loops);
-            } else if (list.kind == syntax_kind::list) {
-                for (auto kid : list.kids) out.kids.push_back(term(kid));
-            } else {
-                fail("expected a list of terms", list.offset);
-            }
+            list_operands(node(node(n.kids[1]).kids[0]), out, [&](std::uint32_t kid) { return term(kid); },
+                          "expected a list of terms");
             return add_term(std::move(out));
         }
         fail("expected a pseudo-Boolean term", n.offset);
@@ -262,16 +268,8 @@ private:
                 if (name != listed) continue;
                 if (args != 1) fail("bx." + std::string(name) + " takes one list", n.offset);
                 out.op = op;
-                const syntax_node& list = node(n.kids[1]);
-                if (list.kind == syntax_kind::comp) {
-                    out.loops = open_loops(list);
-                    out.a = boolean(list.kids[0]);
-                    close_loops(out.loops);
-                } else if (list.kind == syntax_kind::list) {
-                    for (auto kid : list.kids) out.kids.push_back(boolean(kid));
-                } else {
-                    fail("expected a list of Boolean expressions", list.offset);
-                }
+                list_operands(node(n.kids[1]), out, [&](std::uint32_t kid) { return boolean(kid); },
+                              "expected a list of Boolean expressions");
                 return add_bool(std::move(out));
             }
             if ((name == "one" || name == "zero") && args == 0) {

@@ -95,12 +95,7 @@ void evaluator::term(std::uint32_t id, std::int64_t factor, weighted_cells& out)
             term(t.b, checked_mul(factor, integer(t.a)), out);
             return;
         case term_op::collect:
-            if (t.loops.empty()) {
-                for (auto kid : t.kids) term(kid, factor, out);
-            } else {
-                const std::uint32_t body = t.a;
-                each(t.loops, [&] { term(body, factor, out); });
-            }
+            operands(t, [&](std::uint32_t kid) { term(kid, factor, out); });
             return;
     }
 }

@@ -29,6 +29,17 @@ public:
     // Appends the weighted cells of term `id`, each coefficient multiplied by `factor`.
     void term(std::uint32_t id, std::int64_t factor, weighted_cells& out);
 
+    // Calls f(id) for each operand of a term or Boolean node: its listed kids, or its body `a`
+    // once per combination of its comprehension loops.
+    template <class Node, class F>
+    void operands(const Node& n, F&& f) {
+        if (n.loops.empty()) {
+            for (auto kid : n.kids) f(kid);
+        } else {
+            each(n.loops, [&] { f(n.a); });
+        }
+    }
+
     // Calls body() once per combination of the loops' values, the first loop outermost, with
     // the loop slots bound.
     template <class Body>

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/errors.hpp"
+#include "inst/variable_keys.hpp"
 
 namespace zorv::fenc {
 
@@ -65,24 +66,10 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
 
 void formula_model::fill_mapping(cnf::var_mapping& out) const {
     out.clear();
-    std::string key;
     for (std::size_t v = 0; v < variables_.size(); ++v) {
         const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));
-        std::vector<std::int64_t> index(d.sizes.size(), 0);
-        for (std::int64_t n = 0; n < d.count; ++n) {
-            key = d.name;
-            key += '[';
-            for (std::size_t k = 0; k < index.size(); ++k) {
-                if (k) key += ',';
-                key += std::to_string(index[k]);
-            }
-            key += ']';
-            out.add(key, d.start + n);
-            for (std::size_t k = index.size(); k-- > 0;) {
-                if (++index[k] < d.sizes[k]) break;
-                index[k] = 0;
-            }
-        }
+        const inst::variable_key_block keys{d.name, d.start, d.sizes, d.strides};
+        inst::for_each_key(keys, [&](std::string_view key, std::int64_t number) { out.add(key, number); });
     }
     if (!generated_ || variables_.cell_count() != generated_cells_) return;
     for (std::size_t f = 0; f < aux_.size(); ++f) {

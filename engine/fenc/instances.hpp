@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "common/interrupt.hpp"
+#include "fenc/constraint.hpp"
 #include "fenc/evaluate.hpp"
 #include "fenc/foralls.hpp"
 
@@ -23,6 +24,18 @@ void for_each_instance(const forall_set& foralls, evaluator& ev, Body&& body) {
         for (std::size_t f = 0; f < values.size(); ++f) ev.slot(static_cast<std::uint32_t>(f)) = values[f];
         body(n);
     }
+}
+
+// Calls unit(cell, soft_unit) for every term of every instance of soft constraint `c`, in order:
+// the clauses written and the cost of a witness come from the same units.
+template <class Unit>
+void for_each_soft_unit(const constraint& c, evaluator& ev, Unit&& unit) {
+    weighted_cells weighted;
+    for_each_instance(c.foralls, ev, [&](std::uint64_t) {
+        weighted.clear();
+        ev.term(c.code.root, c.weight, weighted);
+        for (const auto& [cell, product] : weighted) unit(cell, soft_unit_of(product, c.minimization));
+    });
 }
 
 }  // namespace zorv::fenc

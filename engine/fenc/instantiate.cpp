@@ -35,8 +35,8 @@ class hard_instances {
 public:
     hard_instances(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
                    cnf::wcnf_storage& out)
-        : c_(c), p_(c.code), ev_(c.code, variables), encoder_(config), config_(config), out_(out),
-          clause_shaped_(p_.bools.size(), 0) {
+        : c_(c), p_(c.code), ev_(c.code, variables), encoder_(config), out_(out),
+          clause_shaped_(p_.bools.size(), 0), pb_clauses_(config) {
         // Operands precede their users, so one pass in id order settles every node.
         for (std::size_t id = 0; id < p_.bools.size(); ++id) clause_shaped_[id] = shaped(p_.bools[id]);
     }
@@ -93,7 +93,7 @@ private:
         contradicted_ = false;
         place_.clear();
         cells_.clear();
-        pb_clauses_ = std::make_unique<pbct::VectorClauseDatabase>(config_);
+        pb_clauses_.clear();
         pbct::AuxVarManager allocator(next_aux);
         top(p_.root, allocator);
         instance_aux counts;
@@ -101,8 +101,8 @@ private:
         // Before the clauses are written: their numbers must fit a literal.
         if (pb_end - 1 > cnf::max_variable) throw limit_error("too many variables for variable numbers");
         counts.pb = static_cast<std::uint32_t>(pb_end - next_aux);
-        for (std::size_t i = 0; i < pb_clauses_->size(); ++i) {
-            const auto clause = pb_clauses_->clause(i);
+        for (std::size_t i = 0; i < pb_clauses_.size(); ++i) {
+            const auto clause = pb_clauses_.clause(i);
             lits_.assign(clause.begin(), clause.end());
             add_hard();
         }
@@ -124,11 +124,7 @@ private:
     void top(std::uint32_t id, pbct::AuxVarManager& allocator) {
         const bool_node& n = p_.bools[id];
         if (n.op == bool_op::and_) {
-            if (n.loops.empty()) {
-                for (auto kid : n.kids) top(kid, allocator);
-            } else {
-                ev_.each(n.loops, [&] { top(n.a, allocator); });
-            }
+            ev_.operands(n, [&](std::uint32_t kid) { top(kid, allocator); });
         } else if (n.op == bool_op::compare) {
             weighted_.clear();
             ev_.term(n.a, 1, weighted_);
@@ -136,7 +132,7 @@ private:
             lits.reserve(weighted_.size());
             for (const auto& [cell, coefficient] : weighted_) lits.emplace_back(cell, coefficient);
             const pbct::PBConstraint pb(std::move(lits), n.comparator, {ev_.integer(n.b)});
-            encoder_.encode(pb, *pb_clauses_, allocator);
+            encoder_.encode(pb, pb_clauses_, allocator);
         } else if (clause_shaped_[id]) {
             lits_.clear();
             if (clause(id)) add_hard();
@@ -167,11 +163,7 @@ private:
             }
             case bool_op::or_: {
                 bool open = true;
-                if (n.loops.empty()) {
-                    for (auto kid : n.kids) open = clause(kid) && open;
-                } else {
-                    ev_.each(n.loops, [&] { open = clause(n.a) && open; });
-                }
+                ev_.operands(n, [&](std::uint32_t kid) { open = clause(kid) && open; });
                 return open;
             }
             default:
@@ -191,11 +183,7 @@ private:
 
     std::vector<NodeId> listed(const bool_node& n) {
         std::vector<NodeId> ops;
-        if (n.loops.empty()) {
-            for (auto kid : n.kids) ops.push_back(node(kid));
-        } else {
-            ev_.each(n.loops, [&] { ops.push_back(node(n.a)); });
-        }
+        ev_.operands(n, [&](std::uint32_t kid) { ops.push_back(node(kid)); });
         return ops;
     }
 
@@ -312,14 +300,14 @@ private:
     const program& p_;
     evaluator ev_;
     pbct::PB2CNF encoder_;
-    pbct::PBConfig config_;
     cnf::wcnf_storage& out_;
     std::vector<std::uint8_t> clause_shaped_;
     std::unique_ptr<Arena> arena_;
     std::unordered_map<NodeId, clause_form> forms_;  // by root, for the current arena
     std::unordered_map<std::int64_t, std::uint32_t> place_;
     std::vector<std::int64_t> cells_;  // the instance's cells by place
-    std::unique_ptr<pbct::VectorClauseDatabase> pb_clauses_;
+    // One database for every instance, emptied before each: not made anew per instance.
+    pbct::VectorClauseDatabase pb_clauses_;
     std::vector<NodeId> others_;
     std::vector<cnf::literal> lits_;
     weighted_cells weighted_;
@@ -336,18 +324,12 @@ std::uint64_t encode_hard(const constraint& c, const catalog& variables, const p
 
 std::uint64_t encode_soft(const constraint& c, const catalog& variables, cnf::wcnf_storage& out) {
     evaluator ev(c.code, variables);
-    weighted_cells weighted;
     std::uint64_t total = 0;
-    for_each_instance(c.foralls, ev, [&](std::uint64_t) {
-        weighted.clear();
-        ev.term(c.code.root, c.weight, weighted);
-        for (const auto& [cell, product] : weighted) {
-            const soft_unit unit = soft_unit_of(product, c.minimization);
-            if (unit.weight == 0) continue;
-            const auto lit = static_cast<cnf::literal>(unit.wanted ? cell : -cell);
-            out.add_soft(std::span<const cnf::literal>(&lit, 1), unit.weight);
-            total += unit.weight;
-        }
+    for_each_soft_unit(c, ev, [&](std::int64_t cell, const soft_unit& unit) {
+        if (unit.weight == 0) return;
+        const auto lit = static_cast<cnf::literal>(unit.wanted ? cell : -cell);
+        out.add_soft(std::span<const cnf::literal>(&lit, 1), unit.weight);
+        total += unit.weight;
     });
     return total;
 }

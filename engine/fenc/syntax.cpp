@@ -143,6 +143,17 @@ private:
         }
     }
 
+    // The items of a tuple or list after its first, up to `close`; a trailing comma is allowed.
+    std::uint32_t display_rest(syntax_node display, std::string_view close) {
+        while (at_op(",")) {
+            ++pos_;
+            if (at_op(close)) break;
+            display.kids.push_back(expression());
+        }
+        expect(close);
+        return add(std::move(display));
+    }
+
     std::uint32_t atom() {
         const token t = peek();
         if (t.kind == token_kind::number) {
@@ -172,14 +183,7 @@ private:
                 ++pos_;
                 return first;
             }
-            syntax_node tuple{syntax_kind::tuple, 0, {}, 0, t.offset, {first}, {}};
-            while (at_op(",")) {
-                ++pos_;
-                if (at_op(")")) break;
-                tuple.kids.push_back(expression());
-            }
-            expect(")");
-            return add(std::move(tuple));
+            return display_rest({syntax_kind::tuple, 0, {}, 0, t.offset, {first}, {}}, ")");
         }
         if (at_op("[")) {
             const depth_guard guard(*this);
@@ -206,13 +210,7 @@ private:
                 expect("]");
                 return add(std::move(list));
             }
-            while (at_op(",")) {
-                ++pos_;
-                if (at_op("]")) break;
-                list.kids.push_back(expression());
-            }
-            expect("]");
-            return add(std::move(list));
+            return display_rest(std::move(list), "]");
         }
         if (at_op("{")) {
             const depth_guard guard(*this);

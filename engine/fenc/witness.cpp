@@ -43,15 +43,10 @@ public:
             case bool_op::xor_:
             case bool_op::eq_: {
                 std::size_t count = 0, trues = 0;
-                auto visit = [&](std::uint32_t kid) {
+                ev_.operands(n, [&](std::uint32_t kid) {
                     ++count;
                     trues += of(kid) ? 1 : 0;
-                };
-                if (n.loops.empty()) {
-                    for (auto kid : n.kids) visit(kid);
-                } else {
-                    ev_.each(n.loops, [&] { visit(n.a); });
-                }
+                });
                 if (n.op == bool_op::and_) return trues == count;
                 if (n.op == bool_op::or_) return trues > 0;
                 if (n.op == bool_op::xor_) return trues % 2 == 1;
@@ -95,15 +90,9 @@ bool holds(const constraint& c, const catalog& variables, std::span<const std::u
 
 std::uint64_t soft_cost(const constraint& c, const catalog& variables, std::span<const std::uint8_t> cells) {
     evaluator ev(c.code, variables);
-    weighted_cells weighted;
     std::uint64_t cost = 0;
-    for_each_instance(c.foralls, ev, [&](std::uint64_t) {
-        weighted.clear();
-        ev.term(c.code.root, c.weight, weighted);
-        for (const auto& [cell, product] : weighted) {
-            const soft_unit unit = soft_unit_of(product, c.minimization);
-            if ((cells[static_cast<std::size_t>(cell - 1)] != 0) != unit.wanted) cost += unit.weight;
-        }
+    for_each_soft_unit(c, ev, [&](std::int64_t cell, const soft_unit& unit) {
+        if ((cells[static_cast<std::size_t>(cell - 1)] != 0) != unit.wanted) cost += unit.weight;
     });
     return cost;
 }

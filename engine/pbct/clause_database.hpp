@@ -18,6 +18,11 @@ public:
     std::size_t size() const { return ends_.size(); }
     std::span<const std::int64_t> clause(std::size_t i) const;
     const PBConfig& config() const { return config_; }
+    // Forgets every clause, keeping the room they took.
+    void clear() {
+        literals_.clear();
+        ends_.clear();
+    }
 
 private:
     PBConfig config_;
