@@ -65,11 +65,15 @@ def run_pysat(n, directory):
     for diagonal in diagonals.values():
         if len(diagonal) > 1:
             cnf.extend(CardEnc.atmost(lits=diagonal, bound=1, vpool=pool).clauses)
+    return pysat_saved(cnf, len(cnf.clauses), os.path.join(directory, "pysat%d.cnf" % n), start)
+
+
+def pysat_saved(formula, clauses, path, start):
+    """Writes a python-sat formula built since `start` to `path`; the run's figures."""
     built = time.perf_counter()
-    path = os.path.join(directory, "pysat%d.cnf" % n)
-    cnf.to_file(path)
+    formula.to_file(path)
     saved = time.perf_counter()
-    return {"variables": cnf.nv, "clauses": len(cnf.clauses), "build": built - start, "save": saved - built,
+    return {"variables": formula.nv, "clauses": clauses, "build": built - start, "save": saved - built,
             "size_mb": os.path.getsize(path) / 1e6, "rss": peak_rss_mb()}
 
 
@@ -99,12 +103,7 @@ def run_sumit_pysat(terms, directory):
     wcnf = WCNF()
     for k in range(terms):
         wcnf.append([-(k + 2)], weight=1)
-    built = time.perf_counter()
-    path = os.path.join(directory, "pysat_sumit%d.wcnf" % terms)
-    wcnf.to_file(path)
-    saved = time.perf_counter()
-    return {"variables": wcnf.nv, "clauses": len(wcnf.soft), "build": built - start, "save": saved - built,
-            "size_mb": os.path.getsize(path) / 1e6, "rss": peak_rss_mb()}
+    return pysat_saved(wcnf, len(wcnf.soft), os.path.join(directory, "pysat_sumit%d.wcnf" % terms), start)
 
 
 def has_pysat():

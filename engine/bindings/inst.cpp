@@ -173,6 +173,19 @@ zorv::inst::variable_key_block variable_keys(std::string name, std::int64_t star
     return {std::move(name), start, std::move(sizes), std::move(strides)};
 }
 
+// The UTF-8 text of an exact str, viewed in place; nullopt for any other object, or for a str that
+// has no UTF-8 form (left to the host).
+std::optional<std::string_view> exact_text(PyObject* object) {
+    if (!PyUnicode_CheckExact(object)) return std::nullopt;
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+    if (data == nullptr) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return std::string_view(data, static_cast<std::size_t>(size));
+}
+
 // The template's texts as views into its Python strings, which the caller's template keeps alive;
 // nullopt unless the template and its clauses are lists or tuples of str.
 std::optional<zorv::inst::template_texts> read_template(nb::handle template_) {
@@ -186,14 +199,9 @@ std::optional<zorv::inst::template_texts> read_template(nb::handle template_) {
         if (!is_sequence(clauses[i])) return std::nullopt;
         PyObject** texts = PySequence_Fast_ITEMS(clauses[i]);
         for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(clauses[i]); ++k) {
-            if (!PyUnicode_CheckExact(texts[k])) return std::nullopt;
-            Py_ssize_t size = 0;
-            const char* data = PyUnicode_AsUTF8AndSize(texts[k], &size);
-            if (data == nullptr) {
-                PyErr_Clear();  // a text that has no UTF-8 form is left to the host
-                return std::nullopt;
-            }
-            out.texts.emplace_back(data, static_cast<std::size_t>(size));
+            const auto text = exact_text(texts[k]);
+            if (!text) return std::nullopt;
+            out.texts.push_back(*text);
         }
         out.ends.push_back(out.texts.size());
     }
@@ -252,15 +260,9 @@ nb::object element_call_names(nb::handle texts) {
     if (!PyList_CheckExact(texts.ptr())) return nb::none();
     std::unordered_set<std::string_view> names;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(texts.ptr()); ++i) {
-        PyObject* text = PyList_GET_ITEM(texts.ptr(), i);
-        if (!PyUnicode_CheckExact(text)) return nb::none();
-        Py_ssize_t size = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-        if (data == nullptr) {
-            PyErr_Clear();
-            return nb::none();
-        }
-        const auto name = zorv::inst::element_call_name(std::string_view(data, static_cast<std::size_t>(size)));
+        const auto text = exact_text(PyList_GET_ITEM(texts.ptr(), i));
+        if (!text) return nb::none();
+        const auto name = zorv::inst::element_call_name(*text);
         if (!name) return nb::none();
         names.insert(*name);
     }

@@ -3,19 +3,18 @@
 #include <array>
 #include <limits>
 
+#include "pbct/int128.hpp"
+
 namespace zorv::inst {
 
 namespace {
 
-__extension__ typedef __int128 i128;
+using pbct::fits64;
+using pbct::i128;
 
 // Far beyond 64 bits yet far from overflowing 128 bits under one more sum or product of
 // such values; the result must fit 64 bits in the end anyway.
 constexpr i128 magnitude_limit = i128{1} << 62 << 30;
-
-bool fits64(i128 v) {
-    return v >= std::numeric_limits<std::int64_t>::min() && v <= std::numeric_limits<std::int64_t>::max();
-}
 
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }

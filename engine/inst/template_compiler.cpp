@@ -1,24 +1,21 @@
 #include "inst/template_compiler.hpp"
 
 #include <array>
-#include <limits>
 #include <unordered_set>
 
 #include "bxpr/id_table.hpp"
 #include "inst/literal_text.hpp"
+#include "pbct/int128.hpp"
 
 namespace zorv::inst {
 
 namespace {
 
-__extension__ typedef __int128 i128;
+using pbct::fits64;
+using pbct::i128;
 
 constexpr std::int64_t pseudo_boolean_kind = 0;
 constexpr std::int64_t tseytin_kind = 1;
-
-bool fits64(i128 v) {
-    return v >= std::numeric_limits<std::int64_t>::min() && v <= std::numeric_limits<std::int64_t>::max();
-}
 
 // Distinct texts, numbered in order of first occurrence.
 class text_index {

@@ -2,8 +2,6 @@
 
 import weakref
 
-import numpy as np
-
 from ._engine import cnf as _cnf
 
 __all__ = ["var_mapping", "witness_interpreter"]
@@ -88,9 +86,8 @@ class witness_interpreter:
         tables = _cnf.build_mapping_tables(self._mapping, self._auxiliary, strict)
         if tables is None:
             return False
-        self._tables = _Tables(
-            (name, np.frombuffer(numbers, dtype=np.int64).reshape(shape)) for name, shape, numbers in tables
-        )
+        # The engine hands each table as a read-only int64 array already: only its shape is set.
+        self._tables = _Tables((name, numbers.reshape(shape)) for name, shape, numbers in tables)
         if key is not None:
             _shared_tables[key] = self._tables
         return True

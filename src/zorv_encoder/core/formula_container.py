@@ -33,10 +33,8 @@ class FormulaContainer:
 
         self._mappings = [variable_keys(variable) for variable in target_variables.values()]
         self.hard_weight = 1
-        # Where the target's partial mapping stands in `_mappings` (None before a target), and
-        # the merge of the partial mappings before it, from which a new target's merge starts.
+        # Where the target's partial mapping stands in `_mappings` (None before a target).
         self._target_place = None
-        self._before_target = None
         # The partial mappings before the target and the last engine mapping made from them.
         self._engine_made = None
         # Parsed template literals, shared by the intakes (a model repeats its call texts).
@@ -275,23 +273,16 @@ class FormulaContainer:
 
     def __merged_mapping(self) -> tp.Dict[str, int]:
         """`_mappings` merged in order. Partial mappings are only ever appended, or replaced when a
-        new target takes the old one's place (which restarts the merge there)."""
+        new target takes the old one's place: then the merge starts again. Builds name their
+        variables with the engine's mapping (engine_mapping), so this dict is made only for a
+        caller of `mapping`, and keeps no second copy for a new target's merge."""
         merged_from = self._merged_from
         if len(merged_from) > len(self._mappings) or any(
             partial is not merged for partial, merged in zip(self._mappings, merged_from)
         ):
-            # The merge restarts where the target stands, from the copy taken there, if it can.
-            place = self._target_place
-            if self._before_target is not None and len(merged_from) >= place and all(
-                partial is merged for partial, merged in zip(self._mappings[:place], merged_from)
-            ):
-                self._merged, merged_from = self._before_target.copy(), self._mappings[:place]
-            else:
-                self._merged, merged_from = {}, []
+            self._merged, merged_from = {}, []
             self._merged_from = merged_from
         for partial in self._mappings[len(merged_from) :]:
-            if len(merged_from) == self._target_place and self._before_target is None:
-                self._before_target = self._merged.copy()
             # Keys of records written by the engine are made straight into the merged mapping.
             write_into = getattr(partial, "write_into", None)
             if write_into is None:

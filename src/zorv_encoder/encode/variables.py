@@ -101,7 +101,7 @@ class Variable:
         if type(items) is tuple:
             # The usual case, spared the costly test against the abstract class.
             values = ",".join(_index_text(self.name, item) for item in items)
-        elif type(items) is int or isinstance(items, Index) or not isinstance(items, tp.Sequence):
+        elif isinstance(items, Index) or not isinstance(items, tp.Sequence):
             values = _index_text(self.name, items)
         else:
             values = ",".join(_index_text(self.name, item) for item in items)
