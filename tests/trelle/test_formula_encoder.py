@@ -34,13 +34,13 @@ def _clauses(storage):
     ("x(k,0).to_bx()", "Foralls: {'i': [0]}", "unknown index name k at position 2"),
     ("__import__('os').to_bx()", "Foralls: {}", "unknown variable __import__"),
     ("bx.and_s([x(i,0).to_pb()])", "Foralls: {'i': [0]}", "expected a Boolean expression at position 10"),
-    ("bx.or_s([x(0,j_k).to_bx() for j_k in range(0, 3)])", "Foralls: {}", "letters only at position 30"),
+    ("bx.or_s([x(0,_jk).to_bx() for _jk in range(0, 3)])", "Foralls: {}", "underscore at position 30"),
     ("bx.or_s([x(0,Sum).to_bx() for Sum in range(0, 3)])", "Foralls: {}", "reserved at position 30"),
     ("x(i,0).to_bx()", "Foralls: {'i': range(0, 3.5)}", "not an integer at position 24"),
     ("x(i,0).to_bx()", "{'i': [0]}", "expected 'Foralls: '"),
     ("x(i,0).to_bx()", "Foralls: {'i': [0], 'i': [1]}", "forall named twice at position 20"),
     ("x(x,0).to_bx()", "Foralls: {'x': [0]}", "has the name of a declared variable"),
-    ("x(0,0).to_bx()", "Foralls: {'ä': [0], 'i_': [0]}", "letters only at position 21"),
+    ("x(0,0).to_bx()", "Foralls: {'ä': [0], '_i': [0]}", "underscore at position 21"),
     ("x(0,0).to_bx()\ud800", "Foralls: {}", "not valid Unicode: surrogates not allowed at position 14"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
@@ -122,11 +122,23 @@ def test_second_generate_reset_and_reuse():
     assert _clauses(encoder.get_cnf_storage()) == [[1, 2, 3]]
 
 
-@pytest.mark.parametrize("name, sizes", [("dummy_var", [1]), ("x1", [2]), ("range", [2]), ("x", [2, -1])])
+@pytest.mark.parametrize("name, sizes", [("x1", [2]), ("my_var", [2]), ("range", [2]), ("x", [2, -1])])
 def test_bad_declarations(name, sizes):
     encoder = tl.manager().create_formula_encoder("m")
     with pytest.raises(ValueError):
         encoder.create_variables(name, sizes)
+
+
+def test_the_models_names_are_taken():
+    # Variable names are letters, or the model's own dummy_var; index names are identifiers.
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("dummy_var", [1])
+    encoder.create_variables("ξ", [2, 3])
+    encoder.add_constraint("bx.or_s([ξ(row_1,col_a).to_bx() for col_a in range(0, 3)])",
+                           "Foralls: {'row_1': [1]}")
+    encoder.add_constraint("dummy_var(0).to_bx()", "Foralls: {}")
+    encoder.generate_cnf()
+    assert _clauses(encoder.get_cnf_storage()) == [[5, 6, 7], [1]]
 
 
 def test_soft_constraints_weights_and_metrics(tmp_path, caplog):

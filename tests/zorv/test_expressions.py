@@ -49,6 +49,10 @@ TEXTS = [
     (lambda: (p <= 1) + q, "FormulaPB(x(0).to_pb(), pb.Comparator_type.LEQ, 1).to_bx(manager) + x(1).to_pb()", True),
     (lambda: p.maxsat(True), "FormulaPB(x(0).to_pb(), None, None).to_maxsat(manager, True)", True),
     (lambda: (2 * p).maxsat(False), "FormulaPB(2 * (x(0).to_pb()), None, None).to_maxsat(manager, False)", True),
+    # a null flag counts as false; numpy Booleans and the integers 0 and 1 are flags too
+    (lambda: p.maxsat(None), "FormulaPB(x(0).to_pb(), None, None).to_maxsat(manager, None)", True),
+    (lambda: p.maxsat(np.True_), "FormulaPB(x(0).to_pb(), None, None).to_maxsat(manager, True)", True),
+    (lambda: p.maxsat(np.int8(0)), "FormulaPB(x(0).to_pb(), None, None).to_maxsat(manager, 0)", True),
     # constraints
     (lambda: 3 >= p, "FormulaPB(x(0).to_pb(), pb.Comparator_type.LEQ, 3).to_bx(manager)", False),
     (lambda: 3 <= p, "FormulaPB(x(0).to_pb(), pb.Comparator_type.GEQ, 3).to_bx(manager)", False),
@@ -71,6 +75,11 @@ TEXTS = [
     (lambda: Xor(expr=VariableProxy("x(i)")), "bx.xor_s([x(i).to_bx() ])", False),
     (lambda: Or(Sum(p, i=[0, 2, 5]), i=3), "bx.or_s([Sum(*[x(0).to_pb() for i in [0, 2, 5]]) for i in 3])", False),
     (lambda: And(One, i="range(3)"), "bx.and_s([bx.one() for i in range(3)])", False),
+    # any identifier that does not begin with an underscore names an index; sets are written sorted
+    (lambda: Sum(p, i1="range(3)", row_a="range(i1 + 1)"),
+     "Sum(*[x(0).to_pb() for i1 in range(3) for row_a in range(i1 + 1)])", True),
+    (lambda: Or(p, i={5, -1, 2}, j=frozenset({np.int64(1)})), "bx.or_s([x(0).to_bx() for i in [-1, 2, 5] for j in [1]])",
+     False),
     # numpy values are written as the plain integers they hold
     (
         lambda: Sum(p, i=np.arange(2), j=np.array([3], dtype=np.int8), k=(np.int64(4),), n=np.int16(2)),
@@ -148,6 +157,7 @@ MUL = "Type 'Expression' or 'int' is expected for expression"
 BOUND = "Type 'int' is expected for left side of expression"
 ELEMENT = "Type 'Expression' is expected for variable 'expression'"
 ELEMENTS = "Variable 'expressions' must contain only objects of type 'Expression'"
+MINIMIZATION = "Type 'bool' is expected for 'minimization' (None counts as False; 0 and 1 are taken too)"
 PRODUCT = (
     "A product of two expressions is not a pseudo-Boolean term: multiply a term by an integer, or by a"
     " coefficient such as pow_expression(2, i) written on its left"
@@ -172,11 +182,13 @@ class Unformattable:
         (lambda: p * q, PRODUCT, True),
         (lambda: Sum(p, i="range(2)") * pow_expression(2, 1), PRODUCT, True),
         (lambda: (pow_expression(2, 1) + p) * q, PRODUCT, True),
-        (lambda: p.maxsat("print('x')"), "Type 'bool' is expected for 'minimization'", True),
-        (lambda: Sum(p, i={0, 1}), "Values of index 'i' must be a range, a sequence of integers or a text"
-                                   " such as 'range(3)', not set", True),
-        (lambda: Sum(p, i=[0, "1"]), "Values of index 'i' must be a range, a sequence of integers or a text"
-                                     " such as 'range(3)', not list", True),
+        *[(lambda flag=flag: p.maxsat(flag), MINIMIZATION, True) for flag in ["print('x')", "False", 2, -1, 0.0, []]],
+        (lambda: Sum(p, i={0, "1"}), "Values of index 'i' must be a range, a sequence or set of integers or a text"
+                                     " such as 'range(3)', not set", True),
+        (lambda: Sum(p, i=[0, "1"]), "Values of index 'i' must be a range, a sequence or set of integers or a"
+                                     " text such as 'range(3)', not list", True),
+        (lambda: Sum(p, i=(k for k in range(2))), "Values of index 'i' must be a range, a sequence or set of"
+                                                  " integers or a text such as 'range(3)', not generator", True),
         (lambda: pow_expression(2.5, 1), "pow_expression takes integers, indexes or index names, not float", True),
         (lambda: pow_expression(2, p), "pow_expression takes integers, indexes or index names, not VariableProxy", True),
         (lambda: p <= 2.5, BOUND, True),
@@ -219,6 +231,11 @@ def test_refused_arguments(build, message, logged, sent_logs):
         lambda: Sum(p, i="[ｎ]"),
         lambda: Sum(p, **{"i in range(1)] + [j for j": "range(1)"}),
         lambda: Sum(p, Sum="range(2)"),
+        lambda: Sum(p, _i="range(2)"),
+        lambda: Sum(p, i="range(_n)"),
+        lambda: Sum(p, lambda_="range(2)", **{"lambda": "range(2)"}),
+        lambda: Sum(p, **{"ｉ1": "range(2)"}),
+        lambda: pow_expression(2, "__x"),
         lambda: pow_expression(2, "i // 2"),
         lambda: pow_expression("'a'", 2),
     ],

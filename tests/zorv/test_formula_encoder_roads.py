@@ -1,8 +1,10 @@
 """Both roads of Model on the same random models: the same solutions over the model's variables
 and the same MaxSAT optimum, with python-sat as the oracle."""
 
+import enum
 import itertools
 
+import numpy as np
 import pytest
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
@@ -11,7 +13,7 @@ from pysat.formula import CNF, WCNF
 from pysat.solvers import Solver
 
 import orbeny.trelle as tl
-from zorv_encoder import And, Equiv, IfThenElse, Implication, Or, Sum, SumIt, Xor
+from zorv_encoder import And, Equiv, IfThenElse, Implication, Or, OrIt, Sum, SumIt, Xor
 from zorv_encoder._exceptions import FormulaError
 from zorv_encoder.encode.model import Model
 
@@ -177,3 +179,95 @@ def test_texts_of_every_kind_agree(tmp_path, constraint, foralls):
         assert model.build_cnf() is True
         found.append(_solutions(_formula(model, tmp_path, str(road))))
     assert found[0] == found[1] and found[0]
+
+
+class Cell(enum.IntEnum):
+    FIRST = 0
+    LAST = 2
+
+
+# Foralls the container road takes are written for the encoder as the plain ints they hold.
+@pytest.mark.parametrize("values", [np.arange(0, 3, 2), [np.int64(0), np.int64(2)], {0, 2}, frozenset({2, 0}),
+                                    [False, 2 * True], [Cell.FIRST, Cell.LAST], (0, 2), range(0, 3, 2)])
+def test_foralls_of_every_form_agree(tmp_path, values):
+    found = []
+    for road in (False, True):
+        model = Model(tl.manager(), "foralls", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        y = model.create_variables("y", k=YS)
+        i = model.get_indexes(["i"])
+        model.add_constraint(Equiv(y[i], ~x[1, i]), i=values)
+        model.add_constraint(y[i] | x[0, i], i=values)
+        assert model.build_cnf() is True
+        found.append(_solutions(_formula(model, tmp_path, str(road))))
+    assert found[0] == found[1]
+    # y[0] and y[2] are each tied to two cells; y[1] and the x[., 1] are free.
+    assert len(found[0]) == 3 ** 2 * 2 ** 3
+
+
+# Index names are identifiers, combinator keywords too; dummy_var is a name like any other there.
+def test_identifier_index_names_and_dummy_var_on_both_roads(tmp_path):
+    found = []
+    for road in (False, True):
+        model = Model(tl.manager(), "names", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        y = model.create_variables("y", k=YS)
+        if road:
+            dummy = model.create_variables("dummy_var", d=1)
+            model.add_constraint(dummy[0])
+        row_a, i1, col_2, k2 = model.get_indexes(["row_a", "i1", "col_2", "k2"])
+        model.add_constraint(Sum(x[row_a, col_2], col_2=range(COLS)) == 1, row_a=range(ROWS))
+        model.add_constraint(Or(y[i1 + k2], k2="range(2)"), i1=[1])
+        assert model.build_cnf() is True
+        found.append(_solutions(_formula(model, tmp_path, str(road))))
+    assert found[0] == found[1] and len(found[0]) == 3 * 3 * 3 * 2
+
+
+@pytest.mark.parametrize("road", [False, True])
+def test_hard_constraints_alone_build_as_wcnf(tmp_path, road):
+    model = Model(tl.manager(), "hard", road)
+    x = model.create_variables("x", r=ROWS, c=COLS)
+    i, j = model.get_indexes(["i", "j"])
+    model.add_constraint(Sum(x[i, j], j=range(COLS)) <= 1, i=range(ROWS))
+    assert model.build_wcnf() is True
+    path = tmp_path / "hard.wcnf"
+    model.save_to_file(str(path))
+    assert path.read_text().count("p wcnf") == 1
+    wcnf = WCNF(from_file=str(path))
+    assert wcnf.soft == [] and wcnf.hard and wcnf.topw >= 1
+    assert _solutions(wcnf) == {s for s in itertools.product((False, True), repeat=CELLS)
+                                if sum(s[:3]) <= 1 and sum(s[3:6]) <= 1}
+
+
+# A negative weight scales the objective like any coefficient: what MaxSAT finds on our file is the
+# optimum of the objective as written, every written weight positive and the top above their sum.
+objectives = st.lists(st.tuples(st.lists(st.tuples(st.integers(-3, 3), st.integers(0, 3)), min_size=1, max_size=3),
+                                st.integers(-3, 3), st.booleans()), min_size=1, max_size=3)
+clauses = st.lists(st.lists(st.tuples(st.integers(0, 3), st.booleans()), min_size=1, max_size=3), max_size=3)
+
+
+@settings(max_examples=40, derandomize=True, deadline=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
+@given(hard=clauses, soft=objectives, road=st.booleans())
+def test_negative_weights_state_the_objective(tmp_path, hard, soft, road):
+    def stated(values):  # the objective to minimise, as written
+        return sum((1 if minimization else -1) * weight * sum(c * values[k] for c, k in terms)
+                   for terms, weight, minimization in soft)
+
+    feasible = [values for values in itertools.product((0, 1), repeat=4)
+                if all(any(values[k] != negated for k, negated in clause) for clause in hard)]
+    assume(feasible)
+    model = Model(tl.manager(), "signed", road)
+    x = model.create_variables("x", k=4)  # x[k] is variable k + 1 on both roads
+    for clause in hard:
+        model.add_constraint(OrIt([~x[k] if negated else x[k] for k, negated in clause]))
+    for terms, weight, minimization in soft:
+        model.add_soft_constraint(SumIt([c * x[k] for c, k in terms]), weight, minimization)
+    assert model.build_wcnf() is True
+    path = tmp_path / "signed.wcnf"
+    model.save_to_file(str(path))
+    wcnf = WCNF(from_file=str(path))
+    assert all(w > 0 for w in wcnf.wght) and wcnf.topw > sum(wcnf.wght)
+    with RC2(wcnf) as solver:
+        chosen = set(solver.compute())
+    assert stated([int(k + 1 in chosen) for k in range(4)]) == min(map(stated, feasible))

@@ -4,6 +4,7 @@ import re
 import traceback
 from datetime import datetime, timedelta
 
+import numpy as np
 import pytest
 from pysat.formula import CNF, WCNF
 from pysat.solvers import Solver
@@ -214,8 +215,13 @@ def test_get_indexes():
             "Names '_bxpr_aux' and '_pbct_aux' are reserved. Change the name to a valid one")):
         model.get_indexes(["m", "_pbct_aux"])
     assert "m" in model._indexes and "_pbct_aux" not in model._indexes
-    for names, message in [(["print('x')"], "Index must have a non-empty name containing only letters"),
+    assert [index.name for index in model.get_indexes(["i1", "row_a", "ξ2"])] == ["i1", "row_a", "ξ2"]
+    for names, message in [(["print('x')"], "Index must have a non-empty name that is a Python identifier"),
+                           ([""], "Index must have a non-empty name that is a Python identifier"),
+                           (["_i"], "Index name '_i' begins with an underscore"),
+                           (["__builtins__"], "Index name '__builtins__' begins with an underscore"),
                            (["i", "None"], "Index name 'None' is a Python keyword"),
+                           (["ｉ1"], "Index name 'ｉ1' is read by Python as 'i1'"),
                            (["bx"], "Index name 'bx' is reserved"),
                            (["ｉ"], "Index name 'ｉ' is read by Python as 'i'"),
                            (["a", "b", "a"], "Index named a is given twice")]:
@@ -260,11 +266,11 @@ OPERATIONS = {
     ("add_soft_constraint", False, SOFT_AFTER_CNF),
     ("add_target", None, None), ("add_target", True, TARGET_AFTER_WCNF), ("add_target", False, None),
     ("build_cnf", None, None), ("build_cnf", True, CNF_OF_WCNF), ("build_cnf", False, None),
-    ("build_wcnf", None, WCNF_OF_CNF), ("build_wcnf", True, None), ("build_wcnf", False, WCNF_OF_CNF),
+    ("build_wcnf", None, None), ("build_wcnf", True, None), ("build_wcnf", False, WCNF_OF_CNF),
 ])
 def test_state_table(logs, operation, state, refusal):
     model, x = _in_state(state)
-    if operation == "build_cnf" and state is None:
+    if operation.startswith("build") and state is None:
         model.add_constraint(x[0])
     logs.clear()
     if refusal is None:
@@ -330,6 +336,30 @@ def test_constants_are_neither_soft_constraints_nor_targets(call, error, logs):
     assert logs(LEVEL.error) == [str(raised.value)]
 
 
+def _soft_built(road_encoder, minimization):
+    model = _model(road_encoder=road_encoder)
+    x = model.create_variables("x", i=2)
+    model.add_soft_constraint(x[0] - 2 * x[1], 3, minimization)
+    model.build_wcnf()
+    storage = model.get_cnf_storage()
+    return storage.get_clauses(), storage.get_clause_weights()
+
+
+# A null flag counts as false; a text, or any other value, is refused on both roads.
+@pytest.mark.parametrize("road_encoder", [False, True])
+def test_minimization_flags(logs, road_encoder):
+    for flags in ([False, None, np.False_, 0, np.int64(0)], [True, np.True_, 1]):
+        built = [_soft_built(road_encoder, flag) for flag in flags]
+        assert built[1:] == built[:1] * (len(flags) - 1)
+    for flag in ["False", 2, 0.5]:
+        model = _model(road_encoder=road_encoder)
+        x = model.create_variables("x", i=2)
+        logs.clear()
+        with pytest.raises(TypeError, match="^Type 'bool' is expected for 'minimization'"):
+            model.add_soft_constraint(x[0], 1, flag)
+        assert model._is_wcnf is None and len(logs(LEVEL.error)) == 1
+
+
 def test_soft_weight_must_be_an_integer():
     model, x = _in_state(None)
     with pytest.raises(TypeError, match="^Type 'Expression' or 'int' is expected for expression$"):
@@ -337,16 +367,13 @@ def test_soft_weight_must_be_an_integer():
     assert model._is_wcnf is None
 
 
-@pytest.mark.parametrize("weight, foralls, error, message", [
-    (-2, {}, ValueError, "^Soft constraint weight must not be negative, got -2$"),
-    (2 ** 62, {"i": range(2)}, OverflowError, "would exceed 9223372036854775806"),
-])
-def test_bad_soft_weights_are_refused_when_added(logs, weight, foralls, error, message):
+@pytest.mark.parametrize("weight", [2 ** 62, -(2 ** 62)])
+def test_soft_weights_past_the_limit_are_refused_when_added(logs, weight):
     model, x = _in_state(None)
     i = model.get_indexes(["i"])
     model.add_soft_constraint(x[3], 3, i=range(4))
-    with pytest.raises(error, match=message):
-        model.add_soft_constraint(x[i], weight, **foralls)
+    with pytest.raises(OverflowError, match="would exceed 9223372036854775806"):
+        model.add_soft_constraint(x[i], weight, i=range(2))
     assert len(logs(LEVEL.error)) == 1
     assert model.build_wcnf() is True
     # The limit counts each of the four instances of the first constraint, nothing of the refused one.
@@ -563,9 +590,10 @@ def test_only_elements_and_their_simple_forms_are_held():
     model = _model()
     x = model.create_variables("x", i=3)
     namespace = {**model._formulas_dir, **model._manager.name2genvar}
-    held = [SumIt([x[0], 2 * x[1]]) <= 1, OrIt([x[0], ~x[1]]), (3 * SumIt([x[2]])).maxsat(True)]
+    held = [SumIt([x[0], 2 * x[1]]) <= 1, OrIt([x[0], ~x[1]]), (3 * SumIt([x[2]])).maxsat(True),
+            SumIt([x[0]]).maxsat(1)]
     other = [SumIt([x[0] + x[1], x[2]]) <= 1, OrIt([x[0] & x[1]]),
-             SumIt([Expression("x(0)")]) <= 1, SumIt([x[0]]) <= True, SumIt([x[0]]).maxsat(1)]
+             SumIt([Expression("x(0)")]) <= 1, SumIt([x[0]]) <= True]
     assert all(_held_comparison(e, namespace) is not None for e in held)
     assert all(_held_comparison(e, namespace) is None for e in other)
 
@@ -848,23 +876,23 @@ def test_save_needs_a_build_after_the_last_change(tmp_path, logs):
     assert list(tmp_path.iterdir()) == []
 
 
-class _PrefatoryRecorder:
-    def __init__(self):
-        self.values = []
-
-    def insert_prefatory_value(self, literal):
-        self.values.append(literal)
-
-
-def test_preliminary_values(logs):
-    manager = RecordingManager()
-    model = _model(manager=manager)
-    model.add_preliminary_var_value(7, True)
+@pytest.mark.parametrize("road_encoder", [False, True])
+def test_preliminary_values_go_into_the_models_own_storage(logs, road_encoder):
+    manager = tl.manager()
+    first = _model("first", road_encoder, manager)
+    first.add_preliminary_var_value(7, True)  # nothing built: only the log line
     assert logs(LEVEL.debug)[-1] == "Preliminary variable value was added: -7"
-    manager.input_storage = _PrefatoryRecorder()
-    model.add_preliminary_var_value(7)
-    model.add_preliminary_var_value(7, True)
-    assert manager.input_storage.values == [7, -7]
+    x = first.create_variables("x", i=2)
+    first.add_constraint(x[0] | x[1])
+    first.build_cnf()
+    second = _model("second", road_encoder, manager)
+    y = second.create_variables("y", i=2)
+    second.add_constraint(y[0])
+    second.build_cnf()
+    first.add_preliminary_var_value(2)
+    first.add_preliminary_var_value(1, True)
+    assert first.get_cnf_storage().get_prefatory_values() == [2, -1]
+    assert second.get_cnf_storage().get_prefatory_values() == []
 
 
 # --- the formula-encoder road --------------------------------------------------------------

@@ -25,12 +25,15 @@ _HARD, _SOFT, _TARGET = 0, 1, 2
 _INT64 = (-(1 << 63), (1 << 63) - 1)
 
 
-def _name_problem(name):
-    """Why `name` may not name a variable or an index, or None."""
+def _name_problem(name, variable=False):
+    """Why `name` may not name a variable (letters only, or the model's own dummy_var) or an index
+    (an identifier that does not begin with an underscore), or None."""
     if not isinstance(name, str) or not name:
         return "a name must be a non-empty str"
-    if not name.isalpha() or not name.isidentifier():
-        return f"name {name!r} must consist of letters only"
+    if variable and not (name.isalpha() or name == "dummy_var"):
+        return f"variable name {name!r} must consist of letters only"
+    if not name.isidentifier() or name.startswith("_"):
+        return f"name {name!r} must be an identifier that does not begin with an underscore"
     if keyword.iskeyword(name) or name in _RESERVED:
         return f"name {name!r} is reserved"
     if unicodedata.normalize("NFKC", name) != name:
@@ -75,7 +78,7 @@ class formula_encoder:
     # ---- declarations and constraints
 
     def create_variables(self, name, sizes):
-        problem = _name_problem(name)
+        problem = _name_problem(name, variable=True)
         if problem is not None:
             raise ValueError(f"Variable cannot be declared: {problem}")
         try:

@@ -14,11 +14,18 @@ RESERVED_NAMES = frozenset({"Sum", "FormulaPB", "bx", "pb", "manager", "range"})
 EVAL_BUILTINS = {"range": range}
 
 
-def name_fault(name) -> tp.Optional[str]:
-    """Why `name` cannot stand for a variable or an index in a text, or None when it can: letters
-    only, not a keyword, not a reserved name, and unchanged by NFKC normalisation, which the host
-    applies to every identifier it reads (a fullwidth x would name x)."""
-    if not isinstance(name, str) or not name or not name.isalpha():
+def name_fault(name, identifier: bool = False) -> tp.Optional[str]:
+    """Why `name` cannot stand for a variable (letters only) or, with `identifier`, an index (any
+    identifier not beginning with an underscore, which could hide a name the evaluation itself
+    uses) in a text, or None when it can. Neither may be a keyword or a reserved name, or change
+    under NFKC normalisation, which the host applies to every identifier it reads (a fullwidth x
+    would name x)."""
+    if identifier:
+        if not isinstance(name, str) or not name.isidentifier():
+            return "identifier"
+        if name.startswith("_"):
+            return f"'{name}' begins with an underscore"
+    elif not isinstance(name, str) or not name.isalpha():
         return "letters"
     if keyword.iskeyword(name):
         return f"'{name}' is a Python keyword"
@@ -31,10 +38,13 @@ def name_fault(name) -> tp.Optional[str]:
 
 
 def name_message(what: str, name) -> tp.Optional[str]:
-    """The message refusing `name` as the name of a `what` ("Variable", "Index"), or None."""
-    fault = name_fault(name)
+    """The message refusing `name` as the name of a `what`: "Variable" (letters only) or "Index"
+    (an identifier), or None."""
+    fault = name_fault(name, what == "Index")
     if fault is None:
         return None
     if fault == "letters":
         return f"{what} must have a non-empty name containing only letters"
+    if fault == "identifier":
+        return f"{what} must have a non-empty name that is a Python identifier"
     return f"{what} name {fault}"

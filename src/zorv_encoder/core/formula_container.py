@@ -153,7 +153,7 @@ class FormulaContainer:
         shift_bx_variable: int,
     ) -> tp.Tuple[DumpArgs, int, int]:
         template_constraint = FormulaContainer.__bx2list_clauses(template_constraint)
-        foralls = FormulaContainer.__copy_foralls(foralls)
+        foralls = FormulaContainer.copied_foralls(foralls)
         eval_state = self.__namespace()
         num_foralls = reduce(mul, [len(values) for values in foralls.values()], 1)
         self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls)
@@ -298,7 +298,7 @@ class FormulaContainer:
         return {name: variable.copy() for name, variable in self._target_variables.items()}
 
     @staticmethod
-    def __copy_foralls(foralls: tp.Dict[str, tp.Sequence[int]]) -> tp.Dict[str, tp.Sequence[int]]:
+    def copied_foralls(foralls: tp.Dict[str, tp.Sequence[int]]) -> tp.Dict[str, tp.Sequence[int]]:
         """The caller's foralls as values of our own whose text form evaluates back to them: a
         range stays as it is, any other finite sequence of integers (numpy arrays included)
         becomes a tuple or list of plain ints."""

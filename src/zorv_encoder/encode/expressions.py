@@ -2,6 +2,7 @@ from __future__ import annotations
 
 import ast
 import operator
+import sys
 import typing as tp
 import unicodedata
 from numbers import Integral
@@ -22,7 +23,7 @@ _PRODUCT_OF_TERMS = (
     "A product of two expressions is not a pseudo-Boolean term: multiply a term by an integer, or by a"
     " coefficient such as pow_expression(2, i) written on its left"
 )
-_MINIMIZATION_EXPECTED = "Type 'bool' is expected for 'minimization'"
+_MINIMIZATION_EXPECTED = "Type 'bool' is expected for 'minimization' (None counts as False; 0 and 1 are taken too)"
 
 
 def _expr2bx(expr: Expression) -> str:
@@ -61,7 +62,7 @@ def _int_text(value) -> str:
 
 # Characters of the value texts that the language takes from the caller (range(3), [0, i + 1]):
 # no quotes, comments, dots, line breaks or escapes, whatever the parser would make of them.
-_VALUE_CHARACTERS = frozenset("0123456789 +-*(),[]")
+_VALUE_CHARACTERS = frozenset("0123456789 +-*(),[]_")
 
 
 def _arithmetic(node) -> bool:
@@ -71,7 +72,7 @@ def _arithmetic(node) -> bool:
     if isinstance(node, ast.Name):
         from ..core._names import name_fault
 
-        return name_fault(node.id) is None
+        return name_fault(node.id, identifier=True) is None
     if isinstance(node, ast.UnaryOp):
         return isinstance(node.op, (ast.UAdd, ast.USub)) and _arithmetic(node.operand)
     if isinstance(node, ast.BinOp):
@@ -136,9 +137,13 @@ def _loop_text(name, values) -> str:
 
 
 def _sequence_text(name: str, values) -> str:
-    # Lists, tuples and numpy arrays, written as the plain list or tuple of their integers.
+    # Lists, tuples and numpy arrays, written as the plain list or tuple of their integers; a set
+    # as the list of its integers in ascending order (the combinators do not depend on the order).
     tolist = getattr(values, "tolist", None)
-    items = values if isinstance(values, (list, tuple)) else tolist() if callable(tolist) else None
+    if isinstance(values, (set, frozenset)):
+        items = sorted(values, key=operator.index) if all(isinstance(v, Integral) for v in values) else None
+    else:
+        items = values if isinstance(values, (list, tuple)) else tolist() if callable(tolist) else None
     if isinstance(items, Integral):
         return _int_text(items)
     if isinstance(items, (list, tuple)) and all(isinstance(item, Integral) for item in items):
@@ -147,7 +152,7 @@ def _sequence_text(name: str, values) -> str:
             return "[" + ", ".join(texts) + "]"
         return "(" + ", ".join(texts) + ("," if len(texts) == 1 else "") + ")"
     raise _refused(
-        f"Values of index '{name}' must be a range, a sequence of integers or a text such as 'range(3)',"
+        f"Values of index '{name}' must be a range, a sequence or set of integers or a text such as 'range(3)',"
         f" not {type(values).__name__}"
     )
 
@@ -275,6 +280,20 @@ def _made(pieces: tuple, soft: bool, rank: int, coefficient: tp.Optional[bool] =
     return result
 
 
+def _minimization_flag(minimization) -> bool:
+    """The direction that a soft objective's flag gives: None counts as false, a Boolean (numpy's
+    too) or the integer 0 or 1 as itself. Anything else is refused, a text above all: the flag's
+    text enters the evaluated text."""
+    if minimization is None:
+        return False
+    numpy = sys.modules.get("numpy")  # a numpy Boolean exists only once numpy is loaded
+    if isinstance(minimization, bool) or (numpy is not None and isinstance(minimization, numpy.bool_)):
+        return bool(minimization)
+    if isinstance(minimization, Integral) and operator.index(minimization) in (0, 1):
+        return operator.index(minimization) == 1
+    raise _refused(_MINIMIZATION_EXPECTED)
+
+
 def _compared(expr: Expression, comparator: str, bound) -> Expression:
     if not isinstance(bound, Integral):
         raise _refused(_BOUND_EXPECTED)
@@ -360,11 +379,15 @@ class Expression:
         return result
 
     def maxsat(self, minimization: bool) -> Expression:
-        if not isinstance(minimization, Integral):
-            raise _refused(_MINIMIZATION_EXPECTED)
-        tail = f", None, None).to_maxsat(manager, {_int_text(minimization)})"
+        flag = _minimization_flag(minimization)
+        # Written as given (None, True, 1); a numpy Boolean as the host's.
+        if isinstance(minimization, Integral):
+            text = _int_text(minimization)
+        else:
+            text = "None" if minimization is None else format(flag, "")
+        tail = f", None, None).to_maxsat(manager, {text})"
         result = _made(("FormulaPB(", _piece(self, ".to_pb()"), tail), True, _ATOM)
-        result._held = ("maxsat", self, minimization)
+        result._held = ("maxsat", self, flag)
         return result
 
     def __bool__(self):

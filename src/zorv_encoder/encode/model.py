@@ -12,7 +12,7 @@ import orbeny.trelle.bxpr as bx
 import orbeny.trelle.pbct as pb
 
 from .variables import Variable, Index
-from .expressions import Expression, One, Zero
+from .expressions import Expression, One, Zero, _minimization_flag
 from ..core.formula_container import FormulaContainer
 from ..core import pboperations, formulapb, manager, variable
 from .._exceptions import VariableError, FormulaError, TargetError, BuildError
@@ -73,6 +73,8 @@ class Model:
         # build, which names this model's variables in its file whatever the manager holds.
         self._built = False
         self._built_mapping = None
+        # Whether that build was weighted: a model of hard constraints only may be built either way.
+        self._built_wcnf = False
         if not use_formula_encoder:
             self.create_variables(self.__DUMMY_VAR, d=1)
 
@@ -185,7 +187,7 @@ class Model:
         log_d("     constraint : " + str(constraint) + "___" + str(foralls))
         if self._use_formula_encoder:
             self.__init_formula_encoder()
-            self._formula_encoder.add_constraint(str(constraint), "Foralls: " + str(foralls))
+            self._formula_encoder.add_constraint(str(constraint), _foralls_text(foralls))
         else:
             self.__fill_hard_constraint(constraint, foralls)
         self._built = False
@@ -215,16 +217,11 @@ class Model:
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
             log_e(msg)
             raise FormulaError(msg)
-        from numbers import Integral  # local: the module binds no names beyond its fixed set
-        if isinstance(weight, Integral) and weight < 0:
-            # It would turn a minimisation into a maximisation without a word.
-            msg = "Soft constraint weight must not be negative, got " + str(weight)
-            log_e(msg)
-            raise ValueError(msg)
+        # A text or any other value would be read for its truth alone, or enter the evaluated text.
+        flag = _minimization_flag(minimization)
         if self._use_formula_encoder:
             self.__init_formula_encoder()
-            self._formula_encoder.add_soft_constraint(str(constraint), "Foralls: " + str(foralls),
-                                                      weight, minimization)
+            self._formula_encoder.add_soft_constraint(str(constraint), _foralls_text(foralls), weight, flag)
             # Only a constraint the encoder took makes the model weighted.
             self._is_wcnf = True
         else:
@@ -437,7 +434,7 @@ class Model:
             raise BuildError(msg)
         self._trell_manager.set_input_cnf_storage(cnf_stor)
         var_maps = self.get_var_mapping()
-        self._built, self._built_mapping = True, var_maps
+        self._built, self._built_mapping, self._built_wcnf = True, var_maps, False
         if var_maps is None:
             log_e("Variable mapping is empty")
             return False
@@ -458,7 +455,8 @@ class Model:
         return rez
 
     def build_wcnf(self) -> bool:
-        if not self._is_wcnf:
+        # A model of hard constraints only is built with every clause hard.
+        if self._is_wcnf is False:
             msg = "Unable to build WCNF storage because this model has CNF format"
             log_e(msg)
             raise BuildError(msg)
@@ -485,7 +483,7 @@ class Model:
             raise BuildError(msg)
         self._trell_manager.set_input_cnf_storage(cnf_stor)
         var_maps = self.get_var_mapping()
-        self._built, self._built_mapping = True, var_maps
+        self._built, self._built_mapping, self._built_wcnf = True, var_maps, True
         if var_maps is None:
             log_e("Variable mapping is empty")
             return False
@@ -520,7 +518,7 @@ class Model:
         return None
 
     def save_to_file(self, filename=""):
-        file_format = tl.input_sat_format.wcnf if self._is_wcnf else tl.input_sat_format.cnf
+        file_format = tl.input_sat_format.wcnf if self._built_wcnf else tl.input_sat_format.cnf
         if filename == "":
             filename = self._model_name
         cnf_stor = self.get_cnf_storage()
@@ -564,9 +562,16 @@ class Model:
     def add_preliminary_var_value(self, var: int, negative=False):
         x = -var if negative else var
         log_d("Preliminary variable value was added: " + str(x))
-        cnf_stor = self._trell_manager.get_input_cnf_storage()
+        # The model's own storage: the manager's is whichever model built last.
+        cnf_stor = self.get_cnf_storage()
         if cnf_stor is not None:
             cnf_stor.insert_prefatory_value(x)
+
+
+def _foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:
+    """The foralls as the formula encoder reads them: ranges as they are, every other value as
+    the plain ints it stands for (a numpy array or integer, a Boolean, an enum member, a set)."""
+    return "Foralls: " + str(_logged(FormulaContainer.copied_foralls, foralls))
 
 
 def _evaluate(namespace: tp.Dict[str, tp.Any], expression):

@@ -174,13 +174,9 @@ class LinearExpression:
         self._expr.set_right_border(other)
         return self
 
+    # A row has no truth test of its own and so is true: a chain 0 <= e <= 10 sets both borders.
+    # != is refused: the host's default would run == on the row, setting both borders.
     def __ne__(self, other) -> LinearExpression:
         msg = "A row cannot be bounded with !=: a linear constraint is ==, >= or <="
-        log_e(msg)
-        raise TypeError(msg)
-
-    def __bool__(self) -> bool:
-        msg = ("A row has no truth value: bound it with one comparison per statement (e >= 0, then e <= 10), "
-               "not in a chain (0 <= e <= 10), an 'in' test, 'and', 'or', 'not' or 'if'")
         log_e(msg)
         raise TypeError(msg)
