@@ -12,7 +12,7 @@ import orbeny.trelle.bxpr as bx
 import orbeny.trelle.pbct as pb
 
 from .variables import Variable, Index
-from .expressions import Expression, One, Zero, _minimization_flag
+from .expressions import Expression, One, Zero
 from ..core.formula_container import FormulaContainer
 from ..core import pboperations, formulapb, manager, variable
 from .._exceptions import VariableError, FormulaError, TargetError, BuildError
@@ -217,6 +217,8 @@ class Model:
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
             log_e(msg)
             raise FormulaError(msg)
+        from .expressions import _minimization_flag  # local: the module binds no names beyond its fixed set
+
         # A text or any other value would be read for its truth alone, or enter the evaluated text.
         flag = _minimization_flag(minimization)
         if self._use_formula_encoder:
