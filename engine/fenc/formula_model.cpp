@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "inst/variable_keys.hpp"
 
 namespace zorv::fenc {
@@ -14,7 +15,21 @@ formula_model::formula_model() {
     config_.set_max_clauses_per_constraint(1000000);
 }
 
-void formula_model::add(constraint c) {
+void formula_model::add(constraint& c) {
+    // Its compiled names are places in the catalog it was read against: any other catalog, or
+    // this one after clear(), would read them out of bounds.
+    if (c.catalog_stamp == 0) {
+        throw value_error("this constraint has already been added to a model: read it again");
+    }
+    if (c.catalog_stamp != variables_.stamp()) {
+        throw value_error("this constraint was read on another model, or before the model was cleared: read it "
+                          "again on this model");
+    }
+    c.catalog_stamp = 0;
+    add_read(std::move(c));
+}
+
+void formula_model::add_read(constraint c) {
     if (c.kind == constraint_kind::target) {
         target_ = std::move(c);
     } else {
@@ -39,12 +54,12 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
             if (c.kind == constraint_kind::hard) {
                 s.contradictions = encode_hard(c, variables_, config_, out, next_aux, aux[f]);
             } else {
-                soft_total += encode_soft(c, variables_, out);
+                soft_total += encode_soft(c, variables_, config_, out);
             }
         } catch (const value_error& e) {
-            throw value_error("constraint '" + c.text.substr(0, 200) + "': " + e.what());
+            throw value_error("constraint " + quoted(c.text) + ": " + e.what());
         } catch (const limit_error& e) {
-            throw limit_error("constraint '" + c.text.substr(0, 200) + "': " + e.what());
+            throw limit_error("constraint " + quoted(c.text) + ": " + e.what());
         }
         s.clauses = out.clause_count() - clauses_before;
         s.aux = static_cast<std::uint64_t>(next_aux - aux_start[f]);
@@ -66,10 +81,14 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
 
 void formula_model::fill_mapping(cnf::var_mapping& out) const {
     out.clear();
+    interrupt_gate gate;
     for (std::size_t v = 0; v < variables_.size(); ++v) {
         const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));
         const inst::variable_key_block keys{d.name, d.start, d.sizes, d.strides};
-        inst::for_each_key(keys, [&](std::string_view key, std::int64_t number) { out.add(key, number); });
+        inst::for_each_key(keys, [&](std::string_view key, std::int64_t number) {
+            gate.tick();
+            out.add(key, number);
+        });
     }
     if (!generated_ || variables_.cell_count() != generated_cells_) return;
     for (std::size_t f = 0; f < aux_.size(); ++f) {
@@ -84,6 +103,7 @@ void formula_model::fill_mapping(cnf::var_mapping& out) const {
             }
             for (const std::uint64_t end = n + run.instances; n < end; ++n) {
                 const std::string middle = formula + "," + std::to_string(n) + ",";
+                gate.tick(a.pb + a.bx);
                 for (std::uint32_t k = 0; k < a.pb; ++k) {
                     out.add("_pbct_aux[" + middle + std::to_string(k) + "]", base + k);
                 }

@@ -34,7 +34,10 @@ public:
     const std::vector<constraint>& constraints() const { return constraints_; }
     const std::optional<constraint>& target() const { return target_; }
 
-    void add(constraint c);  // a hard or soft constraint, or the target (replacing the last)
+    // Takes a constraint read against this model's declarations since its last clear(), once:
+    // a hard or soft constraint, or the target (replacing the last). Anything else is refused
+    // with value_error; a taken constraint is left empty.
+    void add(constraint& c);
 
     // Writes every constraint into `out` (expected empty) and stamps it. On failure the numbering
     // of the last successful generation stays.
@@ -56,6 +59,8 @@ public:
     void clear();
 
 private:
+    void add_read(constraint c);
+
     catalog variables_;
     std::vector<constraint> constraints_;
     std::optional<constraint> target_;

@@ -31,11 +31,17 @@ constexpr std::string_view tseytin_prefix = "_bxpr_aux";
 // Tseytin transformation's work grows with the context, not only with the formula.
 constexpr std::size_t arena_limit = std::size_t{1} << 12;
 
+// An instance's loops may take as many values as one constraint may have clauses.
+std::uint64_t instance_work(const pbct::PBConfig& config) {
+    const std::int64_t limit = config.max_clauses_per_constraint();
+    return limit > 0 ? std::min(static_cast<std::uint64_t>(limit), max_instances) : max_instances;
+}
+
 class hard_instances {
 public:
     hard_instances(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
                    cnf::wcnf_storage& out)
-        : c_(c), p_(c.code), ev_(c.code, variables), encoder_(config), out_(out),
+        : c_(c), p_(c.code), ev_(c.code, variables, instance_work(config)), encoder_(config), out_(out),
           clause_shaped_(p_.bools.size(), 0), pb_clauses_(config) {
         // Operands precede their users, so one pass in id order settles every node.
         for (std::size_t id = 0; id < p_.bools.size(); ++id) clause_shaped_[id] = shaped(p_.bools[id]);
@@ -322,8 +328,9 @@ std::uint64_t encode_hard(const constraint& c, const catalog& variables, const p
     return hard_instances(c, variables, config, out).run(next_aux, aux);
 }
 
-std::uint64_t encode_soft(const constraint& c, const catalog& variables, cnf::wcnf_storage& out) {
-    evaluator ev(c.code, variables);
+std::uint64_t encode_soft(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
+                          cnf::wcnf_storage& out) {
+    evaluator ev(c.code, variables, instance_work(config));
     std::uint64_t total = 0;
     for_each_soft_unit(c, ev, [&](std::int64_t cell, const soft_unit& unit) {
         if (unit.weight == 0) return;

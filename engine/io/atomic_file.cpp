@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace zorv::io {
 
@@ -90,12 +91,46 @@ void sync_directory(const std::filesystem::path& dir) noexcept {
     ::close(fd);
 }
 
+// Opens a FIFO or a character device for writing; -1 when the path is not one (any more).
+// Opening a FIFO waits for its reader, which Ctrl-C interrupts.
+int open_stream(const std::filesystem::path& target, const std::filesystem::path& shown) {
+    int fd = -1;
+    while ((fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY)) < 0) {
+        if (errno != EINTR) {
+            throw os_error(errno, shown.string());
+        }
+        poll_interrupt();
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+        ::close(fd);  // replaced since it was looked at: take the atomic way
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 atomic_file::atomic_file(std::filesystem::path target)
     : shown_(std::move(target)), target_(follow_links(shown_)) {
     if (target_.filename().empty()) {
         throw os_error(target_.empty() ? ENOENT : EISDIR, shown_.string());
+    }
+    // A rename would put a regular file in the place of a FIFO or a device.
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            throw os_error(EISDIR, shown_.string());
+        }
+        if (!S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
+            throw value_error("'" + shown_.string() +
+                              "' is neither a regular file, a FIFO nor a character device: it is not written");
+        }
+        fd_ = open_stream(target_, shown_);
+        if (fd_ >= 0) {
+            direct_ = true;
+            return;
+        }
     }
     std::random_device entropy;
     for (int attempt = 0; attempt < 64; ++attempt) {
@@ -139,6 +174,7 @@ void atomic_file::write(std::string_view bytes) {
         const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) {
+                poll_interrupt();  // a reader that does not read must not hold Ctrl-C up
                 continue;
             }
             fail(errno);
@@ -148,6 +184,18 @@ void atomic_file::write(std::string_view bytes) {
 }
 
 void atomic_file::commit(const std::function<void()>& before_rename) {
+    if (direct_) {
+        // Written as it went: nothing to sync or rename.
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 && errno != EINTR) {
+            fail(errno);
+        }
+        if (before_rename) {
+            before_rename();
+        }
+        return;
+    }
     if (::fsync(fd_) != 0) {
         fail(errno);
     }

@@ -29,8 +29,9 @@ private:
 
     std::filesystem::path shown_;   // as the caller named it, for error messages
     std::filesystem::path target_;  // with links followed
-    std::filesystem::path temp_;
+    std::filesystem::path temp_;   // empty when writing directly
     int fd_ = -1;
+    bool direct_ = false;
 };
 
 }  // namespace zorv::io
