@@ -141,6 +141,10 @@ void bind_fenc(nb::module_& m) {
         .def_prop_ro("generated", &formula_model::generated)
         .def("clear", &formula_model::clear);
 
+    // Values of one range in a text, and instances times loop values of one constraint: both
+    // roads refuse more.
+    m.attr("work_cap") = zorv::fenc::max_instances;
+
     m.def(
         "write_text_atomically",
         [](const std::filesystem::path& path, const std::string& text) {
