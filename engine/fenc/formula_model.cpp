@@ -1,7 +1,9 @@
 #include "fenc/formula_model.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
+#include <utility>
 #include <string_view>
 
 #include "common/errors.hpp"
@@ -79,8 +81,49 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
     return stats;
 }
 
+namespace {
+
+std::size_t digits(std::uint64_t value) {
+    std::size_t n = 1;
+    for (; value >= 10; value /= 10) ++n;
+    return n;
+}
+
+}  // namespace
+
+std::pair<std::size_t, std::size_t> formula_model::mapping_room() const {
+    std::size_t entries = 0, bytes = 0;
+    for (std::size_t v = 0; v < variables_.size(); ++v) {
+        const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));
+        std::size_t key = d.name.size() + 2;
+        for (const std::int64_t size : d.sizes) key += digits(static_cast<std::uint64_t>(std::max<std::int64_t>(size - 1, 0))) + 1;
+        const auto count = static_cast<std::size_t>(d.count);
+        entries += count;
+        bytes += count * key;
+    }
+    if (generated_ && variables_.cell_count() == generated_cells_) {
+        // _pbct_aux[f,n,k]: every number below its bound
+        const auto aux = static_cast<std::size_t>(variable_count_ - generated_cells_);
+        std::uint64_t instances = 1, per_instance = 1;
+        for (const auto& runs : aux_) {
+            std::uint64_t n = 0;
+            for (const aux_run& run : runs) {
+                n += run.instances;
+                per_instance = std::max<std::uint64_t>(per_instance, run.aux.pb + run.aux.bx);
+            }
+            instances = std::max(instances, n);
+        }
+        entries += aux;
+        bytes += aux * (sizeof "_pbct_aux[,,]" - 1 + digits(aux_.size()) + digits(instances) + digits(per_instance));
+    }
+    return {entries, bytes};
+}
+
 void formula_model::fill_mapping(cnf::var_mapping& out) const {
     out.clear();
+    // Made room for at once: arrays that double copy all they hold without a Ctrl-C check.
+    const auto [entries, bytes] = mapping_room();
+    out.reserve(entries, bytes);
     interrupt_gate gate;
     for (std::size_t v = 0; v < variables_.size(); ++v) {
         const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));

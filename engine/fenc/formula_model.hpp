@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cnf/var_mapping.hpp"
@@ -60,6 +61,8 @@ public:
 
 private:
     void add_read(constraint c);
+    // Entries and key bytes (an upper bound) that fill_mapping writes.
+    std::pair<std::size_t, std::size_t> mapping_room() const;
 
     catalog variables_;
     std::vector<constraint> constraints_;

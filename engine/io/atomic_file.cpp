@@ -169,7 +169,30 @@ void atomic_file::fail(int code) {
     throw os_error(code, shown_.string());
 }
 
+// Bytes a file takes before they are sent to the disk (see write_back).
+constexpr std::uint64_t write_back_bytes = std::uint64_t{8} << 20;
+
+void atomic_file::write_back() {
+#ifdef __linux__
+    // The closing fsync waits for all that is still unwritten, and cannot be interrupted: so
+    // the bytes go to the disk a slice at a time as they come, each slice waited for while
+    // the next is written, and Ctrl-C is asked between. Failures here are the fsync's to report.
+    if (written_ - sent_ < write_back_bytes) return;
+    if (sent_ > waited_) {
+        ::sync_file_range(fd_, static_cast<off_t>(waited_), static_cast<off_t>(sent_ - waited_),
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        waited_ = sent_;
+        poll_interrupt();
+    }
+    ::sync_file_range(fd_, static_cast<off_t>(sent_), static_cast<off_t>(written_ - sent_), SYNC_FILE_RANGE_WRITE);
+    sent_ = written_;
+#endif
+}
+
 void atomic_file::write(std::string_view bytes) {
+    if (!direct_) {
+        written_ += bytes.size();
+    }
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n < 0) {
@@ -180,6 +203,9 @@ void atomic_file::write(std::string_view bytes) {
             fail(errno);
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (!direct_) {
+        write_back();
     }
 }
 
@@ -196,6 +222,12 @@ void atomic_file::commit(const std::function<void()>& before_rename) {
         }
         return;
     }
+#ifdef __linux__
+    // The last slices, waited for before the fsync that cannot be interrupted.
+    ::sync_file_range(fd_, static_cast<off_t>(waited_), static_cast<off_t>(written_ - waited_),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    poll_interrupt();
+#endif
     if (::fsync(fd_) != 0) {
         fail(errno);
     }
