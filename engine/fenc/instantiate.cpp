@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <unordered_map>
 
@@ -68,7 +69,11 @@ private:
         std::uint64_t literals = out_.literals().size() - literals_before;
         if (!__builtin_mul_overflow(rest, clauses, &clauses) && !__builtin_mul_overflow(rest, literals, &literals) &&
             literals < (std::uint64_t{1} << 32)) {
-            out_.reserve(static_cast<std::size_t>(clauses), static_cast<std::size_t>(literals));
+            try {
+                out_.reserve(static_cast<std::size_t>(clauses), static_cast<std::size_t>(literals));
+            } catch (const std::bad_alloc&) {
+                // the storage grows as it goes instead
+            }
         }
     }
 

@@ -190,7 +190,7 @@ def bounded_code(text: str):
     text such as range(9 ** 9 ** 9), range(10 ** 12) or two nested loops of 10 ** 6 values each is
     refused (ValueError) before the host works on it."""
     source = text.lstrip(" \t")
-    if "**" not in source and " for " not in source:
+    if "**" not in source and "for" not in source:
         return compile(source, "<string>", "eval")
     tree = ast.parse(source, mode="eval")
     # Without recursion: a long chain of operators nests as deep as it is long.
