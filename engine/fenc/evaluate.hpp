@@ -23,9 +23,9 @@ using weighted_cells = std::vector<std::pair<std::int64_t, std::int64_t>>;
 //
 // The loops' work is counted: in one instance the combinations of loop values (the product of
 // the ranges of nested loops) are at most `instance_work`, and in all instances together at
-// most max_instances. A loop is refused (value_error) before it runs
-// when the values it would take at the multiplicity of the loops around it pass either cap,
-// and the count refuses the rest as it goes, so that no text runs without bound.
+// most max_instances. A loop is refused (value_error) before it runs when the values it would
+// take at the multiplicity of the loops around it pass either cap, and the count refuses the
+// rest as it goes, so that no text runs without bound.
 class evaluator {
 public:
     evaluator(const program& p, const catalog& variables, std::uint64_t instance_work = max_instances)

@@ -69,7 +69,8 @@ def _bounded(text: str):
     return bounded_code(text)
 
 
-# The values of one range in a text, as on the formula-encoder road.
+# The formula-encoder road's cap: on the values of one range in a text, and on the combinations
+# of values of nested comprehension loops.
 WORK_CAP = _work_cap
 _INT64_MIN, _INT64_MAX = -(1 << 63), (1 << 63) - 1
 
