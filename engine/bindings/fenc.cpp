@@ -33,6 +33,23 @@ std::span<const std::uint8_t> cells_of(const nb::bytes& cells, const formula_mod
     return {reinterpret_cast<const std::uint8_t*>(cells.c_str()), cells.size()};
 }
 
+// A 128-bit value as a Python int, by way of its decimal digits.
+nb::object int_of(zorv::pbct::i128 value) {
+    const bool negative = value < 0;
+    auto magnitude = negative ? static_cast<zorv::pbct::u128>(-(value + 1)) + 1 : static_cast<zorv::pbct::u128>(value);
+    char digits[48];
+    char* p = digits + sizeof digits;
+    *--p = '\0';
+    do {
+        *--p = static_cast<char>('0' + static_cast<int>(magnitude % 10));
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) *--p = '-';
+    PyObject* made = PyLong_FromString(p, nullptr, 10);
+    if (made == nullptr) throw nb::python_error();
+    return nb::steal(made);
+}
+
 const constraint& constraint_at(const formula_model& m, std::size_t index) {
     if (index >= m.constraints().size()) throw zorv::value_error("no constraint at that place");
     return m.constraints()[index];
@@ -77,8 +94,8 @@ void bind_fenc(nb::module_& m) {
              "text"_a, "foralls"_a, "kind"_a, "weight"_a = 1, "minimization"_a = false,
              "Reads a constraint (kind 0 hard, 1 soft, 2 target) without keeping it.")
         // Moved in, not copied: the caller drops the read constraint once it is added.
-        .def("add", [](formula_model& f, constraint& c) { f.add(std::move(c)); }, "constraint"_a,
-             "Keeps a constraint from read(), which is left empty.")
+        .def("add", &formula_model::add, "constraint"_a,
+             "Keeps a constraint from this model's read(), once; it is left empty.")
         .def("generate",
              [](formula_model& f, zorv::cnf::wcnf_storage& storage, const std::string& name) {
                  const std::vector<zorv::fenc::constraint_stats> stats = f.generate(storage, name);
@@ -106,11 +123,11 @@ void bind_fenc(nb::module_& m) {
              },
              "index"_a, "cells"_a)
         .def("target_value",
-             [](const formula_model& f, const nb::bytes& cells) -> std::optional<std::int64_t> {
-                 if (!f.target()) return std::nullopt;
-                 return zorv::fenc::term_value(*f.target(), f.variables(), cells_of(cells, f));
+             [](const formula_model& f, const nb::bytes& cells) -> nb::object {
+                 if (!f.target()) return nb::none();
+                 return int_of(zorv::fenc::term_value(*f.target(), f.variables(), cells_of(cells, f)));
              },
-             "cells"_a)
+             "cells"_a, "The target's value for the cells, an int of any size; None without a target.")
         .def_prop_ro("constraint_texts",
                      [](const formula_model& f) {
                          // (text, whether soft) of every hard and soft constraint, in order
@@ -123,6 +140,10 @@ void bind_fenc(nb::module_& m) {
         .def_prop_ro("variable_count", &formula_model::variable_count)
         .def_prop_ro("generated", &formula_model::generated)
         .def("clear", &formula_model::clear);
+
+    // Values of one range in a text, and instances times loop values of one constraint: both
+    // roads refuse more.
+    m.attr("work_cap") = zorv::fenc::max_instances;
 
     m.def(
         "write_text_atomically",

@@ -23,9 +23,11 @@ bool is_auxiliary(std::string_view key) {
 
 // Whether `text` holds a character that some common reader takes for the end of a line:
 // besides \r and \n the vertical tab, form feed, the file, group and record separators and,
-// in UTF-8, NEL, the line separator and the paragraph separator.
+// in UTF-8, NEL, the line separator and the paragraph separator. A NUL ends the line for
+// readers in C.
 bool has_line_end(std::string_view text) {
-    if (text.find_first_of("\r\n\v\f\x1c\x1d\x1e") != std::string_view::npos) {
+    constexpr std::string_view ends("\r\n\v\f\x1c\x1d\x1e\0", 8);
+    if (text.find_first_of(ends) != std::string_view::npos) {
         return true;
     }
     for (const std::string_view end : {"\xc2\x85", "\xe2\x80\xa8", "\xe2\x80\xa9"}) {
@@ -39,8 +41,12 @@ bool has_line_end(std::string_view text) {
 // A comment line ends at the first line end, so a text holding one cannot be written.
 void check_comment_text(std::string_view text, std::string_view what) {
     if (has_line_end(text)) {
-        throw value_error(std::string(what) + " '" + std::string(text) +
-                          "' holds a line break and cannot be written as a DIMACS comment");
+        std::string shown;
+        for (const char c : text) {
+            shown += c == '\0' ? std::string_view("\\x00") : std::string_view(&c, 1);
+        }
+        throw value_error(std::string(what) + " '" + shown +
+                          "' holds a line break or a NUL and cannot be written as a DIMACS comment");
     }
 }
 

@@ -81,7 +81,15 @@ std::optional<variable_table> empty_table(const group& g, bool strict) {
             return std::nullopt;
         }
     }
-    return variable_table{std::string(g.name), g.shape, std::vector<std::int64_t>(cells, -1)};
+    // Filled a slice at a time: tens of megabytes at once would hold Ctrl-C up.
+    std::vector<std::int64_t> numbers;
+    numbers.reserve(static_cast<std::size_t>(cells));
+    constexpr std::uint64_t slice = std::uint64_t{1} << 16;
+    for (std::uint64_t filled = 0; filled < cells; filled += slice) {
+        poll_interrupt();
+        numbers.insert(numbers.end(), static_cast<std::size_t>(std::min(slice, cells - filled)), -1);
+    }
+    return variable_table{std::string(g.name), g.shape, std::move(numbers)};
 }
 
 // Walks the model-variable keys of a mapping: calls visit(entry, group) for every key that

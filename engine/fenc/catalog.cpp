@@ -1,5 +1,7 @@
 #include "fenc/catalog.hpp"
 
+#include <atomic>
+
 #include "cnf/literal.hpp"
 #include "common/errors.hpp"
 
@@ -45,6 +47,12 @@ void catalog::clear() {
     variables_.clear();
     by_name_.clear();
     cells_ = 0;
+    stamp_ = new_stamp();
+}
+
+std::uint64_t catalog::new_stamp() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
 }
 
 }  // namespace zorv::fenc

@@ -28,9 +28,15 @@ public:
     std::size_t size() const { return variables_.size(); }
     // How many numbers the declared cells take: the cells are 1 .. cell_count().
     std::int64_t cell_count() const { return cells_; }
+    // Names this catalog until its next clear(): no other catalog of the process has it, and it
+    // is never 0.
+    std::uint64_t stamp() const { return stamp_; }
     void clear();
 
 private:
+    static std::uint64_t new_stamp();
+
+    std::uint64_t stamp_ = new_stamp();
     std::vector<declared_variable> variables_;
     std::unordered_map<std::string, std::uint32_t> by_name_;
     std::int64_t cells_ = 0;

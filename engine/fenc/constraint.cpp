@@ -5,18 +5,20 @@
 
 namespace zorv::fenc {
 
-namespace {
-
-// Long texts are cut in messages.
 std::string quoted(std::string_view text) {
     constexpr std::size_t limit = 200;
     std::string out = "'";
-    out += text.substr(0, limit);
+    for (const char c : text.substr(0, limit)) {
+        // A message ends at its first NUL: the position after it would be lost.
+        if (c == '\0') {
+            out += "\\x00";
+        } else {
+            out += c;
+        }
+    }
     out += text.size() > limit ? "...'" : "'";
     return out;
 }
-
-}  // namespace
 
 std::size_t char_position(std::string_view text, std::size_t offset) {
     std::size_t chars = 0;
@@ -29,6 +31,7 @@ std::size_t char_position(std::string_view text, std::size_t offset) {
 constraint read_constraint(std::string_view text, std::string_view foralls_text, constraint_kind kind,
                            const catalog& variables) {
     constraint out;
+    out.catalog_stamp = variables.stamp();
     out.text = std::string(text);
     out.foralls_text = std::string(foralls_text);
     out.kind = kind;

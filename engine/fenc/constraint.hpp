@@ -21,12 +21,17 @@ struct constraint {
     program code;
     std::int64_t weight = 1;
     bool minimization = false;
+    // The catalog it was read against (catalog::stamp); 0 once a model has taken it.
+    std::uint64_t catalog_stamp = 0;
 };
 
 // Reads a constraint and its foralls text ("Foralls: {...}"; empty for a target). A text
 // outside the language throws value_error naming the text and the character position.
 constraint read_constraint(std::string_view text, std::string_view foralls_text, constraint_kind kind,
                            const catalog& variables);
+
+// `text` in quotes for a message: cut after 200 bytes, a NUL written as \x00.
+std::string quoted(std::string_view text);
 
 // The character (not byte) position of byte `offset` of UTF-8 `text`.
 std::size_t char_position(std::string_view text, std::size_t offset);

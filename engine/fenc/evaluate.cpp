@@ -18,6 +18,34 @@ std::int64_t checked_add(std::int64_t a, std::int64_t b) {
     return r;
 }
 
+void evaluator::enter_loop(std::uint64_t length) {
+    // What this loop will take in the instance, and in the constraint, at this multiplicity.
+    std::uint64_t here = 0, everywhere = 0;
+    if (__builtin_mul_overflow(around_, length, &here) || here > instance_work_) {
+        throw value_error("the comprehension loops of one instance would take more than " +
+                          std::to_string(instance_work_) + " combinations of values (the product of their ranges)");
+    }
+    if (__builtin_mul_overflow(here, instances_, &everywhere) || everywhere > max_instances) {
+        throw value_error("the comprehension loops over all " + std::to_string(instances_) +
+                          " instances would take more than " + std::to_string(max_instances) +
+                          " combinations of values (the instances times the product of the ranges)");
+    }
+    around_ = here;
+}
+
+void evaluator::count_step() {
+    // Loops whose ranges grow with an outer loop's value pass the estimate: the count of the
+    // combinations (the innermost loop's values) stops them.
+    if (++work_ > instance_work_) {
+        throw value_error("the comprehension loops of one instance take more than " +
+                          std::to_string(instance_work_) + " combinations of values");
+    }
+    if (++total_ > max_instances) {
+        throw value_error("the comprehension loops of all instances take more than " +
+                          std::to_string(max_instances) + " combinations of values");
+    }
+}
+
 std::int64_t evaluator::integer(std::uint32_t id) const {
     const int_node& n = p_.ints[id];
     switch (n.op) {

@@ -19,7 +19,9 @@ struct forall_set {
     std::uint64_t instance_count() const;
 };
 
-// One constraint has at most this many instances: more could not be held or numbered.
+// One constraint has at most this many instances: more could not be held or numbered. It is
+// also the cap on the work of a constraint, its instances times the values its comprehension
+// loops take, and on the values of one range in a text.
 inline constexpr std::uint64_t max_instances = std::uint64_t{1} << 31;
 
 // How many values range(start, stop, step) takes; step is not 0.

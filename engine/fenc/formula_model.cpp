@@ -1,10 +1,13 @@
 #include "fenc/formula_model.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
+#include <utility>
 #include <string_view>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "inst/variable_keys.hpp"
 
 namespace zorv::fenc {
@@ -14,7 +17,21 @@ formula_model::formula_model() {
     config_.set_max_clauses_per_constraint(1000000);
 }
 
-void formula_model::add(constraint c) {
+void formula_model::add(constraint& c) {
+    // Its compiled names are places in the catalog it was read against: any other catalog, or
+    // this one after clear(), would read them out of bounds.
+    if (c.catalog_stamp == 0) {
+        throw value_error("this constraint has already been added to a model: read it again");
+    }
+    if (c.catalog_stamp != variables_.stamp()) {
+        throw value_error("this constraint was read on another model, or before the model was cleared: read it "
+                          "again on this model");
+    }
+    c.catalog_stamp = 0;
+    add_read(std::move(c));
+}
+
+void formula_model::add_read(constraint c) {
     if (c.kind == constraint_kind::target) {
         target_ = std::move(c);
     } else {
@@ -39,12 +56,12 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
             if (c.kind == constraint_kind::hard) {
                 s.contradictions = encode_hard(c, variables_, config_, out, next_aux, aux[f]);
             } else {
-                soft_total += encode_soft(c, variables_, out);
+                soft_total += encode_soft(c, variables_, config_, out);
             }
         } catch (const value_error& e) {
-            throw value_error("constraint '" + c.text.substr(0, 200) + "': " + e.what());
+            throw value_error("constraint " + quoted(c.text) + ": " + e.what());
         } catch (const limit_error& e) {
-            throw limit_error("constraint '" + c.text.substr(0, 200) + "': " + e.what());
+            throw limit_error("constraint " + quoted(c.text) + ": " + e.what());
         }
         s.clauses = out.clause_count() - clauses_before;
         s.aux = static_cast<std::uint64_t>(next_aux - aux_start[f]);
@@ -64,12 +81,57 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
     return stats;
 }
 
+namespace {
+
+std::size_t digits(std::uint64_t value) {
+    std::size_t n = 1;
+    for (; value >= 10; value /= 10) ++n;
+    return n;
+}
+
+}  // namespace
+
+std::pair<std::size_t, std::size_t> formula_model::mapping_room() const {
+    std::size_t entries = 0, bytes = 0;
+    for (std::size_t v = 0; v < variables_.size(); ++v) {
+        const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));
+        std::size_t key = d.name.size() + 2;
+        for (const std::int64_t size : d.sizes) key += digits(static_cast<std::uint64_t>(std::max<std::int64_t>(size - 1, 0))) + 1;
+        const auto count = static_cast<std::size_t>(d.count);
+        entries += count;
+        bytes += count * key;
+    }
+    if (generated_ && variables_.cell_count() == generated_cells_) {
+        // _pbct_aux[f,n,k]: every number below its bound
+        const auto aux = static_cast<std::size_t>(variable_count_ - generated_cells_);
+        std::uint64_t instances = 1, per_instance = 1;
+        for (const auto& runs : aux_) {
+            std::uint64_t n = 0;
+            for (const aux_run& run : runs) {
+                n += run.instances;
+                per_instance = std::max<std::uint64_t>(per_instance, run.aux.pb + run.aux.bx);
+            }
+            instances = std::max(instances, n);
+        }
+        entries += aux;
+        bytes += aux * (sizeof "_pbct_aux[,,]" - 1 + digits(aux_.size()) + digits(instances) + digits(per_instance));
+    }
+    return {entries, bytes};
+}
+
 void formula_model::fill_mapping(cnf::var_mapping& out) const {
     out.clear();
+    // Made room for at once: arrays that double copy all they hold without a Ctrl-C check.
+    const auto [entries, bytes] = mapping_room();
+    out.reserve(entries, bytes);
+    interrupt_gate gate;
     for (std::size_t v = 0; v < variables_.size(); ++v) {
         const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));
         const inst::variable_key_block keys{d.name, d.start, d.sizes, d.strides};
-        inst::for_each_key(keys, [&](std::string_view key, std::int64_t number) { out.add(key, number); });
+        inst::for_each_key(keys, [&](std::string_view key, std::int64_t number) {
+            gate.tick();
+            out.add(key, number);
+        });
     }
     if (!generated_ || variables_.cell_count() != generated_cells_) return;
     for (std::size_t f = 0; f < aux_.size(); ++f) {
@@ -84,6 +146,7 @@ void formula_model::fill_mapping(cnf::var_mapping& out) const {
             }
             for (const std::uint64_t end = n + run.instances; n < end; ++n) {
                 const std::string middle = formula + "," + std::to_string(n) + ",";
+                gate.tick(a.pb + a.bx);
                 for (std::uint32_t k = 0; k < a.pb; ++k) {
                     out.add("_pbct_aux[" + middle + std::to_string(k) + "]", base + k);
                 }

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cnf/var_mapping.hpp"
@@ -34,7 +35,10 @@ public:
     const std::vector<constraint>& constraints() const { return constraints_; }
     const std::optional<constraint>& target() const { return target_; }
 
-    void add(constraint c);  // a hard or soft constraint, or the target (replacing the last)
+    // Takes a constraint read against this model's declarations since its last clear(), once:
+    // a hard or soft constraint, or the target (replacing the last). Anything else is refused
+    // with value_error; a taken constraint is left empty.
+    void add(constraint& c);
 
     // Writes every constraint into `out` (expected empty) and stamps it. On failure the numbering
     // of the last successful generation stays.
@@ -56,6 +60,10 @@ public:
     void clear();
 
 private:
+    void add_read(constraint c);
+    // Entries and key bytes (an upper bound) that fill_mapping writes.
+    std::pair<std::size_t, std::size_t> mapping_room() const;
+
     catalog variables_;
     std::vector<constraint> constraints_;
     std::optional<constraint> target_;

@@ -22,6 +22,7 @@ void for_each_instance(const forall_set& foralls, evaluator& ev, Body&& body) {
         if (n > 0) odometer.advance();
         const auto values = odometer.values();
         for (std::size_t f = 0; f < values.size(); ++f) ev.slot(static_cast<std::uint32_t>(f)) = values[f];
+        ev.begin_instance(count);
         body(n);
     }
 }

@@ -23,7 +23,8 @@ struct aux_run {
     instance_aux aux;
 };
 
-// Writes every instance of hard constraint `c` into `out`. Comparisons that the instance
+// The loops of one instance take at most as many values as the clause limit of `config` (see
+// evaluator). Writes every instance of hard constraint `c` into `out`. Comparisons that the instance
 // asserts at its top (the whole formula, or conjuncts of a top-level conjunction) go through
 // the pseudo-Boolean encoder; a conjunct that is a clause is written as it is; the rest is put
 // through the Tseytin transformation, comparisons in it as exact circuits. Auxiliary numbers
@@ -36,6 +37,7 @@ std::uint64_t encode_hard(const constraint& c, const catalog& variables, const p
 // weighted sum in a left-to-right walk, weighted |weight * coefficient|, the literal negated
 // when that product is positive and minimization is set, or when it is not and minimization
 // is not set. Products of 0 give no clause. Returns the sum of the weights written.
-std::uint64_t encode_soft(const constraint& c, const catalog& variables, cnf::wcnf_storage& out);
+std::uint64_t encode_soft(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
+                          cnf::wcnf_storage& out);
 
 }  // namespace zorv::fenc

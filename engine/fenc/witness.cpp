@@ -17,12 +17,14 @@ public:
 
     bool value_of_cell(std::int64_t number) const { return cells_[static_cast<std::size_t>(number - 1)] != 0; }
 
-    std::int64_t sum(std::uint32_t term) {
+    // In 128 bits: the terms' coefficients fit in 64 bits each, their sum need not, and no
+    // instance has 2^64 terms.
+    pbct::i128 sum(std::uint32_t term) {
         weighted_cells weighted;
         ev_.term(term, 1, weighted);
-        std::int64_t total = 0;
+        pbct::i128 total = 0;
         for (const auto& [cell, coefficient] : weighted) {
-            if (value_of_cell(cell)) total = checked_add(total, coefficient);
+            if (value_of_cell(cell)) total += coefficient;
         }
         return total;
     }
@@ -61,7 +63,7 @@ public:
                 return cond ? of(n.b) : of(n.c);
             }
             case bool_op::compare: {
-                const std::int64_t total = sum(n.a);
+                const pbct::i128 total = sum(n.a);
                 const std::int64_t bound = ev_.integer(n.b);
                 if (n.comparator == pbct::Comparator::LEQ) return total <= bound;
                 if (n.comparator == pbct::Comparator::GEQ) return total >= bound;
@@ -97,7 +99,7 @@ std::uint64_t soft_cost(const constraint& c, const catalog& variables, std::span
     return cost;
 }
 
-std::int64_t term_value(const constraint& c, const catalog& variables, std::span<const std::uint8_t> cells) {
+pbct::i128 term_value(const constraint& c, const catalog& variables, std::span<const std::uint8_t> cells) {
     truth t(c, variables, cells);
     return t.sum(c.code.root);
 }

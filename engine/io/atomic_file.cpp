@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace zorv::io {
 
@@ -90,12 +91,46 @@ void sync_directory(const std::filesystem::path& dir) noexcept {
     ::close(fd);
 }
 
+// Opens a FIFO or a character device for writing; -1 when the path is not one (any more).
+// Opening a FIFO waits for its reader, which Ctrl-C interrupts.
+int open_stream(const std::filesystem::path& target, const std::filesystem::path& shown) {
+    int fd = -1;
+    while ((fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY)) < 0) {
+        if (errno != EINTR) {
+            throw os_error(errno, shown.string());
+        }
+        poll_interrupt();
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+        ::close(fd);  // replaced since it was looked at: take the atomic way
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 atomic_file::atomic_file(std::filesystem::path target)
     : shown_(std::move(target)), target_(follow_links(shown_)) {
     if (target_.filename().empty()) {
         throw os_error(target_.empty() ? ENOENT : EISDIR, shown_.string());
+    }
+    // A rename would put a regular file in the place of a FIFO or a device.
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            throw os_error(EISDIR, shown_.string());
+        }
+        if (!S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
+            throw value_error("'" + shown_.string() +
+                              "' is neither a regular file, a FIFO nor a character device: it is not written");
+        }
+        fd_ = open_stream(target_, shown_);
+        if (fd_ >= 0) {
+            direct_ = true;
+            return;
+        }
     }
     std::random_device entropy;
     for (int attempt = 0; attempt < 64; ++attempt) {
@@ -134,20 +169,65 @@ void atomic_file::fail(int code) {
     throw os_error(code, shown_.string());
 }
 
+// Bytes a file takes before they are sent to the disk (see write_back).
+constexpr std::uint64_t write_back_bytes = std::uint64_t{8} << 20;
+
+void atomic_file::write_back() {
+#ifdef __linux__
+    // The closing fsync waits for all that is still unwritten, and cannot be interrupted: so
+    // the bytes go to the disk a slice at a time as they come, each slice waited for while
+    // the next is written, and Ctrl-C is asked between. Failures here are the fsync's to report.
+    if (written_ - sent_ < write_back_bytes) return;
+    if (sent_ > waited_) {
+        ::sync_file_range(fd_, static_cast<off_t>(waited_), static_cast<off_t>(sent_ - waited_),
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        waited_ = sent_;
+        poll_interrupt();
+    }
+    ::sync_file_range(fd_, static_cast<off_t>(sent_), static_cast<off_t>(written_ - sent_), SYNC_FILE_RANGE_WRITE);
+    sent_ = written_;
+#endif
+}
+
 void atomic_file::write(std::string_view bytes) {
+    if (!direct_) {
+        written_ += bytes.size();
+    }
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) {
+                poll_interrupt();  // a reader that does not read must not hold Ctrl-C up
                 continue;
             }
             fail(errno);
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
+    if (!direct_) {
+        write_back();
+    }
 }
 
 void atomic_file::commit(const std::function<void()>& before_rename) {
+    if (direct_) {
+        // Written as it went: nothing to sync or rename.
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 && errno != EINTR) {
+            fail(errno);
+        }
+        if (before_rename) {
+            before_rename();
+        }
+        return;
+    }
+#ifdef __linux__
+    // The last slices, waited for before the fsync that cannot be interrupted.
+    ::sync_file_range(fd_, static_cast<off_t>(waited_), static_cast<off_t>(written_ - waited_),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    poll_interrupt();
+#endif
     if (::fsync(fd_) != 0) {
         fail(errno);
     }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string_view>
@@ -25,12 +26,18 @@ public:
 
 private:
     [[noreturn]] void fail(int code);
+    void write_back();
     void discard() noexcept;
 
     std::filesystem::path shown_;   // as the caller named it, for error messages
     std::filesystem::path target_;  // with links followed
-    std::filesystem::path temp_;
+    std::filesystem::path temp_;   // empty when writing directly
     int fd_ = -1;
+    bool direct_ = false;
+    // Bytes written, sent to the disk and known to be on it (see write_back).
+    std::uint64_t written_ = 0;
+    std::uint64_t sent_ = 0;
+    std::uint64_t waited_ = 0;
 };
 
 }  // namespace zorv::io

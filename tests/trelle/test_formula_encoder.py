@@ -3,6 +3,7 @@ resetting, the mapping and the metrics files."""
 
 import csv
 import json
+import re
 
 import pytest
 from hypothesis import given, settings
@@ -269,3 +270,124 @@ def test_mapping_names_every_auxiliary_once_when_instances_differ():
     encoder.create_variables("y", [3])  # takes the numbers the auxiliaries had
     numbers = list(encoder.get_var_mapping().get_var_map().values())
     assert len(numbers) == len(set(numbers)) == 9
+
+
+ONES = "bx.and_s([bx.one() for j in range(0, {}) for k in range(0, {})])"
+
+
+@pytest.mark.parametrize("text, foralls, message", [
+    (ONES.format(2 * 10**9, 2 * 10**9), "{}", "of one instance would take more than 1000000 combinations"),
+    ("FormulaPB(Sum(*[x(0,0).to_pb() for j in range(0, 2000000000) for k in range(0, 2000000000)]), "
+     "pb.Comparator_type.LEQ, 1).to_bx(manager)", "{}", "of one instance would take more than 1000000"),
+    # loops of nested comprehensions multiply too
+    ("bx.and_s([bx.or_s([bx.one() for k in range(0, 2000)]) for j in range(0, 1000)])", "{}", "would take"),
+    # a range that grows with the loop around it
+    ("bx.and_s([bx.one() for j in range(0, 3000) for k in range(0, j * j)])", "{}", "would take"),
+    # side by side, each under the cap: counted as they go
+    ("bx.and_s([bx.and_s([bx.one() for j in range(0, 800000)]), bx.and_s([bx.one() for k in range(0, 800000)])])",
+     "{}", "of one instance take more than 1000000 combinations"),
+    (ONES.format(1000, 1000), "{'i': range(0, 3000)}", "over all 3000 instances would take more than 2147483648"),
+])
+def test_loop_work_is_refused_before_it_is_done(text, foralls, message):
+    encoder = _encoder()
+    encoder.add_constraint(text, "Foralls: " + foralls)
+    with pytest.raises(ValueError, match=message):
+        encoder.generate_cnf()
+    # at the cap, taken
+    encoder.reset()
+    encoder.create_variables("x", [2, 3])
+    encoder.add_constraint(ONES.format(1000, 1000), "Foralls: {'i': range(0, 2)}")
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage().get_clause_count() == 0
+
+
+def _latency_of_ctrl_c(call):
+    """Seconds from an interrupt 50 ms into `call` to its KeyboardInterrupt. The interrupt comes
+    from an OS timer, as Ctrl-C comes from the terminal: a timer thread would wait for the
+    interpreter lock that the engine holds."""
+    import signal
+    import time
+
+    fired = []
+
+    def interrupt(*_):
+        fired.append(time.perf_counter())
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        began = time.perf_counter()
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(KeyboardInterrupt):
+            call()
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    # The handler runs when the engine asks for it: late when the engine does not ask.
+    return fired[0] - (began + 0.05)
+
+
+def test_ctrl_c_stops_long_instances_and_a_long_mapping():
+    # 2000 instances of 10^6 loop values each, and a mapping of 10^7 cells: seconds when not stopped
+    encoder = _encoder()
+    encoder.add_constraint(ONES.format(1000, 1000), "Foralls: {'i': range(0, 2000)}")
+    assert _latency_of_ctrl_c(encoder.generate_cnf) < 0.1
+    assert encoder.get_cnf_storage() is None
+    encoder.reset()
+    encoder.create_variables("x", [10**7])
+    assert _latency_of_ctrl_c(encoder.get_var_mapping) < 0.1
+
+
+def test_misused_formula_model_raises_instead_of_crashing():
+    from orbeny.trelle._engine import fenc
+
+    model, other = fenc.formula_model(), fenc.formula_model()
+    for m in (model, other):
+        m.declare("x", [3])
+    read = model.read("x(2).to_bx()", "Foralls: {}", 0)
+    model.add(read)
+    misuses = [
+        lambda: model.add(read),  # added twice: it was left empty
+        lambda: other.add(model.read("x(2).to_bx()", "Foralls: {}", 0)),
+    ]
+    stale = model.read("x(1).to_bx()", "Foralls: {}", 0)
+    misuses.append(lambda: (model.clear(), model.add(stale)))
+    for misuse in misuses:
+        with pytest.raises(ValueError, match="already been added|read on another model"):
+            misuse()
+    model.declare("x", [3])
+    storage = tl.wcnf_storage()
+    model.add(model.read("x(1).to_bx()", "Foralls: {}", 0))
+    model.generate(storage, "m")
+    assert storage.get_clauses() == [[2]]
+
+
+@pytest.mark.parametrize("text, foralls, shown, position", [
+    ("x(0,0).to_bx()\0 | x(1,0)", "Foralls: {}", "'x(0,0).to_bx()\\x00 | x(1,0)'", 14),
+    ("x(i,0).to_bx()", "Foralls: {'i'\0: [0]}", "'Foralls: {'i'\\x00: [0]}'", 13),
+])
+def test_a_nul_is_shown_escaped_and_the_position_kept(text, foralls, shown, position):
+    with pytest.raises(ValueError, match=re.escape(shown) + f".* at position {position}$"):
+        _encoder().add_constraint(text, foralls)
+
+
+@pytest.mark.parametrize("text, foralls, position", [
+    ("x(i,0).to_bx()", "Foralls: {'i': [9223372036854775808]}", 16),
+    ("x(i,0).to_bx()", "Foralls: {'i': range(0, 99999999999999999999)}", 24),
+    ("FormulaPB(x(0,0).to_pb(), pb.Comparator_type.LEQ, 9223372036854775809).to_bx(manager)", "Foralls: {}", 50),
+    ("x(18446744073709551616,0).to_bx()", "Foralls: {}", 2),
+])
+def test_literals_past_64_bits_are_too_large(text, foralls, position):
+    with pytest.raises(ValueError, match=f"integer too large at position {position}$"):
+        _encoder().add_constraint(text, foralls)
+
+
+def test_target_value_past_64_bits_is_exact(tmp_path):
+    encoder = _encoder()
+    encoder.add_target("Sum(*[4611686018427387904 * (x(0,j).to_pb()) for j in range(0, 3)])")
+    encoder.add_constraint("x(0,0).to_bx()", "Foralls: {}")
+    encoder.generate_cnf()
+    encoder.set_witness([1, 2, 3, -4, -5, -6])
+    encoder.save_metrics_json(tmp_path / "m.json")
+    [witness] = json.loads((tmp_path / "m.json").read_text())["witnesses"]
+    assert witness["target_value"] == 3 * 2**62 and witness["valid"]

@@ -282,7 +282,7 @@ def test_bad_mapping_writes_nothing(tmp_path, mapping, error):
     assert os.listdir(tmp_path) == []
 
 
-@pytest.mark.parametrize("end", ["\r", "\n", "\x0b", "\x0c", "\x1c", "\x1d", "\x1e", "\x85", "\u2028", "\u2029"])
+@pytest.mark.parametrize("end", ["\r", "\n", "\x0b", "\x0c", "\x1c", "\x1d", "\x1e", "\x85", "\u2028", "\u2029", "\0"])
 def test_line_ends_in_comment_texts_are_refused(tmp_path, end):
     s = fill([([1], 0)])
     s.set_model_name("m" + end + "p cnf 9 9")
@@ -357,6 +357,37 @@ def test_save_through_links_keeps_mode_and_owner(tmp_path):
     info = real.stat()
     assert (info.st_mode & 0o7777, info.st_uid, info.st_gid) == (0o640, *owner)
     assert sorted(os.listdir(tmp_path)) == sorted(["real.cnf", "hop", "link", "dangling", "new.cnf", long_name])
+
+
+def test_fifos_and_devices_are_written_in_place_and_other_files_refused(tmp_path):
+    import socket
+    import stat
+    import threading
+
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    read = []
+    reader = threading.Thread(target=lambda: read.append(fifo.read_text()))
+    reader.start()
+    fill([([1], 0)]).save_to_file(str(fifo), FMT.cnf, None)
+    reader.join()
+    assert read == ["p cnf 1 1\n1 0\n"] and stat.S_ISFIFO(os.stat(fifo).st_mode)
+    # a FIFO nobody reads waits for its reader, as long as Ctrl-C lets it
+    previous = signal.signal(signal.SIGALRM, signal.default_int_handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(KeyboardInterrupt):
+            fill([([1], 0)]).save_to_file(str(fifo), FMT.cnf, None)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    fill([([1], 0)]).save_to_file("/dev/null", FMT.cnf, None)
+    assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
+    with socket.socket(socket.AF_UNIX) as sock:
+        sock.bind(str(tmp_path / "sock"))
+        with pytest.raises(ValueError, match="neither a regular file, a FIFO nor a character device"):
+            fill([([1], 0)]).save_to_file(str(tmp_path / "sock"), FMT.cnf, None)
+    assert sorted(os.listdir(tmp_path)) == ["fifo", "sock"]
 
 
 def test_interrupt_while_writing_leaves_the_old_file(tmp_path):

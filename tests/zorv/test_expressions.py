@@ -20,7 +20,7 @@ from zorv_encoder.encode import (
     Zero,
     pow_expression,
 )
-from zorv_encoder.encode.expressions import Expression, VariableProxy, _expr2bx, _expr2pb
+from zorv_encoder.encode.expressions import _BOOLEAN_IN_SUM, Expression, VariableProxy, _expr2bx, _expr2pb
 from zorv_encoder.encode.variables import Index
 
 p, q, r = VariableProxy("x(0)"), VariableProxy("x(1)"), VariableProxy("x(2)")
@@ -46,7 +46,6 @@ TEXTS = [
     (lambda: pow_expression(2, "i") * p, "2 ** i * (x(0).to_pb())", True),
     (lambda: pow_expression(3, 2), "3 ** 2", True),
     (lambda: pow_expression(2, i), "2 ** i", True),
-    (lambda: (p <= 1) + q, "FormulaPB(x(0).to_pb(), pb.Comparator_type.LEQ, 1).to_bx(manager) + x(1).to_pb()", True),
     (lambda: p.maxsat(True), "FormulaPB(x(0).to_pb(), None, None).to_maxsat(manager, True)", True),
     (lambda: (2 * p).maxsat(False), "FormulaPB(2 * (x(0).to_pb()), None, None).to_maxsat(manager, False)", True),
     # a null flag counts as false; numpy Booleans and the integers 0 and 1 are flags too
@@ -189,6 +188,17 @@ class Unformattable:
                                      " text such as 'range(3)', not list", True),
         (lambda: Sum(p, i=(k for k in range(2))), "Values of index 'i' must be a range, a sequence or set of"
                                                   " integers or a text such as 'range(3)', not generator", True),
+        # A sum takes no Boolean formula: the host would fail on it only in the model's evaluation.
+        (lambda: 3 * ~p, _BOOLEAN_IN_SUM, True),
+        (lambda: ~p * -2, _BOOLEAN_IN_SUM, True),
+        (lambda: ~p + q, _BOOLEAN_IN_SUM, True),
+        (lambda: q - (p <= 1), _BOOLEAN_IN_SUM, True),
+        (lambda: (p | q) + q, _BOOLEAN_IN_SUM, True),
+        (lambda: Zero + p, _BOOLEAN_IN_SUM, True),
+        (lambda: pow_expression(2, 1) * (p ^ q), _BOOLEAN_IN_SUM, True),
+        (lambda: Sum(~p, i="range(2)"), _BOOLEAN_IN_SUM, True),
+        (lambda: SumIt([3 * p, p & q]), _BOOLEAN_IN_SUM, True),
+        (lambda: SumIt([p, One]), _BOOLEAN_IN_SUM, True),
         (lambda: pow_expression(2.5, 1), "pow_expression takes integers, indexes or index names, not float", True),
         (lambda: pow_expression(2, p), "pow_expression takes integers, indexes or index names, not VariableProxy", True),
         (lambda: p <= 2.5, BOUND, True),

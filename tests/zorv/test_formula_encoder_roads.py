@@ -13,7 +13,7 @@ from pysat.formula import CNF, WCNF
 from pysat.solvers import Solver
 
 import orbeny.trelle as tl
-from zorv_encoder import And, Equiv, IfThenElse, Implication, Or, OrIt, Sum, SumIt, Xor
+from zorv_encoder import And, Equiv, IfThenElse, Implication, Or, OrIt, Sum, SumIt, Xor, pow_expression
 from zorv_encoder._exceptions import FormulaError
 from zorv_encoder.encode.model import Model
 
@@ -271,3 +271,42 @@ def test_negative_weights_state_the_objective(tmp_path, hard, soft, road):
     with RC2(wcnf) as solver:
         chosen = set(solver.compute())
     assert stated([int(k + 1 in chosen) for k in range(4)]) == min(map(stated, feasible))
+
+
+@pytest.mark.parametrize("constraint, message", [
+    (lambda x, j, k: Sum(x[0, j], j="range(9**9**9)") <= 1, "9 \\*\\* 387420489"),
+    (lambda x, j, k: Sum(x[0, j], j="[9**9**9**9]") <= 1, "9 \\*\\* 387420489"),
+    (lambda x, j, k: Sum(x[0, j], j="range(2**64)") <= 1, "2 \\*\\* 64"),
+    (lambda x, j, k: Sum(x[0, j], j="[18446744073709551616]") <= 1, "18446744073709551616"),
+    (lambda x, j, k: Sum(x[0, j], j="[-4611686018427387904 * 4]") <= 1, "-4611686018427387904 \\* 4"),
+    (lambda x, j, k: Sum(x[0, j], j="range(10**12)") <= 1, "1000000000000 values, more than the 2147483648"),
+    (lambda x, j, k: Sum(x[0, j], j=range(2**31 + 1)) <= 1, "2147483649 values"),
+    (lambda x, j, k: Sum(Sum(x[0, k], k="range(j**j**j)"), j=range(10)) <= 1, "range\\(7625597484987\\)"),
+    (lambda x, j, k: Sum(x[0, 0], j=range(2 * 10**9), k=range(2 * 10**9)) <= 1, "4000000000000000000 combinations"),
+    (lambda x, j, k: And(Or(x[0, 0], k=range(10**5)), j=range(10**5)), "10000000000 combinations"),
+])
+def test_index_value_texts_are_bounded_before_the_host_works_on_them(constraint, message):
+    # Both roads refuse them at once: the container before the host evaluates the power or the range.
+    for road in (False, True):
+        model = Model(tl.manager(), "bounded", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        j, k = model.get_indexes(["j", "k"])
+        with pytest.raises(ValueError) as raised:
+            model.add_constraint(constraint(x, j, k))
+            model.build_cnf()
+        if not road:
+            assert raised.match(message)
+
+
+
+def test_bounded_index_values_read_as_before(tmp_path):
+    found = []
+    for road in (False, True):
+        model = Model(tl.manager(), "bounded", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        j, k = model.get_indexes(["j", "k"])
+        model.add_constraint(Sum(x[0, j], j="[2**1 - 2, -(-1), 2 ** 1]") - Sum(x[1, k], k="range(3**1 - 0)") >= 1)
+        model.add_constraint(Sum(pow_expression(2, j) * x[1, j], j=range(COLS)) == 5)
+        model.build_cnf()
+        found.append(_solutions(_formula(model, tmp_path, str(road))))
+    assert found[0] == found[1] and {cells[:6] for cells in found[0]} == {(True, True, True, True, False, True)}

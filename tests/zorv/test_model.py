@@ -836,6 +836,17 @@ def test_save_formats_and_default_name(tmp_path, monkeypatch):
     assert wcnf.soft == [[-1]] and wcnf.wght == [3]
     soft.save_to_file(tmp_path / "as_path.wcnf")
     assert WCNF(from_file=str(tmp_path / "as_path.wcnf")).soft == [[-1]]
+    # A model name used as the default file name never leads out of the working directory.
+    for name in ("../escaped.cnf", "sub/m.cnf", "/tmp/m.cnf"):
+        named = _model(name)
+        z = named.create_variables("z", i=1)
+        named.add_constraint(z[0])
+        named.build_cnf()
+        with pytest.raises(ValueError, match="path separators"):
+            named.save_to_file()
+        named.save_to_file("named.cnf")
+    assert sorted(p.name for p in tmp_path.parent.iterdir() if p.name == "escaped.cnf") == []
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["as_path.wcnf", "hard.cnf", "named.cnf", "weighted"]
 
 
 def test_save_without_witness_interpreter_uses_the_models_mapping(tmp_path):

@@ -7,15 +7,19 @@ elements, or an OrIt or AndIt of them, is evaluated from that, with the very cal
 million terms never goes through the parser.
 """
 
+import ast
 import functools
 import gc
+import operator
 from itertools import repeat
 import typing as tp
 
+from orbeny.trelle._engine.fenc import work_cap as _work_cap
 from orbeny.trelle._engine.inst import element_call_names as _element_call_names
 
 from ..encode.expressions import AndIt, OrIt, SumIt, VariableProxy
 from ._literal_forms import constant_call
+from ._names import EVAL_BUILTINS
 from .formulapb import FormulaPB
 from .pboperations import PBVariable, Sum
 from .zorv_logger import _heard, tl
@@ -46,16 +50,168 @@ def held(expression, namespace: tp.Dict[str, tp.Any]):
     return evaluated
 
 
-def code(text: str):
-    """`text` compiled as eval compiles it (leading blanks dropped); kept for a text met again."""
+def code(text: str, bounded: bool = False):
+    """`text` compiled as eval compiles it (leading blanks dropped); kept for a text met again.
+    When `bounded`, its powers, and the arithmetic of the values of its comprehension loops, are
+    bounded (see bounded_code)."""
     if len(text) > _LONGEST_KEPT:
-        return compile(text.lstrip(" \t"), "<string>", "eval")
-    return _compiled(text)
+        return bounded_code(text) if bounded else compile(text.lstrip(" \t"), "<string>", "eval")
+    return _bounded(text) if bounded else _compiled(text)
 
 
 @functools.lru_cache(maxsize=512)
 def _compiled(text: str):
     return compile(text.lstrip(" \t"), "<string>", "eval")
+
+
+@functools.lru_cache(maxsize=512)
+def _bounded(text: str):
+    return bounded_code(text)
+
+
+# The formula-encoder road's cap: on the values of one range in a text, and on the combinations
+# of values of nested comprehension loops.
+WORK_CAP = _work_cap
+_INT64_MIN, _INT64_MAX = -(1 << 63), (1 << 63) - 1
+
+
+def _out_of_bounds(what: str) -> ValueError:
+    return ValueError(f"{what}: the index values of a comprehension and every power are integers of 64 bits")
+
+
+def _fits(value) -> bool:
+    return type(value) is not int or _INT64_MIN <= value <= _INT64_MAX
+
+
+def _bounded_range(*args):
+    for arg in args:
+        if not _fits(arg):
+            raise _out_of_bounds(f"range() is given {arg}")
+    values = range(*args)
+    try:
+        length = len(values)
+    except OverflowError:
+        length = WORK_CAP + 1
+    if length > WORK_CAP:
+        shown = ", ".join(map(str, args))
+        raise ValueError(f"range({shown}) has {length} values, more than the {WORK_CAP} that one range may take")
+    return values
+
+
+def _bounded_arithmetic(sign: str, operation):
+    def bounded(left, right):
+        if type(left) is not int or type(right) is not int:
+            return operation(left, right)  # an index, whose operators say what is wrong
+        if not (_fits(left) and _fits(right)):
+            raise _out_of_bounds(f"{left} {sign} {right}")
+        if sign == "**":
+            if right < 0:
+                raise ValueError(f"{left} ** {right} has a negative exponent: an index value is an integer")
+            # Past 63 the power of any base but -1, 0 and 1 leaves 64 bits: refused before it is worked out.
+            if right > 63 and abs(left) > 1:
+                raise _out_of_bounds(f"{left} ** {right}")
+        value = operation(left, right)
+        if not _fits(value):
+            raise _out_of_bounds(f"{left} {sign} {right} = {value}")
+        return value
+
+    return bounded
+
+
+# The values that the loops around the running comprehension loop take together.
+_around = [1]
+
+
+def _bounded_loop(values):
+    """Iterates a comprehension's values, refusing before the first one a loop that would take,
+    with the loops around it, more than WORK_CAP combinations of values."""
+    try:
+        length = len(values)
+    except TypeError:
+        yield from values  # the host says what is wrong with it
+        return
+    outer = _around[0]
+    if outer * length > WORK_CAP:
+        raise ValueError(
+            f"nested comprehension loops would take {outer * length} combinations of values (the product of"
+            f" their ranges), more than the {WORK_CAP} that one constraint may take"
+        )
+    _around[0] = outer * length
+    try:
+        yield from values
+    finally:
+        _around[0] = outer
+
+
+def start_bounded() -> None:
+    """Starts a bounded evaluation: no loop is running."""
+    _around[0] = 1
+
+
+# Built-ins of a bounded evaluation: the checked forms of range and of the operators. Their names
+# cannot be a variable's or an index's, which are letters only.
+_BOUNDED_CALLS = {
+    ast.Pow: ("_bounded_power", _bounded_arithmetic("**", operator.pow)),
+    ast.Add: ("_bounded_sum", _bounded_arithmetic("+", operator.add)),
+    ast.Sub: ("_bounded_difference", _bounded_arithmetic("-", operator.sub)),
+    ast.Mult: ("_bounded_product", _bounded_arithmetic("*", operator.mul)),
+}
+BOUNDED_BUILTINS = {
+    **EVAL_BUILTINS,
+    "range": _bounded_range,
+    "_bounded_loop": _bounded_loop,
+    **{name: call for name, call in _BOUNDED_CALLS.values()},
+}
+
+
+def _bounded_call(kind, left, right, node):
+    call = ast.Call(ast.Name(_BOUNDED_CALLS[kind][0], ast.Load()), [left, right], [])
+    ast.copy_location(call.func, node)
+    return ast.copy_location(call, node)
+
+
+def _bounding(node, values):
+    """What replaces `node` in a bounded text: every power, and the + - * and negation of a
+    comprehension's values (the nodes in `values`), become calls that check their operands and
+    result; an integer literal among those values must fit in 64 bits."""
+    inside = id(node) in values
+    if isinstance(node, ast.Constant) and inside and not _fits(node.value):
+        raise _out_of_bounds(f"the literal {node.value}")
+    if isinstance(node, ast.BinOp):
+        kind = type(node.op)
+        if kind is ast.Pow or (inside and kind in _BOUNDED_CALLS):
+            return _bounded_call(kind, node.left, node.right, node)
+    if isinstance(node, ast.UnaryOp) and inside and isinstance(node.op, ast.USub):
+        return _bounded_call(ast.Sub, ast.copy_location(ast.Constant(0), node), node.operand, node)
+    return node
+
+
+def bounded_code(text: str):
+    """`text` compiled for an evaluation with BOUNDED_BUILTINS (after start_bounded()), so that a
+    text such as range(9 ** 9 ** 9), range(10 ** 12) or two nested loops of 10 ** 6 values each is
+    refused (ValueError) before the host works on it."""
+    source = text.lstrip(" \t")
+    if "**" not in source and "for" not in source:
+        return compile(source, "<string>", "eval")
+    tree = ast.parse(source, mode="eval")
+    # Without recursion: a long chain of operators nests as deep as it is long.
+    nodes = list(ast.walk(tree))
+    values = set()
+    for node in nodes:
+        if isinstance(node, ast.comprehension):
+            values.update(map(id, ast.walk(node.iter)))
+            node.iter = ast.copy_location(
+                ast.Call(ast.copy_location(ast.Name("_bounded_loop", ast.Load()), node.iter), [node.iter], []),
+                node.iter,
+            )
+    # Children first, so that a node is rebuilt from children already rebuilt.
+    for node in reversed(nodes):
+        for field, child in ast.iter_fields(node):
+            if isinstance(child, ast.AST):
+                setattr(node, field, _bounding(child, values))
+            elif isinstance(child, list):
+                child[:] = [_bounding(item, values) if isinstance(item, ast.AST) else item for item in child]
+    return compile(tree, "<string>", "eval")
 
 
 def _held_comparison(expression, namespace):

@@ -24,6 +24,12 @@ _PRODUCT_OF_TERMS = (
     " coefficient such as pow_expression(2, i) written on its left"
 )
 _MINIMIZATION_EXPECTED = "Type 'bool' is expected for 'minimization' (None counts as False; 0 and 1 are taken too)"
+_BOOLEAN_IN_SUM = (
+    "A Boolean formula (a negation such as ~x[0], a comparison, a combination with & | ^, One or Zero)"
+    " cannot be a term of a sum: a sum takes variables and their integer multiples. Write c * ~x[0] as"
+    " c - c * x[0], that is -c * x[0] with c subtracted from the bound: 3 * ~x[0] + x[1] <= 1 is"
+    " -3 * x[0] + x[1] <= -2"
+)
 
 
 def _expr2bx(expr: Expression) -> str:
@@ -294,6 +300,13 @@ def _minimization_flag(minimization) -> bool:
     raise _refused(_MINIMIZATION_EXPECTED)
 
 
+def _term(*operands) -> None:
+    """Refuses a Boolean operand of a sum here: the model would fail only when it evaluates the text."""
+    for operand in operands:
+        if operand is One or operand is Zero or (isinstance(operand, Expression) and not operand._soft):
+            raise _refused(_BOOLEAN_IN_SUM)
+
+
 def _compared(expr: Expression, comparator: str, bound) -> Expression:
     if not isinstance(bound, Integral):
         raise _refused(_BOUND_EXPECTED)
@@ -322,6 +335,7 @@ class Expression:
     def __add__(self, other: Expression) -> Expression:
         if not isinstance(other, Expression):
             raise _refused(_EXPRESSION_EXPECTED)
+        _term(self, other)
         left = _wrap(_piece(self, ".to_pb()"), _rank(self), _SUM)
         right = _wrap(_piece(other, ".to_pb()"), _rank(other), _SUM)
         return _made((*left, " + ", *right), True, _SUM, _joint_kind(self, other))
@@ -329,6 +343,7 @@ class Expression:
     def __sub__(self, other: Expression) -> Expression:
         if not isinstance(other, Expression):
             raise _refused(_EXPRESSION_EXPECTED)
+        _term(self, other)
         left = _wrap(_piece(self, ".to_pb()"), _rank(self), _SUM)
         # a - (b + c) is not a - b + c
         right = _wrap(_piece(other, ".to_pb()"), _rank(other), _PRODUCT)
@@ -336,6 +351,7 @@ class Expression:
 
     def __mul__(self, other: tp.Union[Integral, Expression]) -> Expression:
         held = None
+        _term(self, other)
         if isinstance(other, Integral):
             pieces = (_int_text(other), " * (", _piece(self, ".to_pb()"), ")")
             kind = _kind(self)
@@ -427,6 +443,7 @@ def _comprehension(prefix: str, convert, expr: Expression, indexes: dict) -> str
 class Sum(Expression):
     def __init__(self, expr: Expression, **indexes) -> None:
         super().__init__(soft=True)
+        _term(expr)
         self._expr = _comprehension("Sum(*[", _expr2pb, expr, indexes)
 
 
@@ -503,6 +520,8 @@ class SumIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=True)
         _check_sequence(expressions, "SumIt", logged=True)
+        if set(map(type, expressions)) != {VariableProxy}:
+            _term(*expressions)
         self.ability_use_for_target = True
         self._members = tuple(expressions)
         self._expr = _joined("Sum(*[", _expr2pb, self._members, "])")

@@ -523,6 +523,13 @@ class Model:
         file_format = tl.input_sat_format.wcnf if self._built_wcnf else tl.input_sat_format.cnf
         if filename == "":
             filename = self._model_name
+            # The default file stays in the working directory: a name such as ../x would leave it.
+            separators = {os.sep, os.altsep, "/"} - {None}
+            if not isinstance(filename, str) or any(sep in filename for sep in separators):
+                msg = ("Model name " + repr(filename) + " cannot be the default file name, since it is not a"
+                       " str free of path separators: give save_to_file a file name")
+                log_e(msg)
+                raise ValueError(msg)
         cnf_stor = self.get_cnf_storage()
         # Without a build since the last change the storage lacks what is still pending.
         if not self._built or cnf_stor is None:
@@ -582,15 +589,14 @@ def _evaluate(namespace: tp.Dict[str, tp.Any], expression):
     write instead."""
     # Loaded at first use, so that importing the package loads what it always did.
     from ..core import _evaluation
-    from ..core._names import EVAL_BUILTINS
 
-    namespace["__builtins__"] = EVAL_BUILTINS
+    namespace["__builtins__"] = _evaluation.BOUNDED_BUILTINS
     held = _evaluation.held(expression, namespace)
     if held is not None:
         return held()
     limit = None
     try:
-        code = _evaluation.code(str(expression))
+        code = _evaluation.code(str(expression), bounded=True)
     except RecursionError:
         limit = "the host compiler's recursion limit"
     except SyntaxError as error:
@@ -603,4 +609,5 @@ def _evaluate(namespace: tp.Dict[str, tp.Any], expression):
                " +, &, |, ^ or ~")
         log_e(msg)
         raise FormulaError(msg)
+    _evaluation.start_bounded()
     return eval(code, namespace, namespace)
