@@ -676,7 +676,11 @@ def print_family(family, instances, names, outcomes, cap):
             line += "  WRONG x%d" % wrong if wrong else ""
         print(line)
         if row["failures"]:
-            print("    %s failed %d time(s): %s" % (name, len(row["failures"]), row["failures"][0]))
+            kinds = {}
+            for failure in row["failures"]:
+                kinds[failure] = kinds.get(failure, 0) + 1
+            print("    %s failed %d time(s): %s" % (name, len(row["failures"]), "; ".join(
+                failure + (" (x%d)" % times if times > 1 else "") for failure, times in kinds.items())))
     sys.stdout.flush()
     summary = []
     if "ours" in rows:
