@@ -435,8 +435,11 @@ def worker():
     def report(**fields):
         print(json.dumps(fields), flush=True)
 
-    # Imports are not encoding time.
-    for module in ("zorv_encoder", "zorv_encoder.core.manager", "pindakaas", "pysat.card", "pysat.pb"):
+    # Imports are not encoding time; only the encoder's own, as a worker's start-up is most of
+    # a quick run.
+    modules = {"ours": ("zorv_encoder", "zorv_encoder.core.manager"), "pk": ("pindakaas",),
+               "card": ("pysat.card",), "pbenc": ("pysat.pb",)}
+    for module in modules[ENCODERS[job["encoder"]][0]]:
         try:
             importlib.import_module(module)
         except Exception:  # a missing peer; python-sat asserts rather than raising ImportError
