@@ -37,9 +37,9 @@ pip install -e ".[bench]".
 
 PAR2 is the sum over a family's instances of the solve time, counting 2 x cap for a timeout, a
 failed encoding (over the cap in time, or out of memory) or a wrong answer; an instance that no
-encoding solves with a solver is left out of that solver's PAR2 (and said so). Conflicts are
+encoding answers with a solver is left out of that solver's PAR2 (and said so). Conflicts are
 summed beside it, to compare where times are too short to. Every answer is checked: a model
-against the original constraints, unsatisfiability against the known status.
+against the original constraints and the known status, unsatisfiability against the known status.
 Each (instance, encoder) runs in a worker process of its own, so a crash, a runaway encoding or
 memory exhaustion costs only that row; the worst-case wall time is printed before the run.
 """
@@ -458,7 +458,10 @@ def worker():
         if answer is None:
             result, wrong = "TIMEOUT", False
         elif answer:
-            result, wrong = "SAT", not satisfied(instance, model, numbers)
+            # A checked model on an instance known unsatisfiable means the constraints reached
+            # the encoders wrong: flagged, not passed.
+            result = "SAT"
+            wrong = not satisfied(instance, model, numbers) or instance["status"] == "UNSAT"
         else:
             result, wrong = "UNSAT", instance["status"] == "SAT"
         report(phase="solved", solver=label, result=result, seconds=elapsed,
@@ -659,13 +662,15 @@ def print_family(family, instances, names, outcomes, cap):
     print("\n%s: %s; cap %g s" % (family, ", ".join(i["name"] for i in instances), cap))
     for note in cross_check(instances, names, outcomes):
         print("    " + note)
+    # An instance that every encoding leaves unanswered adds the same to each PAR2; left out.
+    # A wrong answer keeps it in, so that the answer shows.
     counted = {}
     for label, _ in SOLVERS:
         counted[label] = {i for i in range(len(instances)) if any(
-            r["solver"] == label and r["result"] != "TIMEOUT" and not r["wrong"]
+            r["solver"] == label and r["result"] != "TIMEOUT"
             for name in names for r in outcomes[(i, name)][0][1:])}
         if len(counted[label]) < len(instances):
-            print("    %s: %d of %d instances solved by some encoding; PAR2 counts only those"
+            print("    %s: %d of %d instances answered by some encoding; PAR2 counts only those"
                   % (label, len(counted[label]), len(instances)))
     top = "%-24s %8s %9s %7s" % ("", "", "", "")
     header = "%-24s %8s %9s %7s" % ("encoding", "vars", "clauses", "enc s")
