@@ -3,10 +3,14 @@ of the same constraints, solved in the same run by CaDiCaL 1.9.5 and Glucose 4 (
 
     python benchmarks/solver_bench.py [--quick] [--cap 60] [--instances 4] [--jobs 1]
                                       [--families knapsack,partition,...] [--encoders ours,bdd,...]
+                                      [--opb DIR]
 
-A full run took 17 minutes with --jobs 2 here; --cap 20 --instances 3 --jobs 2 (medium) 7 minutes.
+A full run of the first four families took 17 minutes with --jobs 2 here; --cap 20 --instances 3
+--jobs 2 (medium) 7 minutes. Pigeonhole, binpacking and a 22-file OPB folder with --cap 20
+--jobs 3 took 21 minutes; --quick, 16 s.
 
-Four families, generated from fixed seeds; every encoder gets the very same constraints:
+Six families, generated from fixed seeds, and with --opb a seventh read from a folder; every
+encoder gets the very same constraints:
   knapsack    multi-dimensional knapsack decision: 5 capacity rows and a profit row at the optimum
               (found by HiGHS): even seeds at the optimum (satisfiable), odd seeds one above (not)
   partition   multi-way number partitioning: each number in exactly one part, every part's sum
@@ -14,18 +18,30 @@ Four families, generated from fixed seeds; every encoder gets the very same cons
   tomography  discrete tomography: the counts of a hidden random image on rows, columns and both
               diagonal directions (cardinality equalities)
   queens      n-queens; ours is built through Model exactly as examples/queens.py does
+  pigeonhole  n + 1 pigeons in n holes: at-least-one rows per pigeon, at-most-one rows per hole
+  binpacking  items of weights 10-60, each in exactly one bin, one weighted capacity row per bin:
+              even seeds 24-30 items in 4-5 bins at the least capacity that holds them all
+              (found by HiGHS), odd seeds 16-18 items in 4 bins one below it (not)
+  opb         every *.opb file of DIR (linear rows of the PB competitions' format, read by
+              benchmarks/opb.py; an objective is ignored). NAME.s.opb is satisfiable, NAME.u.opb
+              and pigeonhole* not, any other of unknown status: a model found by one encoding
+              then proves wrong any UNSAT answer on it, and an unrefuted UNSAT counts as solved
 
-Ours encodes each constraint as the model does for an asserted comparison: pb.PBConstraint,
-pb.pb2cnf(config).encode2 into a pb.VectorClauseDatabase, with the model manager's configuration
-and variable allocator (queens goes through Model itself). Peers: each pindakaas encoder that takes
-the family's constraints, and python-sat's own cardinality encodings (CardEnc) on the families
-that have only cardinality constraints. python-sat's PBEnc is listed only where it is not a
-wrapper around pindakaas (it is one in recent releases, whose rows it would repeat).
-Peers come from the optional "bench" extra: pip install -e ".[bench]".
+Ours encodes each constraint of the first three families as the model does for an asserted
+comparison: pb.PBConstraint, pb.pb2cnf(config).encode2 into a pb.VectorClauseDatabase, with the
+model manager's configuration and variable allocator. Queens, pigeonhole, binpacking and opb go
+through Model itself: one add_constraint per row, a negated literal's c ~x written as c - c x.
+Peers: each pindakaas encoder that takes the family's constraints, and python-sat's own
+cardinality encodings (CardEnc) on the families that have only cardinality constraints.
+python-sat's PBEnc is listed only where it is not a wrapper around pindakaas (it is one in recent
+releases, whose rows it would repeat). Peers come from the optional "bench" extra:
+pip install -e ".[bench]".
 
 PAR2 is the sum over a family's instances of the solve time, counting 2 x cap for a timeout, a
-failed encoding (over the cap in time, or out of memory) or a wrong answer. Every answer is
-checked: a model against the original constraints, unsatisfiability against the known status.
+failed encoding (over the cap in time, or out of memory) or a wrong answer; an instance that no
+encoding answers with a solver is left out of that solver's PAR2 (and said so). Conflicts are
+summed beside it, to compare where times are too short to. Every answer is checked: a model
+against the original constraints and the known status, unsatisfiability against the known status.
 Each (instance, encoder) runs in a worker process of its own, so a crash, a runaway encoding or
 memory exhaustion costs only that row; the worst-case wall time is printed before the run.
 """
@@ -70,7 +86,14 @@ def knapsack(seed, items, rows=5):
 
 
 def _knapsack_optimum(weights, capacities, profits):
-    """The exact optimum by HiGHS (an independent MILP solver, already a runtime dependency)."""
+    columns = [{r: row[i] for r, row in enumerate(weights)} for i in range(len(profits))]
+    return _highs_optimum(profits, True, columns, [(None, cap) for cap in capacities])
+
+
+def _highs_optimum(costs, maximise, columns, rows, upper=None):
+    """The exact optimum over integer columns ({row: coefficient} each; from 0 to upper, default
+    1) and rows ((lower, upper) each, None for no bound) by HiGHS, an independent MILP solver
+    already a runtime dependency."""
     import highspy
     import numpy as np
 
@@ -80,17 +103,22 @@ def _knapsack_optimum(weights, capacities, profits):
         highs = highspy.Highs()
     highs.setOptionValue("output_flag", False)
     highs.setOptionValue("mip_rel_gap", 0.0)
-    n, m = len(profits), len(weights)
-    starts = np.arange(0, n * m + 1, m, dtype=np.int32)
-    index = np.tile(np.arange(m, dtype=np.int32), n)
-    value = np.array([weights[r][i] for i in range(n) for r in range(m)], dtype=np.float64)
-    highs.passModel(n, m, n * m, int(highspy.MatrixFormat.kColwise), int(highspy.ObjSense.kMaximize),
-                    0.0, np.array(profits, dtype=np.float64), np.zeros(n), np.ones(n),
-                    np.full(m, -highspy.kHighsInf), np.array(capacities, dtype=np.float64),
+    highs.setOptionValue("time_limit", 300.0)
+    n, m = len(columns), len(rows)
+    starts = np.cumsum([0] + [len(column) for column in columns]).astype(np.int32)
+    index = np.array([r for column in columns for r in column], dtype=np.int32)
+    value = np.array([c for column in columns for c in column.values()], dtype=np.float64)
+    bound = lambda b, infinite: infinite if b is None else b  # noqa: E731
+    highs.passModel(n, m, len(index), int(highspy.MatrixFormat.kColwise),
+                    int(highspy.ObjSense.kMaximize if maximise else highspy.ObjSense.kMinimize),
+                    0.0, np.array(costs, dtype=np.float64), np.zeros(n),
+                    np.ones(n) if upper is None else np.array(upper, dtype=np.float64),
+                    np.array([bound(lower, -highspy.kHighsInf) for lower, _ in rows], dtype=np.float64),
+                    np.array([bound(upper, highspy.kHighsInf) for _, upper in rows], dtype=np.float64),
                     starts, index, value, np.ones(n, dtype=np.int32))
     highs.run()
     if highs.getModelStatus() != highspy.HighsModelStatus.kOptimal:
-        raise RuntimeError("HiGHS did not prove the knapsack optimum")
+        raise RuntimeError("HiGHS did not prove the optimum")
     return round(highs.getInfo().objective_function_value)
 
 
@@ -128,6 +156,44 @@ def tomography(seed, size, density=0.5):
             "constraints": constraints, "status": "SAT"}
 
 
+def pigeonhole(holes):
+    """holes + 1 pigeons: each in at least one hole, no two in one hole (unsatisfiable)."""
+    var = lambda p, h: p * holes + h + 1  # noqa: E731
+    pigeons = range(holes + 1)
+    constraints = [[[var(p, h) for h in range(holes)], [1] * holes, ">=", 1] for p in pigeons]
+    constraints += [[[var(p, h) for p in pigeons], [1] * (holes + 1), "<=", 1] for h in range(holes)]
+    return {"name": "pigeonhole %d in %d" % (holes + 1, holes), "variables": (holes + 1) * holes,
+            "constraints": constraints, "status": "UNSAT", "model": True}
+
+
+def binpacking(seed, items, bins):
+    """Each item in exactly one bin, one weighted capacity row per bin; the capacity is the least
+    that holds every item (found by HiGHS): even seeds at it (satisfiable), odd seeds one below."""
+    rng = random.Random(seed)
+    weights = [rng.randint(10, 60) for _ in range(items)]
+    # Columns: item i in bin b, then the largest load, which is minimised.
+    columns = [{i: 1, items + b: weights[i]} for i in range(items) for b in range(bins)]
+    columns.append({items + b: -1 for b in range(bins)})
+    rows = [(1, 1)] * items + [(None, 0)] * bins
+    least = _highs_optimum([0] * (items * bins) + [1], False, columns, rows,
+                           [1] * (items * bins) + [sum(weights)])
+    capacity = least - seed % 2
+    var = lambda i, b: i * bins + b + 1  # noqa: E731
+    constraints = [[[var(i, b) for b in range(bins)], [1] * bins, "==", 1] for i in range(items)]
+    constraints += [[[var(i, b) for i in range(items)], weights, "<=", capacity] for b in range(bins)]
+    return {"name": "binpacking %d in %d, capacity %d #%d" % (items, bins, capacity, seed),
+            "variables": items * bins, "constraints": constraints,
+            "status": "SAT" if seed % 2 == 0 else "UNSAT", "model": True}
+
+
+def _binpacking(i):
+    # Below the total weight's share of the bins, refuting takes every encoding time exponential
+    # in the items (none refutes 24 items in a minute), so the unsatisfiable ones are smaller.
+    if i % 2:
+        return binpacking(i, 15 + i, 4)
+    return binpacking(i, 24 + 2 * i, 4 + i // 2 % 2)
+
+
 def queens(n):
     cell = lambda r, c: r * n + c + 1  # noqa: E731
     constraints = [[[cell(r, c) for c in range(n)], [1] * n, "==", 1] for r in range(n)]
@@ -143,12 +209,35 @@ def queens(n):
             "status": "SAT", "queens": n}
 
 
+def opb_instances(folder):
+    """Every *.opb file of the folder, built through Model as ours. Status by name: NAME.s.opb
+    satisfiable, NAME.u.opb and pigeonhole* unsatisfiable, any other unknown (None)."""
+    from opb import read_opb
+
+    instances = []
+    for filename in sorted(f for f in os.listdir(folder) if f.endswith(".opb")):
+        try:
+            instance = read_opb(os.path.join(folder, filename))
+        except (OSError, ValueError) as error:
+            print("skipped %s: %s" % (filename, error))
+            continue
+        name = filename[:-len(".opb")]
+        status = {".s": "SAT", ".u": "UNSAT"}.get(name[-2:])
+        if name.startswith("pigeonhole"):
+            status = "UNSAT"
+        instance.update(name=name, status=status, model=True)
+        instances.append(instance)
+    return instances
+
+
 # (family, shape, generator of the i-th instance) for a full run and for --quick.
 FAMILIES = {
     "knapsack": ("pb", lambda i: knapsack(i, 30), lambda i: knapsack(i, 12)),
     "partition": ("pb", lambda i: partition(i, 24, 3, 16), lambda i: partition(i, 9, 3, 6)),
     "tomography": ("card", lambda i: tomography(i, 20), lambda i: tomography(i, 6)),
     "queens": ("amo", lambda i: queens(30 + 10 * i), lambda i: queens(6 + 2 * i)),
+    "pigeonhole": ("amo", lambda i: pigeonhole(8 + i), lambda i: pigeonhole(4 + i)),
+    "binpacking": ("pb", lambda i: _binpacking(i), lambda i: binpacking(i, 8, 3)),
 }
 
 # ---------------------------------------------------------------- encoders
@@ -192,6 +281,8 @@ def encode_ours(instance):
     """Clauses, variable count and the solver variable of each instance variable."""
     if "queens" in instance:
         return _encode_queens_model(instance["queens"])
+    if instance.get("model"):
+        return _encode_model(instance)
     import orbeny.trelle.pbct as pb
     from zorv_encoder.core.manager import Manager
 
@@ -216,11 +307,30 @@ def _encode_queens_model(n):
     from queens import build_queens
 
     model = build_queens(tl.manager(), n)
+    return _model_cnf(model, ["q[%d,%d]" % (r, c) for r in range(n) for c in range(n)])
+
+
+def _encode_model(instance):
+    """Through Model: one declared block x[0..n-1] and one add_constraint per row."""
+    import orbeny.trelle as tl
+    from zorv_encoder import Model, SumIt
+
+    model = Model(tl.manager(), "bench")
+    x = model.create_variables("x", i=instance["variables"])
+    operators = {"<=": lambda s, b: s <= b, ">=": lambda s, b: s >= b, "==": lambda s, b: s == b}
+    for variables, coefficients, comparator, bound in instance["constraints"]:
+        total = SumIt([c * x[v - 1] for v, c in zip(variables, coefficients)])
+        model.add_constraint(operators[comparator](total, bound))
+    model.build_cnf()
+    return _model_cnf(model, ["x[%d]" % i for i in range(instance["variables"])])
+
+
+def _model_cnf(model, names):
+    """A built model's clauses, variable count and the solver variable of each named one."""
     storage = model.get_cnf_storage()
     clauses = storage.get_clauses() + [[lit] for lit in storage.get_prefatory_values()]
     mapping = model.get_var_mapping().get_var_map()
-    numbers = [0] + [mapping["q[%d,%d]" % (r, c)] for r in range(n) for c in range(n)]
-    return clauses, storage.get_variable_count(), numbers
+    return clauses, storage.get_variable_count(), [0] + [mapping[name] for name in names]
 
 
 def encode_pindakaas(instance, encoder, options):
@@ -327,8 +437,11 @@ def worker():
     def report(**fields):
         print(json.dumps(fields), flush=True)
 
-    # Imports are not encoding time.
-    for module in ("zorv_encoder", "zorv_encoder.core.manager", "pindakaas", "pysat.card", "pysat.pb"):
+    # Imports are not encoding time; only the encoder's own, as a worker's start-up is most of
+    # a quick run.
+    modules = {"ours": ("zorv_encoder", "zorv_encoder.core.manager"), "pk": ("pindakaas",),
+               "card": ("pysat.card",), "pbenc": ("pysat.pb",)}
+    for module in modules[ENCODERS[job["encoder"]][0]]:
         try:
             importlib.import_module(module)
         except Exception:  # a missing peer; python-sat asserts rather than raising ImportError
@@ -347,7 +460,10 @@ def worker():
         if answer is None:
             result, wrong = "TIMEOUT", False
         elif answer:
-            result, wrong = "SAT", not satisfied(instance, model, numbers)
+            # A checked model on an instance known unsatisfiable means the constraints reached
+            # the encoders wrong: flagged, not passed.
+            result = "SAT"
+            wrong = not satisfied(instance, model, numbers) or instance["status"] == "UNSAT"
         else:
             result, wrong = "UNSAT", instance["status"] == "SAT"
         report(phase="solved", solver=label, result=result, seconds=elapsed,
@@ -399,8 +515,9 @@ def _failure(stderr, code):
     return lines[-1] if lines[0].startswith("Traceback") else lines[0]
 
 
-def summarise(results, cap):
-    """Per solver: PAR2, timeouts (failures included), errors, conflicts."""
+def summarise(results, cap, counted):
+    """Per solver: PAR2, timeouts (failures included), errors, conflicts, over the instances
+    counted for that solver (counted[label] holds their positions in results)."""
     encoded = [r[0] for r, _ in results if r]
     row = {"encoded": len(encoded), "variables": sum(e["variables"] for e in encoded) / max(1, len(encoded)),
            "clauses": sum(e["clauses"] for e in encoded) / max(1, len(encoded)),
@@ -408,7 +525,9 @@ def summarise(results, cap):
            "failures": [f for _, f in results if f], "solvers": {}}
     for label, _ in SOLVERS:
         par2, timeouts, wrong, conflicts = 0.0, 0, 0, 0
-        for records, _ in results:
+        for position, (records, _) in enumerate(results):
+            if position not in counted[label]:
+                continue
             solved = [r for r in records[1:] if r["solver"] == label]
             if not solved or solved[0]["result"] == "TIMEOUT" or solved[0]["wrong"]:
                 par2 += 2 * cap
@@ -453,7 +572,10 @@ def main():
     parser.add_argument("--cap", type=float, help="seconds per solver call (default 60, quick 2)")
     parser.add_argument("--instances", type=int, default=None,
                         help="instances per family (default 4, quick 2)")
-    parser.add_argument("--families", default=",".join(FAMILIES))
+    parser.add_argument("--families", default=None,
+                        help="comma-separated, of %s and opb (default: all; opb with --opb)"
+                        % ",".join(FAMILIES))
+    parser.add_argument("--opb", metavar="DIR", help="a folder of OPB instances: the opb family")
     parser.add_argument("--encoders", default="",
                         help="comma-separated parts of encoder names to keep, e.g. ours,BDD")
     parser.add_argument("--jobs", type=int, default=1, help="workers at a time (timings compete)")
@@ -464,7 +586,12 @@ def main():
         return
     cap = args.cap if args.cap is not None else (2.0 if args.quick else 60.0)
     count = args.instances if args.instances is not None else (2 if args.quick else 4)
-    families = [f.strip() for f in args.families.split(",") if f.strip()]
+    chosen = args.families if args.families is not None else ",".join(
+        list(FAMILIES) + (["opb"] if args.opb else []))
+    families = [f.strip() for f in chosen.split(",") if f.strip()]
+    unknown = [f for f in families if f not in FAMILIES and f != "opb"]
+    if unknown or "opb" in families and not args.opb:
+        parser.error("unknown family %s" % ",".join(unknown) if unknown else "opb needs --opb DIR")
     encoders, notes = available_encoders([s for s in args.encoders.split(",") if s.strip()])
     for note in notes:
         print(note)
@@ -472,8 +599,11 @@ def main():
     started = time.perf_counter()
     plan = []
     for family in families:
-        shape, full, small = FAMILIES[family]
-        instances = [(small if args.quick else full)(i) for i in range(count)]
+        if family == "opb":
+            shape, instances = "pb", opb_instances(args.opb)
+        else:
+            shape, full, small = FAMILIES[family]
+            instances = [(small if args.quick else full)(i) for i in range(count)]
         plan.append((family, instances, [e for e in encoders if shape in ENCODERS[e][2]]))
     runs = sum(len(instances) * len(names) for _, instances, names in plan)
     bound = runs * (1 + len(SOLVERS)) * (cap + SETUP_SLACK) / max(1, args.jobs)
@@ -496,17 +626,54 @@ def main():
 
     if summary:
         print("\nours against the best peer encoding (PAR2 s, lower is better; the ratio counts"
-              " a PAR2 below %g s as %g s)" % (RATIO_FLOOR, RATIO_FLOOR))
-        print("%-11s %-14s %9s %9s  %-24s %7s" % ("family", "solver", "ours", "best", "peer", "ratio"))
-        for family, label, ours, best, who in summary:
-            print("%-11s %-14s %9.2f %9.2f  %-24s %7.1f" % (
-                family, label, ours, best, who, max(ours, RATIO_FLOOR) / max(best, RATIO_FLOOR)))
+              " a PAR2 below %g s as %g s), with the conflicts of each" % (RATIO_FLOOR, RATIO_FLOOR))
+        print("%-11s %-14s %9s %9s  %-24s %7s %11s %11s" % (
+            "family", "solver", "ours", "best", "peer", "ratio", "ours confl.", "peer confl."))
+        for family, label, ours, best, who, ours_conflicts, peer_conflicts in summary:
+            print("%-11s %-14s %9.2f %9.2f  %-24s %7.2f %11d %11d" % (
+                family, label, ours, best, who, max(ours, RATIO_FLOOR) / max(best, RATIO_FLOOR),
+                ours_conflicts, peer_conflicts))
     print("\nwall time %.0f s" % (time.perf_counter() - started))
 
 
+def cross_check(instances, names, outcomes):
+    """On an instance of unknown status, a checked model proves the UNSAT answers wrong: mark
+    them so. Notes on what is left unconfirmed."""
+    notes = []
+    for i, instance in enumerate(instances):
+        if instance["status"] is not None:
+            continue
+        records = [r for name in names for r in outcomes[(i, name)][0][1:]]
+        if any(r["result"] == "SAT" and not r["wrong"] for r in records):
+            refuted = [r for r in records if r["result"] == "UNSAT"]
+            for record in refuted:
+                record["wrong"] = True
+            if refuted:
+                notes.append("%s: a checked model, yet %d UNSAT answer(s): counted wrong"
+                             % (instance["name"], len(refuted)))
+        elif any(r["result"] == "UNSAT" for r in records):
+            notes.append("%s (status unknown): UNSAT, by %d answer(s), counted as solved "
+                         "though unconfirmed" % (instance["name"], sum(r["result"] == "UNSAT"
+                                                                       for r in records)))
+    return notes
+
+
 def print_family(family, instances, names, outcomes, cap):
-    """Print the family's table; return (family, solver, ours, best peer, its name) rows."""
+    """Print the family's table; return (family, solver, ours, best peer, its name, ours'
+    conflicts, its conflicts) rows."""
     print("\n%s: %s; cap %g s" % (family, ", ".join(i["name"] for i in instances), cap))
+    for note in cross_check(instances, names, outcomes):
+        print("    " + note)
+    # An instance that every encoding leaves unanswered adds the same to each PAR2; left out.
+    # A wrong answer keeps it in, so that the answer shows.
+    counted = {}
+    for label, _ in SOLVERS:
+        counted[label] = {i for i in range(len(instances)) if any(
+            r["solver"] == label and r["result"] != "TIMEOUT"
+            for name in names for r in outcomes[(i, name)][0][1:])}
+        if len(counted[label]) < len(instances):
+            print("    %s: %d of %d instances answered by some encoding; PAR2 counts only those"
+                  % (label, len(counted[label]), len(instances)))
     top = "%-24s %8s %9s %7s" % ("", "", "", "")
     header = "%-24s %8s %9s %7s" % ("encoding", "vars", "clauses", "enc s")
     for label, _ in SOLVERS:
@@ -516,7 +683,7 @@ def print_family(family, instances, names, outcomes, cap):
     print(header)
     rows = {}
     for name in names:
-        row = rows[name] = summarise([outcomes[(i, name)] for i in range(len(instances))], cap)
+        row = rows[name] = summarise([outcomes[(i, name)] for i in range(len(instances))], cap, counted)
         if row["encoded"]:
             line = "%-24s %8.0f %9.0f %7.2f" % (name, row["variables"], row["clauses"], row["encode"])
         else:
@@ -527,15 +694,21 @@ def print_family(family, instances, names, outcomes, cap):
             line += "  WRONG x%d" % wrong if wrong else ""
         print(line)
         if row["failures"]:
-            print("    %s failed %d time(s): %s" % (name, len(row["failures"]), row["failures"][0]))
+            kinds = {}
+            for failure in row["failures"]:
+                kinds[failure] = kinds.get(failure, 0) + 1
+            print("    %s failed %d time(s): %s" % (name, len(row["failures"]), "; ".join(
+                failure + (" (x%d)" % times if times > 1 else "") for failure, times in kinds.items())))
     sys.stdout.flush()
     summary = []
     if "ours" in rows:
         for label, _ in SOLVERS:
-            peers = [(rows[n]["solvers"][label][0], n) for n in rows if n != "ours"]
+            peers = [(rows[n]["solvers"][label][0], rows[n]["solvers"][label][3], n)
+                     for n in rows if n != "ours"]
             if peers:
-                best, who = min(peers)
-                summary.append((family, label, rows["ours"]["solvers"][label][0], best, who))
+                best, conflicts, who = min(peers)
+                ours = rows["ours"]["solvers"][label]
+                summary.append((family, label, ours[0], best, who, ours[3], conflicts))
     return summary
 
 

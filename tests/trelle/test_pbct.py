@@ -260,12 +260,43 @@ def test_values_read_back():
     assert [allocator.get_variable() for _ in range(3)] == [1, 2, 3]
 
 
-def test_solver_benchmark_quick_run_checks_every_answer():
+# Read right, tiny.s is satisfiable and tiny.u not; with a negated literal or a moved bound
+# misread, each flips, which the benchmark reports as a wrong answer.
+TINY_OPB = {
+    "tiny.s.opb": "* #variable= 3 #constraint= 3\nmin: +1 x1 ;\n+2 x1 +1 ~x2 >= 3 ;\n"
+                  "+1 x2 +1 x3 = 1 ;\n+1 x2 <= 0 ;\n",
+    "tiny.u.opb": "* #variable= 2 #constraint= 2\n* a comment\n+1 ~x1 >= 1 ;\n-2 x1 +1 x2\n = -1 ;\n",
+}
+
+
+def test_solver_benchmark_quick_run_checks_every_answer(tmp_path):
     # The benchmark checks each solver answer against the constraints and prints WRONG or the
     # worker's failure for a bad one; peers it cannot import are skipped, never fatal.
+    for name, text in TINY_OPB.items():
+        (tmp_path / name).write_text(text)
     script = Path(__file__).parents[2] / "benchmarks" / "solver_bench.py"
-    out = subprocess.run([sys.executable, str(script), "--quick", "--encoders", "ours,BDD,pysat seqcounter"],
+    out = subprocess.run([sys.executable, str(script), "--quick", "--encoders", "ours,BDD,pysat seqcounter",
+                          "--opb", str(tmp_path)],
                          capture_output=True, text=True, check=True, timeout=300).stdout
     rows = [line for line in out.splitlines() if line.startswith("ours ") and "|" in line]
-    assert len(rows) == 4 and "WRONG" not in out and "ours failed" not in out, out
+    assert len(rows) == 7 and "WRONG" not in out and "ours failed" not in out, out
     assert "ours against the best peer encoding" in out, out
+
+
+@pytest.mark.parametrize("text", [
+    "+1 x1 >= 1",  # no closing semicolon
+    "+1 x1 x2 >= 1 ;",  # a product: not linear
+    "+1 x1 >= 1 >= 2 ;",
+    "+1 x1 +1 ~x1 <= 0 ;",  # 1 <= 0 whatever x1 is
+    "* #variable= 1 #constraint= 1\n+1 x2 >= 1 ;",
+    "* #variable= 1 #constraint= 2\n+1 x1 >= 1 ;",
+])
+def test_opb_reader_refuses_what_it_cannot_read_right(text):
+    import importlib.util
+
+    path = Path(__file__).parents[2] / "benchmarks" / "opb.py"
+    spec = importlib.util.spec_from_file_location("opb", path)
+    opb = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(opb)
+    with pytest.raises(ValueError):
+        opb.parse_opb(text)
