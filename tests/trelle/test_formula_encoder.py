@@ -2,6 +2,7 @@
 resetting, the mapping and the metrics files."""
 
 import csv
+import itertools
 import json
 
 import pytest
@@ -42,6 +43,14 @@ def _clauses(storage):
     ("x(x,0).to_bx()", "Foralls: {'x': [0]}", "has the name of a declared variable"),
     ("x(0,0).to_bx()", "Foralls: {'ä': [0], 'i_': [0]}", "letters only at position 21"),
     ("x(0,0).to_bx()\ud800", "Foralls: {}", "not valid Unicode: surrogates not allowed at position 14"),
+    ("x(0,0,0).to_bx()", "Foralls: {}", "takes 2 indexes, 3 given at position 0"),
+    ("bx.and_s([bx.or_s([x(0,j).to_bx() for j in range(2)]), x(0,j).to_bx()])", "Foralls: {}",
+     "unknown index name j at position 59"),
+    ("x(0,0).to_bx() x(0,1)", "Foralls: {}", "unexpected text at position 15"),
+    ("x(0,0).to_bx())", "Foralls: {}", "unexpected text at position 14"),
+    ("bx.or_s([x(0,j).to_bx() for j in range(0, 3, 1, 1)])", "Foralls: {}", "expected range.* at position 33"),
+    ("x(i,0)", "Foralls: {'i': range(0, 3, 1, 1)}", "expected range.* at position 15"),
+    ("x(i,0)", "Foralls: {'i': range(0, 3, 0)}", "step must not be zero at position 15"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -257,3 +266,135 @@ def test_mapping_names_every_auxiliary_once_when_instances_differ():
     encoder.create_variables("y", [3])  # takes the numbers the auxiliaries had
     numbers = list(encoder.get_var_mapping().get_var_map().values())
     assert len(numbers) == len(set(numbers)) == 9
+
+
+def _generated(text, foralls="Foralls: {}", sizes=(4,)):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", list(sizes))
+    encoder.add_constraint(text, foralls)
+    encoder.generate_cnf()
+    return encoder
+
+
+def _cell_models(clauses, cells):
+    """The assignments of cells 1..cells that extend to a model of `clauses`."""
+    with Solver(name="g3", bootstrap_with=clauses) as solver:
+        return {bits for bits in itertools.product([False, True], repeat=cells)
+                if solver.solve(assumptions=[v if b else -v for v, b in enumerate(bits, 1)])}
+
+
+def _pb(term, comparator, bound):
+    return f"FormulaPB({term}, pb.Comparator_type.{comparator}, {bound}).to_bx(manager)"
+
+
+X = [f"x({k}).to_bx()" for k in range(4)]
+PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
+
+
+@pytest.mark.parametrize("text, foralls, clauses", [
+    (f"bx.impl_s({X[0]}, {X[1]})", "", [[-1, 2]]),
+    (f"bx.impl_s(~{X[0]}, ~{X[1]})", "", [[1, -2]]),
+    (f"bx.impl_s({X[0]}, bx.or_s([{X[1]}, ~{X[2]}]))", "", [[-1, 2, -3]]),
+    (f"bx.or_s([{X[0]}, bx.zero(), ~{X[1]}])", "", [[1, -2]]),
+    (f"bx.or_s([{X[0]}, bx.one(), ~{X[1]}])", "", []),
+    (f"bx.or_s([bx.one(), {X[0]}])", "", []),
+    ("bx.zero()", "", [[]]),
+    ("bx.one()", "", []),
+    ("x(i)", "'i': [2, 0]", [[3], [1]]),
+    ("~x(i).to_bx()", "'i': (3,)", [[-4]]),
+    (f"bx.and_s([{X[0]}, bx.or_s([~{X[1]}, {X[2]}]), bx.impl_s({X[3]}, {X[0]})])", "", [[1], [-2, 3], [-4, 1]]),
+    ("bx.or_s([x(j).to_bx() for j in range(3)])", "", [[1, 2, 3]]),
+    ("bx.or_s([x(j).to_bx() for j in range(1, 4, 2)])", "", [[2, 4]]),
+    ("bx.or_s([x(j).to_bx() for j in range(3, 0, -2)])", "", [[4, 2]]),
+    ("bx.or_s([x(j).to_bx() for j in [2, 0]])", "", [[3, 1]]),
+    ("bx.or_s([x(i + 2 * j).to_bx() for i in range(2) for j in range(2)])", "", [[1, 3, 2, 4]]),
+    ("bx.or_s([x(j).to_bx() for j in range(0, 0)])", "", [[]]),
+    ("bx.and_s([x(j).to_bx() for j in range(0, 0)])", "", []),
+    ("x(i)", "'i': range(0, 0)", []),
+    ("x(i)", "'i': range(3, 0, -2)", [[4], [2]]),
+    # the comparisons of every instance, and only of that instance
+    (_pb(PAIRS, "LEQ", 1), "'i': range(0, 3)", [[-1, -2], [-2, -3], [-3, -4]]),
+    (_pb(PAIRS, "GEQ", 1), "'i': range(3)", [[1, 2], [2, 3], [3, 4]]),
+    (_pb("x(i)", "BOTH", 1), "'i': range(3, 0, -2)", [[4], [2]]),
+    # literals up to 2^62 and a bit are read as they are
+    ("x(4611686018427387909 - 4611686018427387908)", "", [[2]]),
+])
+def test_exact_clauses(text, foralls, clauses):
+    assert _clauses(_generated(text, "Foralls: {" + foralls + "}").get_cnf_storage()) == clauses
+
+
+@pytest.mark.parametrize("text, holds", [
+    (f"bx.impl_s(bx.and_s([{X[0]}, {X[1]}]), {X[2]})", lambda a, b, c, d: not (a and b) or c),
+    (f"bx.impl_s(bx.or_s([{X[0]}, ~{X[1]}]), bx.and_s([{X[2]}, ~{X[3]}]))",
+     lambda a, b, c, d: not (a or not b) or (c and not d)),
+    (f"bx.impl_s({X[0]}, bx.xor_s([{X[1]}, {X[2]}]))", lambda a, b, c, d: not a or b != c),
+    (f"bx.or_s([bx.zero(), bx.and_s([{X[0]}, {X[1]}]), {X[2]}])", lambda a, b, c, d: (a and b) or c),
+    (f"bx.or_s([bx.one(), bx.and_s([{X[0]}, {X[1]}])])", lambda a, b, c, d: True),
+])
+def test_formulas_that_need_auxiliaries_have_their_models(text, holds):
+    expected = {bits for bits in itertools.product([False, True], repeat=4) if holds(*bits)}
+    assert _cell_models(_clauses(_generated(text).get_cnf_storage()), 4) == expected
+
+
+@pytest.mark.parametrize("text, foralls, message", [
+    ("bx.or_s([x(j).to_bx() for j in range(0, 3, 0)])", "", "step must not be zero"),
+    ("x(4)", "", "takes the value 4, out of the range 0..3"),
+    ("x(i)", "'i': [0, 4]", "takes the value 4, out of the range 0..3"),
+    ("x(-1)", "", "takes the value -1"),
+    ("x(2 ** -1)", "", "negative exponent"),
+    ("x(2 ** 63 - 2 ** 63)", "", "overflow"),
+    ("x(2 ** 62 * 2 - 1)", "", "overflow"),
+    ("x(4611686018427387904 + 4611686018427387904 - 1)", "", "overflow"),
+    ("x(0 - 4611686018427387904 - 4611686018427387904 - 1)", "", "overflow"),
+    ("x(-(-(2 ** 62) * 2))", "", "overflow"),
+    # too large to be read, never wrapped around to a small index
+    ("x(9223372036854775808 - 9223372036854775807)", "", None),
+    ("x(18446744073709551617)", "", None),
+    ("x(i)", "'i': [18446744073709551617]", None),
+])
+def test_values_out_of_range_are_refused(text, foralls, message):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [4])
+    with pytest.raises(ValueError, match=message):
+        encoder.add_constraint(text, "Foralls: {" + foralls + "}")
+        encoder.generate_cnf()
+
+
+AMO = _pb("Sum(*[x(j).to_pb() for j in range(0, 6)])", "LEQ", 2)
+XOR = "bx.xor_s([x(j).to_bx() for j in range(0, 4)])"
+
+
+def test_mapping_numbers_auxiliaries_of_both_kinds_once():
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [6])
+    encoder.add_constraint(f"bx.and_s([{AMO}, {XOR}])", "Foralls: {'i': [0, 1]}")
+    encoder.add_constraint(XOR, "Foralls: {}")  # Tseytin auxiliaries only
+    encoder.generate_cnf()
+    storage = encoder.get_cnf_storage()
+    keys = encoder.get_var_mapping().get_var_map()
+    instance = [f"_pbct_aux[0,{{}},{k}]" for k in range(10)] + [f"_bxpr_aux[0,{{}},{k}]" for k in range(2)]
+    expected = [f"x[{k}]" for k in range(6)] + [key.format(n) for n in range(2) for key in instance] + \
+        ["_bxpr_aux[1,0,0]", "_bxpr_aux[1,0,1]"]
+    assert list(keys) == expected and list(keys.values()) == list(range(1, 33))
+    clauses = _clauses(storage)
+    assert storage.get_variable_count() == 32 and {abs(v) for c in clauses for v in c} == set(range(1, 33))
+    assert _cell_models(clauses, 6) == {bits for bits in itertools.product([False, True], repeat=6)
+                                        if sum(bits) <= 2 and sum(bits[:4]) % 2 == 1}
+
+
+@pytest.mark.parametrize("text, aux", [(AMO, 10), (XOR, 2)])
+def test_auxiliaries_may_end_exactly_at_the_last_variable_number(text, aux):
+    last = 2**31 - 1
+    for spare, fits in [(0, True), (1, False)]:
+        encoder = tl.manager().create_formula_encoder("m")
+        encoder.create_variables("x", [6])
+        encoder.create_variables("y", [last - 6 - aux + spare])
+        encoder.add_constraint(text, "Foralls: {}")
+        if fits:
+            encoder.generate_cnf()
+            storage = encoder.get_cnf_storage()
+            assert storage.get_variable_count() == last
+            assert max(abs(v) for c in _clauses(storage) for v in c) == last
+        else:
+            with pytest.raises(OverflowError, match="too many variables for variable numbers"):
+                encoder.generate_cnf()
