@@ -51,6 +51,27 @@ def _clauses(storage):
     ("bx.or_s([x(0,j).to_bx() for j in range(0, 3, 1, 1)])", "Foralls: {}", "expected range.* at position 33"),
     ("x(i,0)", "Foralls: {'i': range(0, 3, 1, 1)}", "expected range.* at position 15"),
     ("x(i,0)", "Foralls: {'i': range(0, 3, 0)}", "step must not be zero at position 15"),
+    ("bx.and_s([bx.or_s([x(i,j).to_bx() for i in range(2) for j in range(3)]), x(i,0).to_bx()])", "Foralls: {}",
+     "unknown index name i at position 75"),
+    ("bz.or_s([x(0,0).to_bx()])", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("bx.zero.x", "Foralls: {}", "expected a Boolean expression at position 8"),
+    ("bx", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("i(0)", "Foralls: {'i': [0]}", "expected a Boolean expression at position 0"),
+    ("range(2)", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("Sum(*[x(0,0).to_pb()])", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1)", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("bx.or_s([x(0,j).to_bx() for j in foo(0, 2)])", "Foralls: {}", "expected range.* at position 33"),
+    ("bx.or_s([x(0,j).to_bx() for j in pb.range(0, 2)])", "Foralls: {}", "expected range.* at position 33"),
+    ("x(~0,0)", "Foralls: {}", "expected an integer expression at position 2"),
+    ("x(0,01)", "Foralls: {}", "leading zero at position 4"),
+    ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1).to_bx(bx)", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1).to_pb(manager)", "Foralls: {}",
+     "expected a Boolean expression at position 0"),
+    ("x(i,0)", "Foralls: ['i', [0]]", "expected a dict at position 9"),
+    ("x(0,0)", "Foralls: []", "expected a dict at position 9"),
+    ("x(i,0)", "Foralls: {i: [0]}", "expected a quoted name at position 10"),
+    ("x(i,0)", "Foralls: {'i\\': [0]}", "unsupported string at position 10"),
+    ("x(i,0)", "Foralls: {'i\n': [0]}", "unsupported string at position 10"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -131,11 +152,18 @@ def test_second_generate_reset_and_reuse():
     assert _clauses(encoder.get_cnf_storage()) == [[1, 2, 3]]
 
 
-@pytest.mark.parametrize("name, sizes", [("dummy_var", [1]), ("x1", [2]), ("range", [2]), ("x", [2, -1])])
-def test_bad_declarations(name, sizes):
+@pytest.mark.parametrize("name, sizes, error", [
+    ("dummy_var", [1], ValueError), ("x1", [2], ValueError), ("range", [2], ValueError), ("x", [2, -1], ValueError),
+    ("y", [3], ValueError),  # declared before with other sizes
+    ("x", [2**32, 2**32], OverflowError), ("x", [4, 2**62], OverflowError),  # the count wraps around
+])
+def test_bad_declarations(name, sizes, error):
     encoder = tl.manager().create_formula_encoder("m")
-    with pytest.raises(ValueError):
+    encoder.create_variables("y", [2])
+    encoder.create_variables("y", [2])
+    with pytest.raises(error):
         encoder.create_variables(name, sizes)
+    assert list(encoder.get_var_mapping().get_var_map().items()) == [("y[0]", 1), ("y[1]", 2)]
 
 
 def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
@@ -318,6 +346,9 @@ PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
     (_pb("x(i)", "BOTH", 1), "'i': range(3, 0, -2)", [[4], [2]]),
     # literals up to 2^62 and a bit are read as they are
     ("x(4611686018427387909 - 4611686018427387908)", "", [[2]]),
+    ("x(+1)", "", [[2]]),
+    ("bx.or_s([x(0).to_bx(),\n\tx(1).to_bx()\r])", "", [[1, 2]]),
+    (f"bx.and_s([{X[0]}, {_pb('x(1)', 'LEQ', 0)}])", "", [[1], [-2]]),
 ])
 def test_exact_clauses(text, foralls, clauses):
     assert _clauses(_generated(text, "Foralls: {" + foralls + "}").get_cnf_storage()) == clauses
