@@ -4,6 +4,7 @@ resetting, the mapping and the metrics files."""
 import csv
 import itertools
 import json
+import re
 
 import pytest
 from hypothesis import given, settings
@@ -72,6 +73,8 @@ def _clauses(storage):
     ("x(i,0)", "Foralls: {i: [0]}", "expected a quoted name at position 10"),
     ("x(i,0)", "Foralls: {'i\\': [0]}", "unsupported string at position 10"),
     ("x(i,0)", "Foralls: {'i\n': [0]}", "unsupported string at position 10"),
+    ("x(i,0)", "Foralls: {'i: [0]}", "unterminated string at position 10"),
+    ("x(0,0).to_bx() '", "Foralls: {}", "unterminated string at position 15"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -386,16 +389,17 @@ def test_formulas_that_need_auxiliaries_have_their_models(text, holds):
 def test_values_out_of_range_are_refused(text, foralls, message):
     encoder = tl.manager().create_formula_encoder("m")
     encoder.create_variables("x", [4])
-    with pytest.raises(ValueError, match=message):
+    with pytest.raises(ValueError, match=message) as refused:
         encoder.add_constraint(text, "Foralls: {" + foralls + "}")
         encoder.generate_cnf()
+    assert f"constraint '{text}'" in str(refused.value)
 
 
 AMO = _pb("Sum(*[x(j).to_pb() for j in range(0, 6)])", "LEQ", 2)
 XOR = "bx.xor_s([x(j).to_bx() for j in range(0, 4)])"
 
 
-def test_mapping_numbers_auxiliaries_of_both_kinds_once():
+def test_mapping_numbers_auxiliaries_of_both_kinds_once(tmp_path):
     encoder = tl.manager().create_formula_encoder("m")
     encoder.create_variables("x", [6])
     encoder.add_constraint(f"bx.and_s([{AMO}, {XOR}])", "Foralls: {'i': [0, 1]}")
@@ -411,6 +415,10 @@ def test_mapping_numbers_auxiliaries_of_both_kinds_once():
     assert storage.get_variable_count() == 32 and {abs(v) for c in clauses for v in c} == set(range(1, 33))
     assert _cell_models(clauses, 6) == {bits for bits in itertools.product([False, True], repeat=6)
                                         if sum(bits) <= 2 and sum(bits[:4]) % 2 == 1}
+    encoder.save_metrics_json(str(tmp_path / "m.json"))
+    rows = json.loads((tmp_path / "m.json").read_text())["constraints"]
+    assert [(row["instances"], row["auxiliary_variables"]) for row in rows] == [(2, 24), (1, 2)]
+    assert all(row["seconds"] > 0 for row in rows)
 
 
 @pytest.mark.parametrize("text, aux", [(AMO, 10), (XOR, 2)])
@@ -427,5 +435,5 @@ def test_auxiliaries_may_end_exactly_at_the_last_variable_number(text, aux):
             assert storage.get_variable_count() == last
             assert max(abs(v) for c in _clauses(storage) for v in c) == last
         else:
-            with pytest.raises(OverflowError, match="too many variables for variable numbers"):
+            with pytest.raises(OverflowError, match=re.escape(f"constraint '{text}': too many variables")):
                 encoder.generate_cnf()
