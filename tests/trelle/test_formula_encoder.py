@@ -75,6 +75,9 @@ def _clauses(storage):
     ("x(i,0)", "Foralls: {'i\n': [0]}", "unsupported string at position 10"),
     ("x(i,0)", "Foralls: {'i: [0]}", "unterminated string at position 10"),
     ("x(0,0).to_bx() '", "Foralls: {}", "unterminated string at position 15"),
+    ("x(0,not)", "Foralls: {}", "unexpected keyword at position 4"),
+    ("bx.or_s([x(0,j).to_bx() for 1 in range(2)])", "Foralls: {}", "expected a loop name at position 28"),
+    ("bx.or_s([x(0,j).to_bx() for in in range(2)])", "Foralls: {}", "expected a loop name at position 28"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -180,6 +183,7 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     with caplog.at_level("INFO", logger="orbeny.trelle"):
         encoder.generate_cnf()
     assert sum("target is not encoded" in r.getMessage() for r in caplog.records) == 1
+    assert "contradiction" not in caplog.text
     storage = encoder.get_cnf_storage()
     assert list(zip(storage.get_clauses(), storage.get_clause_weights())) == [([1], 3), ([-2], 6)]
     assert storage.get_weight_limit() == 10
@@ -350,6 +354,7 @@ PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
     # literals up to 2^62 and a bit are read as they are
     ("x(4611686018427387909 - 4611686018427387908)", "", [[2]]),
     ("x(+1)", "", [[2]]),
+    ("x(2 ** 40 - 2 ** 40 + 3 ** 0)", "", [[2]]),
     ("bx.or_s([x(0).to_bx(),\n\tx(1).to_bx()\r])", "", [[1, 2]]),
     (f"bx.and_s([{X[0]}, {_pb('x(1)', 'LEQ', 0)}])", "", [[1], [-2]]),
 ])
@@ -419,6 +424,23 @@ def test_mapping_numbers_auxiliaries_of_both_kinds_once(tmp_path):
     rows = json.loads((tmp_path / "m.json").read_text())["constraints"]
     assert [(row["instances"], row["auxiliary_variables"]) for row in rows] == [(2, 24), (1, 2)]
     assert all(row["seconds"] > 0 for row in rows)
+
+
+def test_mapping_names_the_auxiliaries_of_every_count():
+    exactly_one = _pb("Sum(*[x(j).to_pb() for j in range(0, 5)])", "BOTH", 1)
+    texts = {"bx.or_s([bx.and_s([x(0).to_bx(), x(1).to_bx()]), x(2).to_bx()])": (0, 1),
+             f"bx.and_s([{exactly_one}, bx.xor_s([x(j).to_bx() for j in range(0, 5)])])": (3, 3),
+             "x(0)": (0, 0), exactly_one: (3, 0)}
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [6])
+    for text in texts:
+        encoder.add_constraint(text, "Foralls: {'i': [0, 1]}")
+    encoder.generate_cnf()
+    keys = encoder.get_var_mapping().get_var_map()
+    expected = [f"x[{k}]" for k in range(6)] + [
+        f"{kind}[{f},{n},{k}]" for f, (pb, bx) in enumerate(texts.values()) for n in range(2)
+        for kind, count in [("_pbct_aux", pb), ("_bxpr_aux", bx)] for k in range(count)]
+    assert list(keys) == expected and list(keys.values()) == list(range(1, len(expected) + 1))
 
 
 @pytest.mark.parametrize("text, aux", [(AMO, 10), (XOR, 2)])
