@@ -188,13 +188,15 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     assert list(zip(storage.get_clauses(), storage.get_clause_weights())) == [([1], 3), ([-2], 6)]
     assert storage.get_weight_limit() == 10
     encoder.set_witness([1, 2, 3])
+    encoder.set_another_witness([1, -2, 3])
     encoder.save_metrics_json(str(tmp_path / "m.json"))
     encoder.save_metrics_csv(str(tmp_path / "m.csv"))
     metrics = json.loads((tmp_path / "m.json").read_text())
     assert [row["clauses"] for row in metrics["constraints"]] == [2, 0]
-    assert metrics["witnesses"] == [{"witness": "witness", "valid": True, "soft_cost": 6, "target_value": 7}]
+    assert metrics["witnesses"] == [{"witness": "witness", "valid": True, "soft_cost": 6, "target_value": 7},
+                                    {"witness": "another_witness", "valid": True, "soft_cost": 0, "target_value": 5}]
     rows = list(csv.reader((tmp_path / "m.csv").open()))
-    assert rows[-1][0] == "witness" and rows[-1][-3:] == ["True", "6", "7"]
+    assert [row[0] for row in rows[-2:]] == ["witness"] * 2 and rows[-2][-3:] == ["True", "6", "7"]
 
 
 @pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000,
