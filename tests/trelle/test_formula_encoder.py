@@ -65,7 +65,8 @@ def _clauses(storage):
     ("bx.or_s([x(0,j).to_bx() for j in pb.range(0, 2)])", "Foralls: {}", "expected range.* at position 33"),
     ("x(~0,0)", "Foralls: {}", "expected an integer expression at position 2"),
     ("x(0,01)", "Foralls: {}", "leading zero at position 4"),
-    ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1).to_bx(bx)", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1).to_bx(bx)", "Foralls: {}",
+     "expected a Boolean expression at position 0"),
     ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1).to_pb(manager)", "Foralls: {}",
      "expected a Boolean expression at position 0"),
     ("x(i,0)", "Foralls: ['i', [0]]", "expected a dict at position 9"),
@@ -364,17 +365,23 @@ def test_exact_clauses(text, foralls, clauses):
     assert _clauses(_generated(text, "Foralls: {" + foralls + "}").get_cnf_storage()) == clauses
 
 
+AMO = _pb("Sum(*[x(j).to_pb() for j in range(0, 6)])", "LEQ", 2)
+XOR = "bx.xor_s([x(j).to_bx() for j in range(0, 4)])"
+
+
 @pytest.mark.parametrize("text, holds", [
-    (f"bx.impl_s(bx.and_s([{X[0]}, {X[1]}]), {X[2]})", lambda a, b, c, d: not (a and b) or c),
+    (f"bx.impl_s(bx.and_s([{X[0]}, {X[1]}]), {X[2]})", lambda x: not (x[0] and x[1]) or x[2]),
     (f"bx.impl_s(bx.or_s([{X[0]}, ~{X[1]}]), bx.and_s([{X[2]}, ~{X[3]}]))",
-     lambda a, b, c, d: not (a or not b) or (c and not d)),
-    (f"bx.impl_s({X[0]}, bx.xor_s([{X[1]}, {X[2]}]))", lambda a, b, c, d: not a or b != c),
-    (f"bx.or_s([bx.zero(), bx.and_s([{X[0]}, {X[1]}]), {X[2]}])", lambda a, b, c, d: (a and b) or c),
-    (f"bx.or_s([bx.one(), bx.and_s([{X[0]}, {X[1]}])])", lambda a, b, c, d: True),
+     lambda x: not (x[0] or not x[1]) or (x[2] and not x[3])),
+    (f"bx.impl_s({X[0]}, bx.xor_s([{X[1]}, {X[2]}]))", lambda x: not x[0] or x[1] != x[2]),
+    (f"bx.or_s([bx.zero(), bx.and_s([{X[0]}, {X[1]}]), {X[2]}])", lambda x: (x[0] and x[1]) or x[2]),
+    (f"bx.or_s([bx.one(), bx.and_s([{X[0]}, {X[1]}])])", lambda x: True),
+    # one instance with auxiliaries of both kinds
+    (f"bx.and_s([{AMO}, {XOR}])", lambda x: sum(x) <= 2 and sum(x[:4]) % 2 == 1),
 ])
 def test_formulas_that_need_auxiliaries_have_their_models(text, holds):
-    expected = {bits for bits in itertools.product([False, True], repeat=4) if holds(*bits)}
-    assert _cell_models(_clauses(_generated(text).get_cnf_storage()), 4) == expected
+    expected = {bits for bits in itertools.product([False, True], repeat=6) if holds(bits)}
+    assert _cell_models(_clauses(_generated(text, sizes=(6,)).get_cnf_storage()), 6) == expected
 
 
 @pytest.mark.parametrize("text, foralls, message", [
@@ -402,35 +409,11 @@ def test_values_out_of_range_are_refused(text, foralls, message):
     assert f"constraint '{text}'" in str(refused.value)
 
 
-AMO = _pb("Sum(*[x(j).to_pb() for j in range(0, 6)])", "LEQ", 2)
-XOR = "bx.xor_s([x(j).to_bx() for j in range(0, 4)])"
-
-
-def test_mapping_numbers_auxiliaries_of_both_kinds_once(tmp_path):
-    encoder = tl.manager().create_formula_encoder("m")
-    encoder.create_variables("x", [6])
-    encoder.add_constraint(f"bx.and_s([{AMO}, {XOR}])", "Foralls: {'i': [0, 1]}")
-    encoder.add_constraint(XOR, "Foralls: {}")  # Tseytin auxiliaries only
-    encoder.generate_cnf()
-    storage = encoder.get_cnf_storage()
-    keys = encoder.get_var_mapping().get_var_map()
-    instance = [f"_pbct_aux[0,{{}},{k}]" for k in range(10)] + [f"_bxpr_aux[0,{{}},{k}]" for k in range(2)]
-    expected = [f"x[{k}]" for k in range(6)] + [key.format(n) for n in range(2) for key in instance] + \
-        ["_bxpr_aux[1,0,0]", "_bxpr_aux[1,0,1]"]
-    assert list(keys) == expected and list(keys.values()) == list(range(1, 33))
-    clauses = _clauses(storage)
-    assert storage.get_variable_count() == 32 and {abs(v) for c in clauses for v in c} == set(range(1, 33))
-    assert _cell_models(clauses, 6) == {bits for bits in itertools.product([False, True], repeat=6)
-                                        if sum(bits) <= 2 and sum(bits[:4]) % 2 == 1}
-    encoder.save_metrics_json(str(tmp_path / "m.json"))
-    rows = json.loads((tmp_path / "m.json").read_text())["constraints"]
-    assert [(row["instances"], row["auxiliary_variables"]) for row in rows] == [(2, 24), (1, 2)]
-    assert all(row["seconds"] > 0 for row in rows)
-
-
-def test_mapping_names_the_auxiliaries_of_every_count():
+def test_mapping_names_every_auxiliary_once(tmp_path):
     exactly_one = _pb("Sum(*[x(j).to_pb() for j in range(0, 5)])", "BOTH", 1)
-    texts = {"bx.or_s([bx.and_s([x(0).to_bx(), x(1).to_bx()]), x(2).to_bx()])": (0, 1),
+    # (pseudo-Boolean, Tseytin) auxiliaries of each instance
+    texts = {f"bx.and_s([{AMO}, {XOR}])": (10, 2), XOR: (0, 2),
+             "bx.or_s([bx.and_s([x(0).to_bx(), x(1).to_bx()]), x(2).to_bx()])": (0, 1),
              f"bx.and_s([{exactly_one}, bx.xor_s([x(j).to_bx() for j in range(0, 5)])])": (3, 3),
              "x(0)": (0, 0), exactly_one: (3, 0)}
     encoder = tl.manager().create_formula_encoder("m")
@@ -443,6 +426,13 @@ def test_mapping_names_the_auxiliaries_of_every_count():
         f"{kind}[{f},{n},{k}]" for f, (pb, bx) in enumerate(texts.values()) for n in range(2)
         for kind, count in [("_pbct_aux", pb), ("_bxpr_aux", bx)] for k in range(count)]
     assert list(keys) == expected and list(keys.values()) == list(range(1, len(expected) + 1))
+    storage = encoder.get_cnf_storage()
+    assert storage.get_variable_count() == len(expected)
+    assert {abs(v) for c in _clauses(storage) for v in c} == set(range(1, len(expected) + 1))
+    encoder.save_metrics_json(str(tmp_path / "m.json"))
+    rows = json.loads((tmp_path / "m.json").read_text())["constraints"]
+    assert [row["auxiliary_variables"] for row in rows] == [2 * (pb + bx) for pb, bx in texts.values()]
+    assert all(row["instances"] == 2 and row["seconds"] > 0 for row in rows)
 
 
 @pytest.mark.parametrize("text, aux", [(AMO, 10), (XOR, 2)])
