@@ -29,6 +29,10 @@ def _clauses(storage):
     return storage.get_clauses()
 
 
+def _pb(term, comparator, bound):
+    return f"FormulaPB({term}, pb.Comparator_type.{comparator}, {bound}).to_bx(manager)"
+
+
 @pytest.mark.parametrize("text, foralls, message", [
     ("x(i,0).to_bx() +", "Foralls: {'i': [0]}", "at position 16"),
     ("y(i).to_bx()", "Foralls: {'i': [0]}", "unknown variable y at position 0"),
@@ -79,6 +83,20 @@ def _clauses(storage):
     ("x(0,not)", "Foralls: {}", "unexpected keyword at position 4"),
     ("bx.or_s([x(0,j).to_bx() for 1 in range(2)])", "Foralls: {}", "expected a loop name at position 28"),
     ("bx.or_s([x(0,j).to_bx() for in in range(2)])", "Foralls: {}", "expected a loop name at position 28"),
+    ("bx.or_s(x(0,0).to_bx())", "Foralls: {}", "expected a list of Boolean expressions at position 8"),
+    ("x(*[0],0).to_bx()", "Foralls: {}", "expected an index at position 2"),
+    ("x(0,0).to_bx(1)", "Foralls: {}", "expected a Boolean expression at position 0"),
+    (_pb("x(0,0).to_pb() + Max(*[x(0,1).to_pb()])", "LEQ", 1), "Foralls: {}",
+     "expected a pseudo-Boolean term at position 27"),
+    (_pb("Sum(x(0,0).to_pb())", "LEQ", 1), "Foralls: {}", r"expected Sum\(\*\[...\]\) at position 10"),
+    (_pb("bx.one()", "LEQ", 1), "Foralls: {}", "expected a pseudo-Boolean term at position 10"),
+    ("bx.impl_s(x(0,0).to_bx())", "Foralls: {}", "unknown Boolean combinator bx.impl_s at position 3"),
+    ("bx.nand_s(x(0,0).to_bx(), x(0,1).to_bx())", "Foralls: {}", "unknown Boolean combinator bx.nand_s at position 3"),
+    ("x(i,0)", "Foralls {'i': [1]}", "expected 'Foralls: ' at position 0"),
+    ("x(i,0)", "Foralls: {'i': foo(0, 2)}", "expected range.* at position 15"),
+    ("x(i,0)", "Foralls: {'i': range()}", "expected range.* at position 15"),
+    ("x(i,0)", "Foralls: {'i': [+1]}", "expected an integer at position 16"),
+    ("x(i,0)", "Foralls: {'i': [-i]}", "expected an integer at position 16"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -200,7 +218,7 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     assert [row[0] for row in rows[-2:]] == ["witness"] * 2 and rows[-2][-3:] == ["True", "6", "7"]
 
 
-@pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000,
+@pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000, "~" * 398 + "x(0,0).to_bx()",
                                   "FormulaPB(" + "1 * " * 5000 + "(x(0,0).to_pb()), pb.Comparator_type.LEQ, 1)"
                                   ".to_bx(manager)",
                                   "bx.or_s([x(0,0).to_bx()" + " for k in range(0, 1)" * 100000 + "])"])
@@ -321,10 +339,6 @@ def _cell_models(clauses, cells):
                 if solver.solve(assumptions=[v if b else -v for v, b in enumerate(bits, 1)])}
 
 
-def _pb(term, comparator, bound):
-    return f"FormulaPB({term}, pb.Comparator_type.{comparator}, {bound}).to_bx(manager)"
-
-
 X = [f"x({k}).to_bx()" for k in range(4)]
 PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
 
@@ -358,11 +372,14 @@ PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
     ("x(4611686018427387909 - 4611686018427387908)", "", [[2]]),
     ("x(+1)", "", [[2]]),
     ("x(2 ** 40 - 2 ** 40 + 3 ** 0)", "", [[2]]),
+    ("~" * 397 + "x(0).to_bx()", "", [[-1]]),  # the deepest nesting taken
+    ("bx.or_s([x(jÀ).to_bx() for jÀ in range(3)])", "", [[1, 2, 3]]),
     ("bx.or_s([x(0).to_bx(),\n\tx(1).to_bx()\r])", "", [[1, 2]]),
     (f"bx.and_s([{X[0]}, {_pb('x(1)', 'LEQ', 0)}])", "", [[1], [-2]]),
 ])
-def test_exact_clauses(text, foralls, clauses):
+def test_exact_clauses(text, foralls, clauses, caplog):
     assert _clauses(_generated(text, "Foralls: {" + foralls + "}").get_cnf_storage()) == clauses
+    assert ("can never hold" in caplog.text) == ([] in clauses)
 
 
 AMO = _pb("Sum(*[x(j).to_pb() for j in range(0, 6)])", "LEQ", 2)
@@ -376,12 +393,30 @@ XOR = "bx.xor_s([x(j).to_bx() for j in range(0, 4)])"
     (f"bx.impl_s({X[0]}, bx.xor_s([{X[1]}, {X[2]}]))", lambda x: not x[0] or x[1] != x[2]),
     (f"bx.or_s([bx.zero(), bx.and_s([{X[0]}, {X[1]}]), {X[2]}])", lambda x: (x[0] and x[1]) or x[2]),
     (f"bx.or_s([bx.one(), bx.and_s([{X[0]}, {X[1]}])])", lambda x: True),
+    (f"bx.eq_s([{X[0]}, ~{X[1]}, {X[2]}])", lambda x: x[0] == (not x[1]) == x[2]),
+    (f"bx.ite_s({X[0]}, {X[1]}, bx.xor_s([{X[2]}, {X[3]}, x(4).to_bx()]))",
+     lambda x: x[1] if x[0] else x[2] ^ x[3] ^ x[4]),
+    (f"bx.or_s([{X[0]}, ~{_pb('x(1).to_pb() - 2 * x(2).to_pb() + 3 * x(3).to_pb()', 'GEQ', 1)}])",
+     lambda x: x[0] or x[1] - 2 * x[2] + 3 * x[3] < 1),
+    (f"bx.xor_s([{X[0]}, {_pb('Sum(*[x(j).to_pb() for j in range(1, 6)])', 'BOTH', 2)}])",
+     lambda x: x[0] != (sum(x[1:]) == 2)),
+    (f"bx.and_s([{_pb('Sum(*[(j + 1) * x(j).to_pb() for j in range(0, 6)])', 'LEQ', 7)}, bx.one()])",
+     lambda x: sum((j + 1) * x[j] for j in range(6)) <= 7),
     # one instance with auxiliaries of both kinds
     (f"bx.and_s([{AMO}, {XOR}])", lambda x: sum(x) <= 2 and sum(x[:4]) % 2 == 1),
 ])
-def test_formulas_that_need_auxiliaries_have_their_models(text, holds):
-    expected = {bits for bits in itertools.product([False, True], repeat=6) if holds(bits)}
-    assert _cell_models(_clauses(_generated(text, sizes=(6,)).get_cnf_storage()), 6) == expected
+def test_formulas_that_need_auxiliaries_have_their_models_and_check_witnesses(text, holds):
+    encoder = _generated(text, sizes=(6,))
+    storage = encoder.get_cnf_storage()
+    assignments = list(itertools.product([False, True], repeat=6))
+    assert _cell_models(_clauses(storage), 6) == {bits for bits in assignments if holds(bits)}
+    # Witnesses are checked on the text itself, whatever their auxiliaries say.
+    auxiliaries = [-v for v in range(7, storage.get_variable_count() + 1)]
+    for bits in assignments:
+        cells = [v if b else -v for v, b in enumerate(bits, 1)]
+        encoder.set_witness([-cells[0]] + cells[1:] + auxiliaries)
+        encoder.set_another_witness(cells + auxiliaries)
+        assert encoder.check_another_witness() == bool(holds(bits)), bits
 
 
 @pytest.mark.parametrize("text, foralls, message", [
@@ -395,6 +430,8 @@ def test_formulas_that_need_auxiliaries_have_their_models(text, holds):
     ("x(4611686018427387904 + 4611686018427387904 - 1)", "", "overflow"),
     ("x(0 - 4611686018427387904 - 4611686018427387904 - 1)", "", "overflow"),
     ("x(-(-(2 ** 62) * 2))", "", "overflow"),
+    ("bx.and_s([x(j).to_bx() for j in range(2 ** 31)])", "", "takes the value 4"),
+    ("x(5)" + " " * 300, "", "index 0 of variable x"),
     # too large to be read, never wrapped around to a small index
     ("x(9223372036854775808 - 9223372036854775807)", "", None),
     ("x(18446744073709551617)", "", None),
@@ -406,7 +443,38 @@ def test_values_out_of_range_are_refused(text, foralls, message):
     with pytest.raises(ValueError, match=message) as refused:
         encoder.add_constraint(text, "Foralls: {" + foralls + "}")
         encoder.generate_cnf()
-    assert f"constraint '{text}'" in str(refused.value)
+    assert f"constraint '{text[:200]}'" in str(refused.value)
+
+
+def test_instances_past_the_renewal_of_the_shared_boolean_context():
+    # Prefixes of growing length: every instance has a shape of its own, so the context the
+    # instances share fills up and is made anew several times.
+    encoder = _generated("bx.xor_s([x(j).to_bx() for j in range(0, i)])", "Foralls: {'i': range(1, 161)}", (160,))
+    with Solver(name="g3", bootstrap_with=_clauses(encoder.get_cnf_storage())) as solver:
+        assert solver.solve() and [v for v in solver.get_model()[:160] if v > 0] == [1]
+        solver.add_clause([-1] + list(range(2, 161)))
+        assert not solver.solve()  # the only model
+
+
+def test_cells_past_the_end_of_a_short_witness_read_false(tmp_path):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [3])
+    encoder.add_constraint("x(0)", "Foralls: {}")
+    encoder.add_target("x(1).to_pb() + 2 * x(2).to_pb()")
+    encoder.generate_cnf()
+    encoder.set_witness([1])
+    encoder.save_metrics_json(str(tmp_path / "m.json"))
+    assert json.loads((tmp_path / "m.json").read_text())["witnesses"][0]["target_value"] == 0
+
+
+def test_declarations_may_take_every_variable_number():
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [2**31 - 1])
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [2**31 - 2])
+    encoder.create_variables("y", [1])
+    with pytest.raises(OverflowError, match="variable z does not fit"):
+        encoder.create_variables("z", [1])
 
 
 def test_mapping_names_every_auxiliary_once(tmp_path):
@@ -435,7 +503,7 @@ def test_mapping_names_every_auxiliary_once(tmp_path):
     assert all(row["instances"] == 2 and row["seconds"] > 0 for row in rows)
 
 
-@pytest.mark.parametrize("text, aux", [(AMO, 10), (XOR, 2)])
+@pytest.mark.parametrize("text, aux", [(AMO, 10), (XOR, 2), ("bx.xor_s([x(j).to_bx() for j in range(0, 3)])", 1)])
 def test_auxiliaries_may_end_exactly_at_the_last_variable_number(text, aux):
     last = 2**31 - 1
     for spare, fits in [(0, True), (1, False)]:
