@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 from pysat.solvers import Solver
 
 import orbeny.trelle as tl
+from orbeny.trelle._engine import fenc as _fenc
 
 ROW = "bx.or_s([x(i,j).to_bx() for j in range(0, 3)])"
 AT_MOST_ONE = "FormulaPB(Sum(*[x(i,j).to_pb() for j in range(0, 3)]), pb.Comparator_type.LEQ, 1).to_bx(manager)"
@@ -34,7 +35,9 @@ def _pb(term, comparator, bound):
 
 
 @pytest.mark.parametrize("text, foralls, message", [
-    ("x(i,0).to_bx() +", "Foralls: {'i': [0]}", "at position 16"),
+    ("x(i,0).to_bx() +", "Foralls: {'i': [0]}", "unexpected end of text at position 16"),
+    ("x(0,0).to_bx() +" + " " * 300, "Foralls: {}", re.escape(" " * 184 + "...'") + ".* at position 316"),  # cut
+    (") x", "Foralls: {}", "unexpected token at position 0"),
     ("y(i).to_bx()", "Foralls: {'i': [0]}", "unknown variable y at position 0"),
     ("x(i).to_bx()", "Foralls: {'i': [0]}", "takes 2 indexes, 1 given at position 0"),
     ("x(k,0).to_bx()", "Foralls: {'i': [0]}", "unknown index name k at position 2"),
@@ -75,6 +78,7 @@ def _pb(term, comparator, bound):
      "expected a Boolean expression at position 0"),
     ("x(i,0)", "Foralls: ['i', [0]]", "expected a dict at position 9"),
     ("x(0,0)", "Foralls: []", "expected a dict at position 9"),
+    ("x(0,0)", "Foralls:  ()", "expected a dict at position 10"),
     ("x(i,0)", "Foralls: {i: [0]}", "expected a quoted name at position 10"),
     ("x(i,0)", "Foralls: {'i\\': [0]}", "unsupported string at position 10"),
     ("x(i,0)", "Foralls: {'i\n': [0]}", "unsupported string at position 10"),
@@ -158,7 +162,7 @@ def test_a_contradiction_is_written_as_an_empty_clause_and_logged(caplog, paddin
     assert len(caplog.text) < 500  # a long text is cut
 
 
-def test_second_generate_reset_and_reuse():
+def test_second_generate_reset_and_reuse(caplog):
     encoder = _encoder(ROW)
     encoder.generate_cnf()
     first = encoder.get_cnf_storage()
@@ -167,14 +171,17 @@ def test_second_generate_reset_and_reuse():
     encoder.add_constraint(AT_MOST_ONE, "Foralls: {'i': [0, 1]}")
     encoder.generate_cnf()
     assert encoder.get_cnf_storage().get_clause_count() > first.get_clause_count()
+    encoder.add_target("x(0,0)")
     encoder.reset()
     assert encoder.get_cnf_storage() is None and encoder.get_var_mapping() is None
     with pytest.raises(ValueError, match="unknown variable x"):
         encoder.add_constraint(ROW, "Foralls: {'i': [0]}")
     encoder.create_variables("x", [1, 3])
     encoder.add_constraint(ROW, "Foralls: {'i': [0]}")
-    encoder.generate_cnf()
+    with caplog.at_level("INFO", logger="orbeny.trelle"):
+        encoder.generate_cnf()
     assert _clauses(encoder.get_cnf_storage()) == [[1, 2, 3]]
+    assert "target" not in caplog.text  # the target went with the reset
 
 
 @pytest.mark.parametrize("name, sizes, error", [
@@ -364,6 +371,9 @@ PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
     ("bx.and_s([x(j).to_bx() for j in range(0, 0)])", "", []),
     ("x(i)", "'i': range(0, 0)", []),
     ("x(i)", "'i': range(3, 0, -2)", [[4], [2]]),
+    ("x(i)", "'i': range(2, 2, -2)", []),
+    ("x(i)", "'i': ()", []),
+    ("bx.and_s([x(j).to_bx() for j in range(1, 1, -3)])", "", []),
     # the comparisons of every instance, and only of that instance
     (_pb(PAIRS, "LEQ", 1), "'i': range(0, 3)", [[-1, -2], [-2, -3], [-3, -4]]),
     (_pb(PAIRS, "GEQ", 1), "'i': range(3)", [[1, 2], [2, 3], [3, 4]]),
@@ -465,6 +475,20 @@ def test_cells_past_the_end_of_a_short_witness_read_false(tmp_path):
     encoder.set_witness([1])
     encoder.save_metrics_json(str(tmp_path / "m.json"))
     assert json.loads((tmp_path / "m.json").read_text())["witnesses"][0]["target_value"] == 0
+
+
+def test_foralls_may_give_exactly_the_most_instances():
+    encoder = _encoder()
+    for foralls in ["{'i': range(0, 2147483648)}", "{'i': range(0, 65536), 'j': range(0, 32768)}"]:
+        encoder.add_constraint("x(0,0)", "Foralls: " + foralls)  # counted, not generated here
+
+
+def test_a_fresh_model_has_no_numbering():
+    assert tl.manager().create_formula_encoder("m").get_var_mapping() is None
+    model = _fenc.formula_model()
+    assert not model.generated and model.variable_count == 0
+    with pytest.raises(ValueError, match="must not be negative"):
+        model.declare("x", [2, -1])  # the engine refuses it too, not only the wrapper
 
 
 def test_declarations_may_take_every_variable_number():
