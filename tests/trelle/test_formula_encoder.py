@@ -412,6 +412,7 @@ XOR = "bx.xor_s([x(j).to_bx() for j in range(0, 4)])"
      lambda x: x[0] != (sum(x[1:]) == 2)),
     (f"bx.and_s([{_pb('Sum(*[(j + 1) * x(j).to_pb() for j in range(0, 6)])', 'LEQ', 7)}, bx.one()])",
      lambda x: sum((j + 1) * x[j] for j in range(6)) <= 7),
+    (f"bx.and_s([bx.xor_s([{X[0]}, {X[1]}]), bx.eq_s([{X[2]}, {X[3]}])])", lambda x: x[0] != x[1] and x[2] == x[3]),
     # one instance with auxiliaries of both kinds
     (f"bx.and_s([{AMO}, {XOR}])", lambda x: sum(x) <= 2 and sum(x[:4]) % 2 == 1),
 ])
