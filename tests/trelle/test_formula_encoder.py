@@ -2,6 +2,7 @@
 resetting, the mapping and the metrics files."""
 
 import csv
+import itertools
 import json
 import re
 
@@ -11,6 +12,7 @@ from hypothesis import strategies as st
 from pysat.solvers import Solver
 
 import orbeny.trelle as tl
+from orbeny.trelle._engine import fenc as _fenc
 
 ROW = "bx.or_s([x(i,j).to_bx() for j in range(0, 3)])"
 AT_MOST_ONE = "FormulaPB(Sum(*[x(i,j).to_pb() for j in range(0, 3)]), pb.Comparator_type.LEQ, 1).to_bx(manager)"
@@ -28,8 +30,14 @@ def _clauses(storage):
     return storage.get_clauses()
 
 
+def _pb(term, comparator, bound):
+    return f"FormulaPB({term}, pb.Comparator_type.{comparator}, {bound}).to_bx(manager)"
+
+
 @pytest.mark.parametrize("text, foralls, message", [
-    ("x(i,0).to_bx() +", "Foralls: {'i': [0]}", "at position 16"),
+    ("x(i,0).to_bx() +", "Foralls: {'i': [0]}", "unexpected end of text at position 16"),
+    ("x(0,0).to_bx() +" + " " * 300, "Foralls: {}", re.escape(" " * 184 + "...'") + ".* at position 316"),  # cut
+    (") x", "Foralls: {}", "unexpected token at position 0"),
     ("y(i).to_bx()", "Foralls: {'i': [0]}", "unknown variable y at position 0"),
     ("x(i).to_bx()", "Foralls: {'i': [0]}", "takes 2 indexes, 1 given at position 0"),
     ("x(k,0).to_bx()", "Foralls: {'i': [0]}", "unknown index name k at position 2"),
@@ -43,6 +51,56 @@ def _clauses(storage):
     ("x(x,0).to_bx()", "Foralls: {'x': [0]}", "has the name of a declared variable"),
     ("x(0,0).to_bx()", "Foralls: {'ä': [0], '_i': [0]}", "underscore at position 21"),
     ("x(0,0).to_bx()\ud800", "Foralls: {}", "not valid Unicode: surrogates not allowed at position 14"),
+    ("x(0,0,0).to_bx()", "Foralls: {}", "takes 2 indexes, 3 given at position 0"),
+    ("bx.and_s([bx.or_s([x(0,j).to_bx() for j in range(2)]), x(0,j).to_bx()])", "Foralls: {}",
+     "unknown index name j at position 59"),
+    ("x(0,0).to_bx() x(0,1)", "Foralls: {}", "unexpected text at position 15"),
+    ("x(0,0).to_bx())", "Foralls: {}", "unexpected text at position 14"),
+    ("bx.or_s([x(0,j).to_bx() for j in range(0, 3, 1, 1)])", "Foralls: {}", "expected range.* at position 33"),
+    ("x(i,0)", "Foralls: {'i': range(0, 3, 1, 1)}", "expected range.* at position 15"),
+    ("x(i,0)", "Foralls: {'i': range(0, 3, 0)}", "step must not be zero at position 15"),
+    ("bx.and_s([bx.or_s([x(i,j).to_bx() for i in range(2) for j in range(3)]), x(i,0).to_bx()])", "Foralls: {}",
+     "unknown index name i at position 75"),
+    ("bz.or_s([x(0,0).to_bx()])", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("bx.zero.x", "Foralls: {}", "expected a Boolean expression at position 8"),
+    ("bx", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("i(0)", "Foralls: {'i': [0]}", "expected a Boolean expression at position 0"),
+    ("range(2)", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("Sum(*[x(0,0).to_pb()])", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1)", "Foralls: {}", "expected a Boolean expression at position 0"),
+    ("bx.or_s([x(0,j).to_bx() for j in foo(0, 2)])", "Foralls: {}", "expected range.* at position 33"),
+    ("bx.or_s([x(0,j).to_bx() for j in pb.range(0, 2)])", "Foralls: {}", "expected range.* at position 33"),
+    ("x(~0,0)", "Foralls: {}", "expected an integer expression at position 2"),
+    ("x(0,01)", "Foralls: {}", "leading zero at position 4"),
+    ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1).to_bx(bx)", "Foralls: {}",
+     "expected a Boolean expression at position 0"),
+    ("FormulaPB(x(0,0), pb.Comparator_type.LEQ, 1).to_pb(manager)", "Foralls: {}",
+     "expected a Boolean expression at position 0"),
+    ("x(i,0)", "Foralls: ['i', [0]]", "expected a dict at position 9"),
+    ("x(0,0)", "Foralls: []", "expected a dict at position 9"),
+    ("x(0,0)", "Foralls:  ()", "expected a dict at position 10"),
+    ("x(i,0)", "Foralls: {i: [0]}", "expected a quoted name at position 10"),
+    ("x(i,0)", "Foralls: {'i\\': [0]}", "unsupported string at position 10"),
+    ("x(i,0)", "Foralls: {'i\n': [0]}", "unsupported string at position 10"),
+    ("x(i,0)", "Foralls: {'i: [0]}", "unterminated string at position 10"),
+    ("x(0,0).to_bx() '", "Foralls: {}", "unterminated string at position 15"),
+    ("x(0,not)", "Foralls: {}", "unexpected keyword at position 4"),
+    ("bx.or_s([x(0,j).to_bx() for 1 in range(2)])", "Foralls: {}", "expected a loop name at position 28"),
+    ("bx.or_s([x(0,j).to_bx() for in in range(2)])", "Foralls: {}", "expected a loop name at position 28"),
+    ("bx.or_s(x(0,0).to_bx())", "Foralls: {}", "expected a list of Boolean expressions at position 8"),
+    ("x(*[0],0).to_bx()", "Foralls: {}", "expected an index at position 2"),
+    ("x(0,0).to_bx(1)", "Foralls: {}", "expected a Boolean expression at position 0"),
+    (_pb("x(0,0).to_pb() + Max(*[x(0,1).to_pb()])", "LEQ", 1), "Foralls: {}",
+     "expected a pseudo-Boolean term at position 27"),
+    (_pb("Sum(x(0,0).to_pb())", "LEQ", 1), "Foralls: {}", r"expected Sum\(\*\[...\]\) at position 10"),
+    (_pb("bx.one()", "LEQ", 1), "Foralls: {}", "expected a pseudo-Boolean term at position 10"),
+    ("bx.impl_s(x(0,0).to_bx())", "Foralls: {}", "unknown Boolean combinator bx.impl_s at position 3"),
+    ("bx.nand_s(x(0,0).to_bx(), x(0,1).to_bx())", "Foralls: {}", "unknown Boolean combinator bx.nand_s at position 3"),
+    ("x(i,0)", "Foralls {'i': [1]}", "expected 'Foralls: ' at position 0"),
+    ("x(i,0)", "Foralls: {'i': foo(0, 2)}", "expected range.* at position 15"),
+    ("x(i,0)", "Foralls: {'i': range()}", "expected range.* at position 15"),
+    ("x(i,0)", "Foralls: {'i': [+1]}", "expected an integer at position 16"),
+    ("x(i,0)", "Foralls: {'i': [-i]}", "expected an integer at position 16"),
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -104,7 +162,7 @@ def test_a_contradiction_is_written_as_an_empty_clause_and_logged(caplog, paddin
     assert len(caplog.text) < 500  # a long text is cut
 
 
-def test_second_generate_reset_and_reuse():
+def test_second_generate_reset_and_reuse(caplog):
     encoder = _encoder(ROW)
     encoder.generate_cnf()
     first = encoder.get_cnf_storage()
@@ -113,21 +171,31 @@ def test_second_generate_reset_and_reuse():
     encoder.add_constraint(AT_MOST_ONE, "Foralls: {'i': [0, 1]}")
     encoder.generate_cnf()
     assert encoder.get_cnf_storage().get_clause_count() > first.get_clause_count()
+    encoder.add_target("x(0,0)")
     encoder.reset()
     assert encoder.get_cnf_storage() is None and encoder.get_var_mapping() is None
     with pytest.raises(ValueError, match="unknown variable x"):
         encoder.add_constraint(ROW, "Foralls: {'i': [0]}")
     encoder.create_variables("x", [1, 3])
     encoder.add_constraint(ROW, "Foralls: {'i': [0]}")
-    encoder.generate_cnf()
+    with caplog.at_level("INFO", logger="orbeny.trelle"):
+        encoder.generate_cnf()
     assert _clauses(encoder.get_cnf_storage()) == [[1, 2, 3]]
+    assert "target" not in caplog.text  # the target went with the reset
 
 
-@pytest.mark.parametrize("name, sizes", [("x1", [2]), ("my_var", [2]), ("range", [2]), ("x", [2, -1])])
-def test_bad_declarations(name, sizes):
+@pytest.mark.parametrize("name, sizes, error", [
+    ("x1", [2], ValueError), ("my_var", [2], ValueError), ("range", [2], ValueError), ("x", [2, -1], ValueError),
+    ("y", [3], ValueError),  # declared before with other sizes
+    ("x", [2**32, 2**32], OverflowError), ("x", [4, 2**62], OverflowError),  # the count wraps around
+])
+def test_bad_declarations(name, sizes, error):
     encoder = tl.manager().create_formula_encoder("m")
-    with pytest.raises(ValueError):
+    encoder.create_variables("y", [2])
+    encoder.create_variables("y", [2])
+    with pytest.raises(error):
         encoder.create_variables(name, sizes)
+    assert list(encoder.get_var_mapping().get_var_map().items()) == [("y[0]", 1), ("y[1]", 2)]
 
 
 def test_the_models_names_are_taken():
@@ -153,20 +221,23 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     with caplog.at_level("INFO", logger="orbeny.trelle"):
         encoder.generate_cnf()
     assert sum("target is not encoded" in r.getMessage() for r in caplog.records) == 1
+    assert "contradiction" not in caplog.text
     storage = encoder.get_cnf_storage()
     assert list(zip(storage.get_clauses(), storage.get_clause_weights())) == [([1], 3), ([-2], 6)]
     assert storage.get_weight_limit() == 10
     encoder.set_witness([1, 2, 3])
+    encoder.set_another_witness([1, -2, 3])
     encoder.save_metrics_json(str(tmp_path / "m.json"))
     encoder.save_metrics_csv(str(tmp_path / "m.csv"))
     metrics = json.loads((tmp_path / "m.json").read_text())
     assert [row["clauses"] for row in metrics["constraints"]] == [2, 0]
-    assert metrics["witnesses"] == [{"witness": "witness", "valid": True, "soft_cost": 6, "target_value": 7}]
+    assert metrics["witnesses"] == [{"witness": "witness", "valid": True, "soft_cost": 6, "target_value": 7},
+                                    {"witness": "another_witness", "valid": True, "soft_cost": 0, "target_value": 5}]
     rows = list(csv.reader((tmp_path / "m.csv").open()))
-    assert rows[-1][0] == "witness" and rows[-1][-3:] == ["True", "6", "7"]
+    assert [row[0] for row in rows[-2:]] == ["witness"] * 2 and rows[-2][-3:] == ["True", "6", "7"]
 
 
-@pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000,
+@pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000, "~" * 398 + "x(0,0).to_bx()",
                                   "FormulaPB(" + "1 * " * 5000 + "(x(0,0).to_pb()), pb.Comparator_type.LEQ, 1)"
                                   ".to_bx(manager)",
                                   "bx.or_s([x(0,0).to_bx()" + " for k in range(0, 1)" * 100000 + "])"])
@@ -391,3 +462,225 @@ def test_target_value_past_64_bits_is_exact(tmp_path):
     encoder.save_metrics_json(tmp_path / "m.json")
     [witness] = json.loads((tmp_path / "m.json").read_text())["witnesses"]
     assert witness["target_value"] == 3 * 2**62 and witness["valid"]
+
+
+def _generated(text, foralls="Foralls: {}", sizes=(4,)):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", list(sizes))
+    encoder.add_constraint(text, foralls)
+    encoder.generate_cnf()
+    return encoder
+
+
+def _cell_models(clauses, cells):
+    """The assignments of cells 1..cells that extend to a model of `clauses`."""
+    with Solver(name="g3", bootstrap_with=clauses) as solver:
+        return {bits for bits in itertools.product([False, True], repeat=cells)
+                if solver.solve(assumptions=[v if b else -v for v, b in enumerate(bits, 1)])}
+
+
+X = [f"x({k}).to_bx()" for k in range(4)]
+PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
+
+
+@pytest.mark.parametrize("text, foralls, clauses", [
+    (f"bx.impl_s({X[0]}, {X[1]})", "", [[-1, 2]]),
+    (f"bx.impl_s(~{X[0]}, ~{X[1]})", "", [[1, -2]]),
+    (f"bx.impl_s({X[0]}, bx.or_s([{X[1]}, ~{X[2]}]))", "", [[-1, 2, -3]]),
+    (f"bx.or_s([{X[0]}, bx.zero(), ~{X[1]}])", "", [[1, -2]]),
+    (f"bx.or_s([{X[0]}, bx.one(), ~{X[1]}])", "", []),
+    (f"bx.or_s([bx.one(), {X[0]}])", "", []),
+    ("bx.zero()", "", [[]]),
+    ("bx.one()", "", []),
+    ("x(i)", "'i': [2, 0]", [[3], [1]]),
+    ("~x(i).to_bx()", "'i': (3,)", [[-4]]),
+    (f"bx.and_s([{X[0]}, bx.or_s([~{X[1]}, {X[2]}]), bx.impl_s({X[3]}, {X[0]})])", "", [[1], [-2, 3], [-4, 1]]),
+    ("bx.or_s([x(j).to_bx() for j in range(3)])", "", [[1, 2, 3]]),
+    ("bx.or_s([x(j).to_bx() for j in range(1, 4, 2)])", "", [[2, 4]]),
+    ("bx.or_s([x(j).to_bx() for j in range(3, 0, -2)])", "", [[4, 2]]),
+    ("bx.or_s([x(j).to_bx() for j in [2, 0]])", "", [[3, 1]]),
+    ("bx.or_s([x(i + 2 * j).to_bx() for i in range(2) for j in range(2)])", "", [[1, 3, 2, 4]]),
+    ("bx.or_s([x(j).to_bx() for j in range(0, 0)])", "", [[]]),
+    ("bx.and_s([x(j).to_bx() for j in range(0, 0)])", "", []),
+    ("x(i)", "'i': range(0, 0)", []),
+    ("x(i)", "'i': range(3, 0, -2)", [[4], [2]]),
+    ("x(i)", "'i': range(2, 2, -2)", []),
+    ("x(i)", "'i': ()", []),
+    ("bx.and_s([x(j).to_bx() for j in range(1, 1, -3)])", "", []),
+    # the comparisons of every instance, and only of that instance
+    (_pb(PAIRS, "LEQ", 1), "'i': range(0, 3)", [[-1, -2], [-2, -3], [-3, -4]]),
+    (_pb(PAIRS, "GEQ", 1), "'i': range(3)", [[1, 2], [2, 3], [3, 4]]),
+    (_pb("x(i)", "BOTH", 1), "'i': range(3, 0, -2)", [[4], [2]]),
+    # literals up to 2^62 and a bit are read as they are
+    ("x(4611686018427387909 - 4611686018427387908)", "", [[2]]),
+    ("x(+1)", "", [[2]]),
+    ("x(2 ** 40 - 2 ** 40 + 3 ** 0)", "", [[2]]),
+    ("~" * 397 + "x(0).to_bx()", "", [[-1]]),  # the deepest nesting taken
+    ("bx.or_s([x(jÀ).to_bx() for jÀ in range(3)])", "", [[1, 2, 3]]),
+    ("bx.or_s([x(0).to_bx(),\n\tx(1).to_bx()\r])", "", [[1, 2]]),
+    (f"bx.and_s([{X[0]}, {_pb('x(1)', 'LEQ', 0)}])", "", [[1], [-2]]),
+])
+def test_exact_clauses(text, foralls, clauses, caplog):
+    assert _clauses(_generated(text, "Foralls: {" + foralls + "}").get_cnf_storage()) == clauses
+    assert ("can never hold" in caplog.text) == ([] in clauses)
+
+
+AMO = _pb("Sum(*[x(j).to_pb() for j in range(0, 6)])", "LEQ", 2)
+XOR = "bx.xor_s([x(j).to_bx() for j in range(0, 4)])"
+
+
+@pytest.mark.parametrize("text, holds", [
+    (f"bx.impl_s(bx.and_s([{X[0]}, {X[1]}]), {X[2]})", lambda x: not (x[0] and x[1]) or x[2]),
+    (f"bx.impl_s(bx.or_s([{X[0]}, ~{X[1]}]), bx.and_s([{X[2]}, ~{X[3]}]))",
+     lambda x: not (x[0] or not x[1]) or (x[2] and not x[3])),
+    (f"bx.impl_s({X[0]}, bx.xor_s([{X[1]}, {X[2]}]))", lambda x: not x[0] or x[1] != x[2]),
+    (f"bx.or_s([bx.zero(), bx.and_s([{X[0]}, {X[1]}]), {X[2]}])", lambda x: (x[0] and x[1]) or x[2]),
+    (f"bx.or_s([bx.one(), bx.and_s([{X[0]}, {X[1]}])])", lambda x: True),
+    (f"bx.eq_s([{X[0]}, ~{X[1]}, {X[2]}])", lambda x: x[0] == (not x[1]) == x[2]),
+    (f"bx.ite_s({X[0]}, {X[1]}, bx.xor_s([{X[2]}, {X[3]}, x(4).to_bx()]))",
+     lambda x: x[1] if x[0] else x[2] ^ x[3] ^ x[4]),
+    (f"bx.or_s([{X[0]}, ~{_pb('x(1).to_pb() - 2 * x(2).to_pb() + 3 * x(3).to_pb()', 'GEQ', 1)}])",
+     lambda x: x[0] or x[1] - 2 * x[2] + 3 * x[3] < 1),
+    (f"bx.xor_s([{X[0]}, {_pb('Sum(*[x(j).to_pb() for j in range(1, 6)])', 'BOTH', 2)}])",
+     lambda x: x[0] != (sum(x[1:]) == 2)),
+    (f"bx.and_s([{_pb('Sum(*[(j + 1) * x(j).to_pb() for j in range(0, 6)])', 'LEQ', 7)}, bx.one()])",
+     lambda x: sum((j + 1) * x[j] for j in range(6)) <= 7),
+    (f"bx.and_s([bx.xor_s([{X[0]}, {X[1]}]), bx.eq_s([{X[2]}, {X[3]}])])", lambda x: x[0] != x[1] and x[2] == x[3]),
+    # one instance with auxiliaries of both kinds
+    (f"bx.and_s([{AMO}, {XOR}])", lambda x: sum(x) <= 2 and sum(x[:4]) % 2 == 1),
+])
+def test_formulas_that_need_auxiliaries_have_their_models_and_check_witnesses(text, holds):
+    encoder = _generated(text, sizes=(6,))
+    storage = encoder.get_cnf_storage()
+    assignments = list(itertools.product([False, True], repeat=6))
+    assert _cell_models(_clauses(storage), 6) == {bits for bits in assignments if holds(bits)}
+    # Witnesses are checked on the text itself, whatever their auxiliaries say.
+    auxiliaries = [-v for v in range(7, storage.get_variable_count() + 1)]
+    for bits in assignments:
+        cells = [v if b else -v for v, b in enumerate(bits, 1)]
+        encoder.set_witness([-cells[0]] + cells[1:] + auxiliaries)
+        encoder.set_another_witness(cells + auxiliaries)
+        assert encoder.check_another_witness() == bool(holds(bits)), bits
+
+
+def _cut(text):
+    """A constraint text as messages quote it: its first 200 characters, marked when cut."""
+    return "'" + text[:200] + ("...'" if len(text) > 200 else "'")
+
+
+@pytest.mark.parametrize("text, foralls, message", [
+    ("bx.or_s([x(j).to_bx() for j in range(0, 3, 0)])", "", "step must not be zero"),
+    ("x(4)", "", "takes the value 4, out of the range 0..3"),
+    ("x(i)", "'i': [0, 4]", "takes the value 4, out of the range 0..3"),
+    ("x(-1)", "", "takes the value -1"),
+    ("x(2 ** -1)", "", "negative exponent"),
+    ("x(2 ** 63 - 2 ** 63)", "", "overflow"),
+    ("x(2 ** 62 * 2 - 1)", "", "overflow"),
+    ("x(4611686018427387904 + 4611686018427387904 - 1)", "", "overflow"),
+    ("x(0 - 4611686018427387904 - 4611686018427387904 - 1)", "", "overflow"),
+    ("x(-(-(2 ** 62) * 2))", "", "overflow"),
+    ("bx.and_s([x(j).to_bx() for j in range(10 ** 6)])", "", "takes the value 4"),
+    ("x(5)" + " " * 300, "", "index 0 of variable x"),
+    # too large to be read, never wrapped around to a small index
+    ("x(9223372036854775808 - 9223372036854775807)", "", None),
+    ("x(18446744073709551617)", "", None),
+    ("x(i)", "'i': [18446744073709551617]", None),
+])
+def test_values_out_of_range_are_refused(text, foralls, message):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [4])
+    with pytest.raises(ValueError, match=message) as refused:
+        encoder.add_constraint(text, "Foralls: {" + foralls + "}")
+        encoder.generate_cnf()
+    assert f"constraint {_cut(text)}" in str(refused.value)
+
+
+def test_instances_past_the_renewal_of_the_shared_boolean_context():
+    # Prefixes of growing length: every instance has a shape of its own, so the context the
+    # instances share fills up and is made anew several times.
+    encoder = _generated("bx.xor_s([x(j).to_bx() for j in range(0, i)])", "Foralls: {'i': range(1, 161)}", (160,))
+    with Solver(name="g3", bootstrap_with=_clauses(encoder.get_cnf_storage())) as solver:
+        assert solver.solve() and [v for v in solver.get_model()[:160] if v > 0] == [1]
+        solver.add_clause([-1] + list(range(2, 161)))
+        assert not solver.solve()  # the only model
+
+
+def test_cells_past_the_end_of_a_short_witness_read_false(tmp_path):
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [3])
+    encoder.add_constraint("x(0)", "Foralls: {}")
+    encoder.add_target("x(1).to_pb() + 2 * x(2).to_pb()")
+    encoder.generate_cnf()
+    encoder.set_witness([1])
+    encoder.save_metrics_json(str(tmp_path / "m.json"))
+    assert json.loads((tmp_path / "m.json").read_text())["witnesses"][0]["target_value"] == 0
+
+
+def test_foralls_may_give_exactly_the_most_instances():
+    encoder = _encoder()
+    for foralls in ["{'i': range(0, 2147483648)}", "{'i': range(0, 65536), 'j': range(0, 32768)}"]:
+        encoder.add_constraint("x(0,0)", "Foralls: " + foralls)  # counted, not generated here
+
+
+def test_a_fresh_model_has_no_numbering():
+    assert tl.manager().create_formula_encoder("m").get_var_mapping() is None
+    model = _fenc.formula_model()
+    assert not model.generated and model.variable_count == 0
+    with pytest.raises(ValueError, match="must not be negative"):
+        model.declare("x", [2, -1])  # the engine refuses it too, not only the wrapper
+
+
+def test_declarations_may_take_every_variable_number():
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [2**31 - 1])
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [2**31 - 2])
+    encoder.create_variables("y", [1])
+    with pytest.raises(OverflowError, match="variable z does not fit"):
+        encoder.create_variables("z", [1])
+
+
+def test_mapping_names_every_auxiliary_once(tmp_path):
+    exactly_one = _pb("Sum(*[x(j).to_pb() for j in range(0, 5)])", "BOTH", 1)
+    # (pseudo-Boolean, Tseytin) auxiliaries of each instance
+    texts = {f"bx.and_s([{AMO}, {XOR}])": (10, 2), XOR: (0, 2),
+             "bx.or_s([bx.and_s([x(0).to_bx(), x(1).to_bx()]), x(2).to_bx()])": (0, 1),
+             f"bx.and_s([{exactly_one}, bx.xor_s([x(j).to_bx() for j in range(0, 5)])])": (3, 3),
+             "x(0)": (0, 0), exactly_one: (3, 0)}
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [6])
+    for text in texts:
+        encoder.add_constraint(text, "Foralls: {'i': [0, 1]}")
+    encoder.generate_cnf()
+    keys = encoder.get_var_mapping().get_var_map()
+    expected = [f"x[{k}]" for k in range(6)] + [
+        f"{kind}[{f},{n},{k}]" for f, (pb, bx) in enumerate(texts.values()) for n in range(2)
+        for kind, count in [("_pbct_aux", pb), ("_bxpr_aux", bx)] for k in range(count)]
+    assert list(keys) == expected and list(keys.values()) == list(range(1, len(expected) + 1))
+    storage = encoder.get_cnf_storage()
+    assert storage.get_variable_count() == len(expected)
+    assert {abs(v) for c in _clauses(storage) for v in c} == set(range(1, len(expected) + 1))
+    encoder.save_metrics_json(str(tmp_path / "m.json"))
+    rows = json.loads((tmp_path / "m.json").read_text())["constraints"]
+    assert [row["auxiliary_variables"] for row in rows] == [2 * (pb + bx) for pb, bx in texts.values()]
+    assert all(row["instances"] == 2 and row["seconds"] > 0 for row in rows)
+
+
+@pytest.mark.parametrize("text, aux", [
+    (AMO, 10), (XOR, 2), ("bx.xor_s([x(j).to_bx() for j in range(0, 3)])" + " " * 200, 1),  # a long text is cut
+])
+def test_auxiliaries_may_end_exactly_at_the_last_variable_number(text, aux):
+    last = 2**31 - 1
+    for spare, fits in [(0, True), (1, False)]:
+        encoder = tl.manager().create_formula_encoder("m")
+        encoder.create_variables("x", [6])
+        encoder.create_variables("y", [last - 6 - aux + spare])
+        encoder.add_constraint(text, "Foralls: {}")
+        if fits:
+            encoder.generate_cnf()
+            storage = encoder.get_cnf_storage()
+            assert storage.get_variable_count() == last
+            assert max(abs(v) for c in _clauses(storage) for v in c) == last
+        else:
+            with pytest.raises(OverflowError, match=re.escape(f"constraint {_cut(text)}: too many variables")):
+                encoder.generate_cnf()

@@ -154,6 +154,33 @@ def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bo
                 assert agreed <= set(implied), fixed
 
 
+@pytest.mark.parametrize("n", range(17, 21))
+def test_at_most_one_ladder_refuses_every_pair(n):
+    clauses, _ = encode([(v, 1) for v in range(1, n + 1)], "<=", 1, first=n + 1)
+    assert len(clauses) == 3 * n - 5  # the ladder, not the pairs
+    with Solver(name="m22", bootstrap_with=clauses) as solver:
+        assert solver.solve(assumptions=[-v for v in range(1, n + 1)])
+        for v in range(1, n + 1):
+            # each literal alone holds, and propagation alone refuses it with any other
+            ok, implied = solver.propagate(assumptions=[v])
+            assert ok and set(range(-n, 0)) - {-v} <= set(implied)
+
+
+@pytest.mark.parametrize("terms, cmp, bound, doubled", [
+    ([(1, 1), (2, 2), (3, 3), (-4, 5)], "<=", 4, [8, 9]),
+    ([(1, 1), (2, 2), (3, 3), (-4, 5)], ">=", 4, [8, 7]),
+    ([(1, 1), (2, -2), (3, 3)], "==", 2, [4]),
+    ([(1, 3), (2, 5), (3, 7), (4, 11), (5, 13)], "<=", 15, [30, 31]),
+    ([(1, 3), (-2, 5), (3, 7), (4, 11), (5, 13)], ">=", 20, [40, 39]),
+])
+def test_a_common_divisor_of_two_gives_the_clauses_of_the_divided_constraint(terms, cmp, bound, doubled):
+    expected = encode(terms, cmp, bound, first=6)[0]
+    for twice in doubled:
+        assert encode([(lit, 2 * c) for lit, c in terms], cmp, twice, first=6)[0] == expected
+    if cmp == "==":
+        assert encode([(lit, 2 * c) for lit, c in terms], cmp, 2 * bound + 1, first=6)[0] == [[]]
+
+
 @pytest.mark.parametrize("terms, cmp, bound, expected", [
     ([], "<=", 0, []),
     ([], ">=", 1, [[]]),
