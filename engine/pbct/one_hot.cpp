@@ -29,8 +29,6 @@ void exactly_one_ladder(const std::vector<std::int64_t>& lits, ClauseSink& sink)
 
 // Up to this many literals, pairwise clauses and one at-least-one clause are fewest.
 constexpr std::size_t pairwise_up_to = 4;
-// An at-most-one alone is pairwise up to this many literals.
-constexpr std::size_t pairwise_at_most_up_to = 16;
 
 }  // namespace
 
@@ -42,13 +40,10 @@ void encode_one_hot(const Range& range, ClauseSink& sink) {
         exactly_one_ladder(c.lits, sink);
         return;
     }
-    if (c.upper() && c.n() <= pairwise_at_most_up_to) {
-        // Measured on queens with CaDiCaL and Glucose: up to this size pairwise clauses are
-        // solved faster than the ladder.
-        for (std::size_t x = 0; x < c.lits.size(); ++x) {
-            for (std::size_t y = x + 1; y < c.lits.size(); ++y) sink.add({-c.lits[x], -c.lits[y]});
-        }
-    } else if (c.upper()) {
+    if (c.upper()) {
+        // Pairwise while it is no more clauses than the ladder (up to five literals), the
+        // ladder above: with longer pairwise rows, a row sharing its literals with others
+        // (the pigeonhole principle) takes CDCL exponentially many conflicts.
         at_most_one(Column(c.lits.begin(), c.lits.end()), false, sink);
     }
     if (c.lower()) {

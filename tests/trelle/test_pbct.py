@@ -267,5 +267,5 @@ def test_solver_benchmark_quick_run_checks_every_answer():
     out = subprocess.run([sys.executable, str(script), "--quick", "--encoders", "ours,BDD,pysat seqcounter"],
                          capture_output=True, text=True, check=True, timeout=300).stdout
     rows = [line for line in out.splitlines() if line.startswith("ours ") and "|" in line]
-    assert len(rows) == 4 and "WRONG" not in out and "ours failed" not in out, out
+    assert len(rows) == 6 and "WRONG" not in out and "ours failed" not in out, out
     assert "ours against the best peer encoding" in out, out
