@@ -29,6 +29,11 @@ void exactly_one_ladder(const std::vector<std::int64_t>& lits, ClauseSink& sink)
 
 // Up to this many literals, pairwise clauses and one at-least-one clause are fewest.
 constexpr std::size_t pairwise_up_to = 4;
+// An at-most-one is pairwise up to this many literals, a ladder above. Longer pairwise rows
+// that share their literals with other rows (the pigeonhole principle) take CDCL
+// exponentially many conflicts; on short rows, pairwise clauses propagate without
+// auxiliaries to branch on, which queens solve faster with (Glucose most of all).
+constexpr std::size_t pairwise_at_most_up_to = 8;
 
 }  // namespace
 
@@ -40,10 +45,11 @@ void encode_one_hot(const Range& range, ClauseSink& sink) {
         exactly_one_ladder(c.lits, sink);
         return;
     }
-    if (c.upper()) {
-        // Pairwise while it is no more clauses than the ladder (up to five literals), the
-        // ladder above: with longer pairwise rows, a row sharing its literals with others
-        // (the pigeonhole principle) takes CDCL exponentially many conflicts.
+    if (c.upper() && c.n() <= pairwise_at_most_up_to) {
+        for (std::size_t x = 0; x < c.lits.size(); ++x) {
+            for (std::size_t y = x + 1; y < c.lits.size(); ++y) sink.add({-c.lits[x], -c.lits[y]});
+        }
+    } else if (c.upper()) {
         at_most_one(Column(c.lits.begin(), c.lits.end()), false, sink);
     }
     if (c.lower()) {
