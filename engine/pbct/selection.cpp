@@ -26,6 +26,12 @@ std::size_t adder_estimate(const Range& r) {
     return 7 * digits * ((r.lo > 0 && r.hi < r.total) ? 2 : 1);
 }
 
+std::size_t unary_budget(const Range& r) {
+    const auto bits = static_cast<std::size_t>(bit_width(static_cast<u128>(r.terms.size())));
+    const std::size_t factor = std::max<std::size_t>(3, bits * bits);
+    return std::max(size_allowance, std::min(size_cap, factor * adder_estimate(r)));
+}
+
 std::optional<ClauseSink> attempt(Construction construction, const Range& r, const ClauseSink& sink,
                                   std::size_t budget) {
     ClauseSink trial = sink.fork(budget);
@@ -40,7 +46,8 @@ std::optional<ClauseSink> attempt(Construction construction, const Range& r, con
 std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
     const bool small = r.terms.size() <= decision_diagram_max_terms;
     if (r.lo > 0 && r.hi < r.total) {
-        return small ? attempt(encode_decision_diagram, r, sink, budget) : std::nullopt;
+        return small ? attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance))
+                     : std::nullopt;
     }
     // The decision diagram propagates more, but solvers gain from it only while it stays
     // near the size of the merge.
@@ -48,7 +55,8 @@ std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::
     if (binary_merge_size(r) <= budget) {
         merge = attempt(encode_binary_merge, r, sink, budget);
     }
-    const std::size_t near = std::min(budget, merge ? merge_factor * merge->size() : size_allowance);
+    const std::size_t near =
+        std::min({budget, diagram_allowance, merge ? merge_factor * merge->size() : diagram_allowance});
     std::optional<ClauseSink> diagram = small ? attempt(encode_decision_diagram, r, sink, near) : std::nullopt;
     return diagram ? diagram : merge;
 }
@@ -74,7 +82,7 @@ void encode_selected(const Range& range, ClauseSink& sink, bool merge_only) {
     if (r.trivial()) {
         return;
     }
-    const std::size_t budget = std::max(size_allowance, size_factor * adder_estimate(r));
+    const std::size_t budget = unary_budget(r);
     std::optional<ClauseSink> chosen;
     if (merge_only && (r.lo == 0 || r.hi == r.total)) {
         chosen = attempt(encode_binary_merge, r, sink, budget);

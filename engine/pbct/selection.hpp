@@ -11,9 +11,18 @@ namespace zorv::pbct {
 // With `merge_only`, a one-sided range takes the binary merge whatever its shape.
 void encode_selected(const Range& range, ClauseSink& sink, bool merge_only = false);
 
-// The budget: the larger of a fixed allowance and this many times the adder's clauses.
+// The budget of the unary constructions (totalizer, binary merge), whose size is known
+// before they are built. Each conflict they let unit propagation find can spare the solver
+// a search that costs far more than reading their clauses, so they may be larger than the
+// compact adder by the factor their construction costs in the literature: the square of
+// the number of bits of the term count (a merge of n inputs takes O(n log^2 n) clauses, an
+// adder O(n)). At least a fixed allowance, at most a fixed cap on the clauses of one row.
 constexpr std::size_t size_allowance = 100000;
-constexpr std::size_t size_factor = 3;
+constexpr std::size_t size_cap = 1000000;
+
+// A decision diagram's size is known only as it is built, and it can grow with the number
+// of reachable sums: it is tried within this many clauses (and steps) at most.
+constexpr std::size_t diagram_allowance = 100000;
 // A one-sided weighted sum takes a decision diagram rather than the binary merge while the
 // diagram has at most this many times the merge's clauses.
 constexpr std::size_t merge_factor = 2;

@@ -181,6 +181,44 @@ def test_a_common_divisor_of_two_gives_the_clauses_of_the_divided_constraint(ter
         assert encode([(lit, 2 * c) for lit, c in terms], cmp, 2 * bound + 1, first=6)[0] == [[]]
 
 
+@pytest.mark.parametrize("n", [4, 9, 17, 20])
+@pytest.mark.parametrize("cmp, bound", [("<=", 1), ("==", 1), (">=", -1)])
+def test_one_hot_rows_refuse_every_pair(n, cmp, bound):
+    # Long rows count through auxiliaries: with pairwise clauses, a row whose literals other
+    # rows share (the pigeonhole principle) takes CDCL exponentially many conflicts.
+    sign = -1 if cmp == ">=" else 1  # sum of -x >= -1: at most one, read over complements
+    terms = [(v, sign) for v in range(1, n + 1)]
+    clauses, _ = encode(terms, cmp, bound, first=n + 1)
+    pairs = [c for c in clauses if len(c) == 2 and all(abs(lit) <= n for lit in c)]
+    assert (len(pairs) == n * (n - 1) // 2) == (n <= 4)
+    with Solver(name="m22", bootstrap_with=clauses) as solver:
+        for x, y in itertools.combinations(range(1, n + 1), 2):
+            assert not solver.propagate(assumptions=[x, y])[0]
+        for x in range(1, n + 1):
+            ok, implied = solver.propagate(assumptions=[x])
+            assert ok and {-v for v in range(1, n + 1) if v != x} <= set(implied)
+        assert solver.solve(assumptions=[-v for v in range(1, n + 1)]) == (cmp != "==")
+
+
+def test_wide_row_takes_the_merge_beyond_the_fixed_allowance():
+    # 150 terms of 20 bits: the merge needs over 100,000 clauses, still far within what a row
+    # of that many terms may take, and unit propagation finds every conflict in it.
+    rng = random.Random(150)
+    terms = [(v, rng.randint(1, 2 ** 20)) for v in range(1, 151)]
+    bound = sum(c for _, c in terms) // 2
+    adder = len(encode(terms, "<=", bound, first=151, construction="compact_adder")[0])
+    clauses, _ = encode(terms, "<=", bound, first=151)
+    assert len(clauses) > max(100_000, 10 * adder)
+    heaviest = sorted(terms, key=lambda t: -t[1])
+    over = next(k for k in range(151) if sum(c for _, c in heaviest[:k]) > bound)
+    with Solver(name="cd15", bootstrap_with=clauses) as solver:
+        # The heaviest terms just past the bound: propagation alone must refuse them.
+        assert not solver.propagate(assumptions=[v for v, _ in heaviest[:over]])[0]
+        for _ in range(20):
+            fixed = {v: rng.random() < 0.5 for v in range(1, 151)}
+            assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), "<=", bound)
+
+
 @pytest.mark.parametrize("terms, cmp, bound, expected", [
     ([], "<=", 0, []),
     ([], ">=", 1, [[]]),
