@@ -360,8 +360,8 @@ def test_opb_reader_refuses_what_it_cannot_read_right(text):
     import importlib.util
 
     path = Path(__file__).parents[2] / "benchmarks" / "opb.py"
-    spec = importlib.util.spec_from_file_location("opb", path)
-    opb = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(opb)
+    found = importlib.util.spec_from_file_location("opb", path)
+    opb = importlib.util.module_from_spec(found)
+    found.loader.exec_module(opb)
     with pytest.raises(ValueError):
         opb.parse_opb(text)
