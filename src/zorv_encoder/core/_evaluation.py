@@ -149,7 +149,7 @@ def start_bounded() -> None:
 
 
 # Built-ins of a bounded evaluation: the checked forms of range and of the operators. Their names
-# cannot be a variable's or an index's, which are letters only.
+# cannot be a variable's (letters only) or an index's (never beginning with an underscore).
 _BOUNDED_CALLS = {
     ast.Pow: ("_bounded_power", _bounded_arithmetic("**", operator.pow)),
     ast.Add: ("_bounded_sum", _bounded_arithmetic("+", operator.add)),
