@@ -98,13 +98,9 @@ def _highs_optimum(costs, maximise, columns, rows, upper=None):
     already a runtime dependency."""
     import highspy
     import numpy as np
+    from orbeny.trelle._lp import _highs_solver
 
-    try:
-        highs = highspy._core._Highs()  # the plain solver: no start-up banner on stdout
-    except AttributeError:
-        highs = highspy.Highs()
-    highs.setOptionValue("output_flag", False)
-    highs.setOptionValue("mip_rel_gap", 0.0)
+    highs = _highs_solver()  # quiet, and optimal only at the proven optimum
     highs.setOptionValue("time_limit", 300.0)
     n, m = len(columns), len(rows)
     starts = np.cumsum([0] + [len(column) for column in columns]).astype(np.int32)
