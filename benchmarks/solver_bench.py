@@ -49,6 +49,7 @@ memory exhaustion costs only that row; the worst-case wall time is printed befor
 import argparse
 import importlib
 import json
+import operator
 import os
 import random
 import resource
@@ -65,6 +66,7 @@ SOLVERS = [("CaDiCaL 1.9.5", "cadical195"), ("Glucose 4", "glucose4")]
 MEMORY_LIMIT = 4 << 30  # bytes of address space per worker
 RATIO_FLOOR = 0.01  # seconds: below this, solve times are noise
 SETUP_SLACK = 30.0  # seconds for a worker to start, load clauses into a solver and check a model
+COMPARE = {"<=": operator.le, ">=": operator.ge, "==": operator.eq}
 
 # ---------------------------------------------------------------- instances
 # A constraint is [variables, coefficients, comparator, bound] over variables 1..n, all
@@ -96,13 +98,9 @@ def _highs_optimum(costs, maximise, columns, rows, upper=None):
     already a runtime dependency."""
     import highspy
     import numpy as np
+    from orbeny.trelle._lp import _highs_solver
 
-    try:
-        highs = highspy._core._Highs()  # the plain solver: no start-up banner on stdout
-    except AttributeError:
-        highs = highspy.Highs()
-    highs.setOptionValue("output_flag", False)
-    highs.setOptionValue("mip_rel_gap", 0.0)
+    highs = _highs_solver()  # quiet, and optimal only at the proven optimum
     highs.setOptionValue("time_limit", 300.0)
     n, m = len(columns), len(rows)
     starts = np.cumsum([0] + [len(column) for column in columns]).astype(np.int32)
@@ -317,10 +315,9 @@ def _encode_model(instance):
 
     model = Model(tl.manager(), "bench")
     x = model.create_variables("x", i=instance["variables"])
-    operators = {"<=": lambda s, b: s <= b, ">=": lambda s, b: s >= b, "==": lambda s, b: s == b}
     for variables, coefficients, comparator, bound in instance["constraints"]:
         total = SumIt([c * x[v - 1] for v, c in zip(variables, coefficients)])
-        model.add_constraint(operators[comparator](total, bound))
+        model.add_constraint(COMPARE[comparator](total, bound))
     model.build_cnf()
     return _model_cnf(model, ["x[%d]" % i for i in range(instance["variables"])])
 
@@ -342,8 +339,7 @@ def encode_pindakaas(instance, encoder, options):
     try:
         for variables, coefficients, comparator, bound in instance["constraints"]:
             total = sum(c * xs[v] for v, c in zip(variables, coefficients))
-            constraint = {"<=": total <= bound, ">=": total >= bound, "==": total == bound}[comparator]
-            cnf.add_encoding(constraint, chosen, **options)
+            cnf.add_encoding(COMPARE[comparator](total, bound), chosen, **options)
     except pk.Unsatisfiable:
         return None, 0, None
     clauses = [[int(lit) for lit in clause] for clause in cnf.clauses()]
@@ -386,7 +382,7 @@ def satisfied(instance, model, numbers):
     true = {lit for lit in model if lit > 0}
     for variables, coefficients, comparator, bound in instance["constraints"]:
         total = sum(c for v, c in zip(variables, coefficients) if numbers[v] in true)
-        if not {"<=": total <= bound, ">=": total >= bound, "==": total == bound}[comparator]:
+        if not COMPARE[comparator](total, bound):
             return False
     return True
 
