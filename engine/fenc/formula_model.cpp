@@ -89,17 +89,17 @@ std::size_t digits(std::uint64_t value) {
     return n;
 }
 
+// The element keys of a declared variable.
+inst::variable_key_block key_block(const declared_variable& d) { return {d.name, d.start, d.sizes, d.strides}; }
+
 }  // namespace
 
 std::pair<std::size_t, std::size_t> formula_model::mapping_room() const {
     std::size_t entries = 0, bytes = 0;
     for (std::size_t v = 0; v < variables_.size(); ++v) {
         const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));
-        std::size_t key = d.name.size() + 2;
-        for (const std::int64_t size : d.sizes) key += digits(static_cast<std::uint64_t>(std::max<std::int64_t>(size - 1, 0))) + 1;
-        const auto count = static_cast<std::size_t>(d.count);
-        entries += count;
-        bytes += count * key;
+        entries += static_cast<std::size_t>(d.count);
+        bytes += static_cast<std::size_t>(inst::text_size(key_block(d)));
     }
     if (generated_ && variables_.cell_count() == generated_cells_) {
         // _pbct_aux[f,n,k]: every number below its bound
@@ -126,8 +126,7 @@ void formula_model::fill_mapping(cnf::var_mapping& out) const {
     out.reserve(entries, bytes);
     interrupt_gate gate;
     for (std::size_t v = 0; v < variables_.size(); ++v) {
-        const declared_variable& d = variables_.at(static_cast<std::uint32_t>(v));
-        const inst::variable_key_block keys{d.name, d.start, d.sizes, d.strides};
+        const inst::variable_key_block keys = key_block(variables_.at(static_cast<std::uint32_t>(v)));
         inst::for_each_key(keys, [&](std::string_view key, std::int64_t number) {
             gate.tick();
             out.add(key, number);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <limits>
 #include <numeric>
 #include <set>
 #include <string>
@@ -81,35 +80,6 @@ std::vector<std::size_t> repeat_candidates(std::span<const key_part> parts, cons
 std::size_t digits(std::int64_t value) {
     char text[24];
     return static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text);
-}
-
-// Characters of the decimal texts of 0, 1, ..., count - 1.
-std::uint64_t digits_below(std::uint64_t count) {
-    std::uint64_t total = 0;
-    std::uint64_t low = 0;
-    for (std::uint64_t width = 1, high = 10; low < count; ++width, low = high, high *= 10) {
-        total += width * (std::min(count, high) - low);
-        if (high > std::numeric_limits<std::uint64_t>::max() / 10) {
-            break;  // every count has fewer than 20 digits
-        }
-    }
-    return total;
-}
-
-// The length of all keys of a part together, so that the text is sized once.
-std::uint64_t text_size(const variable_key_block& keys) {
-    const std::uint64_t count = keys.size();
-    if (count == 0) {
-        return 0;
-    }
-    const std::size_t dims = keys.sizes.size();
-    // name, brackets and commas, then each index's digits, taken count / size times
-    std::uint64_t total = count * (keys.name.size() + 2 + (dims > 0 ? dims - 1 : 0));
-    for (std::int64_t size : keys.sizes) {
-        const auto extent = static_cast<std::uint64_t>(size);
-        total += digits_below(extent) * (count / extent);
-    }
-    return total;
 }
 
 std::uint64_t text_size(const aux_key_block& keys) {

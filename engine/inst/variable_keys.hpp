@@ -23,6 +23,12 @@ struct variable_key_block {
     std::uint64_t size() const;
 };
 
+// Characters of the decimal texts of 0, 1, ..., count - 1.
+std::uint64_t digits_below(std::uint64_t count);
+
+// The length of all keys of a block together, so that their text can be sized once.
+std::uint64_t text_size(const variable_key_block& keys);
+
 // Calls emit(key text, number) for every element in row-major order. Throws limit_error when
 // a number does not fit in 64 bits.
 template <class Emit>

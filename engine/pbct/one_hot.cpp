@@ -46,9 +46,7 @@ void encode_one_hot(const Range& range, ClauseSink& sink) {
         return;
     }
     if (c.upper() && c.n() <= pairwise_at_most_up_to) {
-        for (std::size_t x = 0; x < c.lits.size(); ++x) {
-            for (std::size_t y = x + 1; y < c.lits.size(); ++y) sink.add({-c.lits[x], -c.lits[y]});
-        }
+        at_most_one_pairwise(c.lits, sink);
     } else if (c.upper()) {
         at_most_one(Column(c.lits.begin(), c.lits.end()), false, sink);
     }
