@@ -85,6 +85,7 @@ void bind_pbct(nb::module_& m) {
             [](const PBConfig& c) -> std::string {
                 return c.forced == PBConfig::Forced::compact_adder  ? "compact_adder"
                        : c.forced == PBConfig::Forced::binary_merge ? "binary_merge"
+                       : c.forced == PBConfig::Forced::generalized_totalizer ? "generalized_totalizer"
                                                                     : "";
             },
             [](PBConfig& c, const std::string& name) {
@@ -92,6 +93,8 @@ void bind_pbct(nb::module_& m) {
                     c.forced = PBConfig::Forced::compact_adder;
                 } else if (name == "binary_merge") {
                     c.forced = PBConfig::Forced::binary_merge;
+                } else if (name == "generalized_totalizer") {
+                    c.forced = PBConfig::Forced::generalized_totalizer;
                 } else if (name.empty()) {
                     c.forced = PBConfig::Forced::none;
                 } else {

@@ -90,9 +90,13 @@ private:
         if (range_.lo == 0) {  // at most: the high branch implies the low one
             add({-v, low});
             add({-v, -x, high});
+            add({v, -high});
+            add({v, x, -low});
         } else if (range_.hi == range_.total) {  // at least: the low branch implies the high one
             add({-v, high});
             add({-v, x, low});
+            add({v, -low});
+            add({v, -x, -high});
         } else {
             add({-v, -x, high});
             add({-v, x, low});
@@ -106,10 +110,10 @@ private:
     void add(std::initializer_list<std::int64_t> lits) {
         std::vector<std::int64_t> clause;
         for (const std::int64_t lit : lits) {
-            if (lit == true_node) {
+            if (lit == true_node || lit == -false_node) {
                 return;
             }
-            if (lit != false_node) {
+            if (lit != false_node && lit != -true_node) {
                 clause.push_back(lit);
             }
         }

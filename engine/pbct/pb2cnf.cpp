@@ -4,6 +4,8 @@
 #include <unordered_set>
 
 #include "pbct/adder.hpp"
+#include "pbct/binary_merge.hpp"
+#include "pbct/generalized_totalizer.hpp"
 #include "pbct/clause_sink.hpp"
 #include "pbct/normal_form.hpp"
 #include "pbct/selection.hpp"
@@ -48,7 +50,11 @@ void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& databa
             encode_at_most(part, sink);
         }
     } else if (!nf.impossible) {
-        encode_selected(nf.range, sink, config_.forced == PBConfig::Forced::binary_merge);
+        const Construction one_sided = config_.forced == PBConfig::Forced::binary_merge ? encode_binary_merge
+                                       : config_.forced == PBConfig::Forced::generalized_totalizer
+                                           ? encode_generalized_totalizer
+                                           : nullptr;
+        encode_selected(nf.range, sink, one_sided);
     }
     // Numbering can still fail (allocator exhausted): draw from a copy first.
     AuxVarManager drawn = allocator;

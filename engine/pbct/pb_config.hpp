@@ -10,9 +10,9 @@ class PBConfig {
 public:
     EncoderType pb_encoder = EncoderType::ADDER;
     // For tests and comparisons: every constraint as the compact adder network (the
-    // encoding the selection falls back to), or every one-sided one as a binary merge,
-    // whatever its shape. Selection as usual otherwise.
-    enum class Forced { none, compact_adder, binary_merge };
+    // encoding the selection falls back to), or every one-sided one as a binary merge or
+    // a generalised totalizer, whatever its shape. Selection as usual otherwise.
+    enum class Forced { none, compact_adder, binary_merge, generalized_totalizer };
     Forced forced = Forced::none;
 
     std::int64_t max_clauses_per_constraint() const { return max_clauses_; }

@@ -9,6 +9,7 @@
 #include "pbct/binary_merge.hpp"
 #include "pbct/count.hpp"
 #include "pbct/decision_diagram.hpp"
+#include "pbct/generalized_totalizer.hpp"
 #include "pbct/one_hot.hpp"
 #include "pbct/tighten.hpp"
 #include "pbct/totalizer.hpp"
@@ -49,11 +50,16 @@ std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::
         return small ? attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance))
                      : std::nullopt;
     }
-    // The decision diagram propagates more, but solvers gain from it only while it stays
-    // near the size of the merge.
+    // The arc-consistent constructions propagate more, but solvers gain from them only
+    // while they stay near the size of the merge.
     std::optional<ClauseSink> merge;
     if (binary_merge_size(r) <= budget) {
         merge = attempt(encode_binary_merge, r, sink, budget);
+    }
+    if (merge) {
+        if (auto sums = attempt(encode_generalized_totalizer, r, sink, totalizer_factor * merge->size())) {
+            return sums;
+        }
     }
     const std::size_t near =
         std::min({budget, diagram_allowance, merge ? merge_factor * merge->size() : diagram_allowance});
@@ -69,7 +75,7 @@ void encode_by_adder(const Range& r, ClauseSink& sink) {
 
 }  // namespace
 
-void encode_selected(const Range& range, ClauseSink& sink, bool merge_only) {
+void encode_selected(const Range& range, ClauseSink& sink, Construction one_sided) {
     const Tightened t = tighten(range);
     if (t.impossible) {
         sink.add({});
@@ -84,8 +90,8 @@ void encode_selected(const Range& range, ClauseSink& sink, bool merge_only) {
     }
     const std::size_t budget = unary_budget(r);
     std::optional<ClauseSink> chosen;
-    if (merge_only && (r.lo == 0 || r.hi == r.total)) {
-        chosen = attempt(encode_binary_merge, r, sink, budget);
+    if (one_sided != nullptr && (r.lo == 0 || r.hi == r.total)) {
+        chosen = attempt(one_sided, r, sink, budget);
     } else if (!unit_coefficients(r)) {
         chosen = weighted(r, sink, budget);
     } else if (const Count c = count_of(r); is_one_hot(c)) {

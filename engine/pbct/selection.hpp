@@ -1,5 +1,6 @@
 #pragma once
 #include "pbct/clause_sink.hpp"
+#include "pbct/construction.hpp"
 #include "pbct/normal_form.hpp"
 
 namespace zorv::pbct {
@@ -8,8 +9,9 @@ namespace zorv::pbct {
 // at-most-one, exactly-one and at-least-one as such, other cardinality constraints
 // with a totalizer, weighted sums with a decision diagram or (one-sided) a binary merge,
 // and whatever exceeds the budget with the compact adder network.
-// With `merge_only`, a one-sided range takes the binary merge whatever its shape.
-void encode_selected(const Range& range, ClauseSink& sink, bool merge_only = false);
+// With `one_sided`, a one-sided range takes that construction whatever its shape, within
+// the budget.
+void encode_selected(const Range& range, ClauseSink& sink, Construction one_sided = nullptr);
 
 // The budget of the unary constructions (totalizer, binary merge), whose size is known
 // before they are built. Each conflict they let unit propagation find can spare the solver
@@ -23,7 +25,11 @@ constexpr std::size_t size_cap = 1000000;
 // A decision diagram's size is known only as it is built, and it can grow with the number
 // of reachable sums: it is tried within this many clauses (and steps) at most.
 constexpr std::size_t diagram_allowance = 100000;
-// A one-sided weighted sum takes a decision diagram rather than the binary merge while the
+// A one-sided weighted sum takes a generalised totalizer while it has at most this many
+// times the binary merge's clauses: its nodes' partial sums over halves of the row give
+// the solver more to learn from than the diagram's prefixes.
+constexpr std::size_t totalizer_factor = 4;
+// Failing that, it takes a decision diagram rather than the binary merge while the
 // diagram has at most this many times the merge's clauses.
 constexpr std::size_t merge_factor = 2;
 

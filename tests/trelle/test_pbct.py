@@ -58,7 +58,7 @@ def constraints(draw):
 
 
 @settings(max_examples=400)
-@given(constraints(), st.sampled_from(["", "compact_adder", "binary_merge"]))
+@given(constraints(), st.sampled_from(["", "compact_adder", "binary_merge", "generalized_totalizer"]))
 def test_small_constraints_against_brute_force(case, construction):
     terms, cmp, bound = case
     # The allocator starts above the pool, as in the system, where it hands out both.
@@ -82,7 +82,8 @@ def test_small_constraints_against_brute_force(case, construction):
 
 @pytest.mark.parametrize("seed", range(6))
 @pytest.mark.parametrize("cmp", sorted(CMP))
-@pytest.mark.parametrize("kind", ["weighted", "cardinality", "wide", "compact_adder", "binary_merge"])
+@pytest.mark.parametrize("kind", ["weighted", "cardinality", "wide", "compact_adder", "binary_merge",
+                                  "generalized_totalizer"])
 def test_larger_constraints_with_a_solver(seed, cmp, kind):
     rng = random.Random(seed)
     n, free = rng.choice([30, 50]), 6
@@ -95,7 +96,7 @@ def test_larger_constraints_with_a_solver(seed, cmp, kind):
         terms = [(v, rng.choice([-1, 1]) * rng.randint(1, rng.choice([10, 1000]))) for v in range(1, n + 1)]
         terms += [(-rng.randint(1, n), rng.randint(-100, 100)) for _ in range(5)]
     bound = value(terms, {v: rng.random() < 0.5 for v in range(1, n + 1)})
-    forced = kind if kind in ("compact_adder", "binary_merge") else ""
+    forced = kind if kind in ("compact_adder", "binary_merge", "generalized_totalizer") else ""
     clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=forced)
     with Solver(name="cd15", bootstrap_with=clauses) as solver:
         for _ in range(20):
@@ -133,13 +134,14 @@ def assumed(fixed):
     ([1] * 7, "<=", 3), ([1] * 7, ">=", 3), ([-1] * 7, "==", -3), ([1] * 7, "==", 2),
     ([3, 5, 2, 7, 4, 6], "<=", 12), ([3, 5, 2, 7, 4, 6], ">=", 12), ([3, -5, 2, -7, 4, 6], "<=", 1),
 ])
-def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bound):
+@pytest.mark.parametrize("construction", ["", "generalized_totalizer"])
+def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bound, construction):
     # Arc consistency: under every partial assignment, unit propagation fails exactly
     # when no completion meets the constraint and otherwise sets every literal that all
     # completions agree on. Cardinality constraints and one-sided weighted sums have it.
     n = len(coefs)
     terms = list(zip(range(1, n + 1), coefs))
-    clauses, _ = encode(terms, cmp, bound, first=n + 1)
+    clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=construction)
     full = [dict(zip(range(1, n + 1), bits)) for bits in itertools.product([False, True], repeat=n)]
     models = [a for a in full if meets(value(terms, a), cmp, bound)]
     with Solver(name="m22", bootstrap_with=clauses) as solver:
@@ -217,6 +219,18 @@ def test_wide_row_takes_the_merge_beyond_the_fixed_allowance():
         for _ in range(20):
             fixed = {v: rng.random() < 0.5 for v in range(1, 151)}
             assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), "<=", bound)
+
+
+@pytest.mark.parametrize("low, high, items, chosen", [
+    (10, 60, 18, "generalized_totalizer"),  # few reachable sums: a node per sum pays
+    (1, 100, 30, "binary_merge"),           # many: its sums would outgrow the merge tenfold
+])
+def test_one_sided_weighted_rows_take_partial_sums_only_while_few(low, high, items, chosen):
+    rng = random.Random(items)
+    terms = [(v, rng.randint(low, high)) for v in range(1, items + 1)]
+    bound = sum(c for _, c in terms) // 4
+    selected, _ = encode(terms, "<=", bound, first=items + 1)
+    assert selected == encode(terms, "<=", bound, first=items + 1, construction=chosen)[0]
 
 
 @pytest.mark.parametrize("terms, cmp, bound, expected", [
@@ -305,7 +319,7 @@ def test_bad_input_is_refused(make, error):
         make()
 
 
-@pytest.mark.parametrize("construction", ["", "compact_adder", "binary_merge"])
+@pytest.mark.parametrize("construction", ["", "compact_adder", "binary_merge", "generalized_totalizer"])
 def test_extreme_coefficients_are_exact(construction):
     big = 2 ** 63 - 1
     terms = [(1, big), (2, big), (3, -big - 1), (-1, big), (4, big // 3), (5, 2 ** 40 + 1)]
