@@ -52,14 +52,14 @@ std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::
     }
     // The arc-consistent constructions propagate more, but solvers gain from them only
     // while they stay near the size of the merge.
-    std::optional<ClauseSink> merge;
-    if (binary_merge_size(r) <= budget) {
-        merge = attempt(encode_binary_merge, r, sink, budget);
+    const std::size_t merge_size = binary_merge_size(r);
+    const std::size_t sums_budget = merge_size > budget / totalizer_factor ? budget : totalizer_factor * merge_size;
+    if (auto sums = attempt(encode_generalized_totalizer, r, sink, sums_budget)) {
+        return sums;
     }
-    if (merge) {
-        if (auto sums = attempt(encode_generalized_totalizer, r, sink, totalizer_factor * merge->size())) {
-            return sums;
-        }
+    std::optional<ClauseSink> merge;
+    if (merge_size <= budget) {
+        merge = attempt(encode_binary_merge, r, sink, budget);
     }
     const std::size_t near =
         std::min({budget, diagram_allowance, merge ? merge_factor * merge->size() : diagram_allowance});
