@@ -86,6 +86,7 @@ void bind_pbct(nb::module_& m) {
                 return c.forced == PBConfig::Forced::compact_adder  ? "compact_adder"
                        : c.forced == PBConfig::Forced::binary_merge ? "binary_merge"
                        : c.forced == PBConfig::Forced::generalized_totalizer ? "generalized_totalizer"
+                       : c.forced == PBConfig::Forced::decision_diagram      ? "decision_diagram"
                                                                     : "";
             },
             [](PBConfig& c, const std::string& name) {
@@ -95,6 +96,8 @@ void bind_pbct(nb::module_& m) {
                     c.forced = PBConfig::Forced::binary_merge;
                 } else if (name == "generalized_totalizer") {
                     c.forced = PBConfig::Forced::generalized_totalizer;
+                } else if (name == "decision_diagram") {
+                    c.forced = PBConfig::Forced::decision_diagram;
                 } else if (name.empty()) {
                     c.forced = PBConfig::Forced::none;
                 } else {

@@ -133,6 +133,11 @@ private:
 
 }  // namespace
 
-void encode_decision_diagram(const Range& range, ClauseSink& sink) { Builder(range, sink).encode(); }
+void encode_decision_diagram(const Range& range, ClauseSink& sink) {
+    if (range.terms.size() > decision_diagram_max_terms) {
+        sink.fail();  // one level of recursion per term
+    }
+    Builder(range, sink).encode();
+}
 
 }  // namespace zorv::pbct

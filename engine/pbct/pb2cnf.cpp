@@ -5,8 +5,9 @@
 
 #include "pbct/adder.hpp"
 #include "pbct/binary_merge.hpp"
-#include "pbct/generalized_totalizer.hpp"
 #include "pbct/clause_sink.hpp"
+#include "pbct/decision_diagram.hpp"
+#include "pbct/generalized_totalizer.hpp"
 #include "pbct/normal_form.hpp"
 #include "pbct/selection.hpp"
 
@@ -35,6 +36,19 @@ void number_literals(ClauseSink& sink, const std::vector<std::int64_t>& variable
     }
 }
 
+Construction forced_one_sided(PBConfig::Forced forced) {
+    switch (forced) {
+        case PBConfig::Forced::binary_merge:
+            return encode_binary_merge;
+        case PBConfig::Forced::generalized_totalizer:
+            return encode_generalized_totalizer;
+        case PBConfig::Forced::decision_diagram:
+            return encode_decision_diagram;
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& database,
@@ -50,11 +64,7 @@ void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& databa
             encode_at_most(part, sink);
         }
     } else if (!nf.impossible) {
-        const Construction one_sided = config_.forced == PBConfig::Forced::binary_merge ? encode_binary_merge
-                                       : config_.forced == PBConfig::Forced::generalized_totalizer
-                                           ? encode_generalized_totalizer
-                                           : nullptr;
-        encode_selected(nf.range, sink, one_sided);
+        encode_selected(nf.range, sink, forced_one_sided(config_.forced));
     }
     // Numbering can still fail (allocator exhausted): draw from a copy first.
     AuxVarManager drawn = allocator;

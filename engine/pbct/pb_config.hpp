@@ -10,9 +10,10 @@ class PBConfig {
 public:
     EncoderType pb_encoder = EncoderType::ADDER;
     // For tests and comparisons: every constraint as the compact adder network (the
-    // encoding the selection falls back to), or every one-sided one as a binary merge or
-    // a generalised totalizer, whatever its shape. Selection as usual otherwise.
-    enum class Forced { none, compact_adder, binary_merge, generalized_totalizer };
+    // encoding the selection falls back to), or every one-sided one as a binary merge, a
+    // generalised totalizer or a decision diagram, whatever its shape. Selection as usual
+    // otherwise.
+    enum class Forced { none, compact_adder, binary_merge, generalized_totalizer, decision_diagram };
     Forced forced = Forced::none;
 
     std::int64_t max_clauses_per_constraint() const { return max_clauses_; }

@@ -57,8 +57,11 @@ def constraints(draw):
     return terms, draw(st.sampled_from(sorted(CMP))), draw(st.integers(lo - 3, hi + 3))
 
 
+ONE_SIDED = ["binary_merge", "generalized_totalizer", "decision_diagram"]
+
+
 @settings(max_examples=400)
-@given(constraints(), st.sampled_from(["", "compact_adder", "binary_merge", "generalized_totalizer"]))
+@given(constraints(), st.sampled_from(["", "compact_adder"] + ONE_SIDED))
 def test_small_constraints_against_brute_force(case, construction):
     terms, cmp, bound = case
     # The allocator starts above the pool, as in the system, where it hands out both.
@@ -82,8 +85,7 @@ def test_small_constraints_against_brute_force(case, construction):
 
 @pytest.mark.parametrize("seed", range(6))
 @pytest.mark.parametrize("cmp", sorted(CMP))
-@pytest.mark.parametrize("kind", ["weighted", "cardinality", "wide", "compact_adder", "binary_merge",
-                                  "generalized_totalizer"])
+@pytest.mark.parametrize("kind", ["weighted", "cardinality", "wide", "compact_adder"] + ONE_SIDED)
 def test_larger_constraints_with_a_solver(seed, cmp, kind):
     rng = random.Random(seed)
     n, free = rng.choice([30, 50]), 6
@@ -96,7 +98,7 @@ def test_larger_constraints_with_a_solver(seed, cmp, kind):
         terms = [(v, rng.choice([-1, 1]) * rng.randint(1, rng.choice([10, 1000]))) for v in range(1, n + 1)]
         terms += [(-rng.randint(1, n), rng.randint(-100, 100)) for _ in range(5)]
     bound = value(terms, {v: rng.random() < 0.5 for v in range(1, n + 1)})
-    forced = kind if kind in ("compact_adder", "binary_merge", "generalized_totalizer") else ""
+    forced = kind if kind in ["compact_adder"] + ONE_SIDED else ""
     clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=forced)
     with Solver(name="cd15", bootstrap_with=clauses) as solver:
         for _ in range(20):
@@ -134,7 +136,7 @@ def assumed(fixed):
     ([1] * 7, "<=", 3), ([1] * 7, ">=", 3), ([-1] * 7, "==", -3), ([1] * 7, "==", 2),
     ([3, 5, 2, 7, 4, 6], "<=", 12), ([3, 5, 2, 7, 4, 6], ">=", 12), ([3, -5, 2, -7, 4, 6], "<=", 1),
 ])
-@pytest.mark.parametrize("construction", ["", "generalized_totalizer"])
+@pytest.mark.parametrize("construction", ["", "generalized_totalizer", "decision_diagram"])
 def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bound, construction):
     # Arc consistency: under every partial assignment, unit propagation fails exactly
     # when no completion meets the constraint and otherwise sets every literal that all
@@ -219,6 +221,25 @@ def test_wide_row_takes_the_merge_beyond_the_fixed_allowance():
         for _ in range(20):
             fixed = {v: rng.random() < 0.5 for v in range(1, 151)}
             assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), "<=", bound)
+
+
+@pytest.mark.parametrize("cmp", ["<=", ">="])
+def test_one_sided_diagram_nodes_are_functions_of_the_row(cmp):
+    # Defined both ways: each assignment of the row's literals extends to exactly one
+    # assignment of the nodes, so a solver can learn about a node from either side.
+    terms = [(1, 3), (2, 5), (-3, 2), (4, 7), (5, 4), (6, 6)]
+    clauses, _ = encode(terms, cmp, 12, first=7, construction="decision_diagram")
+    nodes = sorted({abs(lit) for clause in clauses for lit in clause} - set(range(1, 7)))
+    assert nodes
+    with Solver(name="m22", bootstrap_with=clauses) as solver:
+        for bits in itertools.product([False, True], repeat=6):
+            fixed = dict(zip(range(1, 7), bits))
+            if not solver.solve(assumptions=assumed(fixed)):
+                continue
+            model = set(solver.get_model())
+            block = [-v if v in model else v for v in nodes]
+            with Solver(name="m22", bootstrap_with=clauses + [block]) as other:
+                assert not other.solve(assumptions=assumed(fixed)), fixed
 
 
 @pytest.mark.parametrize("low, high, items, chosen", [
@@ -319,7 +340,7 @@ def test_bad_input_is_refused(make, error):
         make()
 
 
-@pytest.mark.parametrize("construction", ["", "compact_adder", "binary_merge", "generalized_totalizer"])
+@pytest.mark.parametrize("construction", ["", "compact_adder"] + ONE_SIDED)
 def test_extreme_coefficients_are_exact(construction):
     big = 2 ** 63 - 1
     terms = [(1, big), (2, big), (3, -big - 1), (-1, big), (4, big // 3), (5, 2 ** 40 + 1)]
