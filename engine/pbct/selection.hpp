@@ -13,12 +13,13 @@ namespace zorv::pbct {
 // the budget.
 void encode_selected(const Range& range, ClauseSink& sink, Construction one_sided = nullptr);
 
-// The budget of the unary constructions (totalizer, binary merge), whose size is known
-// before they are built. Each conflict they let unit propagation find can spare the solver
-// a search that costs far more than reading their clauses, so they may be larger than the
-// compact adder by the factor their construction costs in the literature: the square of
-// the number of bits of the term count (a merge of n inputs takes O(n log^2 n) clauses, an
-// adder O(n)). At least a fixed allowance, at most a fixed cap on the clauses of one row.
+// The budget of the unary constructions (the totalizers, binary merge), whose size is known
+// before they are built, or node by node. Each conflict they let unit propagation find can
+// spare the solver a search that costs far more than reading their clauses, so they may be
+// larger than the compact adder by the factor their construction costs in the literature:
+// the square of the number of bits of the term count (a merge of n inputs takes
+// O(n log^2 n) clauses, an adder O(n)). At least a fixed allowance, at most a fixed cap on
+// the clauses of one row.
 constexpr std::size_t size_allowance = 100000;
 constexpr std::size_t size_cap = 1000000;
 
