@@ -305,6 +305,17 @@ def test_clause_limit_falls_back_to_the_compact_network(coefs, cmp):
             assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), cmp, bound)
 
 
+def test_totalizer_over_too_many_sums_gives_way_to_the_adder():
+    # Far more reachable sums than the adder's clauses allow: refused whole, nothing mixed in.
+    n = 40
+    rng = random.Random(n)
+    terms = [(v, rng.randint(1, 1000)) for v in range(1, n + 1)]
+    bound = sum(c for _, c in terms) // 2
+    adder = encode(terms, "<=", bound, first=n + 1, construction="compact_adder")[0]
+    assert encode(terms, "<=", bound, first=n + 1, construction="generalized_totalizer",
+                  limit=len(adder))[0] == adder
+
+
 def test_clause_limit_refuses_and_leaves_everything_untouched():
     config = pb.PBConfig()
     config.max_clauses_per_constraint = 10
