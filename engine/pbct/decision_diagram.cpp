@@ -15,6 +15,8 @@ constexpr std::int64_t true_node = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t false_node = true_node - 1;
 constexpr i128 plus_infinity = i128{1} << 120;
 constexpr i128 minus_infinity = -plus_infinity;
+// One level of recursion per term: longer ranges are refused.
+constexpr std::size_t max_terms = 4096;
 
 // The node for partial sums beta..gamma, all of which leave the same function of the
 // remaining terms.
@@ -134,8 +136,8 @@ private:
 }  // namespace
 
 void encode_decision_diagram(const Range& range, ClauseSink& sink) {
-    if (range.terms.size() > decision_diagram_max_terms) {
-        sink.fail();  // one level of recursion per term
+    if (range.terms.size() > max_terms) {
+        sink.fail();
     }
     Builder(range, sink).encode();
 }

@@ -1,6 +1,4 @@
 #pragma once
-#include <cstddef>
-
 #include "pbct/construction.hpp"
 
 namespace zorv::pbct {
@@ -9,10 +7,8 @@ namespace zorv::pbct {
 // intervals of equivalent partial sums (Abio et al. 2012), largest coefficients first,
 // one auxiliary per node. A one-sided bound is a monotone function: two clauses per node
 // make it arc-consistent, and two more define each node both ways, which gives the solver
-// nodes it can learn from in either direction. A two-sided one takes three.
+// nodes it can learn from in either direction. A two-sided one takes three. Built
+// recursively, one level per term, it refuses (limit_error) a range of over 4096 terms.
 void encode_decision_diagram(const Range& range, ClauseSink& sink);
-
-// Above this many terms the diagram is not tried: it is built recursively, one level per term.
-constexpr std::size_t decision_diagram_max_terms = 4096;
 
 }  // namespace zorv::pbct

@@ -45,10 +45,9 @@ std::optional<ClauseSink> attempt(Construction construction, const Range& r, con
 }
 
 std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
-    const bool small = r.terms.size() <= decision_diagram_max_terms;
+    // The diagram refuses rows too long for it on its own.
     if (r.lo > 0 && r.hi < r.total) {
-        return small ? attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance))
-                     : std::nullopt;
+        return attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance));
     }
     // The arc-consistent constructions propagate more, but solvers gain from them only
     // while they stay near the size of the merge.
@@ -63,7 +62,7 @@ std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::
     }
     const std::size_t near =
         std::min({budget, diagram_allowance, merge ? merge_factor * merge->size() : diagram_allowance});
-    std::optional<ClauseSink> diagram = small ? attempt(encode_decision_diagram, r, sink, near) : std::nullopt;
+    std::optional<ClauseSink> diagram = attempt(encode_decision_diagram, r, sink, near);
     return diagram ? diagram : merge;
 }
 
