@@ -29,11 +29,6 @@ void exactly_one_ladder(const std::vector<std::int64_t>& lits, ClauseSink& sink)
 
 // Up to this many literals, pairwise clauses and one at-least-one clause are fewest.
 constexpr std::size_t pairwise_up_to = 4;
-// An at-most-one is pairwise up to this many literals, a ladder above. Longer pairwise rows
-// that share their literals with other rows (the pigeonhole principle) take CDCL
-// exponentially many conflicts; on short rows, pairwise clauses propagate without
-// auxiliaries to branch on, which queens solve faster with (Glucose most of all).
-constexpr std::size_t pairwise_at_most_up_to = 8;
 
 }  // namespace
 
@@ -45,9 +40,10 @@ void encode_one_hot(const Range& range, ClauseSink& sink) {
         exactly_one_ladder(c.lits, sink);
         return;
     }
-    if (c.upper() && c.n() <= pairwise_at_most_up_to) {
-        at_most_one_pairwise(c.lits, sink);
-    } else if (c.upper()) {
+    // An at-most-one is pairwise only while that is also the fewest clauses: pairwise rows
+    // whose literals other rows share (the pigeonhole principle) take CDCL exponentially many
+    // conflicts, already from 7 or 8 literals on.
+    if (c.upper()) {
         at_most_one(Column(c.lits.begin(), c.lits.end()), false, sink);
     }
     if (c.lower()) {

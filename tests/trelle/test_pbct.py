@@ -185,7 +185,7 @@ def test_a_common_divisor_of_two_gives_the_clauses_of_the_divided_constraint(ter
         assert encode([(lit, 2 * c) for lit, c in terms], cmp, 2 * bound + 1, first=6)[0] == [[]]
 
 
-@pytest.mark.parametrize("n", [4, 9, 17, 20])
+@pytest.mark.parametrize("n", [4, 6, 9, 17, 20])
 @pytest.mark.parametrize("cmp, bound", [("<=", 1), ("==", 1), (">=", -1)])
 def test_one_hot_rows_refuse_every_pair(n, cmp, bound):
     # Long rows count through auxiliaries: with pairwise clauses, a row whose literals other
