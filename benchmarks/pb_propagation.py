@@ -1,8 +1,9 @@
 """Propagation strength of the pseudo-Boolean encodings: under random partial assignments
 of a constraint's variables, the share of conflicts and of forced literals that unit
 propagation finds, for each shape the encoder tells apart (and so each construction it
-picks), beside the binary merge (the selection's fallback for large one-sided weighted sums)
-and the compact adder network on the same constraints in the same run.
+picks), beside the binary merge (the selection's fallback for large one-sided weighted sums),
+merging networks (its fallback for sums and counts too large for totalizers) and the compact
+adder network on the same constraints in the same run.
 
 The ground truth is semantic (which completions of the partial assignment meet the
 constraint); unit propagation is python-sat's solver `propagate()` on the clauses.
@@ -103,7 +104,7 @@ def main():
     rng = random.Random(2012)
     print(f"{N} variables, {SAMPLES} random partial assignments per shape "
           "(each variable fixed with a probability drawn from 0.2..0.8)")
-    columns = ["selected", "binary merge", "compact adder"]
+    columns = ["selected", "binary merge", "merging networks", "compact adder"]
     print(f"{'':<18} | " + " | ".join(f"{name:^37}" for name in columns))
     print(f"{'shape':<18} | " + " | ".join(f"{'clauses':>7} {'conflicts':>14} {'forced':>14}" for _ in columns))
     for name, coefs, comparator, bound in shapes(rng):
@@ -111,9 +112,12 @@ def main():
         for _ in range(SAMPLES):
             p = rng.uniform(0.2, 0.8)
             samples.append({v: rng.random() < 0.5 for v in range(1, N + 1) if rng.random() < p})
-        # The binary merge takes one-sided constraints only.
-        merge = measure(coefs, comparator, bound, "binary_merge", samples) if comparator != BOTH else f"{'-':^37}"
-        print(f"{name:<18} | {measure(coefs, comparator, bound, '', samples)} | {merge} | "
+        # The binary merge takes one-sided constraints only, the networks counts of both sides too.
+        none = f"{'-':^37}"
+        merge = measure(coefs, comparator, bound, "binary_merge", samples) if comparator != BOTH else none
+        networks = (measure(coefs, comparator, bound, "sorting_network", samples)
+                    if comparator != BOTH or len(set(coefs)) == 1 else none)
+        print(f"{name:<18} | {measure(coefs, comparator, bound, '', samples)} | {merge} | {networks} | "
               f"{measure(coefs, comparator, bound, 'compact_adder', samples)}")
 
 

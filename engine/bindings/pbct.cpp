@@ -1,4 +1,5 @@
 #include <climits>
+#include <utility>
 
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
@@ -16,6 +17,15 @@ using namespace nb::literals;
 using namespace zorv::pbct;
 
 namespace {
+
+// The constructions a test can force, by the names `_construction` takes.
+constexpr std::pair<PBConfig::Forced, const char*> constructions[] = {
+    {PBConfig::Forced::compact_adder, "compact_adder"},
+    {PBConfig::Forced::binary_merge, "binary_merge"},
+    {PBConfig::Forced::generalized_totalizer, "generalized_totalizer"},
+    {PBConfig::Forced::decision_diagram, "decision_diagram"},
+    {PBConfig::Forced::sorting_network, "sorting_network"},
+};
 
 // Python integers (and anything with __index__) -> int64; floats and text are refused.
 std::int64_t to_int64(nb::handle value, const char* what) {
@@ -83,26 +93,23 @@ void bind_pbct(nb::module_& m) {
         .def_prop_rw(
             "_construction",
             [](const PBConfig& c) -> std::string {
-                return c.forced == PBConfig::Forced::compact_adder  ? "compact_adder"
-                       : c.forced == PBConfig::Forced::binary_merge ? "binary_merge"
-                       : c.forced == PBConfig::Forced::generalized_totalizer ? "generalized_totalizer"
-                       : c.forced == PBConfig::Forced::decision_diagram      ? "decision_diagram"
-                                                                    : "";
+                for (const auto& [forced, name] : constructions) {
+                    if (c.forced == forced) return name;
+                }
+                return "";
             },
             [](PBConfig& c, const std::string& name) {
-                if (name == "compact_adder") {
-                    c.forced = PBConfig::Forced::compact_adder;
-                } else if (name == "binary_merge") {
-                    c.forced = PBConfig::Forced::binary_merge;
-                } else if (name == "generalized_totalizer") {
-                    c.forced = PBConfig::Forced::generalized_totalizer;
-                } else if (name == "decision_diagram") {
-                    c.forced = PBConfig::Forced::decision_diagram;
-                } else if (name.empty()) {
+                if (name.empty()) {
                     c.forced = PBConfig::Forced::none;
-                } else {
-                    throw zorv::value_error("unknown construction: " + name);
+                    return;
                 }
+                for (const auto& [forced, known] : constructions) {
+                    if (name == known) {
+                        c.forced = forced;
+                        return;
+                    }
+                }
+                throw zorv::value_error("unknown construction: " + name);
             })
         .def_prop_rw(
             "max_clauses_per_constraint", &PBConfig::max_clauses_per_constraint,

@@ -1,5 +1,6 @@
 #include "pbct/binary_merge.hpp"
 
+#include "pbct/sorting_network.hpp"
 #include "pbct/totalizer.hpp"
 
 namespace zorv::pbct {
@@ -13,10 +14,6 @@ std::size_t scaled_cap(u128 value, int shift, std::size_t limit) {
     }
     return value < limit ? static_cast<std::size_t>(value) : limit;
 }
-
-}  // namespace
-
-namespace {
 
 // The part read as sum <= k, its digits and the tare.
 struct Digits {
@@ -47,9 +44,8 @@ struct Digits {
     }
 };
 
-}  // namespace
-
-void encode_binary_merge(const Range& range, ClauseSink& sink) {
+// The counters as totalizers, or as merging networks for digits too wide for them.
+void merge_digits(const Range& range, bool networks, ClauseSink& sink) {
     const Digits d(range);
     std::int64_t one = 0;  // a literal fixed true, for the tare's digits
     if (d.tare != 0) {
@@ -70,11 +66,13 @@ void encode_binary_merge(const Range& range, ClauseSink& sink) {
         }
         inputs = inputs / 2 + digit.size();
         const std::size_t cut = scaled_cap(d.m, d.top - j, inputs);
-        Lits here = unary_count(digit, cut, sink);
-        if (!carried.empty()) {
-            here = here.empty() ? carried
-                                : unary_merge(here, carried, std::min(here.size() + carried.size(), cut),
-                                              true, false, sink);
+        Lits here = networks ? network_count(digit, cut, true, false, sink) : unary_count(digit, cut, sink);
+        if (!carried.empty() && here.empty()) {
+            here = carried;
+        } else if (!carried.empty()) {
+            const std::size_t len = std::min(here.size() + carried.size(), cut);
+            here = networks ? network_merge(here, carried, len, true, false, sink)
+                            : unary_merge(here, carried, len, true, false, sink);
         }
         if (j == d.top) {
             if (here.size() >= d.m) {
@@ -89,7 +87,13 @@ void encode_binary_merge(const Range& range, ClauseSink& sink) {
     }
 }
 
-std::size_t binary_merge_size(const Range& range) {
+}  // namespace
+
+void encode_binary_merge(const Range& range, ClauseSink& sink) { merge_digits(range, false, sink); }
+
+void encode_network_merge(const Range& range, ClauseSink& sink) { merge_digits(range, true, sink); }
+
+std::size_t binary_merge_size(const Range& range, bool networks) {
     const Digits d(range);
     std::size_t clauses = d.tare != 0 ? 2 : 1;
     std::size_t carried = 0;
@@ -99,9 +103,12 @@ std::size_t binary_merge_size(const Range& range) {
         inputs = inputs / 2 + digit;
         const std::size_t cut = scaled_cap(d.m, d.top - j, inputs);
         std::size_t here = std::min(digit, cut);
-        clauses += unary_count_size(digit, cut);
+        clauses += networks ? network_count_size(digit, cut) : unary_count_size(digit, cut);
+        if (carried != 0 && here != 0) {
+            const std::size_t len = std::min(here + carried, cut);
+            clauses += networks ? network_merge_size(here, carried, len) : unary_merge_size(here, carried, len);
+        }
         if (carried != 0) {
-            clauses += here == 0 ? 0 : unary_merge_size(here, carried, std::min(here + carried, cut));
             here = here == 0 ? carried : std::min(here + carried, cut);
         }
         carried = here / 2;

@@ -13,7 +13,12 @@ namespace zorv::pbct {
 // with the number of digits, not with the number of reachable sums.
 void encode_binary_merge(const Range& range, ClauseSink& sink);
 
-// Its clause count (at most one more), computed without building it.
-std::size_t binary_merge_size(const Range& range);
+// The same with merging networks for counters: O(n log^2 n) clauses per digit of n
+// literals where a totalizer takes one per pair of counter values, for rows whose digits
+// hold too many literals for the totalizers' budget.
+void encode_network_merge(const Range& range, ClauseSink& sink);
+
+// The clause count of either (at most one more), computed without building it.
+std::size_t binary_merge_size(const Range& range, bool networks = false);
 
 }  // namespace zorv::pbct

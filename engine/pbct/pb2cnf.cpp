@@ -10,6 +10,7 @@
 #include "pbct/generalized_totalizer.hpp"
 #include "pbct/normal_form.hpp"
 #include "pbct/selection.hpp"
+#include "pbct/sorting_network.hpp"
 
 namespace zorv::pbct {
 
@@ -36,7 +37,7 @@ void number_literals(ClauseSink& sink, const std::vector<std::int64_t>& variable
     }
 }
 
-Construction forced_one_sided(PBConfig::Forced forced) {
+Construction forced_construction(PBConfig::Forced forced) {
     switch (forced) {
         case PBConfig::Forced::binary_merge:
             return encode_binary_merge;
@@ -44,6 +45,8 @@ Construction forced_one_sided(PBConfig::Forced forced) {
             return encode_generalized_totalizer;
         case PBConfig::Forced::decision_diagram:
             return encode_decision_diagram;
+        case PBConfig::Forced::sorting_network:
+            return encode_sorting_network;
         default:
             return nullptr;
     }
@@ -64,7 +67,7 @@ void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& databa
             encode_at_most(part, sink);
         }
     } else if (!nf.impossible) {
-        encode_selected(nf.range, sink, forced_one_sided(config_.forced));
+        encode_selected(nf.range, sink, forced_construction(config_.forced));
     }
     // Numbering can still fail (allocator exhausted): draw from a copy first.
     AuxVarManager drawn = allocator;

@@ -11,9 +11,9 @@ public:
     EncoderType pb_encoder = EncoderType::ADDER;
     // For tests and comparisons: every constraint as the compact adder network (the
     // encoding the selection falls back to), or every one-sided one as a binary merge, a
-    // generalised totalizer or a decision diagram, whatever its shape. Selection as usual
-    // otherwise.
-    enum class Forced { none, compact_adder, binary_merge, generalized_totalizer, decision_diagram };
+    // generalised totalizer, a decision diagram or sorting networks (with cardinality
+    // constraints of both sides), whatever its shape. Selection as usual otherwise.
+    enum class Forced { none, compact_adder, binary_merge, generalized_totalizer, decision_diagram, sorting_network };
     Forced forced = Forced::none;
 
     std::int64_t max_clauses_per_constraint() const { return max_clauses_; }

@@ -11,6 +11,7 @@
 #include "pbct/decision_diagram.hpp"
 #include "pbct/generalized_totalizer.hpp"
 #include "pbct/one_hot.hpp"
+#include "pbct/sorting_network.hpp"
 #include "pbct/tighten.hpp"
 #include "pbct/totalizer.hpp"
 
@@ -44,11 +45,7 @@ std::optional<ClauseSink> attempt(Construction construction, const Range& r, con
     return trial;
 }
 
-std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
-    // The diagram refuses rows too long for it on its own.
-    if (r.lo > 0 && r.hi < r.total) {
-        return attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance));
-    }
+std::optional<ClauseSink> one_sided_weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
     // The arc-consistent constructions propagate more, but solvers gain from them only
     // while they stay near the size of the merge.
     const std::size_t merge_size = binary_merge_size(r);
@@ -62,8 +59,49 @@ std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::
     }
     const std::size_t near =
         std::min({budget, diagram_allowance, merge ? merge_factor * merge->size() : diagram_allowance});
-    std::optional<ClauseSink> diagram = attempt(encode_decision_diagram, r, sink, near);
-    return diagram ? diagram : merge;
+    if (auto diagram = attempt(encode_decision_diagram, r, sink, near)) {
+        return diagram;
+    }
+    if (merge) {
+        return merge;
+    }
+    // Digits too wide for totalizers still count in networks, before the adder.
+    if (binary_merge_size(r, true) <= budget) {
+        return attempt(encode_network_merge, r, sink, budget);
+    }
+    return std::nullopt;
+}
+
+// The range read as its one or two parts, each a one-sided range.
+Range one_side(const AtMost& part) {
+    Range side{part.terms, 0, 0, part.bound};
+    for (const Term& t : part.terms) {
+        side.total += t.coef;
+    }
+    return side;
+}
+
+std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
+    if (r.lo == 0 || r.hi == r.total) {
+        return one_sided_weighted(r, sink, budget);
+    }
+    // The diagram refuses rows too long for it on its own.
+    if (auto diagram = attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance))) {
+        return diagram;
+    }
+    // A two-sided row too large for one diagram: each side as a one-sided row, with the
+    // budget of a one-sided row; a side that no construction takes falls to the adder.
+    ClauseSink both = sink.fork();
+    for (const AtMost& part : parts_of(r)) {
+        const Range side = one_side(part);
+        std::optional<ClauseSink> chosen = one_sided_weighted(side, both, unary_budget(side));
+        if (!chosen) {
+            chosen = both.fork();
+            encode_at_most(part, *chosen);
+        }
+        both.absorb(*chosen);
+    }
+    return both;
 }
 
 void encode_by_adder(const Range& r, ClauseSink& sink) {
@@ -74,7 +112,7 @@ void encode_by_adder(const Range& r, ClauseSink& sink) {
 
 }  // namespace
 
-void encode_selected(const Range& range, ClauseSink& sink, Construction one_sided) {
+void encode_selected(const Range& range, ClauseSink& sink, Construction forced) {
     const Tightened t = tighten(range);
     if (t.impossible) {
         sink.add({});
@@ -88,15 +126,18 @@ void encode_selected(const Range& range, ClauseSink& sink, Construction one_side
         return;
     }
     const std::size_t budget = unary_budget(r);
+    const bool one_sided = r.lo == 0 || r.hi == r.total;
     std::optional<ClauseSink> chosen;
-    if (one_sided != nullptr && (r.lo == 0 || r.hi == r.total)) {
-        chosen = attempt(one_sided, r, sink, budget);
+    if (forced != nullptr && (one_sided || (forced == encode_sorting_network && unit_coefficients(r)))) {
+        chosen = attempt(forced, r, sink, budget);
     } else if (!unit_coefficients(r)) {
         chosen = weighted(r, sink, budget);
     } else if (const Count c = count_of(r); is_one_hot(c)) {
         chosen = attempt(encode_one_hot, r, sink, budget);
     } else if (totalizer_size(c) <= budget) {
         chosen = attempt(encode_totalizer, r, sink, budget);
+    } else if (sorting_network_size(c) <= budget) {
+        chosen = attempt(encode_sorting_network, r, sink, budget);
     }
     if (!chosen) {
         chosen = sink.fork();

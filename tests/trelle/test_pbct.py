@@ -57,7 +57,7 @@ def constraints(draw):
     return terms, draw(st.sampled_from(sorted(CMP))), draw(st.integers(lo - 3, hi + 3))
 
 
-ONE_SIDED = ["binary_merge", "generalized_totalizer", "decision_diagram"]
+ONE_SIDED = ["binary_merge", "generalized_totalizer", "decision_diagram", "sorting_network"]
 
 
 @settings(max_examples=400)
@@ -136,11 +136,13 @@ def assumed(fixed):
     ([1] * 7, "<=", 3), ([1] * 7, ">=", 3), ([-1] * 7, "==", -3), ([1] * 7, "==", 2),
     ([3, 5, 2, 7, 4, 6], "<=", 12), ([3, 5, 2, 7, 4, 6], ">=", 12), ([3, -5, 2, -7, 4, 6], "<=", 1),
 ])
-@pytest.mark.parametrize("construction", ["", "generalized_totalizer", "decision_diagram"])
+@pytest.mark.parametrize("construction", ["", "generalized_totalizer", "decision_diagram", "sorting_network"])
 def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bound, construction):
     # Arc consistency: under every partial assignment, unit propagation fails exactly
     # when no completion meets the constraint and otherwise sets every literal that all
     # completions agree on. Cardinality constraints and one-sided weighted sums have it.
+    if construction == "sorting_network" and len({abs(c) for c in coefs}) > 1:
+        pytest.skip("merging networks of binary digits are not arc-consistent")
     n = len(coefs)
     terms = list(zip(range(1, n + 1), coefs))
     clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=construction)
@@ -204,23 +206,30 @@ def test_one_hot_rows_refuse_every_pair(n, cmp, bound):
         assert solver.solve(assumptions=[-v for v in range(1, n + 1)]) == (cmp != "==")
 
 
-def test_wide_row_takes_the_merge_beyond_the_fixed_allowance():
-    # 150 terms of 20 bits: the merge needs over 100,000 clauses, still far within what a row
-    # of that many terms may take, and unit propagation finds every conflict in it.
-    rng = random.Random(150)
-    terms = [(v, rng.randint(1, 2 ** 20)) for v in range(1, 151)]
+@pytest.mark.parametrize("n, bits, cmp", [(150, 20, "<="), (500, 12, "<="), (3000, 0, "<="), (60, 40, "==")])
+def test_wide_rows_count_beyond_the_fixed_allowance(n, bits, cmp):
+    # The merge of 150 terms of 20 bits needs over 100,000 clauses, still far within what a
+    # row of that many terms may take. Totalizers too large even for that take merging
+    # networks (500 terms of 12 bits, a count of 3000), and an equality too large for one
+    # diagram takes each side on its own. Unit propagation finds every conflict in each.
+    rng = random.Random(n)
+    terms = [(v, rng.randint(1, 2 ** bits)) for v in range(1, n + 1)]
     bound = sum(c for _, c in terms) // 2
-    adder = len(encode(terms, "<=", bound, first=151, construction="compact_adder")[0])
-    clauses, _ = encode(terms, "<=", bound, first=151)
-    assert len(clauses) > max(100_000, 10 * adder)
+    adder = len(encode(terms, cmp, bound, first=n + 1, construction="compact_adder")[0])
+    clauses, _ = encode(terms, cmp, bound, first=n + 1)
+    assert len(clauses) > 10 * adder
     heaviest = sorted(terms, key=lambda t: -t[1])
-    over = next(k for k in range(151) if sum(c for _, c in heaviest[:k]) > bound)
+    over = next(k for k in range(n + 1) if sum(c for _, c in heaviest[:k]) > bound)
+    short = next(k for k in range(n + 1) if sum(c for _, c in heaviest[k:]) < bound)
     with Solver(name="cd15", bootstrap_with=clauses) as solver:
-        # The heaviest terms just past the bound: propagation alone must refuse them.
+        # The heaviest terms just past the bound (or, for the lower side, just out of its
+        # reach): propagation alone must refuse them.
         assert not solver.propagate(assumptions=[v for v, _ in heaviest[:over]])[0]
+        if cmp == "==":
+            assert not solver.propagate(assumptions=[-v for v, _ in heaviest[:short]])[0]
         for _ in range(20):
-            fixed = {v: rng.random() < 0.5 for v in range(1, 151)}
-            assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), "<=", bound)
+            fixed = {v: rng.random() < 0.5 for v in range(1, n + 1)}
+            assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), cmp, bound)
 
 
 @pytest.mark.parametrize("cmp", ["<=", ">="])
