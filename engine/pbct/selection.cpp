@@ -81,6 +81,21 @@ Range one_side(const AtMost& part) {
     return side;
 }
 
+// Each side of a two-sided row as a one-sided row, with a one-sided row's budget; a side
+// that no construction takes falls to the adder. Both together stay within the sink's
+// budget, or neither is kept.
+void encode_sides(const Range& r, ClauseSink& sink) {
+    for (const AtMost& part : parts_of(r)) {
+        const Range side = one_side(part);
+        std::optional<ClauseSink> chosen = one_sided_weighted(side, sink, unary_budget(side));
+        if (!chosen) {
+            chosen = sink.fork();
+            encode_at_most(part, *chosen);
+        }
+        sink.absorb(*chosen);
+    }
+}
+
 std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
     if (r.lo == 0 || r.hi == r.total) {
         return one_sided_weighted(r, sink, budget);
@@ -89,19 +104,7 @@ std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::
     if (auto diagram = attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance))) {
         return diagram;
     }
-    // A two-sided row too large for one diagram: each side as a one-sided row, with the
-    // budget of a one-sided row; a side that no construction takes falls to the adder.
-    ClauseSink both = sink.fork();
-    for (const AtMost& part : parts_of(r)) {
-        const Range side = one_side(part);
-        std::optional<ClauseSink> chosen = one_sided_weighted(side, both, unary_budget(side));
-        if (!chosen) {
-            chosen = both.fork();
-            encode_at_most(part, *chosen);
-        }
-        both.absorb(*chosen);
-    }
-    return both;
+    return attempt(encode_sides, r, sink, budget);
 }
 
 void encode_by_adder(const Range& r, ClauseSink& sink) {

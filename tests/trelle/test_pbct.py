@@ -314,6 +314,15 @@ def test_clause_limit_falls_back_to_the_compact_network(coefs, cmp):
             assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), cmp, bound)
 
 
+def test_equality_whose_sides_exceed_the_limit_together_takes_the_adder():
+    # The upper side alone takes nearly all of the default limit, the lower side's adder
+    # no longer fits beside it: the row gives way to the adder whole instead of raising.
+    rng = random.Random(10)
+    terms = [(v, rng.randint(1, 100)) for v in range(1, 10_001)]
+    adder = encode(terms, "==", 300, first=10_001, construction="compact_adder")[0]
+    assert encode(terms, "==", 300, first=10_001)[0] == adder
+
+
 def test_totalizer_over_too_many_sums_gives_way_to_the_adder():
     # Far more reachable sums than the adder's clauses allow: refused whole, nothing mixed in.
     n = 40
