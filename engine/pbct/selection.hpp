@@ -8,8 +8,8 @@ namespace zorv::pbct {
 // Encodes a range with the construction that suits its shape, within a size budget:
 // at-most-one, exactly-one and at-least-one as such, other cardinality constraints
 // with a totalizer or else a sorting network, weighted sums with a generalised
-// totalizer, a decision diagram or a binary merge (a two-sided one side by side when
-// one diagram is too large), and whatever exceeds the budget with the compact adder.
+// totalizer, a decision diagram or a binary merge, and whatever exceeds the budget with
+// the compact adder.
 // With `forced`, a one-sided range takes that construction whatever its shape, within
 // the budget; the sorting network takes cardinality ranges of both sides too.
 void encode_selected(const Range& range, ClauseSink& sink, Construction forced = nullptr);

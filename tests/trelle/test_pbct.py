@@ -206,30 +206,26 @@ def test_one_hot_rows_refuse_every_pair(n, cmp, bound):
         assert solver.solve(assumptions=[-v for v in range(1, n + 1)]) == (cmp != "==")
 
 
-@pytest.mark.parametrize("n, bits, cmp", [(150, 20, "<="), (500, 12, "<="), (3000, 0, "<="), (60, 40, "==")])
-def test_wide_rows_count_beyond_the_fixed_allowance(n, bits, cmp):
+@pytest.mark.parametrize("n, bits", [(150, 20), (500, 12), (3000, 0)])
+def test_wide_rows_count_beyond_the_fixed_allowance(n, bits):
     # The merge of 150 terms of 20 bits needs over 100,000 clauses, still far within what a
     # row of that many terms may take. Totalizers too large even for that take merging
-    # networks (500 terms of 12 bits, a count of 3000), and an equality too large for one
-    # diagram takes each side on its own. Unit propagation finds every conflict in each.
+    # networks (500 terms of 12 bits, a count of 3000). Unit propagation finds every
+    # conflict in each.
     rng = random.Random(n)
     terms = [(v, rng.randint(1, 2 ** bits)) for v in range(1, n + 1)]
     bound = sum(c for _, c in terms) // 2
-    adder = len(encode(terms, cmp, bound, first=n + 1, construction="compact_adder")[0])
-    clauses, _ = encode(terms, cmp, bound, first=n + 1)
+    adder = len(encode(terms, "<=", bound, first=n + 1, construction="compact_adder")[0])
+    clauses, _ = encode(terms, "<=", bound, first=n + 1)
     assert len(clauses) > 10 * adder
     heaviest = sorted(terms, key=lambda t: -t[1])
     over = next(k for k in range(n + 1) if sum(c for _, c in heaviest[:k]) > bound)
-    short = next(k for k in range(n + 1) if sum(c for _, c in heaviest[k:]) < bound)
     with Solver(name="cd15", bootstrap_with=clauses) as solver:
-        # The heaviest terms just past the bound (or, for the lower side, just out of its
-        # reach): propagation alone must refuse them.
+        # The heaviest terms just past the bound: propagation alone must refuse them.
         assert not solver.propagate(assumptions=[v for v, _ in heaviest[:over]])[0]
-        if cmp == "==":
-            assert not solver.propagate(assumptions=[-v for v, _ in heaviest[:short]])[0]
         for _ in range(20):
             fixed = {v: rng.random() < 0.5 for v in range(1, n + 1)}
-            assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), cmp, bound)
+            assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), "<=", bound)
 
 
 @pytest.mark.parametrize("cmp", ["<=", ">="])
@@ -312,15 +308,6 @@ def test_clause_limit_falls_back_to_the_compact_network(coefs, cmp):
         for _ in range(30):
             fixed = {v: rng.random() < 0.5 for v in range(1, n + 1)}
             assert solver.solve(assumptions=assumed(fixed)) == meets(value(terms, fixed), cmp, bound)
-
-
-def test_equality_whose_sides_exceed_the_limit_together_takes_the_adder():
-    # The upper side alone takes nearly all of the default limit, the lower side's adder
-    # no longer fits beside it: the row gives way to the adder whole instead of raising.
-    rng = random.Random(10)
-    terms = [(v, rng.randint(1, 100)) for v in range(1, 10_001)]
-    adder = encode(terms, "==", 300, first=10_001, construction="compact_adder")[0]
-    assert encode(terms, "==", 300, first=10_001)[0] == adder
 
 
 def test_totalizer_over_too_many_sums_gives_way_to_the_adder():
