@@ -10,7 +10,11 @@ Bit at_most_one(const Column& top, bool need_or, ClauseSink& sink) {
     const std::size_t pairwise = m * (m - 1) / 2 + (need_or ? m : 0);
     const std::size_t ladder = 3 * (m - 1) - (need_or ? 0 : 2);
     if (pairwise <= ladder) {
-        at_most_one_pairwise(top, sink);
+        for (std::size_t x = 0; x < m; ++x) {
+            for (std::size_t y = x + 1; y < m; ++y) {
+                sink.add({-top[x], -top[y]});
+            }
+        }
         if (!need_or) {
             return Bit{};
         }

@@ -80,10 +80,15 @@ private:
         if (pairs > sink_.budget_left()) {
             sink_.fail();
         }
+        // b's values ascend: past the first sum over k, every later one is over k too.
         Node out;
         for (std::size_t i = 0; i <= a.values.size(); ++i) {
             for (std::size_t j = 0; j <= b.values.size(); ++j) {
-                if (const i128 s = value(a, i) + value(b, j); s > 0 && s <= k_) {
+                const i128 s = value(a, i) + value(b, j);
+                if (s > k_) {
+                    break;
+                }
+                if (s > 0) {
                     out.values.push_back(s);
                 }
             }
@@ -100,7 +105,10 @@ private:
         for (std::size_t i = 0; i <= a.values.size(); ++i) {
             for (std::size_t j = 0; j <= b.values.size(); ++j) {
                 const i128 s = value(a, i) + value(b, j);
-                if (s == 0 || s > k_) {
+                if (s > k_) {
+                    break;
+                }
+                if (s == 0) {
                     continue;
                 }
                 const auto at = std::lower_bound(out.values.begin(), out.values.end(), s) - out.values.begin();

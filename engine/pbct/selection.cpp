@@ -45,7 +45,12 @@ std::optional<ClauseSink> attempt(Construction construction, const Range& r, con
     return trial;
 }
 
-std::optional<ClauseSink> one_sided_weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
+std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
+    // The diagram refuses rows too long for it on its own. Beyond it, a two-sided row takes
+    // the adder: merges on both sides took solvers no less time on the equalities measured.
+    if (r.lo > 0 && r.hi < r.total) {
+        return attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance));
+    }
     // The arc-consistent constructions propagate more, but solvers gain from them only
     // while they stay near the size of the merge.
     const std::size_t merge_size = binary_merge_size(r);
@@ -70,15 +75,6 @@ std::optional<ClauseSink> one_sided_weighted(const Range& r, const ClauseSink& s
         return attempt(encode_network_merge, r, sink, budget);
     }
     return std::nullopt;
-}
-
-std::optional<ClauseSink> weighted(const Range& r, const ClauseSink& sink, std::size_t budget) {
-    if (r.lo == 0 || r.hi == r.total) {
-        return one_sided_weighted(r, sink, budget);
-    }
-    // The diagram refuses rows too long for it on its own. Beyond it, a two-sided row takes
-    // the adder: merges on both sides took solvers no less time on the equalities measured.
-    return attempt(encode_decision_diagram, r, sink, std::min(budget, diagram_allowance));
 }
 
 void encode_by_adder(const Range& r, ClauseSink& sink) {
