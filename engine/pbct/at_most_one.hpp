@@ -4,7 +4,7 @@
 
 namespace zorv::pbct {
 
-// At most one of `bits` may be true: pairwise or as a ladder, whichever is fewer clauses.
+// At most one of `bits` may be true: pairwise or as a chain of groups of three, whichever is fewer clauses.
 // With `need_or`, also returns a literal that is true when one of them is (forced up,
 // never down); otherwise an empty Bit.
 Bit at_most_one(const Column& bits, bool need_or, ClauseSink& sink);

@@ -7,7 +7,7 @@ namespace zorv::pbct {
 // Whether a cardinality range is one of the shapes below.
 bool is_one_hot(const Count& count);
 
-// At most one (pairwise for a few literals, a sequential ladder otherwise), exactly one
+// At most one (pairwise for a few literals, a chain of groups of three otherwise), exactly one
 // (the same and one clause), or at least one (one clause); arc-consistent.
 void encode_one_hot(const Range& range, ClauseSink& sink);
 
