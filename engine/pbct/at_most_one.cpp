@@ -44,8 +44,8 @@ Bit at_most_one(const Column& top, bool need_or, ClauseSink& sink) {
     }
     // A chain of groups of three, pairwise inside each (Heule's encoding): every group after
     // the first is led by a literal forced up by the groups before it. Steps of two literals
-    // instead of a ladder's one: on the pigeonhole principle the ladder took CaDiCaL up to
-    // 30 times the conflicts, and its order-dependence with it.
+    // instead of a ladder's one: on pigeonhole rows the ladder took CaDiCaL up to 30 times
+    // the conflicts.
     std::int64_t seen = top[0];
     for (std::size_t i = 1; i < m; i += 2) {
         const std::size_t end = std::min(i + 2, m);
