@@ -1,6 +1,7 @@
 #include "pbct/at_most_one.hpp"
 
 #include <algorithm>
+#include <vector>
 
 namespace zorv::pbct {
 
@@ -19,52 +20,81 @@ std::size_t chain_clauses(std::size_t m, bool need_or) {
     return n;
 }
 
-}  // namespace
-
-Bit at_most_one(const Column& top, bool need_or, ClauseSink& sink) {
-    const std::size_t m = top.size();
-    if (m <= 1) {
-        return m == 0 ? Bit{} : Bit{top.front()};
-    }
-    const std::size_t pairwise = m * (m - 1) / 2 + (need_or ? m : 0);
-    if (pairwise <= chain_clauses(m, need_or)) {
-        for (std::size_t x = 0; x < m; ++x) {
-            for (std::size_t y = x + 1; y < m; ++y) {
-                sink.add({-top[x], -top[y]});
-            }
-        }
-        if (!need_or) {
-            return Bit{};
-        }
-        const std::int64_t any = sink.new_aux();
-        for (const std::int64_t t : top) {
-            sink.add({-t, any});
-        }
-        return any;
-    }
-    // A chain of groups of three, pairwise inside each (Heule's encoding): every group after
-    // the first is led by a literal forced up by the groups before it. Steps of two literals
-    // instead of a ladder's one: on pigeonhole rows the ladder took CaDiCaL up to 30 times
-    // the conflicts.
-    std::int64_t seen = top[0];
+// A chain of groups of three, pairwise inside each (Heule's encoding): every group after the
+// first is led by a literal forced up by the group before it (and, with `exact`, down). Steps
+// of two literals instead of a ladder's one: on pigeonhole rows the ladder took CaDiCaL up to
+// 30 times the conflicts. With `exact`, the last group's clause is the at-least-one.
+template <class Lits>
+Bit chain(const Lits& lits, bool need_or, bool exact, ClauseSink& sink) {
+    const std::size_t m = lits.size();
+    std::int64_t seen = lits[0];
+    std::vector<std::int64_t> group;
     for (std::size_t i = 1; i < m; i += 2) {
         const std::size_t end = std::min(i + 2, m);
+        group.assign({seen});
         for (std::size_t j = i; j < end; ++j) {
-            sink.add({-seen, -top[j]});
+            sink.add({-seen, -lits[j]});
             for (std::size_t k = j + 1; k < end; ++k) {
-                sink.add({-top[j], -top[k]});
+                sink.add({-lits[j], -lits[k]});
             }
+            group.push_back(lits[j]);
         }
-        if (end < m || need_or) {
+        if (exact && end == m) {
+            sink.add(group);
+        } else if (end < m || need_or) {
             const std::int64_t next = sink.new_aux();
-            sink.add({-seen, next});
-            for (std::size_t j = i; j < end; ++j) {
-                sink.add({-top[j], next});
+            for (const std::int64_t x : group) {
+                sink.add({-x, next});
+            }
+            if (exact) {
+                group.push_back(-next);
+                sink.add(group);
             }
             seen = next;
         }
     }
     return need_or ? Bit{seen} : Bit{};
+}
+
+template <class Lits>
+Bit pairwise_or_chain(const Lits& lits, bool need_or, ClauseSink& sink) {
+    const std::size_t m = lits.size();
+    if (m <= 1) {
+        return m == 0 ? Bit{} : Bit{lits.front()};
+    }
+    const std::size_t pairwise = m * (m - 1) / 2 + (need_or ? m : 0);
+    if (pairwise > chain_clauses(m, need_or)) {
+        return chain(lits, need_or, false, sink);
+    }
+    for (std::size_t x = 0; x < m; ++x) {
+        for (std::size_t y = x + 1; y < m; ++y) {
+            sink.add({-lits[x], -lits[y]});
+        }
+    }
+    if (!need_or) {
+        return Bit{};
+    }
+    const std::int64_t any = sink.new_aux();
+    for (const std::int64_t t : lits) {
+        sink.add({-t, any});
+    }
+    return any;
+}
+
+}  // namespace
+
+Bit at_most_one(const Column& bits, bool need_or, ClauseSink& sink) { return pairwise_or_chain(bits, need_or, sink); }
+
+Bit at_most_one(std::span<const std::int64_t> bits, bool need_or, ClauseSink& sink) {
+    return pairwise_or_chain(bits, need_or, sink);
+}
+
+void exactly_one_chain(std::span<const std::int64_t> lits, ClauseSink& sink) {
+    if (lits.size() <= 1) {
+        sink.add(lits);  // the literal itself, or nothing to choose: the empty clause
+        return;
+    }
+    chain(lits, false, true, sink);
 }
 
 }  // namespace zorv::pbct

@@ -1,12 +1,22 @@
 #pragma once
+#include <cstdint>
+#include <span>
+
 #include "pbct/clause_sink.hpp"
 #include "pbct/columns.hpp"
 
 namespace zorv::pbct {
 
-// At most one of `bits` may be true: pairwise or as a chain of groups of three, whichever is fewer clauses.
-// With `need_or`, also returns a literal that is true when one of them is (forced up,
-// never down); otherwise an empty Bit.
+// At most one of `bits` may be true: pairwise or as a chain of groups of three, whichever is
+// fewer clauses. With `need_or`, also returns a literal that is true when one of them is
+// (forced up, never down); otherwise an empty Bit.
 Bit at_most_one(const Column& bits, bool need_or, ClauseSink& sink);
+Bit at_most_one(std::span<const std::int64_t> bits, bool need_or, ClauseSink& sink);
+
+// Exactly one of `lits` as the same chain, each group's literal defined both ways: it is true
+// exactly when one of the literals so far is. Solvers branch on it (is the true literal among
+// the first ones?), which splits the choice instead of trying the literals one by one; the
+// last group's clause is the at-least-one clause.
+void exactly_one_chain(std::span<const std::int64_t> lits, ClauseSink& sink);
 
 }  // namespace zorv::pbct
