@@ -13,10 +13,11 @@ namespace zorv::pbct {
 Bit at_most_one(const Column& bits, bool need_or, ClauseSink& sink);
 Bit at_most_one(std::span<const std::int64_t> bits, bool need_or, ClauseSink& sink);
 
-// Exactly one of `lits` as the same chain, each group's literal defined both ways: it is true
-// exactly when one of the literals so far is. Solvers branch on it (is the true literal among
-// the first ones?), which splits the choice instead of trying the literals one by one; the
-// last group's clause is the at-least-one clause.
-void exactly_one_chain(std::span<const std::int64_t> lits, ClauseSink& sink);
+// Exactly one of `lits`: pairwise and the at-least-one clause while that is no more clauses,
+// otherwise the same chain with each group's literal defined both ways: it is true exactly
+// when one of the literals so far is. Solvers branch on it (is the true literal among the
+// first ones?), which splits the choice instead of trying the literals one by one; the last
+// group's clause is the at-least-one clause.
+void exactly_one(std::span<const std::int64_t> lits, ClauseSink& sink);
 
 }  // namespace zorv::pbct

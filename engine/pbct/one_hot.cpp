@@ -4,19 +4,12 @@
 
 namespace zorv::pbct {
 
-namespace {
-
-// Up to this many literals, pairwise clauses and one at-least-one clause are fewest.
-constexpr std::size_t pairwise_up_to = 4;
-
-}  // namespace
-
 bool is_one_hot(const Count& c) { return (c.hi == 1 && c.lo <= 1) || (c.lo == 1 && !c.upper()); }
 
 void encode_one_hot(const Range& range, ClauseSink& sink) {
     const Count c = count_of(range);
-    if (c.upper() && c.lower() && c.n() > pairwise_up_to) {
-        exactly_one_chain(c.lits, sink);
+    if (c.upper() && c.lower()) {
+        exactly_one(c.lits, sink);
         return;
     }
     // An at-most-one is pairwise only while that is also the fewest clauses: pairwise rows
