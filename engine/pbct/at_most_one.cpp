@@ -8,13 +8,15 @@ namespace zorv::pbct {
 namespace {
 
 // Clauses of the chain below for m literals.
-std::size_t chain_clauses(std::size_t m, bool need_or) {
+std::size_t chain_clauses(std::size_t m, bool need_or, bool exact) {
     std::size_t n = 0;
     for (std::size_t i = 1; i < m; i += 2) {
         const std::size_t k = std::min<std::size_t>(2, m - i);
         n += k * (k + 1) / 2;
-        if (i + k < m || need_or) {
-            n += k + 1;
+        if (exact && i + k == m) {
+            n += 1;
+        } else if (i + k < m || need_or) {
+            n += k + 1 + (exact ? 1 : 0);
         }
     }
     return n;
@@ -65,14 +67,19 @@ void refuse_pairs(const Lits& lits, ClauseSink& sink) {
     }
 }
 
+// Pairwise clauses (and the clauses `need_or` or `exact` add to them) stay while they are no
+// more than the chain's.
+bool chain_is_fewer(std::size_t m, bool need_or, bool exact) {
+    return m > 1 && m * (m - 1) / 2 + (need_or ? m : 0) + (exact ? 1 : 0) > chain_clauses(m, need_or, exact);
+}
+
 template <class Lits>
 Bit pairwise_or_chain(const Lits& lits, bool need_or, ClauseSink& sink) {
     const std::size_t m = lits.size();
     if (m <= 1) {
         return m == 0 ? Bit{} : Bit{lits.front()};
     }
-    const std::size_t pairwise = m * (m - 1) / 2 + (need_or ? m : 0);
-    if (pairwise > chain_clauses(m, need_or)) {
+    if (chain_is_fewer(m, need_or, false)) {
         return chain(lits, need_or, false, sink);
     }
     refuse_pairs(lits, sink);
@@ -95,12 +102,9 @@ Bit at_most_one(std::span<const std::int64_t> bits, bool need_or, ClauseSink& si
 }
 
 void exactly_one(std::span<const std::int64_t> lits, ClauseSink& sink) {
-    const std::size_t m = lits.size();
-    // The chain's clauses: the at-most-one chain's, one more per auxiliary (its down clause)
-    // and the at-least-one. Where the two tie (5 and 6 literals) pairwise has no auxiliary to
-    // branch on: with the chain, Glucose took 1.7 times the conflicts on five-bin packing.
-    const std::size_t auxiliaries = m < 3 ? 0 : (m - 2) / 2;
-    if (m > 1 && m * (m - 1) / 2 + 1 > chain_clauses(m, false) + auxiliaries + 1) {
+    // Where the two tie (5 and 6 literals) pairwise has no auxiliary to branch on: with the
+    // chain, Glucose took 1.7 times the conflicts on five-bin packing.
+    if (chain_is_fewer(lits.size(), false, true)) {
         chain(lits, false, true, sink);
         return;
     }
