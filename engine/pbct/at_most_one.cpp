@@ -16,16 +16,19 @@ std::size_t chain_clauses(std::size_t m, bool need_or, bool exact) {
         if (exact && i + k == m) {
             n += 1;
         } else if (i + k < m || need_or) {
-            n += k + 1 + (exact ? 1 : 0);
+            n += k + 1 + (need_or ? 0 : 1);
         }
     }
     return n;
 }
 
 // A chain of groups of three, pairwise inside each (Heule's encoding): every group after the
-// first is led by a literal forced up by the group before it (and, with `exact`, down). Steps
+// first is led by a literal that is true exactly when one of the literals before it is. Steps
 // of two literals instead of a ladder's one: on pigeonhole rows the ladder took CaDiCaL up to
-// 30 times the conflicts. With `exact`, the last group's clause is the at-least-one.
+// 30 times the conflicts. Defined down as well as up, the literal is worth branching on: with
+// the up clauses alone, CaDiCaL refuted 14 pigeons in 13 holes within 300k conflicts in 7 of
+// 48 orderings, with both in 24. With `exact`, the last group's clause is the at-least-one.
+// With `need_or`, the literals stay forced up only, as the callers' circuits read them.
 template <class Lits>
 Bit chain(const Lits& lits, bool need_or, bool exact, ClauseSink& sink) {
     const std::size_t m = lits.size();
@@ -48,7 +51,7 @@ Bit chain(const Lits& lits, bool need_or, bool exact, ClauseSink& sink) {
             for (const std::int64_t x : group) {
                 sink.add({-x, next});
             }
-            if (exact) {
+            if (!need_or) {
                 group.push_back(-next);
                 sink.add(group);
             }

@@ -8,7 +8,8 @@
 namespace zorv::pbct {
 
 // At most one of `bits` may be true: pairwise or as a chain of groups of three, whichever is
-// fewer clauses. With `need_or`, also returns a literal that is true when one of them is
+// fewer clauses. Without `need_or`, each group's literal is defined both ways, as for
+// exactly-one below. With `need_or`, also returns a literal that is true when one of them is
 // (forced up, never down); otherwise an empty Bit.
 Bit at_most_one(const Column& bits, bool need_or, ClauseSink& sink);
 Bit at_most_one(std::span<const std::int64_t> bits, bool need_or, ClauseSink& sink);

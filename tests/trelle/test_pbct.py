@@ -163,13 +163,16 @@ def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bo
 @pytest.mark.parametrize("n", range(17, 21))
 def test_at_most_one_chain_refuses_every_pair(n):
     clauses, _ = encode([(v, 1) for v in range(1, n + 1)], "<=", 1, first=n + 1)
-    assert len(clauses) == 3 * n - 5 - n % 2  # groups of three in a chain, not the pairs
+    assert len(clauses) == (7 * n - 12 - 3 * (n % 2)) // 2  # groups of three in a chain, not the pairs
+    links = sorted({abs(lit) for clause in clauses for lit in clause} - set(range(1, n + 1)))
     with Solver(name="m22", bootstrap_with=clauses) as solver:
-        assert solver.solve(assumptions=[-v for v in range(1, n + 1)])
-        for v in range(1, n + 1):
+        for v in range(n + 1):
             # each literal alone holds, and propagation alone refuses it with any other
-            ok, implied = solver.propagate(assumptions=[v])
-            assert ok and set(range(-n, 0)) - {-v} <= set(implied)
+            row = [-u for u in range(1, n + 1) if u != v] + ([v] if v else [])
+            ok, implied = solver.propagate(assumptions=row[-1:] if v else row)
+            assert ok and set(row) <= set(implied) | set(row[-1:])
+            # and fixes every link of the chain, so that a solver can branch on them
+            assert {abs(lit) for lit in implied} >= set(links), v
 
 
 @pytest.mark.parametrize("terms, cmp, bound, doubled", [
@@ -196,9 +199,8 @@ def test_one_hot_rows_refuse_every_pair(n, cmp, bound):
     terms = [(v, sign) for v in range(1, n + 1)]
     clauses, _ = encode(terms, cmp, bound, first=n + 1)
     pairs = [c for c in clauses if len(c) == 2 and all(abs(lit) <= n for lit in c)]
-    # pairwise while it is no more clauses than the chain: exactly-one's chain also defines
-    # its auxiliaries downwards, so it pays only from 7 literals on
-    assert (len(pairs) == n * (n - 1) // 2) == (n <= (6 if cmp == "==" else 4))
+    # pairwise while it is no more clauses than the chain, whose links are defined both ways
+    assert (len(pairs) == n * (n - 1) // 2) == (n <= 6)
     with Solver(name="m22", bootstrap_with=clauses) as solver:
         for x, y in itertools.combinations(range(1, n + 1), 2):
             assert not solver.propagate(assumptions=[x, y])[0]
