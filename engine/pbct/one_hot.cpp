@@ -12,11 +12,11 @@ void encode_one_hot(const Range& range, ClauseSink& sink) {
         exactly_one(c.lits, sink);
         return;
     }
-    // An at-most-one is pairwise only while that is also the fewest clauses: pairwise rows
-    // whose literals other rows share (the pigeonhole principle) take CDCL exponentially many
-    // conflicts, already from 7 or 8 literals on.
+    // An at-most-one is pairwise only while that is no more clauses than the chain: pairwise
+    // rows whose literals other rows share (the pigeonhole principle) take CDCL exponentially
+    // many conflicts, already from 7 or 8 literals on.
     if (c.upper()) {
-        at_most_one(std::span<const std::int64_t>(c.lits), false, sink);
+        at_most_one(c.lits, false, sink);
     }
     if (c.lower()) {
         sink.add(c.lits);
