@@ -1,5 +1,7 @@
 #include "pbct/normal_form.hpp"
 
+#include <algorithm>
+#include <numeric>
 #include <unordered_map>
 
 namespace zorv::pbct {
@@ -33,6 +35,31 @@ Merged merge(const std::vector<WeightedLit>& literals) {
     return m;
 }
 
+// A count's terms go in the order of their variables, whatever order the caller wrote them
+// in: numbering follows the model's own indices, so a counter's partial counts then cover
+// neighbouring cells, which rows crossing the same region share.
+void order_count(Merged& m) {
+    i128 size = 0;
+    for (const i128 c : m.coefs) {
+        const i128 a = c < 0 ? -c : c;
+        if (a != 0 && size != 0 && a != size) {
+            return;
+        }
+        size = a != 0 ? a : size;
+    }
+    std::vector<std::size_t> order(m.variables.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return m.variables[a] < m.variables[b]; });
+    Merged sorted;
+    sorted.constant = m.constant;
+    for (const std::size_t i : order) {
+        sorted.variables.push_back(m.variables[i]);
+        sorted.coefs.push_back(m.coefs[i]);
+    }
+    m = std::move(sorted);
+}
+
 // sum of terms >= bound  <=>  sum of coef * ~lit <= total - bound.
 AtMost flip(const std::vector<Term>& terms, i128 total, i128 bound) {
     AtMost part{{}, total - bound};
@@ -61,6 +88,7 @@ i128 floor_div(i128 a, i128 b) {
 
 NormalForm normalise(const PBConstraint& constraint) {
     Merged m = merge(constraint.literals);
+    order_count(m);
     NormalForm nf;
     nf.variables = std::move(m.variables);
 

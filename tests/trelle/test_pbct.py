@@ -190,6 +190,16 @@ def test_a_common_divisor_of_two_gives_the_clauses_of_the_divided_constraint(ter
         assert encode([(lit, 2 * c) for lit, c in terms], cmp, 2 * bound + 1, first=6)[0] == [[]]
 
 
+@pytest.mark.parametrize("cmp, bound, coef", [("==", 4, 1), ("<=", -3, -1), (">=", 10, 2), ("<=", 1, 1)])
+def test_a_count_encodes_alike_whatever_order_its_terms_are_written_in(cmp, bound, coef):
+    terms = [(lit, coef) for lit in (1, -2, 3, 4, -5, 6, 7, 8, -9)]
+    expected = encode(terms, cmp, bound, first=10)[0]
+    for seed in range(3):
+        shuffled = terms[:]
+        random.Random(seed).shuffle(shuffled)
+        assert encode(shuffled, cmp, bound, first=10)[0] == expected
+
+
 @pytest.mark.parametrize("n", [4, 6, 9, 17, 20])
 @pytest.mark.parametrize("cmp, bound", [("<=", 1), ("==", 1), (">=", -1)])
 def test_one_hot_rows_refuse_every_pair(n, cmp, bound):
