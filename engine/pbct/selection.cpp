@@ -11,7 +11,6 @@
 #include "pbct/decision_diagram.hpp"
 #include "pbct/generalized_totalizer.hpp"
 #include "pbct/one_hot.hpp"
-#include "pbct/sequential_counter.hpp"
 #include "pbct/sorting_network.hpp"
 #include "pbct/tighten.hpp"
 #include "pbct/totalizer.hpp"
@@ -108,8 +107,6 @@ void encode_selected(const Range& range, ClauseSink& sink, Construction forced) 
         chosen = weighted(r, sink, budget);
     } else if (const Count c = count_of(r); is_one_hot(c)) {
         chosen = attempt(encode_one_hot, r, sink, budget);
-    } else if (!one_sided && sequential_counter_size(r, budget) <= budget) {
-        chosen = attempt(encode_sequential_counter, r, sink, budget);
     } else if (totalizer_size(c) <= budget) {
         chosen = attempt(encode_totalizer, r, sink, budget);
     } else if (sorting_network_size(c) <= budget) {
