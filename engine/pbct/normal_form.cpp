@@ -1,8 +1,9 @@
 #include "pbct/normal_form.hpp"
 
 #include <algorithm>
-#include <numeric>
+#include <tuple>
 #include <unordered_map>
+#include <utility>
 
 namespace zorv::pbct {
 
@@ -39,25 +40,23 @@ Merged merge(const std::vector<WeightedLit>& literals) {
 // in: numbering follows the model's own indices, so a counter's partial counts then cover
 // neighbouring cells, which rows crossing the same region share.
 void order_count(Merged& m) {
-    i128 size = 0;
+    i128 size = 0;  // of the first nonzero coefficient
     for (const i128 c : m.coefs) {
         const i128 a = c < 0 ? -c : c;
         if (a != 0 && size != 0 && a != size) {
             return;
         }
-        size = a != 0 ? a : size;
+        size = size != 0 ? size : a;
     }
-    std::vector<std::size_t> order(m.variables.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(),
-              [&](std::size_t a, std::size_t b) { return m.variables[a] < m.variables[b]; });
-    Merged sorted;
-    sorted.constant = m.constant;
-    for (const std::size_t i : order) {
-        sorted.variables.push_back(m.variables[i]);
-        sorted.coefs.push_back(m.coefs[i]);
+    std::vector<std::pair<std::int64_t, i128>> terms;
+    terms.reserve(m.variables.size());
+    for (std::size_t i = 0; i < m.variables.size(); ++i) {
+        terms.emplace_back(m.variables[i], m.coefs[i]);
     }
-    m = std::move(sorted);
+    std::sort(terms.begin(), terms.end());  // the variables are distinct
+    for (std::size_t i = 0; i < terms.size(); ++i) {
+        std::tie(m.variables[i], m.coefs[i]) = terms[i];
+    }
 }
 
 // sum of terms >= bound  <=>  sum of coef * ~lit <= total - bound.
