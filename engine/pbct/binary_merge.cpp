@@ -61,12 +61,19 @@ void merge_digits(const Range& range, bool networks, ClauseSink& sink) {
                 digit.push_back(t.lit);
             }
         }
-        if (test_bit(d.tare, j)) {
-            digit.push_back(one);
-        }
-        inputs = inputs / 2 + digit.size();
+        const std::size_t tared = test_bit(d.tare, j) ? 1 : 0;
+        inputs = inputs / 2 + digit.size() + tared;
         const std::size_t cut = scaled_cap(d.m, d.top - j, inputs);
-        Lits here = networks ? network_count(digit, cut, true, false, sink) : unary_count(digit, cut, sink);
+        // The tare's true input heads the counter of the others, cut one lower, so the
+        // literals' own tree is the same whatever the bound.
+        Lits here;
+        if (cut > tared) {
+            const std::size_t rest = cut - tared;
+            here = networks ? network_count(digit, rest, true, false, sink) : unary_count(digit, rest, sink);
+        }
+        if (tared != 0) {
+            here.insert(here.begin(), one);
+        }
         if (!carried.empty() && here.empty()) {
             here = carried;
         } else if (!carried.empty()) {
@@ -100,10 +107,14 @@ std::size_t binary_merge_size(const Range& range, bool networks) {
     std::size_t inputs = 0;
     for (int j = 0; j <= d.top; ++j) {
         const std::size_t digit = d.count(j);
+        const std::size_t tared = test_bit(d.tare, j) ? 1 : 0;
         inputs = inputs / 2 + digit;
         const std::size_t cut = scaled_cap(d.m, d.top - j, inputs);
         std::size_t here = std::min(digit, cut);
-        clauses += networks ? network_count_size(digit, cut) : unary_count_size(digit, cut);
+        if (cut > tared) {
+            const std::size_t own = digit - tared, rest = cut - tared;
+            clauses += networks ? network_count_size(own, rest) : unary_count_size(own, rest);
+        }
         if (carried != 0 && here != 0) {
             const std::size_t len = std::min(here + carried, cut);
             clauses += networks ? network_merge_size(here, carried, len) : unary_merge_size(here, carried, len);
