@@ -36,18 +36,11 @@ Merged merge(const std::vector<WeightedLit>& literals) {
     return m;
 }
 
-// A count's terms go in the order of their variables, whatever order the caller wrote them
-// in: numbering follows the model's own indices, so a counter's partial counts then cover
-// neighbouring cells, which rows crossing the same region share.
-void order_count(Merged& m) {
-    i128 size = 0;  // of the first nonzero coefficient
-    for (const i128 c : m.coefs) {
-        const i128 a = c < 0 ? -c : c;
-        if (a != 0 && size != 0 && a != size) {
-            return;
-        }
-        size = size != 0 ? size : a;
-    }
+// A row's terms go in the order of their variables, whatever order the caller wrote them
+// in: numbering follows the model's own indices, so rows over the same variables then
+// list them alike, and a counter's partial counts cover neighbouring cells, which rows
+// crossing the same region share.
+void order_terms(Merged& m) {
     std::vector<std::pair<std::int64_t, i128>> terms;
     terms.reserve(m.variables.size());
     for (std::size_t i = 0; i < m.variables.size(); ++i) {
@@ -87,7 +80,7 @@ i128 floor_div(i128 a, i128 b) {
 
 NormalForm normalise(const PBConstraint& constraint) {
     Merged m = merge(constraint.literals);
-    order_count(m);
+    order_terms(m);
     NormalForm nf;
     nf.variables = std::move(m.variables);
 

@@ -190,14 +190,18 @@ def test_a_common_divisor_of_two_gives_the_clauses_of_the_divided_constraint(ter
         assert encode([(lit, 2 * c) for lit, c in terms], cmp, 2 * bound + 1, first=6)[0] == [[]]
 
 
-@pytest.mark.parametrize("cmp, bound, coef", [("==", 4, 1), ("<=", -3, -1), (">=", 10, 2), ("<=", 1, 1)])
-def test_a_count_encodes_alike_whatever_order_its_terms_are_written_in(cmp, bound, coef):
-    terms = [(lit, coef) for lit in (1, -2, 3, 4, -5, 6, 7, 8, -9)]
-    expected = encode(terms, cmp, bound, first=10)[0]
+@pytest.mark.parametrize("cmp, bound, coefs", [
+    ("==", 4, [1] * 9), ("<=", -3, [-1] * 9), (">=", 10, [2] * 9), ("<=", 1, [1] * 9),
+    ("<=", 40, [3, 17, 5, 29, 11, 2, 23, 7, 13]), (">=", 30, [3, -17, 5, 29, -11, 2, 23, 7, 13]),
+])
+@pytest.mark.parametrize("construction", ["", "binary_merge"])
+def test_a_row_encodes_alike_whatever_order_its_terms_are_written_in(cmp, bound, coefs, construction):
+    terms = list(zip((1, -2, 3, 4, -5, 6, 7, 8, -9), coefs))
+    expected = encode(terms, cmp, bound, first=10, construction=construction)[0]
     for seed in range(3):
         shuffled = terms[:]
         random.Random(seed).shuffle(shuffled)
-        assert encode(shuffled, cmp, bound, first=10)[0] == expected
+        assert encode(shuffled, cmp, bound, first=10, construction=construction)[0] == expected
 
 
 @pytest.mark.parametrize("n", [4, 6, 9, 17, 20])
