@@ -1,15 +1,17 @@
 #include "pbct/normal_form.hpp"
 
 #include <algorithm>
-#include <tuple>
-#include <unordered_map>
 #include <utility>
 
 namespace zorv::pbct {
 
 namespace {
 
-// Repeated variables merged; a complemented literal c * ~x is c - c * x.
+// Repeated variables merged; a complemented literal c * ~x is c - c * x. The terms go in
+// the order of their variables, whatever order the caller wrote them in: numbering follows
+// the model's own indices, so rows over the same variables then list them alike, and a
+// counter's partial counts cover neighbouring cells, which rows crossing the same region
+// share.
 struct Merged {
     std::vector<std::int64_t> variables;
     std::vector<i128> coefs;
@@ -18,38 +20,27 @@ struct Merged {
 
 Merged merge(const std::vector<WeightedLit>& literals) {
     Merged m;
-    std::unordered_map<std::int64_t, std::size_t> index;
+    std::vector<std::pair<std::int64_t, i128>> terms;  // (variable, coefficient of x)
+    terms.reserve(literals.size());
     for (const WeightedLit& wl : literals) {
-        const std::int64_t var = wl.literal < 0 ? -wl.literal : wl.literal;
-        auto [it, fresh] = index.try_emplace(var, m.variables.size());
-        if (fresh) {
-            m.variables.push_back(var);
-            m.coefs.push_back(0);
-        }
+        const i128 c = wl.coefficient;
         if (wl.literal < 0) {
-            m.constant += wl.coefficient;
-            m.coefs[it->second] -= wl.coefficient;
+            m.constant += c;
+            terms.emplace_back(-wl.literal, -c);
         } else {
-            m.coefs[it->second] += wl.coefficient;
+            terms.emplace_back(wl.literal, c);
+        }
+    }
+    std::sort(terms.begin(), terms.end());
+    for (const auto& [var, c] : terms) {
+        if (!m.variables.empty() && m.variables.back() == var) {
+            m.coefs.back() += c;
+        } else {
+            m.variables.push_back(var);
+            m.coefs.push_back(c);
         }
     }
     return m;
-}
-
-// A row's terms go in the order of their variables, whatever order the caller wrote them
-// in: numbering follows the model's own indices, so rows over the same variables then
-// list them alike, and a counter's partial counts cover neighbouring cells, which rows
-// crossing the same region share.
-void order_terms(Merged& m) {
-    std::vector<std::pair<std::int64_t, i128>> terms;
-    terms.reserve(m.variables.size());
-    for (std::size_t i = 0; i < m.variables.size(); ++i) {
-        terms.emplace_back(m.variables[i], m.coefs[i]);
-    }
-    std::sort(terms.begin(), terms.end());  // the variables are distinct
-    for (std::size_t i = 0; i < terms.size(); ++i) {
-        std::tie(m.variables[i], m.coefs[i]) = terms[i];
-    }
 }
 
 // sum of terms >= bound  <=>  sum of coef * ~lit <= total - bound.
@@ -80,7 +71,6 @@ i128 floor_div(i128 a, i128 b) {
 
 NormalForm normalise(const PBConstraint& constraint) {
     Merged m = merge(constraint.literals);
-    order_terms(m);
     NormalForm nf;
     nf.variables = std::move(m.variables);
 
