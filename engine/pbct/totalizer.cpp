@@ -38,6 +38,10 @@ struct Plan {
     std::size_t cut;
     bool up;    // true inputs force counters up (needed for an upper bound)
     bool down;  // false inputs force them down (needed for a lower bound)
+    // Each output implies the one below it. A one-sided counter has only half its
+    // definitions, so nothing else ties its outputs together; on pigeonhole rows of
+    // at most two or three, CaDiCaL needed half the conflicts with them.
+    bool ordered;
 };
 
 // Pairs (i, j), 0 <= i <= a, 0 <= j <= b, with lo <= i + j <= hi.
@@ -58,7 +62,13 @@ Lits count(std::span<const std::int64_t> lits, const Plan& plan, ClauseSink& sin
     const std::size_t half = lits.size() / 2;
     const Lits a = count(lits.first(half), plan, sink);
     const Lits b = count(lits.subspan(half), plan, sink);
-    return unary_merge(a, b, std::min(lits.size(), plan.cut), plan.up, plan.down, sink);
+    Lits out = unary_merge(a, b, std::min(lits.size(), plan.cut), plan.up, plan.down, sink);
+    if (plan.ordered) {
+        for (std::size_t s = 1; s < out.size(); ++s) {
+            sink.add({-out[s], out[s - 1]});
+        }
+    }
+    return out;
 }
 
 std::size_t count_size(std::size_t n, const Plan& plan, std::map<std::size_t, std::size_t>& memo) {
@@ -74,24 +84,25 @@ std::size_t count_size(std::size_t n, const Plan& plan, std::map<std::size_t, st
     std::size_t own = 0;
     if (plan.up) own += pairs(a, b, 1, len);
     if (plan.down) own += pairs(a, b, 0, len - 1);
+    if (plan.ordered && len > 0) own += len - 1;
     const std::size_t total = own + count_size(half, plan, memo) + count_size(n - half, plan, memo);
     memo[n] = total;
     return total;
 }
 
-Plan plan_of(const Count& c) { return {c.cut(), c.upper(), c.lower()}; }
+Plan plan_of(const Count& c) { return {c.cut(), c.upper(), c.lower(), c.upper() != c.lower()}; }
 
 }  // namespace
 
 Lits unary_count(std::span<const std::int64_t> lits, std::size_t cut, ClauseSink& sink) {
-    return lits.empty() ? Lits{} : count(lits, {cut, true, false}, sink);
+    return lits.empty() ? Lits{} : count(lits, {cut, true, false, false}, sink);
 }
 
 std::size_t unary_merge_size(std::size_t a, std::size_t b, std::size_t len) { return pairs(a, b, 1, len); }
 
 std::size_t unary_count_size(std::size_t n, std::size_t cut) {
     std::map<std::size_t, std::size_t> memo;
-    return count_size(n, {cut, true, false}, memo);
+    return count_size(n, {cut, true, false, false}, memo);
 }
 
 void encode_totalizer(const Range& range, ClauseSink& sink) {
