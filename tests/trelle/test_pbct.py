@@ -224,6 +224,17 @@ def test_one_hot_rows_refuse_every_pair(n, cmp, bound):
         assert solver.solve(assumptions=[-v for v in range(1, n + 1)]) == (cmp != "==")
 
 
+@pytest.mark.parametrize("bound, networks", [(806, False), (807, True)])
+def test_a_count_at_its_budget_takes_the_totalizer_or_the_networks_never_the_adder(bound, networks):
+    # 2000 literals may take a million clauses; at most 806 of them is a totalizer of 999,886.
+    # Its size is computed before it is built: counted short, 807 would fail in the building
+    # and drop to the adder instead of taking the networks.
+    terms = [(v, 1) for v in range(1, 2001)]
+    clauses = encode(terms, "<=", bound, first=2001)[0]
+    assert clauses != encode(terms, "<=", bound, first=2001, construction="compact_adder")[0]
+    assert (clauses == encode(terms, "<=", bound, first=2001, construction="sorting_network")[0]) == networks
+
+
 @pytest.mark.parametrize("n, bits", [(150, 20), (500, 12), (3000, 0)])
 def test_wide_rows_count_beyond_the_fixed_allowance(n, bits):
     # The merge of 150 terms of 20 bits needs over 100,000 clauses, still far within what a
