@@ -1,0 +1,97 @@
+#include "pbct/sequential_counter.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <vector>
+
+namespace zorv::pbct {
+
+namespace {
+
+// Registers the bound settles: true (or never read) below the band, false above it. They
+// stand in clauses as literals that are always true or always false and never negated.
+constexpr std::int64_t true_lit = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t false_lit = true_lit - 1;
+
+class Counter {
+public:
+    Counter(const Count& c, ClauseSink& sink) : c_(c), sink_(sink), rows_(c.n() + 1) {
+        for (std::int64_t i = 1; i <= n(); ++i) {
+            for (std::int64_t k = first(i); k <= high(i); ++k) {
+                rows_[i].push_back(sink.new_aux());
+            }
+        }
+    }
+
+    void encode() {
+        for (std::int64_t i = 1; i <= n(); ++i) {
+            const std::int64_t x = c_.lits[static_cast<std::size_t>(i - 1)];
+            for (std::int64_t k = std::max<std::int64_t>(1, low(i) - 1); k <= high(i) + 1; ++k) {
+                const std::int64_t a = reg(i, k), p = reg(i - 1, k), q = reg(i - 1, k - 1);
+                if (a == true_lit && p == true_lit && q == true_lit) {
+                    continue;
+                }
+                if (c_.upper()) {  // at least k of i - 1, or k - 1 of them and x: at least k of i
+                    add({neg(p), a});
+                    add({-x, neg(q), a});
+                }
+                if (c_.lower()) {  // at least k of i: at least k of i - 1, or k - 1 of them and x
+                    add({neg(a), p, x});
+                    add({neg(a), q});
+                }
+            }
+            const std::vector<std::int64_t>& row = rows_[static_cast<std::size_t>(i)];
+            for (std::size_t k = 1; k < row.size(); ++k) {
+                sink_.add({-row[k], row[k - 1]});
+            }
+        }
+    }
+
+private:
+    std::int64_t n() const { return static_cast<std::int64_t>(c_.n()); }
+    std::int64_t bound() const { return static_cast<std::int64_t>(c_.upper() ? c_.hi : c_.lo); }
+    // Below low(i) a register is true, or no bound reads it: the remaining literals alone
+    // can neither reach an upper bound's excess nor fall short of a lower bound.
+    std::int64_t low(std::int64_t i) const { return bound() - (n() - i) + 1; }
+    std::int64_t high(std::int64_t i) const { return std::min(i, bound()); }
+    std::int64_t first(std::int64_t i) const { return std::max<std::int64_t>(1, low(i)); }
+
+    std::int64_t reg(std::int64_t i, std::int64_t k) const {
+        if (k <= 0 || k < low(i)) return true_lit;
+        if (k > high(i)) return false_lit;
+        return rows_[static_cast<std::size_t>(i)][static_cast<std::size_t>(k - first(i))];
+    }
+    static std::int64_t neg(std::int64_t r) {
+        return r == true_lit ? false_lit : r == false_lit ? true_lit : -r;
+    }
+
+    void add(std::initializer_list<std::int64_t> lits) {
+        std::vector<std::int64_t> clause;
+        for (const std::int64_t lit : lits) {
+            if (lit == true_lit) return;
+            if (lit != false_lit) clause.push_back(lit);
+        }
+        sink_.add(clause);
+    }
+
+    const Count& c_;
+    ClauseSink& sink_;
+    std::vector<std::vector<std::int64_t>> rows_;
+};
+
+}  // namespace
+
+bool small_bound(const Count& c) {
+    // Measured for 8 to 300 literals: from a bound of 4 the totalizer is the fewer clauses.
+    constexpr std::size_t largest = 3;
+    return c.upper() != c.lower() && (c.upper() ? c.hi : c.lo) <= largest;
+}
+
+void encode_sequential_counter(const Range& range, ClauseSink& sink) {
+    const Count c = count_of(range);
+    Counter(c, sink).encode();
+}
+
+}  // namespace zorv::pbct
