@@ -85,12 +85,14 @@ def test_small_constraints_against_brute_force(case, construction):
 
 @pytest.mark.parametrize("seed", range(6))
 @pytest.mark.parametrize("cmp", sorted(CMP))
-@pytest.mark.parametrize("kind", ["weighted", "cardinality", "wide", "compact_adder"] + ONE_SIDED)
+@pytest.mark.parametrize("kind", ["weighted", "cardinality", "few", "wide", "compact_adder"] + ONE_SIDED)
 def test_larger_constraints_with_a_solver(seed, cmp, kind):
     rng = random.Random(seed)
     n, free = rng.choice([30, 50]), 6
     if kind == "cardinality":
         terms = [(rng.choice([-1, 1]) * v, rng.choice([-2, 2])) for v in range(1, n + 1)]
+    elif kind == "few":  # a count of 2 or 3, of the true literals or of the false ones
+        terms = [(v, 1) for v in range(1, n + 1)]
     elif kind == "wide":  # too many distinct sums for a decision diagram within the budget
         n = 30
         terms = [(v, rng.choice([-1, 1]) * rng.randint(1, 2 ** 40)) for v in range(1, n + 1)]
@@ -98,13 +100,17 @@ def test_larger_constraints_with_a_solver(seed, cmp, kind):
         terms = [(v, rng.choice([-1, 1]) * rng.randint(1, rng.choice([10, 1000]))) for v in range(1, n + 1)]
         terms += [(-rng.randint(1, n), rng.randint(-100, 100)) for _ in range(5)]
     bound = value(terms, {v: rng.random() < 0.5 for v in range(1, n + 1)})
+    share = 0.5  # of the fixed variables that are true
+    if kind == "few":
+        bound = rng.choice([2, 3, n - 3, n - 2])
+        share = bound / n
     forced = kind if kind in ["compact_adder"] + ONE_SIDED else ""
     clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=forced)
     with Solver(name="cd15", bootstrap_with=clauses) as solver:
         for _ in range(20):
             # Fix all but a few variables: the solver must find an extension exactly
             # when some values of the free ones meet the constraint.
-            fixed = {v: rng.random() < 0.5 for v in rng.sample(range(1, n + 1), n - free)}
+            fixed = {v: rng.random() < share for v in rng.sample(range(1, n + 1), n - free)}
             open_vars = [v for v in range(1, n + 1) if v not in fixed]
             possible = any(meets(value(terms, {**fixed, **dict(zip(open_vars, bits))}), cmp, bound)
                            for bits in itertools.product([False, True], repeat=free))
