@@ -20,7 +20,7 @@ public:
     Counter(const Count& c, ClauseSink& sink) : c_(c), sink_(sink), rows_(c.n() + 1) {
         for (std::int64_t i = 1; i <= n(); ++i) {
             for (std::int64_t k = first(i); k <= high(i); ++k) {
-                rows_[i].push_back(sink.new_aux());
+                rows_[static_cast<std::size_t>(i)].push_back(sink.new_aux());
             }
         }
     }
