@@ -328,12 +328,12 @@ def test_auxiliaries_skip_numbers_the_constraint_uses():
                           clauses)
 
 
-@pytest.mark.parametrize("coefs, cmp", [([1] * 40, "=="), ([3, 5, 7, 11, 13] * 8, "<=")])
-def test_clause_limit_falls_back_to_the_compact_network(coefs, cmp):
+@pytest.mark.parametrize("coefs, cmp, bound", [
+    ([1] * 40, "==", 20), ([1] * 40, "<=", 3), ([3, 5, 7, 11, 13] * 8, "<=", 156)])
+def test_clause_limit_falls_back_to_the_compact_network(coefs, cmp, bound):
     # The strong construction would exceed the limit; the compact one fits and is exact.
     n = len(coefs)
     terms = list(zip(range(1, n + 1), coefs))
-    bound = sum(coefs) // 2
     limit = len(encode(terms, cmp, bound, first=n + 1, construction="compact_adder")[0])
     assert len(encode(terms, cmp, bound, first=n + 1)[0]) > limit
     clauses, _ = encode(terms, cmp, bound, first=n + 1, limit=limit)
