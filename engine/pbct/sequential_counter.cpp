@@ -17,10 +17,20 @@ constexpr std::int64_t false_lit = true_lit - 1;
 
 class Counter {
 public:
-    Counter(const Count& c, ClauseSink& sink) : c_(c), sink_(sink), rows_(c.n() + 1) {
+    // A row's registers take consecutive numbers, so a row keeps only its first.
+    Counter(const Count& c, ClauseSink& sink) : c_(c), sink_(sink), start_(c.n() + 1) {
+        std::size_t registers = 0;
         for (std::int64_t i = 1; i <= n(); ++i) {
+            registers += static_cast<std::size_t>(std::max<std::int64_t>(0, high(i) - first(i) + 1));
+        }
+        // Every register has a clause of its own: refuse before numbering them.
+        if (registers > sink.budget_left()) {
+            sink.fail();
+        }
+        for (std::int64_t i = 1; i <= n(); ++i) {
+            start_[static_cast<std::size_t>(i)] = sink.end_aux();
             for (std::int64_t k = first(i); k <= high(i); ++k) {
-                rows_[static_cast<std::size_t>(i)].push_back(sink.new_aux());
+                sink.new_aux();
             }
         }
     }
@@ -42,9 +52,8 @@ public:
                     add({neg(a), q});
                 }
             }
-            const std::vector<std::int64_t>& row = rows_[static_cast<std::size_t>(i)];
-            for (std::size_t k = 1; k < row.size(); ++k) {
-                sink_.add({-row[k], row[k - 1]});
+            for (std::int64_t k = first(i) + 1; k <= high(i); ++k) {
+                sink_.add({-reg(i, k), reg(i, k - 1)});
             }
         }
     }
@@ -61,7 +70,7 @@ private:
     std::int64_t reg(std::int64_t i, std::int64_t k) const {
         if (k <= 0 || k < low(i)) return true_lit;
         if (k > high(i)) return false_lit;
-        return rows_[static_cast<std::size_t>(i)][static_cast<std::size_t>(k - first(i))];
+        return start_[static_cast<std::size_t>(i)] + (k - first(i));
     }
     static std::int64_t neg(std::int64_t r) {
         return r == true_lit ? false_lit : r == false_lit ? true_lit : -r;
@@ -78,7 +87,7 @@ private:
 
     const Count& c_;
     ClauseSink& sink_;
-    std::vector<std::vector<std::int64_t>> rows_;
+    std::vector<std::int64_t> start_;
 };
 
 }  // namespace
