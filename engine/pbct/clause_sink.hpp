@@ -1,6 +1,9 @@
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -44,5 +47,26 @@ private:
     std::vector<std::size_t> ends_;
     interrupt_gate gate_;
 };
+
+// Two literals no variable number reaches, for cells of a construction that its bound
+// settles. In a clause given to add_folded, a true one drops the clause and a false one
+// drops out of it, negated or not.
+constexpr std::int64_t true_literal = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t false_literal = true_literal - 1;
+
+template <std::size_t N>
+void add_folded(ClauseSink& sink, const std::int64_t (&lits)[N]) {
+    std::array<std::int64_t, N> clause{};
+    std::size_t size = 0;
+    for (const std::int64_t lit : lits) {
+        if (lit == true_literal || lit == -false_literal) {
+            return;
+        }
+        if (lit != false_literal && lit != -true_literal) {
+            clause[size++] = lit;
+        }
+    }
+    sink.add(std::span<const std::int64_t>(clause.data(), size));
+}
 
 }  // namespace zorv::pbct

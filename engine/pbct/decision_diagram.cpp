@@ -1,7 +1,6 @@
 #include "pbct/decision_diagram.hpp"
 
 #include <algorithm>
-#include <limits>
 #include <map>
 #include <utility>
 
@@ -11,8 +10,8 @@ namespace {
 
 // A node is an auxiliary (a positive local number) or one of the two constants, which
 // no local literal reaches and which only ever appear unnegated.
-constexpr std::int64_t true_node = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t false_node = true_node - 1;
+constexpr std::int64_t true_node = true_literal;
+constexpr std::int64_t false_node = false_literal;
 constexpr i128 plus_infinity = i128{1} << 120;
 constexpr i128 minus_infinity = -plus_infinity;
 // One level of recursion per term: longer ranges are refused.
@@ -107,19 +106,9 @@ private:
         return v;
     }
 
-    // A clause with constant nodes among its literals: a true one drops the clause, a
-    // false one drops out.
-    void add(std::initializer_list<std::int64_t> lits) {
-        std::vector<std::int64_t> clause;
-        for (const std::int64_t lit : lits) {
-            if (lit == true_node || lit == -false_node) {
-                return;
-            }
-            if (lit != false_node && lit != -true_node) {
-                clause.push_back(lit);
-            }
-        }
-        sink_.add(clause);
+    template <std::size_t N>
+    void add(const std::int64_t (&lits)[N]) {
+        add_folded(sink_, lits);
     }
 
     static constexpr std::size_t steps_per_clause = 1;

@@ -2,18 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <initializer_list>
-#include <limits>
 #include <vector>
 
 namespace zorv::pbct {
 
 namespace {
-
-// Registers the bound settles: true (or never read) below the band, false above it. They
-// stand in clauses as literals that are always true or always false and never negated.
-constexpr std::int64_t true_lit = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t false_lit = true_lit - 1;
 
 class Counter {
 public:
@@ -40,16 +33,13 @@ public:
             const std::int64_t x = c_.lits[static_cast<std::size_t>(i - 1)];
             for (std::int64_t k = std::max<std::int64_t>(1, low(i) - 1); k <= high(i) + 1; ++k) {
                 const std::int64_t a = reg(i, k), p = reg(i - 1, k), q = reg(i - 1, k - 1);
-                if (a == true_lit && p == true_lit && q == true_lit) {
-                    continue;
-                }
                 if (c_.upper()) {  // at least k of i - 1, or k - 1 of them and x: at least k of i
-                    add({neg(p), a});
-                    add({-x, neg(q), a});
+                    add_folded(sink_, {-p, a});
+                    add_folded(sink_, {-x, -q, a});
                 }
                 if (c_.lower()) {  // at least k of i: at least k of i - 1, or k - 1 of them and x
-                    add({neg(a), p, x});
-                    add({neg(a), q});
+                    add_folded(sink_, {-a, p, x});
+                    add_folded(sink_, {-a, q});
                 }
             }
             for (std::int64_t k = first(i) + 1; k <= high(i); ++k) {
@@ -67,22 +57,12 @@ private:
     std::int64_t high(std::int64_t i) const { return std::min(i, bound()); }
     std::int64_t first(std::int64_t i) const { return std::max<std::int64_t>(1, low(i)); }
 
+    // Registers the bound settles are constants: true (or never read) below the band,
+    // false above it.
     std::int64_t reg(std::int64_t i, std::int64_t k) const {
-        if (k <= 0 || k < low(i)) return true_lit;
-        if (k > high(i)) return false_lit;
+        if (k <= 0 || k < low(i)) return true_literal;
+        if (k > high(i)) return false_literal;
         return start_[static_cast<std::size_t>(i)] + (k - first(i));
-    }
-    static std::int64_t neg(std::int64_t r) {
-        return r == true_lit ? false_lit : r == false_lit ? true_lit : -r;
-    }
-
-    void add(std::initializer_list<std::int64_t> lits) {
-        std::vector<std::int64_t> clause;
-        for (const std::int64_t lit : lits) {
-            if (lit == true_lit) return;
-            if (lit != false_lit) clause.push_back(lit);
-        }
-        sink_.add(clause);
     }
 
     const Count& c_;
