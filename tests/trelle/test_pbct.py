@@ -356,12 +356,13 @@ def test_totalizer_over_too_many_sums_gives_way_to_the_adder():
                   limit=len(adder))[0] == adder
 
 
-def test_clause_limit_refuses_and_leaves_everything_untouched():
+@pytest.mark.parametrize("weight, bound", [(lambda v: v, 40), (lambda v: 1, 3)])
+def test_clause_limit_refuses_and_leaves_everything_untouched(weight, bound):
     config = pb.PBConfig()
     config.max_clauses_per_constraint = 10
     allocator = pb.AuxVarManager(50)
     db = pb.VectorClauseDatabase(config)
-    constraint = pb.PBConstraint([pb.WeightedLit(v, v) for v in range(1, 30)], pb.Comparator_type.LEQ, 40)
+    constraint = pb.PBConstraint([pb.WeightedLit(v, weight(v)) for v in range(1, 30)], pb.Comparator_type.LEQ, bound)
     with pytest.raises(OverflowError, match="max_clauses_per_constraint"):
         pb.pb2cnf(config).encode2(constraint, db, allocator)
     assert db.get_clauses() == []
