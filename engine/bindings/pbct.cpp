@@ -1,6 +1,8 @@
 #include <climits>
+#include <span>
 #include <utility>
 
+#include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
@@ -167,5 +169,22 @@ void bind_pbct(nb::module_& m) {
 
     nb::class_<PB2CNF>(m, "pb2cnf")
         .def(nb::init<const PBConfig&>(), "config"_a)
-        .def("encode2", &PB2CNF::encode, "constraint"_a, "database"_a, "allocator"_a);
+        .def("encode2", &PB2CNF::encode, "constraint"_a, "database"_a, "allocator"_a)
+        .def(
+            "_encode_row",
+            [](const PB2CNF& encoder, const PBConstraint& constraint, VectorClauseDatabase& database,
+               AuxVarManager& allocator, nb::object parity_links) {
+                LinkChoice ask;
+                if (!parity_links.is_none()) {
+                    ask = [&parity_links](std::span<const std::int64_t> lits) {
+                        return nb::cast<bool>(parity_links(std::vector<std::int64_t>(lits.begin(), lits.end())));
+                    };
+                }
+                const RowShape shape = encoder.encode_row(constraint, database, allocator, ask);
+                return std::make_pair(static_cast<int>(shape.kind), shape.lits);
+            },
+            "constraint"_a, "database"_a, "allocator"_a, "parity_links"_a.none() = nb::none(),
+            "encode2, and the row's shape: (0, []) for most rows, (1, the literals of an at-least-one "
+            "row) or (2, those of an at-most-one row). `parity_links(literals)`, if given, is asked "
+            "whether an at-most-one row's chain links by parity.");
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -13,6 +14,17 @@ namespace zorv::pbct {
 // (forced up, never down); otherwise an empty Bit.
 Bit at_most_one(const Column& bits, bool need_or, ClauseSink& sink);
 Bit at_most_one(std::span<const std::int64_t> bits, bool need_or, ClauseSink& sink);
+
+// Whether at_most_one over m literals (without `need_or`) takes the chain.
+bool at_most_one_chains(std::size_t m);
+
+// at_most_one without `need_or`, each group's literal of the chain defined as the group's
+// parity: the same clauses in number, but no literal alone implies a link. For a row whose
+// literals other rows meet only in at-least-one clauses (the holes of the pigeonhole
+// principle): there CDCL refutes it in fewer conflicts, as it does with a chain of adders;
+// where other counting rows share the literals (the diagonals of n queens), a link that a
+// literal implies directly is worth far more.
+void at_most_one_parity(std::span<const std::int64_t> lits, ClauseSink& sink);
 
 // Exactly one of `lits`: pairwise and the at-least-one clause while that is no more clauses,
 // otherwise the same chain with each group's literal defined both ways: it is true exactly

@@ -56,9 +56,28 @@ Construction forced_construction(PBConfig::Forced forced) {
 
 void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& database,
                     AuxVarManager& allocator) const {
+    encode_row(constraint, database, allocator, {});
+}
+
+RowShape PB2CNF::encode_row(const PBConstraint& constraint, VectorClauseDatabase& database,
+                            AuxVarManager& allocator, const LinkChoice& parity_links) const {
     const NormalForm nf = normalise(constraint);
     ClauseSink sink(static_cast<std::int64_t>(nf.variables.size()) + 1,
                     config_.max_clauses_per_constraint());
+    const auto caller = [&nf](std::int64_t lit) {
+        const std::int64_t var = nf.variables[static_cast<std::size_t>((lit < 0 ? -lit : lit) - 1)];
+        return lit < 0 ? -var : var;
+    };
+    std::vector<std::int64_t> asked;
+    LinkChoice ask;
+    if (parity_links) {
+        ask = [&](std::span<const std::int64_t> lits) {
+            asked.clear();
+            for (const std::int64_t lit : lits) asked.push_back(caller(lit));
+            return parity_links(asked);
+        };
+    }
+    RowShape shape;
     if (nf.impossible) {
         sink.add({});
     }
@@ -67,13 +86,15 @@ void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& databa
             encode_at_most(part, sink);
         }
     } else if (!nf.impossible) {
-        encode_selected(nf.range, sink, forced_construction(config_.forced));
+        shape = encode_selected(nf.range, sink, forced_construction(config_.forced), ask);
     }
     // Numbering can still fail (allocator exhausted): draw from a copy first.
     AuxVarManager drawn = allocator;
     number_literals(sink, nf.variables, drawn);
     database.add_clauses(sink.literals(), sink.ends());
     allocator = drawn;
+    for (std::int64_t& lit : shape.lits) lit = caller(lit);
+    return shape;
 }
 
 }  // namespace zorv::pbct

@@ -3,6 +3,7 @@
 #include "pbct/clause_database.hpp"
 #include "pbct/pb_config.hpp"
 #include "pbct/pb_constraint.hpp"
+#include "pbct/row_shape.hpp"
 
 namespace zorv::pbct {
 
@@ -15,6 +16,10 @@ public:
     // `allocator`. On failure neither the database nor the allocator is touched.
     void encode(const PBConstraint& constraint, VectorClauseDatabase& database,
                 AuxVarManager& allocator) const;
+    // The same; `parity_links` is asked as encode_selected says, and the row's shape comes
+    // back, over the caller's numbers.
+    RowShape encode_row(const PBConstraint& constraint, VectorClauseDatabase& database,
+                        AuxVarManager& allocator, const LinkChoice& parity_links) const;
 
 private:
     PBConfig config_;

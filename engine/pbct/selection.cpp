@@ -6,6 +6,7 @@
 
 #include "common/errors.hpp"
 #include "pbct/adder.hpp"
+#include "pbct/at_most_one.hpp"
 #include "pbct/binary_merge.hpp"
 #include "pbct/count.hpp"
 #include "pbct/decision_diagram.hpp"
@@ -103,28 +104,36 @@ void encode_by_adder(const Range& r, ClauseSink& sink) {
 
 }  // namespace
 
-void encode_selected(const Range& range, ClauseSink& sink, Construction forced) {
+RowShape encode_selected(const Range& range, ClauseSink& sink, Construction forced,
+                         const LinkChoice& parity_links) {
     const Tightened t = tighten(range);
     if (t.impossible) {
         sink.add({});
-        return;
+        return {};
     }
     for (const std::int64_t lit : t.forced) {
         sink.add({lit});
     }
     const Range& r = t.range;
     if (r.trivial()) {
-        return;
+        return {};
     }
     const std::size_t budget = unary_budget(r);
     const bool one_sided = r.lo == 0 || r.hi == r.total;
+    RowShape shape;
     std::optional<ClauseSink> chosen;
     if (forced != nullptr && (one_sided || (forced == encode_sorting_network && unit_coefficients(r)))) {
         chosen = attempt(forced, r, sink, budget);
     } else if (!unit_coefficients(r)) {
         chosen = weighted(r, sink, budget);
-    } else if (const Count c = count_of(r); is_one_hot(c)) {
-        chosen = attempt(encode_one_hot, r, sink, budget);
+    } else if (Count c = count_of(r); is_one_hot(c)) {
+        const bool at_most = c.upper() && !c.lower();
+        const bool parity = at_most && parity_links && at_most_one_chains(c.n()) && parity_links(c.lits);
+        chosen = attempt(parity ? encode_one_hot_parity : encode_one_hot, r, sink, budget);
+        if (at_most || !c.upper()) {
+            shape.kind = at_most ? RowShape::Kind::at_most_one : RowShape::Kind::at_least_one;
+            shape.lits = std::move(c.lits);
+        }
     } else {
         chosen = cardinality(c, r, sink, budget);
     }
@@ -133,6 +142,7 @@ void encode_selected(const Range& range, ClauseSink& sink, Construction forced) 
         encode_by_adder(r, *chosen);
     }
     sink.absorb(*chosen);
+    return shape;
 }
 
 }  // namespace zorv::pbct

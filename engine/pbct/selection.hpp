@@ -2,6 +2,7 @@
 #include "pbct/clause_sink.hpp"
 #include "pbct/construction.hpp"
 #include "pbct/normal_form.hpp"
+#include "pbct/row_shape.hpp"
 
 namespace zorv::pbct {
 
@@ -12,7 +13,10 @@ namespace zorv::pbct {
 // the compact adder.
 // With `forced`, a one-sided range takes that construction whatever its shape, within
 // the budget; the sorting network takes cardinality ranges of both sides too.
-void encode_selected(const Range& range, ClauseSink& sink, Construction forced = nullptr);
+// `parity_links`, if set, is asked about an at-most-one row's chain. Returns the shape of the
+// range left once the literals it decides alone are out (over the range's numbers).
+RowShape encode_selected(const Range& range, ClauseSink& sink, Construction forced = nullptr,
+                         const LinkChoice& parity_links = {});
 
 // The budget of the unary constructions (the totalizers, binary merge), whose size is known
 // before they are built, or node by node. Each conflict they let unit propagation find can

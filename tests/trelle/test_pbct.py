@@ -181,6 +181,65 @@ def test_at_most_one_chain_refuses_every_pair(n):
             assert {abs(lit) for lit in implied} >= set(links), v
 
 
+def encode_row(terms, cmp, bound, parity_links):
+    config = pb.PBConfig()
+    allocator = pb.AuxVarManager(max(abs(lit) for lit, _ in terms) + 1)
+    db = pb.VectorClauseDatabase(config)
+    constraint = pb.PBConstraint([pb.WeightedLit(lit, c) for lit, c in terms], CMP[cmp], bound)
+    shape = pb.pb2cnf(config)._encode_row(constraint, db, allocator, parity_links)
+    return shape, db.get_clauses(), allocator
+
+
+@pytest.mark.parametrize("n", [7, 8, 11])
+def test_parity_links_keep_the_row_its_size_and_its_conflicts(n):
+    asked = []
+    # Written as "the complements are at least n - 1": the row is read back as at most one.
+    shape, clauses, _ = encode_row([(v, -1) for v in range(1, n + 1)], ">=", -1,
+                                   lambda lits: asked.append(lits) or True)
+    assert shape == (2, list(range(1, n + 1))) and asked == [list(range(1, n + 1))]
+    plain, _ = encode([(v, 1) for v in range(1, n + 1)], "<=", 1, first=n + 1)
+    assert len(clauses) == len(plain) and sorted(map(sorted, clauses)) != sorted(map(sorted, plain))
+    assert not any(len(c) == 2 and max(c) > n for c in clauses)  # no literal alone implies a link
+    check_extends_exactly([(v, 1) for v in range(1, n + 1)], "<=", 1,
+                          [dict(zip(range(1, n + 1), bits)) for bits in itertools.product([False, True], repeat=n)],
+                          clauses)
+    with Solver(name="m22", bootstrap_with=clauses) as solver:
+        for a in range(1, n + 1):
+            # a true literal forces the ones after it false; two true ones conflict at once
+            ok, implied = solver.propagate(assumptions=[a])
+            assert ok and {-b for b in range(a + 1, n + 1)} <= set(implied)
+            assert all(not solver.propagate(assumptions=[b, a])[0] for b in range(1, n + 1) if b != a)
+
+
+@pytest.mark.parametrize("terms, cmp, bound, shape", [
+    ([(1, 1), (2, 1), (-3, 1)], ">=", 1, (1, [1, 2, -3])),
+    ([(1, 2), (2, 2), (3, 2)], ">=", 1, (1, [1, 2, 3])),
+    ([(1, 1), (2, 1), (3, 1)], "<=", 2, (1, [-1, -2, -3])),
+    ([(4, 1), (2, 1), (9, 1)], "<=", 1, (2, [2, 4, 9])),
+    ([(v, 1) for v in range(1, 10)], "==", 1, (0, [])),
+    ([(1, 3), (2, 5), (3, 1)], "<=", 6, (0, [])),
+    ([(1, 1), (2, 1)], ">=", 3, (0, [])),
+])
+def test_row_shapes_and_when_the_links_are_asked(terms, cmp, bound, shape):
+    asked = []
+    got, clauses, _ = encode_row(terms, cmp, bound, lambda lits: asked.append(lits) or True)
+    assert got == shape
+    assert asked == []  # pairwise rows and exactly-one chains have no choice to make
+    assert (got, clauses) == encode_row(terms, cmp, bound, None)[:2]
+
+
+def test_a_failing_link_choice_leaves_everything_untouched():
+    def refuse(lits):
+        raise KeyError("no")
+    config = pb.PBConfig()
+    allocator = pb.AuxVarManager(20)
+    db = pb.VectorClauseDatabase(config)
+    constraint = pb.PBConstraint([pb.WeightedLit(v, 1) for v in range(1, 10)], CMP["<="], 1)
+    with pytest.raises(KeyError):
+        pb.pb2cnf(config)._encode_row(constraint, db, allocator, refuse)
+    assert db.get_clauses() == [] and allocator.get_variable() == 20
+
+
 @pytest.mark.parametrize("terms, cmp, bound, doubled", [
     ([(1, 1), (2, 2), (3, 3), (-4, 5)], "<=", 4, [8, 9]),
     ([(1, 1), (2, 2), (3, 3), (-4, 5)], ">=", 4, [8, 7]),

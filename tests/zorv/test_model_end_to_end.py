@@ -63,6 +63,67 @@ def test_pigeonhole(tmp_path, pigeons, holes, satisfiable):
         assert solver.solve() is satisfiable
 
 
+def _links_by_literal(clauses, variables):
+    """Binary clauses by which a literal alone implies an auxiliary (a chain's links)."""
+    return sum(1 for c in clauses if len(c) == 2 and max(c) > variables)
+
+
+@pytest.mark.parametrize("order, parity", [
+    ("pigeons as clauses, then holes", True),
+    ("pigeons as sums, then holes", True),
+    ("holes, then pigeons", False),
+    ("pigeons, a counting row over some, then holes", False),
+    ("pigeons quantified, then holes", False),
+])
+@pytest.mark.parametrize("pigeons", [9, 8])
+def test_pigeonhole_holes_link_by_parity_where_pigeon_clauses_alone_met_them(tmp_path, order, parity, pigeons):
+    # 9 in 8 is refuted, 8 in 8 holds; either way, the holes take the chain, and parity links
+    # only where nothing but the pigeons' at-least-one rows met their literals before.
+    holes = 8
+    model = Model(tl.manager(), "pigeons")
+    x = model.create_variables("x", p=pigeons, h=holes)
+    i, j = model.get_indexes(["i", "j"])
+
+    def pigeon_rows():
+        if "quantified" in order:
+            model.add_constraint(Or(x[i, j], j=range(holes)), i=range(pigeons))
+        for p in range(pigeons if "quantified" not in order else 0):
+            model.add_constraint(Or(x[p, j], j=range(holes)) if "clauses" in order or "counting" in order
+                                 else SumIt([x[p, h] for h in range(holes)]) >= 1)
+        if "counting" in order:
+            model.add_constraint(SumIt([x[p, 0] for p in range(3)]) <= 2)
+
+    if not order.startswith("holes"):
+        pigeon_rows()
+    for h in range(holes):
+        model.add_constraint(SumIt([x[p, h] for p in range(pigeons)]) <= 1)
+    if order.startswith("holes"):
+        pigeon_rows()
+    model.build_cnf()
+    clauses = _cnf_of(model, tmp_path)
+    variables = pigeons * holes + 1  # and the model's placeholder
+    linked = _links_by_literal(clauses, variables)
+    if "counting" in order:
+        assert 0 < linked < _links_by_literal(_cnf_of(_plain_holes(pigeons, holes), tmp_path, "plain.cnf"), variables)
+    else:
+        assert (linked == 0) is parity
+    with Solver(name="g3", bootstrap_with=clauses) as solver:
+        assert solver.solve() is (pigeons <= holes)
+        if pigeons <= holes:
+            true = set(solver.get_model())
+            assert all(any(x(p, h) in true for h in range(holes)) for p in range(pigeons))
+            assert all(sum(x(p, h) in true for p in range(pigeons)) <= 1 for h in range(holes))
+
+
+def _plain_holes(pigeons, holes):
+    model = Model(tl.manager(), "holes")
+    x = model.create_variables("x", p=pigeons, h=holes)
+    for h in range(holes):
+        model.add_constraint(SumIt([x[p, h] for p in range(pigeons)]) <= 1)
+    model.build_cnf()
+    return model
+
+
 def _knapsack_model(weights, values, capacity):
     model = Model(tl.manager(), "knapsack")
     take = model.create_variables("take", item=len(weights))

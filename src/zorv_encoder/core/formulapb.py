@@ -50,28 +50,103 @@ class FormulaPB:
         return bx.and_(maxsat_formula), weights
 
 
-def _assert_comparisons(formula, manager):
+class RowHistory:
+    """What a model's rows so far did with its variables, by name: the literals that only
+    at-least-one rows have met, each in one sign. An at-most-one row over such literals (the
+    holes of the pigeonhole principle) links its chain by parity; see the README."""
+
+    def __init__(self):
+        self._signs = {}     # name -> 1 or -1
+        self._spent = set()  # met in any other row, or in both signs
+        self._pending = []   # this constraint's at-least-one rows, as (name, sign) pairs
+        self._pure = True    # whether the constraint is nothing but such rows
+
+    def _parity_links(self, manager):
+        if not self._signs:
+            return None
+        signs, spent = self._signs, self._spent
+
+        def parity(lits):
+            names = manager.pb2name
+            for lit in lits:
+                name = names.get(abs(lit))
+                if name is None or name in spent or signs.get(name) != (1 if lit > 0 else -1):
+                    return False
+            return True
+        return parity
+
+    def _note(self, manager, kind, lits):
+        if kind != 1:
+            self._pure = False
+            return
+        names = manager.pb2name
+        self._pending.extend((names.get(abs(lit)), 1 if lit > 0 else -1) for lit in lits)
+
+    def _clause(self, formula):
+        """Notes `formula` if it is a clause of two literals or more: an at-least-one row."""
+        if not isinstance(formula, bx.Or):
+            return False
+        pending = []
+        for arg in formula.get_args():
+            if isinstance(arg, bx.Variable):
+                pending.append((str(arg), 1))
+            elif isinstance(arg, bx.Complement) and isinstance(arg.get_args()[0], bx.Variable):
+                pending.append((str(arg.get_args()[0]), -1))
+            else:
+                return False
+        self._pending = pending
+        return True
+
+    def commit(self, manager):
+        """The constraint just evaluated with `manager` is in the model: remember its rows."""
+        if self._pure:
+            signs, spent = self._signs, self._spent
+            for name, sign in self._pending:
+                if name is None or name in spent:
+                    continue
+                if signs.setdefault(name, sign) != sign:
+                    spent.add(name)
+        else:
+            self._spent.update(manager.name2pb)
+        self.drop()
+
+    def drop(self):
+        """Forgets what the constraint being evaluated noted (it was not added)."""
+        self._pending = []
+        self._pure = True
+
+
+def _assert_comparisons(formula, manager, rows=None):
     """`formula`, with each comparison it asserts at its top level in the encoder's clauses.
 
     A comparison that must hold needs its encoding in one direction only, which the
     encoder's clauses give. A comparison anywhere else (negated, in an equivalence, ...)
-    keeps its exact circuit.
+    keeps its exact circuit. With `rows`, the comparisons' shapes are noted there.
     """
     circuits = manager._pb_circuits
+    if rows is not None:
+        rows._pure = rows._clause(formula) or formula in circuits or (
+            isinstance(formula, bx.And) and all(arg in circuits for arg in formula.get_args()))
     if not circuits:
         return formula
     if formula in circuits:
-        return _asserted(formula, manager)
+        return _asserted(formula, manager, rows)
     if isinstance(formula, bx.And):
         args = formula.get_args()
         if any(arg in circuits for arg in args):
-            return bx.and_s([_asserted(arg, manager) if arg in circuits else arg for arg in args])
+            return bx.and_s([_asserted(arg, manager, rows) if arg in circuits else arg for arg in args])
     return formula
 
 
-def _asserted(circuit, manager):
+def _asserted(circuit, manager, rows=None):
     pb_expression, comparator, border = manager._pb_circuits[circuit]
     constraint = pb.PBConstraint(pb_expression, comparator, *border)
     database = pb.VectorClauseDatabase(manager.pb_config)
-    pb.pb2cnf(manager.pb_config).encode2(constraint, database, manager.pb_var_manager)
+    encoder = pb.pb2cnf(manager.pb_config)
+    if rows is None:
+        encoder.encode2(constraint, database, manager.pb_var_manager)
+    else:
+        kind, lits = encoder._encode_row(constraint, database, manager.pb_var_manager,
+                                         rows._parity_links(manager))
+        rows._note(manager, kind, lits)
     return _engine_bx.clauses_formula(database, manager.pb2bx, manager._new_pb_vars)

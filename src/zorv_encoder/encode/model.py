@@ -53,6 +53,8 @@ class Model:
         log_i("           tsfe : " + str(use_formula_encoder))
         self._formula_encoder = None
         self._formula_container = None
+        # Where the hard constraints so far met each variable (see formulapb.RowHistory).
+        self._rows = formulapb.RowHistory()
         self._used_vars = set()
         self._manager = manager.Manager()
         self._variables = {}
@@ -309,7 +311,8 @@ class Model:
                        + type(template_constraint).__name__)
                 log_e(msg)
                 raise FormulaError(msg)
-            template_constraint = formulapb._assert_comparisons(template_constraint, self._manager)
+            rows = None if foralls else self._rows
+            template_constraint = formulapb._assert_comparisons(template_constraint, self._manager, rows)
             template_constraint = template_constraint.tseytin(self._manager.bx_context, self.__BXPR_AUX)
             log_t("Enumerating hard utility variables")
             shift_pb_variable = self._manager.cnt_pbvar
@@ -332,12 +335,20 @@ class Model:
             else:
                 _logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
                         shift_pb_variable, shift_bx_variable)
+            if rows is not None:
+                rows.commit(self._manager)
+            elif foralls:
+                # A quantified constraint's rows are not over the model's variables: after one,
+                # the history no longer knows where a variable was met, and is asked no more.
+                self._rows = None
         except BaseException:
             # Only a fill that succeeds closes the declarations (see create_variables).
             if created:
                 self._formula_container = None
             raise
         finally:
+            if self._rows is not None:
+                self._rows.drop()
             self._manager.reset()
 
     def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
