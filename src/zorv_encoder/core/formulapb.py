@@ -56,21 +56,21 @@ class RowHistory:
     holes of the pigeonhole principle) links its chain by parity; see the README."""
 
     def __init__(self):
-        self._signs = {}     # name -> 1 or -1
-        self._spent = set()  # met in any other row, or in both signs
-        self._pending = []   # this constraint's at-least-one rows, as (name, sign) pairs
-        self._pure = True    # whether the constraint is nothing but such rows
+        self._met = (set(), set())      # names met only in at-least-one rows: negated, plain
+        self._spent = set()             # met in any other row, or in both signs
+        self._pending = (set(), set())  # this constraint's at-least-one rows, alike
+        self._pure = True               # whether the constraint is nothing but such rows
 
     def _parity_links(self, manager):
-        if not self._signs:
+        if not self._met[0] and not self._met[1]:
             return None
-        signs, spent = self._signs, self._spent
+        met, spent = self._met, self._spent
 
         def parity(lits):
             names = manager.pb2name
             for lit in lits:
                 name = names.get(abs(lit))
-                if name is None or name in spent or signs.get(name) != (1 if lit > 0 else -1):
+                if name is None or name in spent or name not in met[lit > 0]:
                     return False
             return True
         return parity
@@ -79,40 +79,40 @@ class RowHistory:
         if kind != 1:
             self._pure = False
             return
-        names = manager.pb2name
-        self._pending.extend((names.get(abs(lit)), 1 if lit > 0 else -1) for lit in lits)
+        negated = [-lit for lit in lits if lit < 0]
+        plain = lits if not negated else [lit for lit in lits if lit > 0]
+        self._pending[1].update(manager._names_of(plain))
+        self._pending[0].update(manager._names_of(negated))
 
     def _clause(self, formula):
         """Notes `formula` if it is a clause of two literals or more: an at-least-one row."""
         if not isinstance(formula, bx.Or):
             return False
-        pending = []
+        negated, plain = set(), set()
         for arg in formula.get_args():
             if isinstance(arg, bx.Variable):
-                pending.append((str(arg), 1))
+                plain.add(str(arg))
             elif isinstance(arg, bx.Complement) and isinstance(arg.get_args()[0], bx.Variable):
-                pending.append((str(arg.get_args()[0]), -1))
+                negated.add(str(arg.get_args()[0]))
             else:
                 return False
-        self._pending = pending
+        self._pending = (negated, plain)
         return True
 
     def commit(self, manager):
         """The constraint just evaluated with `manager` is in the model: remember its rows."""
         if self._pure:
-            signs, spent = self._signs, self._spent
-            for name, sign in self._pending:
-                if name is None or name in spent:
-                    continue
-                if signs.setdefault(name, sign) != sign:
-                    spent.add(name)
+            (negated, plain), (met_negated, met_plain) = self._pending, self._met
+            self._spent |= (negated & plain) | (negated & met_plain) | (plain & met_negated)
+            met_negated |= negated
+            met_plain |= plain
         else:
             self._spent.update(manager.name2pb)
         self.drop()
 
     def drop(self):
         """Forgets what the constraint being evaluated noted (it was not added)."""
-        self._pending = []
+        self._pending = (set(), set())
         self._pure = True
 
 

@@ -95,6 +95,14 @@ class Manager:
             _fold(self._pb2name, self._pb2name_runs, lambda run: zip(*run))
         return self._pb2name
 
+    def _names_of(self, pb_vars):
+        """pb2name[n] for each n of `pb_vars`, a list; without building pb2name when they are
+        one registration run's numbers, in order (a long row over fresh names)."""
+        runs = self._pb2name_runs
+        if not self._pb2name and len(runs) == 1 and runs[0][0] == pb_vars:
+            return runs[0][1]
+        return list(map(self.pb2name.__getitem__, pb_vars))
+
     def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
         bx_var = self.pb2bx.get(pb_var)
         if bx_var is None:
