@@ -63,17 +63,14 @@ def test_pigeonhole(tmp_path, pigeons, holes, satisfiable):
         assert solver.solve() is satisfiable
 
 
-def _links_by_literal(clauses, variables):
-    """Binary clauses by which a literal alone implies an auxiliary (a chain's links)."""
-    return sum(1 for c in clauses if len(c) == 2 and max(c) > variables)
-
-
 @pytest.mark.parametrize("order, parity", [
     ("pigeons as clauses, then holes", True),
     ("pigeons as sums, then holes", True),
+    ("pigeons quantified, then holes", True),
+    ("pigeons quantified, then holes quantified", True),
     ("holes, then pigeons", False),
-    ("pigeons, a counting row over some, then holes", False),
-    ("pigeons quantified, then holes", False),
+    ("pigeons quantified, a quantified count over them, then holes", False),
+    ("pigeons, a counting row over three, then holes", None),
 ])
 @pytest.mark.parametrize("pigeons", [9, 8])
 def test_pigeonhole_holes_link_by_parity_where_pigeon_clauses_alone_met_them(tmp_path, order, parity, pigeons):
@@ -85,43 +82,47 @@ def test_pigeonhole_holes_link_by_parity_where_pigeon_clauses_alone_met_them(tmp
     i, j = model.get_indexes(["i", "j"])
 
     def pigeon_rows():
-        if "quantified" in order:
+        if "pigeons quantified" in order:
             model.add_constraint(Or(x[i, j], j=range(holes)), i=range(pigeons))
-        for p in range(pigeons if "quantified" not in order else 0):
-            model.add_constraint(Or(x[p, j], j=range(holes)) if "clauses" in order or "counting" in order
-                                 else SumIt([x[p, h] for h in range(holes)]) >= 1)
-        if "counting" in order:
+        else:
+            for p in range(pigeons):
+                model.add_constraint(SumIt([x[p, h] for h in range(holes)]) >= 1 if "sums" in order
+                                     else Or(x[p, j], j=range(holes)))
+        if "quantified count" in order:
+            model.add_constraint(Sum(x[i, j], j=range(holes)) <= 2, i=range(pigeons))
+        if "counting row" in order:
             model.add_constraint(SumIt([x[p, 0] for p in range(3)]) <= 2)
 
     if not order.startswith("holes"):
         pigeon_rows()
-    for h in range(holes):
+    if "holes quantified" in order:
+        model.add_constraint(Sum(x[i, j], i=range(pigeons)) <= 1, j=range(holes))
+    for h in range(holes if "holes quantified" not in order else 0):
         model.add_constraint(SumIt([x[p, h] for p in range(pigeons)]) <= 1)
     if order.startswith("holes"):
         pigeon_rows()
     model.build_cnf()
     clauses = _cnf_of(model, tmp_path)
-    variables = pigeons * holes + 1  # and the model's placeholder
-    linked = _links_by_literal(clauses, variables)
-    if "counting" in order:
-        assert 0 < linked < _links_by_literal(_cnf_of(_plain_holes(pigeons, holes), tmp_path, "plain.cnf"), variables)
+    reference = Model(tl.manager(), "holes")
+    y = reference.create_variables("x", p=pigeons, h=holes)
+    for h in range(holes):
+        reference.add_constraint(SumIt([y[p, h] for p in range(pigeons)]) <= 1)
+    reference.build_cnf()
+
+    def linked(clauses):
+        # binary clauses by which a literal alone implies an auxiliary (and a placeholder variable)
+        return sum(1 for c in clauses if len(c) == 2 and max(c) > pigeons * holes + 1)
+    both_ways = linked(_cnf_of(reference, tmp_path, "holes.cnf"))
+    if parity is None:  # only the hole whose pigeons the counting row met
+        assert 0 < linked(clauses) < both_ways
     else:
-        assert (linked == 0) is parity
+        assert (linked(clauses) == 0) is parity and (parity or linked(clauses) >= both_ways)
     with Solver(name="g3", bootstrap_with=clauses) as solver:
         assert solver.solve() is (pigeons <= holes)
         if pigeons <= holes:
             true = set(solver.get_model())
             assert all(any(x(p, h) in true for h in range(holes)) for p in range(pigeons))
             assert all(sum(x(p, h) in true for p in range(pigeons)) <= 1 for h in range(holes))
-
-
-def _plain_holes(pigeons, holes):
-    model = Model(tl.manager(), "holes")
-    x = model.create_variables("x", p=pigeons, h=holes)
-    for h in range(holes):
-        model.add_constraint(SumIt([x[p, h] for p in range(pigeons)]) <= 1)
-    model.build_cnf()
-    return model
 
 
 def _knapsack_model(weights, values, capacity):

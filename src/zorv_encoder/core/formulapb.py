@@ -50,28 +50,41 @@ class FormulaPB:
         return bx.and_(maxsat_formula), weights
 
 
+def _block(name):
+    return name.partition("(")[0]
+
+
 class RowHistory:
     """What a model's rows so far did with its variables, by name: the literals that only
     at-least-one rows have met, each in one sign. An at-most-one row over such literals (the
-    holes of the pigeonhole principle) links its chain by parity; see the README."""
+    holes of the pigeonhole principle) links its chain by parity; see the README.
+
+    A quantified constraint's rows are over template names (x(i,0)), so it counts for whole
+    blocks: a name that no row has met by name counts as its block does."""
 
     def __init__(self):
-        self._met = (set(), set())      # names met only in at-least-one rows: negated, plain
-        self._spent = set()             # met in any other row, or in both signs
-        self._pending = (set(), set())  # this constraint's at-least-one rows, alike
-        self._pure = True               # whether the constraint is nothing but such rows
+        self._met = (set(), set())          # names met only in at-least-one rows: negated, plain
+        self._spent = set()                 # met in any other row, or in both signs
+        self._blocks_met = (set(), set())   # blocks alike, by quantified rows
+        self._blocks_spent = set()
+        self._pending = (set(), set())      # this constraint's at-least-one rows, alike
+        self._pure = True                   # whether the constraint is nothing but such rows
 
     def _parity_links(self, manager):
-        if not self._met[0] and not self._met[1]:
+        met, spent, blocks_met, blocks_spent = self._met, self._spent, self._blocks_met, self._blocks_spent
+        if not (met[0] or met[1] or blocks_met[0] or blocks_met[1]):
             return None
-        met, spent = self._met, self._spent
 
         def parity(lits):
             names = manager.pb2name
             for lit in lits:
                 name = names.get(abs(lit))
-                if name is None or name in spent or name not in met[lit > 0]:
+                if name is None or name in spent or name in met[lit < 0]:
                     return False
+                if name not in met[lit > 0]:
+                    block = _block(name)
+                    if block in blocks_spent or block not in blocks_met[lit > 0]:
+                        return False
             return True
         return parity
 
@@ -99,15 +112,21 @@ class RowHistory:
         self._pending = (negated, plain)
         return True
 
-    def commit(self, manager):
+    def commit(self, manager, quantified=False):
         """The constraint just evaluated with `manager` is in the model: remember its rows."""
-        if self._pure:
-            (negated, plain), (met_negated, met_plain) = self._pending, self._met
-            self._spent |= (negated & plain) | (negated & met_plain) | (plain & met_negated)
-            met_negated |= negated
-            met_plain |= plain
+        if quantified:
+            negated, plain = ({_block(name) for name in names} for names in self._pending)
+            met, spent = self._blocks_met, self._blocks_spent
         else:
-            self._spent.update(manager.name2pb)
+            (negated, plain), met, spent = self._pending, self._met, self._spent
+        if self._pure:
+            spent |= (negated & plain) | (negated & met[1]) | (plain & met[0])
+            met[0].update(negated)
+            met[1].update(plain)
+        elif quantified:
+            spent.update(_block(name) for name in manager.name2pb)
+        else:
+            spent.update(manager.name2pb)
         self.drop()
 
     def drop(self):

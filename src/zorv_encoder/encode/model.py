@@ -311,7 +311,7 @@ class Model:
                        + type(template_constraint).__name__)
                 log_e(msg)
                 raise FormulaError(msg)
-            rows = None if foralls else self._rows
+            rows = self._rows
             template_constraint = formulapb._assert_comparisons(template_constraint, self._manager, rows)
             template_constraint = template_constraint.tseytin(self._manager.bx_context, self.__BXPR_AUX)
             log_t("Enumerating hard utility variables")
@@ -335,20 +335,14 @@ class Model:
             else:
                 _logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
                         shift_pb_variable, shift_bx_variable)
-            if rows is not None:
-                rows.commit(self._manager)
-            elif foralls:
-                # A quantified constraint's rows are not over the model's variables: after one,
-                # the history no longer knows where a variable was met, and is asked no more.
-                self._rows = None
+            rows.commit(self._manager, bool(foralls))
         except BaseException:
             # Only a fill that succeeds closes the declarations (see create_variables).
             if created:
                 self._formula_container = None
             raise
         finally:
-            if self._rows is not None:
-                self._rows.drop()
+            self._rows.drop()
             self._manager.reset()
 
     def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
