@@ -31,12 +31,13 @@ std::size_t chain_clauses(std::size_t m, bool need_or, bool exact) {
 // With `need_or`, the literals stay forced up only, as the callers' circuits read them.
 // With `parity`, a group's literal is defined as the parity of the group (which, one of them
 // at most being true, is their disjunction): "x and none of the others" implies it, where
-// otherwise x alone does. Same clauses, same count; see at_most_one.hpp for when.
+// otherwise x alone does. As many clauses; see at_most_one.hpp for when.
 template <class Lits>
 Bit chain(const Lits& lits, bool need_or, bool exact, bool parity, ClauseSink& sink) {
     const std::size_t m = lits.size();
     std::int64_t seen = lits[0];
     std::vector<std::int64_t> group;
+    std::vector<std::int64_t> clause;
     for (std::size_t i = 1; i < m; i += 2) {
         const std::size_t end = std::min(i + 2, m);
         group.assign({seen});
@@ -52,7 +53,6 @@ Bit chain(const Lits& lits, bool need_or, bool exact, bool parity, ClauseSink& s
         } else if (end < m || need_or) {
             const std::int64_t next = sink.new_aux();
             if (parity && !need_or) {
-                std::vector<std::int64_t> clause;
                 for (const std::int64_t x : group) {
                     clause.clear();
                     for (const std::int64_t y : group) {
