@@ -96,12 +96,13 @@ class Manager:
         return self._pb2name
 
     def _names_of(self, pb_vars):
-        """pb2name[n] for each n of `pb_vars`, a list; without building pb2name when they are
-        one registration run's numbers, in order (a long row over fresh names)."""
+        """The names of the numbers of `pb_vars` that have one; without building pb2name when
+        they are one registration run's numbers, in order (a long row over fresh names)."""
         runs = self._pb2name_runs
         if not self._pb2name and len(runs) == 1 and runs[0][0] == pb_vars:
             return runs[0][1]
-        return list(map(self.pb2name.__getitem__, pb_vars))
+        names = self.pb2name
+        return [names[n] for n in pb_vars if n in names]
 
     def get_pb_var(self, pb_var: int, prefix: str = "_pbct_aux") -> bx.Variable:
         bx_var = self.pb2bx.get(pb_var)
