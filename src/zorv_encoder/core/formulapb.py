@@ -76,15 +76,16 @@ class RowHistory:
             return None
 
         def parity(lits):
+            # Each literal met in its sign, and by no other row, by name or by block.
             names = manager.pb2name
             for lit in lits:
                 name = names.get(abs(lit))
-                if name is None or name in spent or name in met[lit < 0]:
+                if name is None:
                     return False
-                if name not in met[lit > 0]:
-                    block = _block(name)
-                    if block in blocks_spent or block not in blocks_met[lit > 0]:
-                        return False
+                block = _block(name)
+                if (name in spent or block in blocks_spent or name in met[lit < 0] or block in blocks_met[lit < 0]
+                        or (name not in met[lit > 0] and block not in blocks_met[lit > 0])):
+                    return False
             return True
         return parity
 
