@@ -1,4 +1,5 @@
 #include <climits>
+#include <functional>
 #include <span>
 #include <utility>
 
@@ -173,18 +174,26 @@ void bind_pbct(nb::module_& m) {
         .def(
             "_encode_row",
             [](const PB2CNF& encoder, const PBConstraint& constraint, VectorClauseDatabase& database,
-               AuxVarManager& allocator, nb::object parity_links) {
-                LinkChoice ask;
-                if (!parity_links.is_none()) {
-                    ask = [&parity_links](std::span<const std::int64_t> lits) {
-                        return nb::cast<bool>(parity_links(std::vector<std::int64_t>(lits.begin(), lits.end())));
-                    };
-                }
-                const RowShape shape = encoder.encode_row(constraint, database, allocator, ask);
+               AuxVarManager& allocator, nb::object parity_links, nb::object equality_counter) {
+                const auto question = [](const nb::object& asked) {
+                    std::function<bool(std::span<const std::int64_t>)> ask;
+                    if (!asked.is_none()) {
+                        ask = [&asked](std::span<const std::int64_t> lits) {
+                            return nb::cast<bool>(asked(std::vector<std::int64_t>(lits.begin(), lits.end())));
+                        };
+                    }
+                    return ask;
+                };
+                const RowShape shape = encoder.encode_row(constraint, database, allocator,
+                                                          {question(parity_links), question(equality_counter)});
                 return std::make_pair(static_cast<int>(shape.kind), shape.lits);
             },
             "constraint"_a, "database"_a, "allocator"_a, "parity_links"_a.none() = nb::none(),
-            "encode2, and the row's shape: (0, []) for most rows, (1, the literals of an at-least-one "
-            "row) or (2, those of an at-most-one row). `parity_links(literals)`, if given, is asked "
-            "whether an at-most-one row's chain links by parity.");
+            "equality_counter"_a.none() = nb::none(),
+            "encode2, answering the row's questions with the callables given (none: no) instead of the "
+            "allocator's history, which it leaves as it was; returns the row's shape: (0, []) for most "
+            "rows, (1, the literals of an at-least-one row), (2, those of an at-most-one row) or (3, "
+            "those of a cardinality equality). `parity_links(literals)` is asked whether an at-most-one "
+            "row's chain links by parity, `equality_counter(literals)` whether an equality takes the "
+            "sequential counter.");
 }

@@ -1,18 +1,24 @@
 #pragma once
 #include <cstdint>
+#include <memory>
+
+#include "pbct/row_history.hpp"
 
 namespace zorv::pbct {
 
-// Hands out fresh variable numbers, counting up from the first one.
+// Hands out fresh variable numbers, counting up from the first one. The rows encoded with it
+// leave their history here (copies share it): a row's encoding can depend on those before it.
 class AuxVarManager {
 public:
     explicit AuxVarManager(std::int64_t first);
     std::int64_t get_variable();
     // The number get_variable() gives next, drawing nothing.
     std::int64_t peek() const { return next_; }
+    RowHistory& history() const { return *history_; }
 
 private:
     std::int64_t next_;
+    std::shared_ptr<RowHistory> history_;
 };
 
 }  // namespace zorv::pbct

@@ -1,7 +1,10 @@
 #include "pbct/pb2cnf.hpp"
 
 #include <algorithm>
+#include <functional>
+#include <span>
 #include <unordered_set>
+#include <vector>
 
 #include "pbct/adder.hpp"
 #include "pbct/binary_merge.hpp"
@@ -56,11 +59,15 @@ Construction forced_construction(PBConfig::Forced forced) {
 
 void PB2CNF::encode(const PBConstraint& constraint, VectorClauseDatabase& database,
                     AuxVarManager& allocator) const {
-    encode_row(constraint, database, allocator, {});
+    RowHistory& history = allocator.history();
+    std::vector<std::int64_t> variables;
+    const RowShape shape = encode_row(constraint, database, allocator, history.context(), &variables);
+    history.record(shape, variables);
 }
 
 RowShape PB2CNF::encode_row(const PBConstraint& constraint, VectorClauseDatabase& database,
-                            AuxVarManager& allocator, const LinkChoice& parity_links) const {
+                            AuxVarManager& allocator, const RowContext& context,
+                            std::vector<std::int64_t>* variables) const {
     const NormalForm nf = normalise(constraint);
     ClauseSink sink(static_cast<std::int64_t>(nf.variables.size()) + 1,
                     config_.max_clauses_per_constraint());
@@ -68,15 +75,20 @@ RowShape PB2CNF::encode_row(const PBConstraint& constraint, VectorClauseDatabase
         const std::int64_t var = nf.variables[static_cast<std::size_t>((lit < 0 ? -lit : lit) - 1)];
         return lit < 0 ? -var : var;
     };
+    // The questions get the caller's numbers.
     std::vector<std::int64_t> asked;
-    LinkChoice ask;
-    if (parity_links) {
-        ask = [&](std::span<const std::int64_t> lits) {
-            asked.clear();
-            for (const std::int64_t lit : lits) asked.push_back(caller(lit));
-            return parity_links(asked);
-        };
-    }
+    const auto translated = [&](const std::function<bool(std::span<const std::int64_t>)>& question) {
+        std::function<bool(std::span<const std::int64_t>)> ask;
+        if (question) {
+            ask = [&asked, &caller, &question](std::span<const std::int64_t> lits) {
+                asked.clear();
+                for (const std::int64_t lit : lits) asked.push_back(caller(lit));
+                return question(asked);
+            };
+        }
+        return ask;
+    };
+    const RowContext ask{translated(context.parity_links), translated(context.equality_counter)};
     RowShape shape;
     if (nf.impossible) {
         sink.add({});
@@ -94,6 +106,9 @@ RowShape PB2CNF::encode_row(const PBConstraint& constraint, VectorClauseDatabase
     database.add_clauses(sink.literals(), sink.ends());
     allocator = drawn;
     for (std::int64_t& lit : shape.lits) lit = caller(lit);
+    if (variables != nullptr) {
+        *variables = nf.variables;
+    }
     return shape;
 }
 

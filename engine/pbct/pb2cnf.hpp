@@ -12,14 +12,16 @@ class PB2CNF {
 public:
     explicit PB2CNF(const PBConfig& config) : config_(config) {}
 
-    // Adds the clauses of `constraint` to `database`, drawing auxiliaries from
-    // `allocator`. On failure neither the database nor the allocator is touched.
+    // Adds the clauses of `constraint` to `database`, drawing auxiliaries from `allocator`,
+    // whose history of the rows before answers the row's questions and records it. On failure
+    // neither the database nor the allocator is touched.
     void encode(const PBConstraint& constraint, VectorClauseDatabase& database,
                 AuxVarManager& allocator) const;
-    // The same; `parity_links` is asked as encode_selected says, and the row's shape comes
-    // back, over the caller's numbers.
+    // The same, with `context` answering the questions and nothing recorded; returns the row's
+    // shape over the caller's numbers, and fills `variables` (if given) with its variables.
     RowShape encode_row(const PBConstraint& constraint, VectorClauseDatabase& database,
-                        AuxVarManager& allocator, const LinkChoice& parity_links) const;
+                        AuxVarManager& allocator, const RowContext& context,
+                        std::vector<std::int64_t>* variables = nullptr) const;
 
 private:
     PBConfig config_;

@@ -105,7 +105,7 @@ void encode_by_adder(const Range& r, ClauseSink& sink) {
 }  // namespace
 
 RowShape encode_selected(const Range& range, ClauseSink& sink, Construction forced,
-                         const LinkChoice& parity_links) {
+                         const RowContext& context) {
     const Tightened t = tighten(range);
     if (t.impossible) {
         sink.add({});
@@ -128,14 +128,27 @@ RowShape encode_selected(const Range& range, ClauseSink& sink, Construction forc
         chosen = weighted(r, sink, budget);
     } else if (Count c = count_of(r); is_one_hot(c)) {
         const bool at_most = c.upper() && !c.lower();
-        const bool parity = at_most && parity_links && at_most_one_chains(c.n()) && parity_links(c.lits);
+        const bool parity =
+            at_most && context.parity_links && at_most_one_chains(c.n()) && context.parity_links(c.lits);
         chosen = attempt(parity ? encode_one_hot_parity : encode_one_hot, r, sink, budget);
         if (at_most || !c.upper()) {
             shape.kind = at_most ? RowShape::Kind::at_most_one : RowShape::Kind::at_least_one;
             shape.lits = std::move(c.lits);
         }
     } else {
-        chosen = cardinality(c, r, sink, budget);
+        // An equality that equalities before it cross, each in one literal (the lines of discrete
+        // tomography), takes the counter, whose registers over neighbouring cells the crossing
+        // lines share; where they overlap more (random rows), or none crosses it, the totalizer.
+        if (c.upper() && c.lower() && c.lo == c.hi) {
+            shape.kind = RowShape::Kind::equality;
+            shape.lits = c.lits;
+            if (context.equality_counter && context.equality_counter(c.lits)) {
+                chosen = attempt(encode_sequential_counter, r, sink, budget);
+            }
+        }
+        if (!chosen) {
+            chosen = cardinality(c, r, sink, budget);
+        }
     }
     if (!chosen) {
         chosen = sink.fork();

@@ -13,10 +13,11 @@ namespace zorv::pbct {
 // the compact adder.
 // With `forced`, a one-sided range takes that construction whatever its shape, within
 // the budget; the sorting network takes cardinality ranges of both sides too.
-// `parity_links`, if set, is asked about an at-most-one row's chain. Returns the shape of the
-// range left once the literals it decides alone are out (over the range's numbers).
+// `context` is asked about an at-most-one row's chain and about a cardinality equality's
+// counter. Returns the shape of the range left once the literals it decides alone are out
+// (over the range's numbers).
 RowShape encode_selected(const Range& range, ClauseSink& sink, Construction forced = nullptr,
-                         const LinkChoice& parity_links = {});
+                         const RowContext& context = {});
 
 // The budget of the unary constructions (the totalizers, binary merge), whose size is known
 // before they are built, or node by node. Each conflict they let unit propagation find can

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/errors.hpp"
+
 namespace zorv::pbct {
 
 namespace {
@@ -80,6 +82,9 @@ bool small_bound(const Count& c) {
 
 void encode_sequential_counter(const Range& range, ClauseSink& sink) {
     const Count c = count_of(range);
+    if (c.upper() && c.lower() && c.lo != c.hi) {
+        throw value_error("sequential counter: a range bounded on both sides must be an equality");
+    }
     Counter(c, sink).encode();
 }
 

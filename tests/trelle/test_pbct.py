@@ -142,7 +142,8 @@ def assumed(fixed):
     ([1] * 7, "<=", 3), ([1] * 7, ">=", 3), ([1] * 8, "<=", 6), ([-1] * 7, "==", -3), ([1] * 7, "==", 2),
     ([3, 5, 2, 7, 4, 6], "<=", 12), ([3, 5, 2, 7, 4, 6], ">=", 12), ([3, -5, 2, -7, 4, 6], "<=", 1),
 ])
-@pytest.mark.parametrize("construction", ["", "generalized_totalizer", "decision_diagram", "sorting_network"])
+@pytest.mark.parametrize("construction", ["", "generalized_totalizer", "decision_diagram", "sorting_network",
+                                          "equality counter"])
 def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bound, construction):
     # Arc consistency: under every partial assignment, unit propagation fails exactly
     # when no completion meets the constraint and otherwise sets every literal that all
@@ -151,7 +152,13 @@ def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bo
         pytest.skip("merging networks of binary digits are not arc-consistent")
     n = len(coefs)
     terms = list(zip(range(1, n + 1), coefs))
-    clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=construction)
+    if construction == "equality counter":
+        (kind, _), clauses, _ = encode_row(terms, cmp, bound, None, lambda lits: True)
+        if kind != 3:
+            pytest.skip("only cardinality equalities ask for it")
+        assert clauses != encode_row(terms, cmp, bound, None, lambda lits: False)[1]
+    else:
+        clauses, _ = encode(terms, cmp, bound, first=n + 1, construction=construction)
     full = [dict(zip(range(1, n + 1), bits)) for bits in itertools.product([False, True], repeat=n)]
     models = [a for a in full if meets(value(terms, a), cmp, bound)]
     with Solver(name="m22", bootstrap_with=clauses) as solver:
@@ -181,13 +188,41 @@ def test_at_most_one_chain_refuses_every_pair(n):
             assert {abs(lit) for lit in implied} >= set(links), v
 
 
-def encode_row(terms, cmp, bound, parity_links):
+def encode_row(terms, cmp, bound, parity_links, equality_counter=None, allocator=None):
     config = pb.PBConfig()
-    allocator = pb.AuxVarManager(max(abs(lit) for lit, _ in terms) + 1)
+    allocator = allocator or pb.AuxVarManager(max(abs(lit) for lit, _ in terms) + 1)
     db = pb.VectorClauseDatabase(config)
     constraint = pb.PBConstraint([pb.WeightedLit(lit, c) for lit, c in terms], CMP[cmp], bound)
-    shape = pb.pb2cnf(config)._encode_row(constraint, db, allocator, parity_links)
+    shape = pb.pb2cnf(config)._encode_row(constraint, db, allocator, parity_links, equality_counter)
     return shape, db.get_clauses(), allocator
+
+
+def test_the_allocator_remembers_the_rows_encoded_with_it():
+    # Lines of a grid: two rows cross nothing before them, a column crosses each once, a row
+    # sharing two cells with the first one takes the totalizer. Pigeon rows, then a hole whose
+    # literals only they met, and one that also has a cell of the grid.
+    config = pb.PBConfig()
+    allocator = pb.AuxVarManager(100)
+
+    def row(terms, cmp, bound):
+        before = allocator._next
+        db = pb.VectorClauseDatabase(config)
+        constraint = pb.PBConstraint([pb.WeightedLit(lit, c) for lit, c in terms], CMP[cmp], bound)
+        pb.pb2cnf(config).encode2(constraint, db, allocator)
+        alike = [encode_row(terms, cmp, bound, lambda lits: answer, lambda lits: answer, pb.AuxVarManager(before))[1]
+                 for answer in (False, True)]
+        return alike.index(db.get_clauses()) == 1 if alike[0] != alike[1] else None
+
+    grid = [[r * 5 + c + 1 for c in range(5)] for r in range(5)]
+    assert not row([(v, 1) for v in grid[0]], "==", 2)
+    assert not row([(v, 1) for v in grid[1]], "==", 3)
+    assert row([(grid[r][0], 1) for r in range(5)], "==", 2)
+    assert not row([(grid[0][0], 1), (grid[0][1], 1), (grid[2][2], 1), (grid[3][3], 1)], "==", 2)
+    pigeons = [[50 + 8 * p + h for h in range(7)] for p in range(8)]
+    for p in range(8):
+        assert row([(v, 1) for v in pigeons[p]], ">=", 1) is None
+    assert row([(pigeons[p][0], 1) for p in range(8)], "<=", 1)
+    assert not row([(pigeons[p][1], 1) for p in range(8)] + [(grid[4][4], 1)], "<=", 1)
 
 
 @pytest.mark.parametrize("n", [7, 8, 11])

@@ -126,6 +126,32 @@ def test_pigeonhole_holes_link_by_parity_where_pigeon_clauses_alone_met_them(tmp
             assert all(sum(x(p, h) in true for p in range(pigeons)) <= 1 for h in range(holes))
 
 
+def test_crossing_equalities_take_the_counter_and_keep_the_solutions(tmp_path, monkeypatch):
+    # 2 per row and per column of a 4x4 grid, then a row over two cells of each of the first two
+    # rows: rows cross nothing before them, columns cross each row once, the last overlaps.
+    answers = []
+    asker = formulapb.RowHistory._equality_counter
+
+    def recorded(history, manager):
+        ask = asker(history, manager)
+        return lambda lits: answers.append(ask(lits)) or answers[-1]
+    monkeypatch.setattr(formulapb.RowHistory, "_equality_counter", recorded)
+    model = Model(tl.manager(), "grid")
+    g = model.create_variables("g", r=4, c=4)
+    for r in range(4):
+        model.add_constraint(SumIt([g[r, c] for c in range(4)]) == 2)
+    for c in range(4):
+        model.add_constraint(SumIt([g[r, c] for r in range(4)]) == 2)
+    model.add_constraint(SumIt([g[0, 0], g[0, 1], g[1, 2], g[1, 3]]) == 2)
+    assert answers == [False] * 4 + [True] * 4 + [False]
+    model.build_cnf()
+    grid = [[g(r, c) for c in range(4)] for r in range(4)]
+    expected = sum(1 for rows in itertools.product(itertools.combinations(range(4), 2), repeat=4)
+                   if all(sum(c in row for row in rows) == 2 for c in range(4))
+                   and (0 in rows[0]) + (1 in rows[0]) + (2 in rows[1]) + (3 in rows[1]) == 2)
+    assert _count_models(_cnf_of(model, tmp_path), [v for row in grid for v in row]) == expected
+
+
 def _knapsack_model(weights, values, capacity):
     model = Model(tl.manager(), "knapsack")
     take = model.create_variables("take", item=len(weights))

@@ -69,6 +69,9 @@ class RowHistory:
         self._blocks_spent = set()
         self._pending = (set(), set())      # this constraint's at-least-one rows, alike
         self._pure = True                   # whether the constraint is nothing but such rows
+        self._equalities = {}               # name -> the cardinality equalities over it, by number
+        self._equality_count = 0
+        self._pending_equalities = []       # this constraint's, as lists of names
 
     def _parity_links(self, manager):
         met, spent, blocks_met, blocks_spent = self._met, self._spent, self._blocks_met, self._blocks_spent
@@ -89,7 +92,23 @@ class RowHistory:
             return True
         return parity
 
+    def _equality_counter(self, manager):
+        equalities = self._equalities
+
+        def counter(lits):
+            # An equality before crosses the row in one variable, and none in two.
+            names, crossed = manager.pb2name, set()
+            for lit in lits:
+                for row in equalities.get(names.get(abs(lit)), ()):
+                    if row in crossed:
+                        return False
+                    crossed.add(row)
+            return bool(crossed)
+        return counter
+
     def _note(self, manager, kind, lits):
+        if kind == 3:
+            self._pending_equalities.append(manager._names_of([abs(lit) for lit in lits]))
         if kind != 1:
             self._pure = False
             return
@@ -128,12 +147,17 @@ class RowHistory:
             spent.update(_block(name) for name in manager.name2pb)
         else:
             spent.update(manager.name2pb)
+            for names in self._pending_equalities:
+                for name in names:
+                    self._equalities.setdefault(name, []).append(self._equality_count)
+                self._equality_count += 1
         self.drop()
 
     def drop(self):
         """Forgets what the constraint being evaluated noted (it was not added)."""
         self._pending = (set(), set())
         self._pure = True
+        self._pending_equalities = []
 
 
 def _assert_comparisons(formula, manager, rows=None):
@@ -167,6 +191,6 @@ def _asserted(circuit, manager, rows=None):
         encoder.encode2(constraint, database, manager.pb_var_manager)
     else:
         kind, lits = encoder._encode_row(constraint, database, manager.pb_var_manager,
-                                         rows._parity_links(manager))
+                                         rows._parity_links(manager), rows._equality_counter(manager))
         rows._note(manager, kind, lits)
     return _engine_bx.clauses_formula(database, manager.pb2bx, manager._new_pb_vars)
