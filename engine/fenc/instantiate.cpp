@@ -158,7 +158,8 @@ private:
             lits.reserve(weighted_.size());
             for (const auto& [cell, coefficient] : weighted_) lits.emplace_back(cell, coefficient);
             const pbct::PBConstraint pb(std::move(lits), n.comparator, {ev_.integer(n.b)});
-            encoder_.encode(pb, pb_clauses_, allocator);
+            // Each instance has an allocator of its own: there is no history to read or keep.
+            encoder_.encode_row(pb, pb_clauses_, allocator, {});
         } else if (clause_shaped_[id]) {
             lits_.clear();
             if (clause(id)) add_hard();

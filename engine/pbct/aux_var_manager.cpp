@@ -7,7 +7,7 @@
 
 namespace zorv::pbct {
 
-AuxVarManager::AuxVarManager(std::int64_t first) : next_(first), history_(std::make_shared<RowHistory>()) {
+AuxVarManager::AuxVarManager(std::int64_t first) : next_(first) {
     if (first < 1) {
         throw value_error("AuxVarManager: the first variable must be >= 1, got " +
                           std::to_string(first));

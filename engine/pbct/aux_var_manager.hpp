@@ -14,7 +14,11 @@ public:
     std::int64_t get_variable();
     // The number get_variable() gives next, drawing nothing.
     std::int64_t peek() const { return next_; }
-    RowHistory& history() const { return *history_; }
+    // Made at the first use: an allocator drawn for one instance of a template never reads it.
+    RowHistory& history() {
+        if (!history_) history_ = std::make_shared<RowHistory>();
+        return *history_;
+    }
 
 private:
     std::int64_t next_;
