@@ -235,3 +235,17 @@ def test_dump_merges_the_records_mappings_later_winning():
     ]
     assert first.cnf_stor.get_clauses() == [[5]]
     assert second.cnf_stor.get_clauses() == [[9, 10]]
+
+
+def test_dumped_mappings_are_fresh_dicts_of_their_own():
+    import json
+
+    records = [record(TEMPLATE, {"i": range(2), "j": [0]}, tl.wcnf_storage()) for _ in range(2)]
+    single = Dumper._dump_cnf(records[0])
+    merged = One2OneDumper.dump(records[1:])
+    for mapping in (single, merged):
+        # The engine wrote these records; the caller still gets a mapping it may change and save.
+        assert type(mapping) is dict
+        assert json.loads(json.dumps(mapping)) == {"_bxpr_aux[0,0,1]": 6, "_bxpr_aux[0,1,1]": 8}
+        mapping["z"] = 1
+    assert "z" not in Dumper._dump_cnf(record(TEMPLATE, {"i": [0], "j": [0]}, tl.wcnf_storage()))

@@ -70,3 +70,20 @@ def test_modules_finish_loading_in_order():
         "core.formula_container", "core.pboperations", "core.formulapb", "core.variable", "core.manager",
         "_exceptions", "encode.model", "linear_parser.linear_expression", "linear_parser.lp_variable",
         "linear_parser.linear_model", "linear_parser", "version", ""]
+
+
+def test_module_namespaces():
+    import zorv_encoder.encode.model as model_module
+
+    # The model module binds its imports, the logging front's public names, and Model last.
+    assert [name for name in vars(model_module) if not name.startswith("__")] == [
+        "tp", "os", "sys", "traceback", "re", "reduce", "mul", "datetime", "timedelta", "tl", "bx", "pb",
+        "Variable", "Index", "Expression", "FormulaContainer", "pboperations", "formulapb", "manager",
+        "variable", "VariableError", "FormulaError", "TargetError", "BuildError", "logging", "DEBUG_LOG",
+        "log_c", "log_e", "log_w", "log_i", "log_d", "log_t", "Model",
+    ]  # fmt: skip
+    logger_names = {}
+    exec("from zorv_encoder.core.zorv_logger import *", logger_names)
+    assert sorted(set(logger_names) - {"__builtins__"}) == sorted(
+        ["logging", "os", "tl", "DEBUG_LOG", "log_c", "log_e", "log_w", "log_i", "log_d", "log_t"]
+    )

@@ -56,6 +56,16 @@ def dump(a) -> tp.Optional["EngineKeys"]:
     return EngineKeys(block)
 
 
+def dump_records(dumper, records) -> "KeyChain":
+    """What `dumper.dump(records)` holds, for the container's own merge: the keys of the records
+    that the engine writes stay numbers in the engine until the container makes its mapping."""
+    partials = []
+    for a in records:
+        written = dump(a)
+        partials.append(dumper._dump_cnf(a) if written is None else written)
+    return KeyChain(partials)
+
+
 class _WrittenMapping(Mapping):
     """A read-only mapping of key text to variable number whose entries become Python objects only
     when they are written into a dict; `write_into(d)` does what `d.update(self)` would."""

@@ -47,7 +47,8 @@ class Dumper(ABC):
 
         written = fast_dump(a)
         if written is not None:
-            return written
+            written.write_into(mapping)
+            return mapping
         text = Dumper.__instantiation_text(a.template_constraint, a.foralls)
         from ._evaluation import code
         from ._names import EVAL_BUILTINS
@@ -173,10 +174,4 @@ class Dumper(ABC):
 class One2OneDumper(Dumper):
     @classmethod
     def dump(cls, list_dump_args: tp.Sequence[DumpArgs]) -> tp.Dict[str, int]:
-        partials = [cls._dump_cnf(args) for args in list_dump_args]
-        if all(type(partial) is dict for partial in partials):
-            return reduce_ex(partials)
-        # The keys of records written by the engine stay numbers until the container merges them.
-        from ._fast_instantiate import KeyChain
-
-        return KeyChain(partials)
+        return reduce_ex([cls._dump_cnf(args) for args in list_dump_args])

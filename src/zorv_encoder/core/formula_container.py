@@ -105,7 +105,7 @@ class FormulaContainer:
             template_constraint, None, foralls, shift_pb_variable, shift_bx_variable
         )
         list_dump_args.append(dump_args)
-        self.__set_target(One2OneDumper.dump(list_dump_args), dump_args.cnf_stor)
+        self.__set_target(FormulaContainer.__dump(list_dump_args), dump_args.cnf_stor)
         self._target_num_clauses = count_clauses
 
     def add_soft_formula(
@@ -229,7 +229,7 @@ class FormulaContainer:
 
     def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
         try:
-            mapping = One2OneDumper.dump(pending)
+            mapping = FormulaContainer.__dump(pending)
         except BaseException:
             # Stopped halfway (Ctrl-C, an error): the records keep no clause of it and stay
             # pending, so that a later dump writes each of them once.
@@ -239,6 +239,13 @@ class FormulaContainer:
         self._mappings.append(mapping)
         self.__cnf_stor_merge(pending)
         pending.clear()
+
+    @staticmethod
+    def __dump(records: tp.Sequence[DumpArgs]) -> tp.Mapping[str, int]:
+        """What One2OneDumper.dump(records) gives, its keys made only when the mapping is merged."""
+        from ._fast_instantiate import dump_records
+
+        return dump_records(One2OneDumper, records)
 
     def reset_target(self) -> None:
         """Called by the model once a CNF build with a target is finished. The built storage keeps

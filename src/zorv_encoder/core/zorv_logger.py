@@ -1,4 +1,5 @@
 import logging.config
+import os
 
 import orbeny.trelle as tl
 

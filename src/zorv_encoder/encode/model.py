@@ -12,20 +12,11 @@ import orbeny.trelle.bxpr as bx
 import orbeny.trelle.pbct as pb
 
 from .variables import Variable, Index
-from .expressions import Expression, One, Zero
+from .expressions import Expression
 from ..core.formula_container import FormulaContainer
 from ..core import pboperations, formulapb, manager, variable
 from .._exceptions import VariableError, FormulaError, TargetError, BuildError
 from ..core.zorv_logger import *
-
-
-def _logged(call, *args):
-    """call(*args), whose error is logged first like every other error of the model."""
-    try:
-        return call(*args)
-    except Exception as error:
-        log_e(str(error))
-        raise
 
 
 class Model:
@@ -157,8 +148,6 @@ class Model:
                 log_e(msg)
                 raise VariableError(msg)
             msg = name_message("Index", name)
-            if msg is None and any(index.name == name for index in result):
-                msg = "Index named " + name + " is given twice"
             if msg is not None:
                 log_e(msg)
                 raise ValueError(msg)
@@ -178,18 +167,15 @@ class Model:
             log_e(msg)
             raise TypeError(msg)
         if self._is_wcnf is not None:
-            if self._is_wcnf:
-                msg = " - Soft constraint has already been defined."
-            elif self._template_target is None:
-                msg = "The model has already been built as CNF: add every hard constraint before build_cnf()"
-            else:
-                msg = "Target has already been defined "
+            msg = " - Soft constraint has already been defined." if self._is_wcnf else "Target has already been defined "
             log_e(msg)
             raise TargetError(msg)
         log_d("     constraint : " + str(constraint) + "___" + str(foralls))
         if self._use_formula_encoder:
             self.__init_formula_encoder()
-            self._formula_encoder.add_constraint(str(constraint), _foralls_text(foralls))
+            from ._model_steps import foralls_text  # local: the module binds no names beyond its fixed set
+
+            self._formula_encoder.add_constraint(str(constraint), foralls_text(foralls))
         else:
             self.__fill_hard_constraint(constraint, foralls)
         self._built = False
@@ -215,7 +201,9 @@ class Model:
             msg = "Input constraint cannot be converted to a soft constraints"
             log_e(msg)
             raise FormulaError(msg)
-        if constraint is One or constraint is Zero:
+        from ._model_steps import foralls_text, is_constant  # local, as above
+
+        if is_constant(constraint):
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
             log_e(msg)
             raise FormulaError(msg)
@@ -225,7 +213,7 @@ class Model:
         flag = _minimization_flag(minimization)
         if self._use_formula_encoder:
             self.__init_formula_encoder()
-            self._formula_encoder.add_soft_constraint(str(constraint), _foralls_text(foralls), weight, flag)
+            self._formula_encoder.add_soft_constraint(str(constraint), foralls_text(foralls), weight, flag)
             # Only a constraint the encoder took makes the model weighted.
             self._is_wcnf = True
         else:
@@ -246,7 +234,9 @@ class Model:
             msg = "Current model already works with WCNF"
             log_e(msg)
             raise FormulaError(msg)
-        if target is One or target is Zero:
+        from ._model_steps import is_constant  # local: the module binds no names beyond its fixed set
+
+        if is_constant(target):
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a target"
             log_e(msg)
             raise TargetError(msg)
@@ -262,6 +252,8 @@ class Model:
             self._template_target = None
 
     def __build_target(self, border: int, minimization: bool):
+        from ._model_steps import evaluate, logged  # local: the module binds no names beyond its fixed set
+
         self.__init_formula_container()
         if minimization:
             target = self._template_target <= border
@@ -270,7 +262,7 @@ class Model:
         log_i("Building target")
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            target_constraint = _evaluate(namespace, target)
+            target_constraint = evaluate(namespace, target)
             if isinstance(target_constraint, variable.Variable):
                 target_constraint = target_constraint.to_bx()
             if not isinstance(target_constraint, bx.BaseExpr):
@@ -292,18 +284,20 @@ class Model:
                 # An earlier border's clauses must not outlive it.
                 self._formula_container.clear_target()
             else:
-                _logged(self._formula_container.add_target_constraint, target_constraint, {},
+                logged(self._formula_container.add_target_constraint, target_constraint, {},
                         shift_pb_variable, shift_bx_variable)
         finally:
             # Every evaluation starts from a clean numbering, also after a failed one.
             self._manager.reset()
 
     def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
+        from ._model_steps import evaluate, logged  # local: the module binds no names beyond its fixed set
+
         created = self._formula_container is None
         self.__init_formula_container()
         try:
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            template_constraint = _evaluate(namespace, constraint)
+            template_constraint = evaluate(namespace, constraint)
             if isinstance(template_constraint, variable.Variable):
                 template_constraint = template_constraint.to_bx()
             if not isinstance(template_constraint, bx.BaseExpr):
@@ -333,7 +327,7 @@ class Model:
                     raise FormulaError(msg)
                 log_w("Redundant constraint was detected in formula " + formula_str + ", line " + line_val)
             else:
-                _logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
+                logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
                         shift_pb_variable, shift_bx_variable)
             rows.commit(self._manager, bool(foralls))
         except BaseException:
@@ -347,6 +341,8 @@ class Model:
 
     def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
                                foralls: tp.Dict[str, tp.Sequence[int]]):
+        from ._model_steps import evaluate, logged  # local: the module binds no names beyond its fixed set
+
         created = self._formula_container is None
         self.__init_formula_container()
         try:
@@ -357,10 +353,10 @@ class Model:
             if _heard(tl.log_level_type.debug):
                 log_d("Building soft constraint: " + str(template_constraint))
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
-            formula, weights = _evaluate(namespace, template_constraint)
+            formula, weights = evaluate(namespace, template_constraint)
             # The container needs none of the registrations: their memory goes before it makes its own.
             self._manager.reset()
-            _logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
+            logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
             self._is_wcnf = True
         except BaseException:
             if created:
@@ -424,7 +420,7 @@ class Model:
             cnf_stor = self._formula_encoder.get_cnf_storage()
         else:
             if self._formula_container is None:
-                msg = "The model has no constraint, soft constraint or target to build"
+                msg = "The model doesn't contain any formula container"
                 log_e(msg)
                 raise BuildError(msg)
             self._formula_container.build_cnf_formula(self._model_name)
@@ -475,7 +471,7 @@ class Model:
             cnf_stor = self._formula_encoder.get_cnf_storage()
         else:
             if self._formula_container is None:
-                msg = "The model has no constraint, soft constraint or target to build"
+                msg = "The model doesn't contain any formula container"
                 log_e(msg)
                 raise BuildError(msg)
             self._formula_container.build_wcnf_formula(self._model_name)
@@ -581,38 +577,3 @@ class Model:
         if cnf_stor is not None:
             cnf_stor.insert_prefatory_value(x)
 
-
-def _foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:
-    """The foralls as the formula encoder reads them: ranges as they are, every other value as
-    the plain ints it stands for (a numpy array or integer, a Boolean, an enum member, a set)."""
-    return "Foralls: " + str(_logged(FormulaContainer.copied_foralls, foralls))
-
-
-def _evaluate(namespace: tp.Dict[str, tp.Any], expression):
-    """The evaluation of an expression's text in the model's namespace, with only the built-ins that
-    texts use. The host's parser limits how deep a text may nest: past them the error says what to
-    write instead."""
-    # Loaded at first use, so that importing the package loads what it always did.
-    from ..core import _evaluation
-
-    namespace["__builtins__"] = _evaluation.BOUNDED_BUILTINS
-    held = _evaluation.held(expression, namespace)
-    if held is not None:
-        return held()
-    limit = None
-    try:
-        code = _evaluation.code(str(expression), bounded=True)
-    except RecursionError:
-        limit = "the host compiler's recursion limit"
-    except SyntaxError as error:
-        if "too many nested parentheses" not in str(error):
-            raise
-        limit = "the host parser's limit of 200 nested parentheses and brackets"
-    if limit is not None:
-        msg = ("The expression nests deeper than " + limit + ": write a long sum with SumIt and a long"
-               " conjunction, disjunction or parity with AndIt, OrIt or XorIt instead of chaining"
-               " +, &, |, ^ or ~")
-        log_e(msg)
-        raise FormulaError(msg)
-    _evaluation.start_bounded()
-    return eval(code, namespace, namespace)

@@ -1,0 +1,58 @@
+"""The model's steps that its module does not bind: that module binds only its fixed names."""
+
+import typing as tp
+
+from ..core.formula_container import FormulaContainer
+from ..core.zorv_logger import log_e
+from .._exceptions import FormulaError
+from .expressions import One, Zero
+
+
+def is_constant(expression) -> bool:
+    """Whether `expression` is one of the two shared Boolean constants."""
+    return expression is One or expression is Zero
+
+
+def logged(call, *args):
+    """call(*args), whose error is logged first like every other error of the model."""
+    try:
+        return call(*args)
+    except Exception as error:
+        log_e(str(error))
+        raise
+
+
+def foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:
+    """The foralls as the formula encoder reads them: ranges as they are, every other value as
+    the plain ints it stands for (a numpy array or integer, a Boolean, an enum member, a set)."""
+    return "Foralls: " + str(logged(FormulaContainer.copied_foralls, foralls))
+
+
+def evaluate(namespace: tp.Dict[str, tp.Any], expression):
+    """The evaluation of an expression's text in the model's namespace, with only the built-ins that
+    texts use. The host's parser limits how deep a text may nest: past them the error says what to
+    write instead."""
+    # Loaded at first use, so that importing the package loads what it always did.
+    from ..core import _evaluation
+
+    namespace["__builtins__"] = _evaluation.BOUNDED_BUILTINS
+    held = _evaluation.held(expression, namespace)
+    if held is not None:
+        return held()
+    limit = None
+    try:
+        code = _evaluation.code(str(expression), bounded=True)
+    except RecursionError:
+        limit = "the host compiler's recursion limit"
+    except SyntaxError as error:
+        if "too many nested parentheses" not in str(error):
+            raise
+        limit = "the host parser's limit of 200 nested parentheses and brackets"
+    if limit is not None:
+        msg = ("The expression nests deeper than " + limit + ": write a long sum with SumIt and a long"
+               " conjunction, disjunction or parity with AndIt, OrIt or XorIt instead of chaining"
+               " +, &, |, ^ or ~")
+        log_e(msg)
+        raise FormulaError(msg)
+    _evaluation.start_bounded()
+    return eval(code, namespace, namespace)
