@@ -57,7 +57,7 @@ def _block(name):
 class RowHistory:
     """What a model's rows so far did with its variables, by name: the literals that only
     at-least-one rows have met, each in one sign. An at-most-one row over such literals (the
-    holes of the pigeonhole principle) links its chain by parity; see the README.
+    holes of the pigeonhole principle) links its chain by parity; see docs/encodings.md.
 
     A quantified constraint's rows are over template names (x(i,0)), so it counts for whole
     blocks: a name that no row has met by name counts as its block does."""
