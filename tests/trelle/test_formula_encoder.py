@@ -101,6 +101,14 @@ def _pb(term, comparator, bound):
     ("x(i,0)", "Foralls: {'i': range()}", "expected range.* at position 15"),
     ("x(i,0)", "Foralls: {'i': [+1]}", "expected an integer at position 16"),
     ("x(i,0)", "Foralls: {'i': [-i]}", "expected an integer at position 16"),
+    # texts that end in a number: read to their end, not past it
+    ("x(0,0).to_bx() 7", "Foralls: {}", "unexpected text at position 15"),
+    ("x(0,0).to_bx() 99999999999999999999", "Foralls: {}", "unexpected text at position 15"),
+    ("x(i,0).to_bx()", "Foralls: {'i': [0]} 12", "unexpected text at position 20"),
+    ("x(i,0).to_bx()", "Foralls: 3", "expected a dict at position 9"),
+    ("3", "Foralls: {}", "expected a Boolean expression at position 0"),
+    *[(f"bx.{name}({lists})", "Foralls: {}", f"bx.{name} takes one list at position 0")
+      for name in ["and_s", "or_s", "xor_s", "eq_s"] for lists in ["", "[x(0,0).to_bx()], [x(0,1).to_bx()]"]],
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -667,7 +675,8 @@ def test_declarations_may_take_every_variable_number():
 def test_mapping_names_every_auxiliary_once(tmp_path):
     exactly_one = _pb("Sum(*[x(j).to_pb() for j in range(0, 5)])", "BOTH", 1)
     # (pseudo-Boolean, Tseytin) auxiliaries of each instance
-    texts = {f"bx.and_s([{AMO}, {XOR}])": (8, 2), XOR: (0, 2),
+    weighted = _pb("x(0).to_pb() + 2 * (x(1).to_pb()) + 3 * (x(2).to_pb())", "LEQ", 3)
+    texts = {f"bx.and_s([{AMO}, {XOR}])": (8, 2), XOR: (0, 2), f"bx.and_s([{weighted}, {XOR}])": (2, 2),
              "bx.or_s([bx.and_s([x(0).to_bx(), x(1).to_bx()]), x(2).to_bx()])": (0, 1),
              f"bx.and_s([{exactly_one}, bx.xor_s([x(j).to_bx() for j in range(0, 5)])])": (0, 3),
              "x(0)": (0, 0), exactly_one: (0, 0)}
