@@ -5,12 +5,19 @@
 #include <unordered_map>
 #include <utility>
 
+#include "common/errors.hpp"
 #include "fenc/read_error.hpp"
 #include "fenc/syntax.hpp"
+#include "pbct/int128.hpp"
 
 namespace zorv::fenc {
 
 namespace {
+
+// Where an integer expression stands, for a literal that leaves 64 bits: a row's bound or
+// coefficient is refused as the pseudo-Boolean encoder refuses it on the container road; any
+// other place cannot be read.
+enum class place : std::uint8_t { value, coefficient, bound };
 
 class compiler {
 public:
@@ -64,13 +71,22 @@ private:
         return found->second.back();
     }
 
-    std::uint32_t integer(std::uint32_t id) {
+    // A number, or minus one (the least 64-bit integer is written so).
+    static std::int64_t literal(const syntax_node& number, bool negated, place at) {
+        const pbct::i128 value = negated ? -pbct::i128{number.value} : pbct::i128{number.value};
+        if (pbct::fits64(value)) return static_cast<std::int64_t>(value);
+        if (at == place::bound) throw limit_error("bound does not fit in 64 bits");
+        if (at == place::coefficient) throw limit_error("coefficient does not fit in 64 bits");
+        fail("integer too large", number.offset);
+    }
+
+    std::uint32_t integer(std::uint32_t id, place at = place::value) {
         const syntax_node& n = node(id);
         int_node out;
         out.offset = n.offset;
         switch (n.kind) {
             case syntax_kind::number:
-                out.value = static_cast<std::int64_t>(n.value);
+                out.value = literal(n, false, at);
                 return add_int(std::move(out));
             case syntax_kind::name:
                 if (n.text == "True" || n.text == "False") {
@@ -95,13 +111,18 @@ private:
                 break;
             case syntax_kind::unary:
                 if (n.op == '~') fail("expected an integer expression", n.offset);
-                if (n.op == '+') return integer(n.kids[0]);
+                if (n.op == '+') return integer(n.kids[0], at);
+                if (node(n.kids[0]).kind == syntax_kind::number) {
+                    // -9223372036854775808 is read as one value: its number alone leaves 64 bits
+                    out.value = literal(node(n.kids[0]), true, at);
+                    return add_int(std::move(out));
+                }
                 out.op = int_op::negate;
                 break;
             default:
                 fail("expected an integer expression", n.offset);
         }
-        for (auto kid : n.kids) out.kids.push_back(integer(kid));
+        for (auto kid : n.kids) out.kids.push_back(integer(kid, at));
         return add_int(std::move(out));
     }
 
@@ -221,7 +242,7 @@ private:
         }
         if (n.kind == syntax_kind::product) {
             out.op = term_op::scale;
-            out.a = integer(n.kids[0]);
+            out.a = integer(n.kids[0], place::coefficient);
             out.b = term(n.kids[1]);
             return add_term(std::move(out));
         }
@@ -314,7 +335,7 @@ private:
         }
         out.op = bool_op::compare;
         out.a = term_or_cell(n.kids[1]);
-        out.b = integer(n.kids[3]);
+        out.b = integer(n.kids[3], place::bound);
         return add_bool(std::move(out));
     }
 

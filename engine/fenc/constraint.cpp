@@ -58,6 +58,8 @@ constraint read_constraint(std::string_view text, std::string_view foralls_text,
     } catch (const read_error& e) {
         throw value_error("cannot read constraint " + quoted(text) + ": " + e.what() + " at position " +
                           std::to_string(char_position(text, e.offset)));
+    } catch (const limit_error& e) {
+        throw limit_error("constraint " + quoted(text) + ": " + e.what());
     }
     return out;
 }

@@ -26,7 +26,8 @@ struct constraint {
 };
 
 // Reads a constraint and its foralls text ("Foralls: {...}"; empty for a target). A text
-// outside the language throws value_error naming the text and the character position.
+// outside the language throws value_error naming the text and the character position; a
+// bound or coefficient literal past 64 bits, limit_error naming the text.
 constraint read_constraint(std::string_view text, std::string_view foralls_text, constraint_kind kind,
                            const catalog& variables);
 

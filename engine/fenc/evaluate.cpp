@@ -18,6 +18,30 @@ std::int64_t checked_add(std::int64_t a, std::int64_t b) {
     return r;
 }
 
+std::int64_t checked_sub(std::int64_t a, std::int64_t b) {
+    std::int64_t r = 0;
+    if (__builtin_sub_overflow(a, b, &r)) throw value_error("integer overflow in a constraint");
+    return r;
+}
+
+std::int64_t row_coefficient(pbct::i128 coefficient) {
+    if (!pbct::fits64(coefficient)) throw limit_error("coefficient does not fit in 64 bits");
+    return static_cast<std::int64_t>(coefficient);
+}
+
+namespace {
+
+// a * b with its magnitude cut to just past 64 bits, so that it fits in 128 bits whatever
+// multiplies it later: a product of nonzero integers never shrinks, so a coefficient that has
+// left 64 bits never comes back, and a factor 0 still gives 0 as the host's integers do.
+pbct::i128 scaled(pbct::i128 a, std::int64_t b) {
+    constexpr pbct::i128 past = (pbct::i128{1} << 63) + 1;
+    const pbct::i128 product = a * b;
+    return product > past ? past : product < -past ? -past : product;
+}
+
+}  // namespace
+
 void evaluator::enter_loop(std::uint64_t length) {
     // What this loop will take in the instance, and in the constraint, at this multiplicity.
     std::uint64_t here = 0, everywhere = 0;
@@ -57,7 +81,7 @@ std::int64_t evaluator::integer(std::uint32_t id) const {
             std::int64_t total = 0;
             for (std::size_t k = 0; k < n.kids.size(); ++k) {
                 const std::int64_t v = integer(n.kids[k]);
-                total = n.signs[k] == '-' ? checked_add(total, checked_mul(v, -1)) : checked_add(total, v);
+                total = n.signs[k] == '-' ? checked_sub(total, v) : checked_add(total, v);
             }
             return total;
         }
@@ -108,7 +132,7 @@ std::int64_t evaluator::cell(std::uint32_t id) const {
     return number;
 }
 
-void evaluator::term(std::uint32_t id, std::int64_t factor, weighted_cells& out) {
+void evaluator::term(std::uint32_t id, pbct::i128 factor, weighted_cells& out) {
     const term_node& t = p_.terms[id];
     switch (t.op) {
         case term_op::cell:
@@ -116,11 +140,11 @@ void evaluator::term(std::uint32_t id, std::int64_t factor, weighted_cells& out)
             return;
         case term_op::sum:
             for (std::size_t k = 0; k < t.kids.size(); ++k) {
-                term(t.kids[k], t.signs[k] == '-' ? checked_mul(factor, -1) : factor, out);
+                term(t.kids[k], t.signs[k] == '-' ? scaled(factor, -1) : factor, out);
             }
             return;
         case term_op::scale:
-            term(t.b, checked_mul(factor, integer(t.a)), out);
+            term(t.b, scaled(factor, integer(t.a)), out);
             return;
         case term_op::collect:
             operands(t, [&](std::uint32_t kid) { term(kid, factor, out); });

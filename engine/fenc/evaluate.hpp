@@ -10,16 +10,19 @@
 #include "fenc/catalog.hpp"
 #include "fenc/foralls.hpp"
 #include "fenc/program.hpp"
+#include "pbct/int128.hpp"
 
 namespace zorv::fenc {
 
 // (cell number, coefficient) in the order of a left-to-right walk of a term; a cell may repeat.
-using weighted_cells = std::vector<std::pair<std::int64_t, std::int64_t>>;
+// A coefficient is exact while it fits in 64 bits; past that it is only known to be past it.
+using weighted_cells = std::vector<std::pair<std::int64_t, pbct::i128>>;
 
 // Evaluates the integer parts of a program for one binding of its slots: index arithmetic,
 // value sources, cell numbers and the weighted cells of terms. Arithmetic is checked: an
 // overflow, a negative exponent, a zero range step or an index out of its variable's range
-// throws value_error.
+// throws value_error. A term's coefficients are worked out past 64 bits (see weighted_cells): a
+// row or a soft weight refuses them where it needs them in 64 bits.
 //
 // The loops' work is counted: in one instance the combinations of loop values (the product of
 // the ranges of nested loops) are at most `instance_work`, and in all instances together at
@@ -42,7 +45,7 @@ public:
     std::int64_t integer(std::uint32_t id) const;
     std::int64_t cell(std::uint32_t id) const;
     // Appends the weighted cells of term `id`, each coefficient multiplied by `factor`.
-    void term(std::uint32_t id, std::int64_t factor, weighted_cells& out);
+    void term(std::uint32_t id, pbct::i128 factor, weighted_cells& out);
 
     // Calls f(id) for each operand of a term or Boolean node: its listed kids, or its body `a`
     // once per combination of its comprehension loops.
@@ -120,13 +123,17 @@ struct soft_unit {
     bool wanted = true;
     std::uint64_t weight = 0;
 };
-inline soft_unit soft_unit_of(std::int64_t product, bool minimization) {
-    const auto magnitude = product >= 0 ? static_cast<std::uint64_t>(product)
-                                        : static_cast<std::uint64_t>(-(product + 1)) + 1;
-    return {(product > 0) != minimization, magnitude};
+// A weight past 64 bits is kept past the largest sum of weights that a file may hold.
+inline soft_unit soft_unit_of(pbct::i128 product, bool minimization) {
+    const pbct::i128 magnitude = product >= 0 ? product : -product;
+    return {(product > 0) != minimization, static_cast<std::uint64_t>(magnitude)};
 }
 
 std::int64_t checked_mul(std::int64_t a, std::int64_t b);
 std::int64_t checked_add(std::int64_t a, std::int64_t b);
+std::int64_t checked_sub(std::int64_t a, std::int64_t b);
+// A coefficient of a row; past 64 bits, limit_error as the pseudo-Boolean encoder gives on the
+// container road.
+std::int64_t row_coefficient(pbct::i128 coefficient);
 
 }  // namespace zorv::fenc

@@ -6,6 +6,7 @@
 
 #include "fenc/program.hpp"
 #include "inst/forall_values.hpp"
+#include "pbct/int128.hpp"
 
 namespace zorv::fenc {
 
@@ -24,8 +25,8 @@ struct forall_set {
 // loops take, and on the values of one range in a text.
 inline constexpr std::uint64_t max_instances = std::uint64_t{1} << 31;
 
-// How many values range(start, stop, step) takes; step is not 0.
-std::uint64_t range_length(std::int64_t start, std::int64_t stop, std::int64_t step);
+// How many values range(start, stop, step) takes (the largest uint64 for more); step is not 0.
+std::uint64_t range_length(std::int64_t start, pbct::i128 stop, std::int64_t step);
 
 // Reads "Foralls: {'i': range(0, 3), 'j': [0, 2], 'k': (1,)}" (integer literals only).
 // Throws read_error with the offset in `text`, limit_error for too many instances.

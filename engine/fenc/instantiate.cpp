@@ -156,7 +156,7 @@ private:
             ev_.term(n.a, 1, weighted_);
             std::vector<pbct::WeightedLit> lits;
             lits.reserve(weighted_.size());
-            for (const auto& [cell, coefficient] : weighted_) lits.emplace_back(cell, coefficient);
+            for (const auto& [cell, coefficient] : weighted_) lits.emplace_back(cell, row_coefficient(coefficient));
             const pbct::PBConstraint pb(std::move(lits), n.comparator, {ev_.integer(n.b)});
             // Each instance has an allocator of its own: there is no history to read or keep.
             encoder_.encode_row(pb, pb_clauses_, allocator, {});
@@ -248,7 +248,9 @@ private:
                 ev_.term(n.a, 1, weighted_);
                 std::vector<std::pair<NodeId, std::int64_t>> items;
                 items.reserve(weighted_.size());
-                for (const auto& [cell, coefficient] : weighted_) items.emplace_back(cell_node(cell), coefficient);
+                for (const auto& [cell, coefficient] : weighted_) {
+                    items.emplace_back(cell_node(cell), row_coefficient(coefficient));
+                }
                 return comparison_circuit(a, items, n.comparator, ev_.integer(n.b));
             }
         }

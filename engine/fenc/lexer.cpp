@@ -1,5 +1,7 @@
 #include "fenc/lexer.hpp"
 
+#include <limits>
+
 #include "fenc/read_error.hpp"
 
 namespace zorv::fenc {
@@ -33,10 +35,12 @@ std::vector<token> tokenize(std::string_view text) {
             i = j;
         } else if (digit(c)) {
             std::size_t j = i;
+            constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
             std::uint64_t value = 0;
             while (j < text.size() && digit(static_cast<unsigned char>(text[j]))) {
-                if (value > (std::uint64_t{1} << 62) / 10) throw read_error("integer too large", i);
-                value = value * 10 + static_cast<unsigned>(text[j] - '0');
+                const auto d = static_cast<std::uint64_t>(text[j] - '0');
+                // Checked before it multiplies; past 64 bits the digits are read on to the number's end.
+                value = value <= (max - d) / 10 ? value * 10 + d : max;
                 ++j;
             }
             if (j < text.size() && (name_start(static_cast<unsigned char>(text[j])) || text[j] == '.')) {

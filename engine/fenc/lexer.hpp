@@ -14,11 +14,11 @@ struct token {
     token_kind kind = token_kind::end;
     std::string_view text;
     std::size_t offset = 0;
-    std::uint64_t value = 0;  // a number's magnitude
+    std::uint64_t value = 0;  // a number's magnitude; the largest uint64 for any past 64 bits
 };
 
 // Splits `text` into tokens, the last one of kind end. Throws read_error on a character that
-// no text of the language holds or on a number too large for 63 bits.
+// no text of the language holds; a number is judged by its value where it stands.
 std::vector<token> tokenize(std::string_view text);
 
 }  // namespace zorv::fenc

@@ -18,13 +18,14 @@ public:
     bool value_of_cell(std::int64_t number) const { return cells_[static_cast<std::size_t>(number - 1)] != 0; }
 
     // In 128 bits: the terms' coefficients fit in 64 bits each, their sum need not, and no
-    // instance has 2^64 terms.
+    // instance has 2^64 terms. A target, never encoded, meets the coefficients' check here.
     pbct::i128 sum(std::uint32_t term) {
         weighted_cells weighted;
         ev_.term(term, 1, weighted);
         pbct::i128 total = 0;
         for (const auto& [cell, coefficient] : weighted) {
-            if (value_of_cell(cell)) total += coefficient;
+            const std::int64_t exact = row_coefficient(coefficient);
+            if (value_of_cell(cell)) total += exact;
         }
         return total;
     }

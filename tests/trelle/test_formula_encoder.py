@@ -101,6 +101,14 @@ def _pb(term, comparator, bound):
     ("x(i,0)", "Foralls: {'i': range()}", "expected range.* at position 15"),
     ("x(i,0)", "Foralls: {'i': [+1]}", "expected an integer at position 16"),
     ("x(i,0)", "Foralls: {'i': [-i]}", "expected an integer at position 16"),
+    # texts that end in a number: read to their end, not past it
+    ("x(0,0).to_bx() 7", "Foralls: {}", "unexpected text at position 15"),
+    ("x(0,0).to_bx() 99999999999999999999", "Foralls: {}", "unexpected text at position 15"),
+    ("x(i,0).to_bx()", "Foralls: {'i': [0]} 12", "unexpected text at position 20"),
+    ("x(i,0).to_bx()", "Foralls: 3", "expected a dict at position 9"),
+    ("3", "Foralls: {}", "expected a Boolean expression at position 0"),
+    *[(f"bx.{name}({lists})", "Foralls: {}", f"bx.{name} takes one list at position 0")
+      for name in ["and_s", "or_s", "xor_s", "eq_s"] for lists in ["", "[x(0,0).to_bx()], [x(0,1).to_bx()]"]],
 ])
 def test_bad_texts_are_refused_with_position_and_nothing_is_kept(text, foralls, message):
     encoder = _encoder()
@@ -277,7 +285,7 @@ def test_index_arithmetic_reads_as_the_host_reads_it(text):
     assert _clauses(encoder.get_cnf_storage()) == [[1 + expected[i, j]] for i in range(2) for j in range(3)]
 
 
-BIG = 4611686018427387909  # the largest integer literal the reader takes is near 2^62
+BIG = 2**63 - 1  # the largest integer of 64 bits
 
 
 @pytest.mark.parametrize("foralls, clauses", [
@@ -444,9 +452,13 @@ def test_a_nul_is_shown_escaped_and_the_position_kept(text, foralls, shown, posi
 
 @pytest.mark.parametrize("text, foralls, position", [
     ("x(i,0).to_bx()", "Foralls: {'i': [9223372036854775808]}", 16),
+    ("x(i,0).to_bx()", "Foralls: {'i': [-9223372036854775809]}", 17),
     ("x(i,0).to_bx()", "Foralls: {'i': range(0, 99999999999999999999)}", 24),
-    ("FormulaPB(x(0,0).to_pb(), pb.Comparator_type.LEQ, 9223372036854775809).to_bx(manager)", "Foralls: {}", 50),
+    ("x(i,0).to_bx()", "Foralls: {'i': range(0, 9223372036854775809)}", 24),  # a stop may be one past
+    ("x(i,0).to_bx()", "Foralls: {'i': range(0, -9223372036854775810, -1)}", 25),
     ("x(18446744073709551616,0).to_bx()", "Foralls: {}", 2),
+    ("x(9223372036854775808 - 1,0).to_bx()", "Foralls: {}", 2),  # 2^63 fits with a minus only
+    ("x(--9223372036854775809,0).to_bx()", "Foralls: {}", 4),
 ])
 def test_literals_past_64_bits_are_too_large(text, foralls, position):
     with pytest.raises(ValueError, match=f"integer too large at position {position}$"):
@@ -511,8 +523,28 @@ PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
     (_pb(PAIRS, "LEQ", 1), "'i': range(0, 3)", [[-1, -2], [-2, -3], [-3, -4]]),
     (_pb(PAIRS, "GEQ", 1), "'i': range(3)", [[1, 2], [2, 3], [3, 4]]),
     (_pb("x(i)", "BOTH", 1), "'i': range(3, 0, -2)", [[4], [2]]),
-    # literals up to 2^62 and a bit are read as they are
+    # integers of 64 bits in every place, those just past 2^62 too
     ("x(4611686018427387909 - 4611686018427387908)", "", [[2]]),
+    ("x(5100000000000000000 - 5099999999999999999)", "", [[2]]),
+    ("x(i - 9223372036854775806)", "'i': [9223372036854775807, 9223372036854775806]", [[2], [1]]),
+    ("x(i + 9223372036854775807 + 1)", "'i': (-9223372036854775808,)", [[1]]),
+    ("x(i - 4700000000000000000)", "'i': range(4700000000000000003, 4700000000000000000, -2)", [[4], [2]]),
+    ("x(i - -9223372036854775808)", "'i': range(-9223372036854775808, -9223372036854775806)", [[1], [2]]),
+    ("x(i - 9223372036854775805)", "'i': range(9223372036854775805, 9223372036854775808)", [[1], [2], [3]]),
+    ("x(-9223372036854775806 - i)", "'i': range(-9223372036854775806, -9223372036854775809, -1)",
+     [[1], [2], [3]]),
+    ("bx.or_s([x(j - 9223372036854775805).to_bx() for j in range(9223372036854775805, 9223372036854775807)])",
+     "", [[1, 2]]),
+    ("bx.or_s([x(-4611686018427387910 - j).to_bx() for j in [-4611686018427387911, -4611686018427387913]])",
+     "", [[2, 4]]),
+    (_pb("9223372036854775807 * x(0).to_pb() + 5000000000000000000 * x(1).to_pb()", "LEQ", 9223372036854775807), "",
+     [[-1, -2]]),
+    (_pb("-9223372036854775808 * x(0).to_pb() - 9223372036854775807 * x(1).to_pb()", "GEQ", -9223372036854775808),
+     "", [[-1, -2]]),
+    (_pb("4611686018427387905 * x(0).to_pb() + 4611686018427387905 * x(0).to_pb()", "LEQ", 4611686018427387905), "",
+     [[-1]]),
+    (_pb("Sum(*[9223372036854775807 * (x(j).to_pb()) for j in range(0, 4)])", "GEQ", -9223372036854775808), "", []),
+    (_pb("x(0)", "LEQ", 9223372036854775807), "", []),
     ("x(+1)", "", [[2]]),
     ("x(2 ** 40 - 2 ** 40 + 3 ** 0)", "", [[2]]),
     ("~" * 397 + "x(0).to_bx()", "", [[-1]]),  # the deepest nesting taken
@@ -643,7 +675,8 @@ def test_declarations_may_take_every_variable_number():
 def test_mapping_names_every_auxiliary_once(tmp_path):
     exactly_one = _pb("Sum(*[x(j).to_pb() for j in range(0, 5)])", "BOTH", 1)
     # (pseudo-Boolean, Tseytin) auxiliaries of each instance
-    texts = {f"bx.and_s([{AMO}, {XOR}])": (8, 2), XOR: (0, 2),
+    weighted = _pb("x(0).to_pb() + 2 * (x(1).to_pb()) + 3 * (x(2).to_pb())", "LEQ", 3)
+    texts = {f"bx.and_s([{AMO}, {XOR}])": (8, 2), XOR: (0, 2), f"bx.and_s([{weighted}, {XOR}])": (2, 2),
              "bx.or_s([bx.and_s([x(0).to_bx(), x(1).to_bx()]), x(2).to_bx()])": (0, 1),
              f"bx.and_s([{exactly_one}, bx.xor_s([x(j).to_bx() for j in range(0, 5)])])": (0, 3),
              "x(0)": (0, 0), exactly_one: (0, 0)}

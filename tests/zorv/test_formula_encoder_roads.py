@@ -161,12 +161,28 @@ def _power_sum(x, y, i, j):
     return Sum(pow_expression(2, j) * x[0, j], j=range(COLS)) == 5
 
 
+B, M = 2**63 - 1, -(2**63)  # the largest and least integers of 64 bits
+HIGH = B - 2  # HIGH, HIGH + 1 and HIGH + 2 = B
+
+
 @pytest.mark.parametrize("constraint, foralls", [
     (_power_sum, {}),
     (lambda x, y, i, j: Sum(x[i, j], i=range(ROWS), j=range(COLS)) >= 4, {}),
     (lambda x, y, i, j: Equiv(x[i, 0] <= 0, y[i] >= 1) | ~(2 * x[i, 1] + y[0] - x[i, 2] == 1), {"i": [1, 0]}),
     (lambda x, y, i, j: IfThenElse(Xor(x[i, j], j=range(COLS)), y[i], ~y[i + 1]), {"i": range(1, -1, -1)}),
     (lambda x, y, i, j: Implication(x[i, 2], Or(y[j] & x[i, j], j=range(COLS))), {"i": (0,)}),
+    # integers of 64 bits, and those just past 2^62, in every place where a text holds a number
+    (lambda x, y, i, j: SumIt([B * x[0, 0], B * x[0, 1], 4700000000000000000 * x[0, 2]]) <= B, {}),
+    (lambda x, y, i, j: M * x[0, 0] + (-B) * x[0, 1] >= M, {}),
+    (lambda x, y, i, j: Sum(4611686018427387903 * x[i, j], j=range(COLS)) == 9223372036854775806, {"i": [1]}),
+    (lambda x, y, i, j: Equiv(5100000000000000000 * x[0, 0] + 4600000000000000001 * x[1, 0] <= B, y[0]), {}),
+    (lambda x, y, i, j: Sum(x[i, j], j=range(COLS)) >= M, {"i": range(ROWS)}),
+    (lambda x, y, i, j: Equiv(y[i - HIGH], x[0, i - HIGH]), {"i": range(HIGH, HIGH + 3)}),
+    (lambda x, y, i, j: y[i + B + 1] | x[1, i + B + 1], {"i": [M, M + 2]}),
+    (lambda x, y, i, j: y[i - 4700000000000000000] | ~x[1, 1], {"i": (4700000000000000001,)}),
+    (lambda x, y, i, j: Or(x[0, j - HIGH + 1], j=range(HIGH - 1, HIGH + 2)), {}),
+    (lambda x, y, i, j: Or(y[j - M] & x[1, j - M], j=range(M, M + 3)), {}),
+    (lambda x, y, i, j: And(x[0, j - 5000000000000000000], j=[5000000000000000000, 5000000000000000002]), {}),
 ])
 def test_texts_of_every_kind_agree(tmp_path, constraint, foralls):
     found = []
@@ -310,3 +326,70 @@ def test_bounded_index_values_read_as_before(tmp_path):
         model.build_cnf()
         found.append(_solutions(_formula(model, tmp_path, str(road))))
     assert found[0] == found[1] and {cells[:6] for cells in found[0]} == {(True, True, True, True, False, True)}
+
+
+def test_soft_weights_of_64_bits_agree(tmp_path):
+    costs = []
+    for road in (False, True):
+        model = Model(tl.manager(), "wide", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        model.add_constraint(x[0, 0] | x[0, 1])
+        model.add_soft_constraint(x[0, 0], 4700000000000000000, True)
+        model.add_soft_constraint(SumIt([x[0, 1], 2 * x[0, 2]]), 1500000000000000000, True)
+        assert model.build_wcnf() is True
+        with RC2(_formula(model, tmp_path, str(road))) as solver:
+            solver.compute()
+            costs.append(solver.cost)
+        with pytest.raises(OverflowError, match="would exceed 9223372036854775806"):
+            model.add_soft_constraint(x[1, 0], 4600000000000000000)
+            model.build_wcnf()
+    assert costs == [1500000000000000000] * 2
+
+
+# A row whose coefficient or bound leaves 64 bits: the same refusal on both roads.
+@pytest.mark.parametrize("constraint, message", [
+    (lambda x, y: 2 * (B * x[0, 0]) <= 1, "coefficient"),
+    (lambda x, y: B * x[0, 0] - M * x[0, 1] <= 1, "coefficient"),
+    (lambda x, y: (2**64) * x[0, 0] + x[0, 1] <= 1, "coefficient"),
+    (lambda x, y: Equiv(2 * (B * x[0, 0]) + x[0, 1] <= B, y[0]), "coefficient"),
+    (lambda x, y: x[0, 0] + x[0, 1] <= 2**63, "bound"),
+    (lambda x, y: x[0, 0] + x[0, 1] >= M - 1, "bound"),
+])
+def test_rows_past_64_bits_are_refused_alike(constraint, message):
+    for road in (False, True):
+        model = Model(tl.manager(), "wide", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        y = model.create_variables("y", k=YS)
+        with pytest.raises(OverflowError, match=f"(^|: ){message} does not fit in 64 bits$"):
+            model.add_constraint(constraint(x, y))
+            model.build_cnf()
+
+
+wide = st.sampled_from([B, M, B - 1, M + 1, 2**62, -(2**62), 4611686018427387905, 5100000000000000000,
+                        -5100000000000000000, 1, -1, 0])
+
+
+@settings(max_examples=40, derandomize=True, deadline=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
+@given(terms=st.lists(st.tuples(wide, st.integers(0, 5)), min_size=1, max_size=4), comparator=comparators,
+       bound=wide, nested=st.booleans())
+def test_rows_of_wide_coefficients_have_their_models_on_both_roads(tmp_path, terms, comparator, bound, nested):
+    def holds(cells):
+        total = sum(c * cells[k] for c, k in terms)
+        row = total <= bound if comparator == "<=" else total >= bound if comparator == ">=" else total == bound
+        return row == cells[6] if nested else row
+
+    expected = {cells for cells in itertools.product((False, True), repeat=CELLS) if holds(cells)}
+    for road in (False, True):
+        model = Model(tl.manager(), "wide", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        y = model.create_variables("y", k=YS)
+        value = SumIt([c * x[k // COLS, k % COLS] for c, k in terms])
+        row = value <= bound if comparator == "<=" else value >= bound if comparator == ">=" else value == bound
+        try:
+            model.add_constraint(Equiv(row, y[0]) if nested else row)
+        except FormulaError:  # the container refuses a row that never holds
+            assert not road and not expected
+            continue
+        assert model.build_cnf() is True
+        assert _solutions(_formula(model, tmp_path, str(road))) == expected

@@ -371,11 +371,15 @@ def test_minimization_flags(logs, road_encoder):
         assert model._is_wcnf is None and len(logs(LEVEL.error)) == 1
 
 
-def test_soft_weight_must_be_an_integer():
-    model, x = _in_state(None)
-    with pytest.raises(TypeError, match="^Type 'Expression' or 'int' is expected for expression$"):
-        model.add_soft_constraint(x[0], 2.5)
-    assert model._is_wcnf is None
+@pytest.mark.parametrize("road_encoder", [False, True])
+def test_soft_weight_must_be_an_integer(logs, road_encoder):
+    for weight in [2.5, 2.0, "2"]:
+        model = _model(road_encoder=road_encoder)
+        x = model.create_variables("x", i=4)
+        logs.clear()
+        with pytest.raises(TypeError, match="^Type 'Expression' or 'int' is expected for expression$"):
+            model.add_soft_constraint(x[0], weight)
+        assert model._is_wcnf is None and len(logs(LEVEL.error)) == 1
 
 
 @pytest.mark.parametrize("weight", [2 ** 62, -(2 ** 62)])

@@ -170,18 +170,24 @@ def _bounded_call(kind, left, right, node):
     return ast.copy_location(call, node)
 
 
-def _bounding(node, values):
+def _bounding(node, values, negated):
     """What replaces `node` in a bounded text: every power, and the + - * and negation of a
     comprehension's values (the nodes in `values`), become calls that check their operands and
-    result; an integer literal among those values must fit in 64 bits."""
+    result; an integer literal among those values must fit in 64 bits, with its minus when it
+    has one (the literals in `negated`): -9223372036854775808 is the least integer of 64 bits."""
     inside = id(node) in values
-    if isinstance(node, ast.Constant) and inside and not _fits(node.value):
+    if isinstance(node, ast.Constant) and inside and id(node) not in negated and not _fits(node.value):
         raise _out_of_bounds(f"the literal {node.value}")
     if isinstance(node, ast.BinOp):
         kind = type(node.op)
         if kind is ast.Pow or (inside and kind in _BOUNDED_CALLS):
             return _bounded_call(kind, node.left, node.right, node)
     if isinstance(node, ast.UnaryOp) and inside and isinstance(node.op, ast.USub):
+        if id(node.operand) in negated:
+            value = -node.operand.value
+            if not _fits(value):
+                raise _out_of_bounds(f"the literal {value}")
+            return ast.copy_location(ast.Constant(value), node)
         return _bounded_call(ast.Sub, ast.copy_location(ast.Constant(0), node), node.operand, node)
     return node
 
@@ -204,13 +210,15 @@ def bounded_code(text: str):
                 ast.Call(ast.copy_location(ast.Name("_bounded_loop", ast.Load()), node.iter), [node.iter], []),
                 node.iter,
             )
+    negated = {id(node.operand) for node in nodes if isinstance(node, ast.UnaryOp) and isinstance(node.op, ast.USub)
+               and isinstance(node.operand, ast.Constant) and type(node.operand.value) is int}
     # Children first, so that a node is rebuilt from children already rebuilt.
     for node in reversed(nodes):
         for field, child in ast.iter_fields(node):
             if isinstance(child, ast.AST):
-                setattr(node, field, _bounding(child, values))
+                setattr(node, field, _bounding(child, values, negated))
             elif isinstance(child, list):
-                child[:] = [_bounding(item, values) if isinstance(item, ast.AST) else item for item in child]
+                child[:] = [_bounding(item, values, negated) if isinstance(item, ast.AST) else item for item in child]
     return compile(tree, "<string>", "eval")
 
 

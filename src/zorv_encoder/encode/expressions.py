@@ -300,6 +300,13 @@ def _minimization_flag(minimization) -> bool:
     raise _refused(_MINIMIZATION_EXPECTED)
 
 
+def _soft_weight(weight) -> None:
+    """Refuses a soft weight that is not an integer, as the objective that it scales refuses such
+    a factor."""
+    if not isinstance(weight, Integral):
+        raise _refused(_FACTOR_EXPECTED)
+
+
 def _term(*operands) -> None:
     """Refuses a Boolean operand of a sum here: the model would fail only when it evaluates the text."""
     for operand in operands:

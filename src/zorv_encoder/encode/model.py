@@ -207,11 +207,13 @@ class Model:
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
             log_e(msg)
             raise FormulaError(msg)
-        from .expressions import _minimization_flag  # local: the module binds no names beyond its fixed set
+        # local: the module binds no names beyond its fixed set
+        from .expressions import _minimization_flag, _soft_weight
 
         # A text or any other value would be read for its truth alone, or enter the evaluated text.
         flag = _minimization_flag(minimization)
         if self._use_formula_encoder:
+            _soft_weight(weight)  # the container road refuses it when it scales the objective
             self.__init_formula_encoder()
             self._formula_encoder.add_soft_constraint(str(constraint), foralls_text(foralls), weight, flag)
             # Only a constraint the encoder took makes the model weighted.
