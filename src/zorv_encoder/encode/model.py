@@ -201,14 +201,14 @@ class Model:
             msg = "Input constraint cannot be converted to a soft constraints"
             log_e(msg)
             raise FormulaError(msg)
-        from ._model_steps import foralls_text, is_constant  # local, as above
+        # local: the module binds no names beyond its fixed set
+        from ._model_steps import foralls_text, is_constant
 
         if is_constant(constraint):
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
             log_e(msg)
             raise FormulaError(msg)
-        # local: the module binds no names beyond its fixed set
-        from .expressions import _minimization_flag, _soft_weight
+        from .expressions import _minimization_flag, _soft_weight  # local, as the line above
 
         # A text or any other value would be read for its truth alone, or enter the evaluated text.
         flag = _minimization_flag(minimization)
