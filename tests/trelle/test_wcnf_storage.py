@@ -334,12 +334,31 @@ except OSError as e:
     assert os.listdir(tmp_path) == []
 
 
+def files_open_in(folder, pid="self"):
+    """What the descriptors of a process name inside `folder`."""
+    found = []
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            found.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except OSError:
+            pass  # closed meanwhile
+    return [name for name in found if name.startswith(str(folder) + os.sep)]
+
+
 def test_overwrites_existing_file(tmp_path):
     path = tmp_path / "f.cnf"
     path.write_text("old contents that are longer than the new file\n" * 10)
     fill([([1], 0)]).save_to_file(str(path), FMT.cnf, None)
     assert path.read_text() == "p cnf 1 1\n1 0\n"
     assert os.listdir(tmp_path) == ["f.cnf"]
+    # a replaced file's space is given back, the large one's a moment later
+    large = fill([(list(range(1, 1_500_001)), 0)])
+    for storage in (large, large, fill([([1], 0)]), fill([([1], 0)])):
+        storage.save_to_file(str(path), FMT.cnf, None)
+    deadline = time.monotonic() + 10
+    while files_open_in(tmp_path) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert files_open_in(tmp_path) == [] and path.read_text() == "p cnf 1 1\n1 0\n"
 
 
 def test_save_through_links_keeps_mode_and_owner(tmp_path):
@@ -412,20 +431,11 @@ while True:
     s.save_to_file({LONG_NAME!r}, tl.input_sat_format.cnf)
 """)
 
-    def writing(pid):
-        for fd in os.listdir(f"/proc/{pid}/fd"):
-            try:
-                if os.readlink(f"/proc/{pid}/fd/{fd}").startswith(str(tmp_path) + os.sep):
-                    return True
-            except OSError:
-                pass  # closed meanwhile
-        return False
-
     for _ in range(3):
         child = subprocess.Popen([sys.executable, "-c", script])
         try:
             deadline = time.monotonic() + 60
-            while not writing(child.pid):
+            while not files_open_in(tmp_path, child.pid):
                 assert child.poll() is None and time.monotonic() < deadline
         finally:
             child.kill()
