@@ -6,12 +6,13 @@ One model of R x 10^4 clauses x[i, j] | ~x[i, j + 1] over R x 10,001 cells (R = 
 over about 10^7 variables) on each road: the container road (`Model(tm, name)`) and the
 formula-encoder road (`Model(tm, name, True)`). For each long call, the build, the variable
 mapping read after it, the save to a new file and the save over the file of the last save
-(resave: the rename that replaces it frees the old file's blocks, which the kernel does at once
-and without a break), the call is first run whole (the figure a call that never
-polls would show), then interrupted at each offset, a fraction of that time. The interrupt is an
-OS timer whose handler raises KeyboardInterrupt, as Python's handler of Ctrl-C does: the handler
-runs only when the engine asks for signals, so the time from the timer to the handler is the
-latency. Every interrupted build is of a fresh model (a model is built once).
+(resave: freeing the replaced file's blocks takes the kernel tens of milliseconds without a
+break, which is why the save leaves it to another thread), the call is first run whole (the
+figure a call that never polls would show), then interrupted at each offset, a fraction of
+that time. The interrupt is an OS timer whose handler raises KeyboardInterrupt, as Python's
+handler of Ctrl-C does: the handler runs only when the engine asks for signals, so the time
+from the timer to the handler is the latency. Every interrupted build is of a fresh model (a
+model is built once).
 """
 
 import argparse

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
@@ -37,6 +38,22 @@ std::filesystem::path temp_name_for(const std::filesystem::path& target, unsigne
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", salt);
     name.append(suffix);
     return target.parent_path() / name;
+}
+
+// Tries `create` (0 or an errno) with fresh temporary names for `target` until one is free;
+// `name` holds the name taken, or is empty when the last errno is returned.
+template <class Create>
+int claim_temp_name(const std::filesystem::path& target, std::filesystem::path& name, Create create) {
+    std::random_device entropy;
+    int code = EEXIST;
+    for (int attempt = 0; attempt < 64 && code == EEXIST; ++attempt) {
+        name = temp_name_for(target, entropy());
+        code = create(name);
+    }
+    if (code != 0) {
+        name.clear();
+    }
+    return code;
 }
 
 // The file that `path` names once symbolic links at its end are followed (a dangling link
@@ -75,13 +92,16 @@ int keep_owner_and_mode(int fd, const std::filesystem::path& target) {
     return ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0;
 }
 
+std::filesystem::path directory_of(const std::filesystem::path& target) {
+    return target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+}
+
 // Makes the rename durable. The file is saved by then, so a failure here (some file systems
 // cannot sync a directory) is not reported.
 void sync_directory(const std::filesystem::path& dir) noexcept {
-    const char* name = dir.empty() ? "." : dir.c_str();
     int fd = -1;
     do {
-        fd = ::open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return;
@@ -109,6 +129,69 @@ int open_stream(const std::filesystem::path& target, const std::filesystem::path
     return fd;
 }
 
+// A file in the target's directory that has no name yet, so that a process killed while
+// writing leaves nothing behind; -1 where the file system or the kernel has no such files.
+int open_unnamed(const std::filesystem::path& target) {
+#ifdef O_TMPFILE
+    return ::open(directory_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)target;
+    return -1;
+#endif
+}
+
+// Gives the unnamed file `fd` the name `name`; 0 or an errno (EEXIST when the name is taken).
+int name_unnamed(int fd, const std::filesystem::path& name) {
+#ifdef O_TMPFILE
+    char proc[32];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, proc, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return 0;
+    }
+    if (errno != ENOENT) {
+        return errno;
+    }
+    // No /proc: linking the descriptor itself, which needs the right to search any directory.
+    return ::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+#else
+    (void)fd;
+    (void)name;
+    return ENOTSUP;
+#endif
+}
+
+// A reference to the file a rename is about to replace: were the rename to drop the last
+// one, the kernel would free the file's blocks inside rename() without a break for Ctrl-C
+// (tens of milliseconds for hundreds of megabytes). -1 when there is none.
+int hold_replaced(const std::filesystem::path& target) {
+#ifdef O_PATH
+    return ::open(target.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+#else
+    (void)target;
+    return -1;
+#endif
+}
+
+// Blocks of a replaced file freed on the caller's thread; a larger file is freed on another.
+constexpr std::uint64_t freed_inline_bytes = std::uint64_t{8} << 20;
+
+void release_replaced(int fd) noexcept {
+    if (fd < 0) {
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_nlink == 0 &&
+        static_cast<std::uint64_t>(st.st_blocks) * 512 > freed_inline_bytes) {
+        try {
+            std::thread([fd] { ::close(fd); }).detach();
+            return;
+        } catch (...) {
+            // no thread to be had: freed here
+        }
+    }
+    ::close(fd);
+}
+
 }  // namespace
 
 atomic_file::atomic_file(std::filesystem::path target)
@@ -132,23 +215,21 @@ atomic_file::atomic_file(std::filesystem::path target)
             return;
         }
     }
-    std::random_device entropy;
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        temp_ = temp_name_for(target_, entropy());
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) {
-            if (const int code = keep_owner_and_mode(fd_, target_); code != 0) {
-                fail(code);
-            }
-            return;
-        }
-        if (errno != EEXIST) {
-            break;
+    fd_ = open_unnamed(target_);
+    unnamed_ = fd_ >= 0;
+    if (!unnamed_) {
+        // A named temporary file instead; its failure is the one reported.
+        const int code = claim_temp_name(target_, temp_, [this](const std::filesystem::path& name) {
+            fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            return fd_ >= 0 ? 0 : errno;
+        });
+        if (code != 0) {
+            throw os_error(code, shown_.string());
         }
     }
-    const int code = errno;
-    temp_.clear();
-    throw os_error(code, shown_.string());
+    if (const int code = keep_owner_and_mode(fd_, target_); code != 0) {
+        fail(code);
+    }
 }
 
 atomic_file::~atomic_file() { discard(); }
@@ -231,6 +312,18 @@ void atomic_file::commit(const std::function<void()>& before_rename) {
     if (::fsync(fd_) != 0) {
         fail(errno);
     }
+    if (before_rename) {
+        before_rename();  // a throw leaves the temporary file to the destructor
+    }
+    if (unnamed_) {
+        // Named only now that it is complete and synced, and only until the rename.
+        if (const int code = claim_temp_name(target_, temp_, [this](const std::filesystem::path& name) {
+                return name_unnamed(fd_, name);
+            });
+            code != 0) {
+            fail(code);
+        }
+    }
     // close() can report a delayed write error (NFS, quota): a file is kept only if it is clean.
     // The descriptor is gone whatever it returns; EINTR leaves the synced data intact.
     const int fd = fd_;
@@ -238,14 +331,15 @@ void atomic_file::commit(const std::function<void()>& before_rename) {
     if (::close(fd) != 0 && errno != EINTR) {
         fail(errno);
     }
-    if (before_rename) {
-        before_rename();  // a throw leaves the temporary file to the destructor
-    }
+    const int replaced = hold_replaced(target_);
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-        fail(errno);
+        const int code = errno;
+        release_replaced(replaced);
+        fail(code);
     }
     temp_.clear();
-    sync_directory(target_.parent_path());
+    release_replaced(replaced);
+    sync_directory(directory_of(target_));
 }
 
 }  // namespace zorv::io

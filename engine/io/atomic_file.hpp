@@ -7,7 +7,9 @@
 namespace zorv::io {
 
 // A file that appears under its name complete or not at all: bytes go to a fresh
-// temporary file in the same directory, and commit() renames it over the target.
+// temporary file in the same directory, and commit() renames it over the target. Where the
+// file system allows, that file has no name until it is complete and synced, so a process
+// killed while writing leaves nothing behind.
 // A symbolic link at the given path is followed: the file it points to is replaced and the
 // link stays. A replaced file's mode and owner carry over to the new one.
 // Until commit() renames, destruction removes the temporary file.
@@ -31,9 +33,10 @@ private:
 
     std::filesystem::path shown_;   // as the caller named it, for error messages
     std::filesystem::path target_;  // with links followed
-    std::filesystem::path temp_;   // empty when writing directly
+    std::filesystem::path temp_;   // empty when writing directly or while the file has no name
     int fd_ = -1;
     bool direct_ = false;
+    bool unnamed_ = false;
     // Bytes written, sent to the disk and known to be on it (see write_back).
     std::uint64_t written_ = 0;
     std::uint64_t sent_ = 0;

@@ -1,8 +1,11 @@
 import errno
 import os
+import platform
+import re
 import signal
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
@@ -331,12 +334,31 @@ except OSError as e:
     assert os.listdir(tmp_path) == []
 
 
+def files_open_in(folder, pid="self"):
+    """What the descriptors of a process name inside `folder`."""
+    found = []
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            found.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except OSError:
+            pass  # closed meanwhile
+    return [name for name in found if name.startswith(str(folder) + os.sep)]
+
+
 def test_overwrites_existing_file(tmp_path):
     path = tmp_path / "f.cnf"
     path.write_text("old contents that are longer than the new file\n" * 10)
     fill([([1], 0)]).save_to_file(str(path), FMT.cnf, None)
     assert path.read_text() == "p cnf 1 1\n1 0\n"
     assert os.listdir(tmp_path) == ["f.cnf"]
+    # a replaced file's space is given back, the large one's a moment later
+    large = fill([(list(range(1, 1_500_001)), 0)])
+    for storage in (large, large, fill([([1], 0)]), fill([([1], 0)])):
+        storage.save_to_file(str(path), FMT.cnf, None)
+    deadline = time.monotonic() + 10
+    while files_open_in(tmp_path) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert files_open_in(tmp_path) == [] and path.read_text() == "p cnf 1 1\n1 0\n"
 
 
 def test_save_through_links_keeps_mode_and_owner(tmp_path):
@@ -357,6 +379,91 @@ def test_save_through_links_keeps_mode_and_owner(tmp_path):
     info = real.stat()
     assert (info.st_mode & 0o7777, info.st_uid, info.st_gid) == (0o640, *owner)
     assert sorted(os.listdir(tmp_path)) == sorted(["real.cnf", "hop", "link", "dangling", "new.cnf", long_name])
+
+
+# Run first in a child, makes the kernel refuse files without a name, as some file systems do.
+REFUSE_UNNAMED_FILES = """
+import ctypes, errno, os, struct
+def op(code, k, jt=0, jf=0):
+    return struct.pack("HBBI", code, jt, jf, k)
+program = b"".join([
+    op(0x20, 4), op(0x15, 0xC000003E, 0, 5),  # x86_64 only
+    op(0x20, 0), op(0x15, 257, 0, 3),  # openat
+    op(0x20, 32), op(0x45, 0o20000000, 0, 1),  # flags hold O_TMPFILE
+    op(0x06, 0x00050000 | errno.EOPNOTSUPP), op(0x06, 0x7FFF0000),
+])
+class Program(ctypes.Structure):
+    _fields_ = [("len", ctypes.c_ushort), ("filter", ctypes.c_char_p)]
+libc = ctypes.CDLL(None, use_errno=True)
+assert libc.prctl(38, 1, 0, 0, 0) == 0  # no new privileges
+assert libc.prctl(22, 2, ctypes.byref(Program(len(program) // 8, program))) == 0
+try:
+    os.close(os.open(".", os.O_TMPFILE | os.O_WRONLY))
+    raise AssertionError("files without a name are still made")
+except OSError as e:
+    assert e.errno == errno.EOPNOTSUPP
+"""
+
+
+# over 64 bytes with byte 64 inside a character: a temporary name must cut before it
+LONG_NAME = "n" * 63 + "\u00e9" * 40
+# a legal name that is no UTF-8 at all, nothing but bytes that continue a character
+STRAY_NAME = os.fsdecode(b"\x80" * 100)
+ROADS = pytest.mark.parametrize("unnamed", [True, False], ids=["unnamed", "named"])
+
+
+def saving_child(tmp_path, unnamed, body):
+    if not unnamed and platform.machine() != "x86_64":
+        pytest.skip("the filter that refuses files without a name is written for x86_64")
+    return ("" if unnamed else REFUSE_UNNAMED_FILES) + f"""
+import os, orbeny.trelle as tl
+os.chdir({str(tmp_path)!r})
+""" + body
+
+
+@ROADS
+def test_killed_save_leaves_nothing_behind(tmp_path, unnamed):
+    script = saving_child(tmp_path, unnamed, f"""
+s = tl.wcnf_storage()
+for i in range(1, 300000):
+    s.add_hard_clause([i, -i - 1, i + 2])
+while True:
+    s.save_to_file({LONG_NAME!r}, tl.input_sat_format.cnf)
+""")
+
+    for _ in range(3):
+        child = subprocess.Popen([sys.executable, "-c", script])
+        try:
+            deadline = time.monotonic() + 60
+            while not files_open_in(tmp_path, child.pid):
+                assert child.poll() is None and time.monotonic() < deadline
+        finally:
+            child.kill()
+            child.wait()
+    left = set(os.listdir(tmp_path)) - {LONG_NAME}
+    if unnamed:
+        assert not left
+    else:  # where files must have names, a killed save leaves its temporary file
+        assert left and all(re.fullmatch(r"\.n{63}\.[0-9a-f]{8}\.tmp", name) for name in left), left
+
+
+@ROADS
+def test_temporary_file_roads_keep_modes_and_take_long_names(tmp_path, unnamed):
+    (tmp_path / "real.cnf").write_text("old\n")
+    os.chmod(tmp_path / "real.cnf", 0o640)
+    script = saving_child(tmp_path, unnamed, f"""
+os.umask(0o002)
+s = tl.wcnf_storage()
+s.add_hard_clause([1])
+for name in ("real.cnf", "new.cnf", {LONG_NAME!r}, {STRAY_NAME!r}):
+    s.save_to_file(name, tl.input_sat_format.cnf)
+""")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr
+    for name, mode in (("real.cnf", 0o640), ("new.cnf", 0o664), (LONG_NAME, 0o664), (STRAY_NAME, 0o664)):
+        assert (tmp_path / name).read_text() == "p cnf 1 1\n1 0\n"
+        assert (tmp_path / name).stat().st_mode & 0o7777 == mode
+    assert sorted(os.listdir(tmp_path)) == sorted(["real.cnf", "new.cnf", LONG_NAME, STRAY_NAME])
 
 
 def test_fifos_and_devices_are_written_in_place_and_other_files_refused(tmp_path):
