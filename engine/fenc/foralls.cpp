@@ -1,5 +1,6 @@
 #include "fenc/foralls.hpp"
 
+#include <limits>
 #include <unordered_set>
 
 #include "common/errors.hpp"
@@ -59,13 +60,19 @@ std::uint64_t range_length(std::int64_t start, std::int64_t stop, std::int64_t s
     return (distance - 1) / stride + 1;
 }
 
-std::uint64_t forall_set::instance_count() const {
+std::uint64_t forall_set::combinations() const {
     std::uint64_t count = 1;
     for (const auto& v : values) {
-        if (__builtin_mul_overflow(count, v.size(), &count) || count > max_instances) {
-            throw limit_error("the foralls give more than " + std::to_string(max_instances) +
-                              " instances of one constraint");
-        }
+        if (__builtin_mul_overflow(count, v.size(), &count)) return std::numeric_limits<std::uint64_t>::max();
+    }
+    return count;
+}
+
+std::uint64_t forall_set::instance_count() const {
+    const std::uint64_t count = combinations();
+    if (count > max_instances) {
+        throw value_error("the foralls give more than " + std::to_string(max_instances) +
+                          " instances of one constraint");
     }
     return count;
 }
@@ -95,7 +102,6 @@ forall_set read_foralls(std::string_view text) {
         throw read_error(e.what(), e.offset + head.size());
     }
     for (auto& n : out.names) n.offset += head.size();
-    out.instance_count();
     return out;
 }
 

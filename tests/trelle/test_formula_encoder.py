@@ -284,7 +284,8 @@ BIG = 4611686018427387909  # the largest integer literal the reader takes is nea
     (f"Foralls: {{'i': range({BIG - 1}, {BIG}, {BIG})}}", 1),  # the step past the stop overflows
     (f"Foralls: {{'i': range(-{BIG}, {BIG}, {BIG - 1})}}", 3),  # i * step overflows, the values do not
     (f"Foralls: {{'i': range(0, {BIG})}}", ValueError("more than 2147483648 values at position 15")),
-    ("Foralls: {'i': range(0, 100000), 'j': range(0, 100000)}", OverflowError("more than 2147483648 instances")),
+    ("Foralls: {'i': range(0, 100000), 'j': range(0, 100000)}",
+     ValueError("would take 10000000000 instances, more than the 2147483648 that one constraint may take")),
 ])
 def test_huge_foralls_are_counted_not_expanded(foralls, clauses):
     encoder = _encoder()
@@ -296,7 +297,10 @@ def test_huge_foralls_are_counted_not_expanded(foralls, clauses):
         encoder.add_constraint("x(0,0).to_bx()", foralls)
     encoder.generate_cnf()
     assert encoder.get_cnf_storage().get_clause_count() == clauses
-    encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG}, 3)])", "Foralls: {}")
+    # A range that the text alone fixes is refused when it is added, one that a forall sets when it runs.
+    with pytest.raises(ValueError, match="would take 3074457345618258606 combinations"):
+        encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG}, 3)])", "Foralls: {}")
+    encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG} * i, 3)])", "Foralls: {'i': [1]}")
     with pytest.raises(ValueError, match="comprehension's range has more than 2147483648 values"):
         encoder.generate_cnf()
 
@@ -346,24 +350,37 @@ def test_mapping_names_every_auxiliary_once_when_instances_differ():
 ONES = "bx.and_s([bx.one() for j in range(0, {}) for k in range(0, {})])"
 
 
-@pytest.mark.parametrize("text, foralls, message", [
-    (ONES.format(2 * 10**9, 2 * 10**9), "{}", "of one instance would take more than 1000000 combinations"),
+FIXED = "combinations of values in the comprehension loops of one instance .the product of their ranges., more than"
+
+
+@pytest.mark.parametrize("text, foralls, message, at_once", [
+    # loops over ranges that the text fixes: refused when the constraint is added
+    (ONES.format(2 * 10**9, 2 * 10**9), "{}", f"would take 4000000000000000000 {FIXED} the 1000000", True),
     ("FormulaPB(Sum(*[x(0,0).to_pb() for j in range(0, 2000000000) for k in range(0, 2000000000)]), "
-     "pb.Comparator_type.LEQ, 1).to_bx(manager)", "{}", "of one instance would take more than 1000000"),
+     "pb.Comparator_type.LEQ, 1).to_bx(manager)", "{}", f"would take 4000000000000000000 {FIXED}", True),
     # loops of nested comprehensions multiply too
-    ("bx.and_s([bx.or_s([bx.one() for k in range(0, 2000)]) for j in range(0, 1000)])", "{}", "would take"),
-    # a range that grows with the loop around it
-    ("bx.and_s([bx.one() for j in range(0, 3000) for k in range(0, j * j)])", "{}", "would take"),
+    ("bx.and_s([bx.or_s([bx.one() for k in range(0, 2000)]) for j in range(0, 1000)])", "{}", "would take 2000000",
+     True),
+    (ONES.format(1000, 1000), "{'i': range(0, 3000)}",
+     "would take 3000000000 combinations of values in the comprehension loops of its 3000 instances", True),
+    # loops whose ranges a forall or an outer loop sets: refused as they run
+    ("bx.and_s([bx.one() for j in range(0, 3000) for k in range(0, j * j)])", "{}", "would take", False),
+    (ONES.format(1000, "1000 * i"), "{'i': range(0, 3000)}", "over all 3000 instances would take more than 2147483648",
+     False),
     # side by side, each under the cap: counted as they go
     ("bx.and_s([bx.and_s([bx.one() for j in range(0, 800000)]), bx.and_s([bx.one() for k in range(0, 800000)])])",
-     "{}", "of one instance take more than 1000000 combinations"),
-    (ONES.format(1000, 1000), "{'i': range(0, 3000)}", "over all 3000 instances would take more than 2147483648"),
+     "{}", "of one instance take more than 1000000 combinations", False),
 ])
-def test_loop_work_is_refused_before_it_is_done(text, foralls, message):
+def test_loop_work_is_refused_before_it_is_done(text, foralls, message, at_once):
     encoder = _encoder()
-    encoder.add_constraint(text, "Foralls: " + foralls)
-    with pytest.raises(ValueError, match=message):
-        encoder.generate_cnf()
+    if at_once:
+        with pytest.raises(ValueError, match=message):
+            encoder.add_constraint(text, "Foralls: " + foralls)
+        assert encoder._model.constraint_texts == []
+    else:
+        encoder.add_constraint(text, "Foralls: " + foralls)
+        with pytest.raises(ValueError, match=message):
+            encoder.generate_cnf()
     # at the cap, taken
     encoder.reset()
     encoder.create_variables("x", [2, 3])
@@ -618,8 +635,13 @@ def test_cells_past_the_end_of_a_short_witness_read_false(tmp_path):
 
 def test_foralls_may_give_exactly_the_most_instances():
     encoder = _encoder()
+    # A comparison may come to no clause: only the instances are counted here, not generated.
+    text = "FormulaPB(Sum(*[x(0,0).to_pb()]), pb.Comparator_type.LEQ, 1).to_bx(manager)"
     for foralls in ["{'i': range(0, 2147483648)}", "{'i': range(0, 65536), 'j': range(0, 32768)}"]:
-        encoder.add_constraint("x(0,0)", "Foralls: " + foralls)  # counted, not generated here
+        encoder.add_constraint(text, "Foralls: " + foralls)
+    # One clause each: more than DIMACS solvers read.
+    with pytest.raises(ValueError, match="would take 2147483648 clauses, more than the 2147483647 that DIMACS"):
+        encoder.add_constraint("x(0,0)", "Foralls: {'i': range(0, 2147483648)}")
 
 
 def test_a_fresh_model_has_no_numbering():
