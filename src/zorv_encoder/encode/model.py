@@ -20,12 +20,34 @@ from ..core.zorv_logger import *
 
 
 def _logged(call, *args):
-    """call(*args), whose error is logged first like every other error of the model."""
+    """call(*args), whose error is logged first like every other error of the model (a refused
+    work once it is named, see _named)."""
     try:
         return call(*args)
     except Exception as error:
-        log_e(str(error))
+        from ..core._work import Refused  # local: the module binds no names beyond its fixed set
+
+        if not isinstance(error, Refused):
+            log_e(str(error))
         raise
+
+
+def _named(error: BaseException, text: str, foralls=None) -> BaseException:
+    """`error`, or for the refusal of a constraint's work the ValueError that names the
+    constraint by its text and its foralls, logged."""
+    from ..core._work import Refused
+
+    if not isinstance(error, Refused):
+        return error
+    if foralls and not error.foralls:
+        # Refused while its text was evaluated, before the container took the foralls.
+        try:
+            error.foralls = str(FormulaContainer.copied_foralls(foralls))
+        except (TypeError, ValueError):
+            pass
+    named = error.named(text)
+    log_e(str(named))
+    return named
 
 
 class Model:
@@ -294,6 +316,11 @@ class Model:
             else:
                 _logged(self._formula_container.add_target_constraint, target_constraint, {},
                         shift_pb_variable, shift_bx_variable)
+        except BaseException as error:
+            named = _named(error, str(target))
+            if named is error:
+                raise
+            raise named from None
         finally:
             # Every evaluation starts from a clean numbering, also after a failed one.
             self._manager.reset()
@@ -336,11 +363,14 @@ class Model:
                 _logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
                         shift_pb_variable, shift_bx_variable)
             rows.commit(self._manager, bool(foralls))
-        except BaseException:
+        except BaseException as error:
             # Only a fill that succeeds closes the declarations (see create_variables).
             if created:
                 self._formula_container = None
-            raise
+            named = _named(error, str(constraint), foralls)
+            if named is error:
+                raise
+            raise named from None
         finally:
             self._rows.drop()
             self._manager.reset()
@@ -362,10 +392,13 @@ class Model:
             self._manager.reset()
             _logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
             self._is_wcnf = True
-        except BaseException:
+        except BaseException as error:
             if created:
                 self._formula_container = None
-            raise
+            named = _named(error, str(constraint), foralls)
+            if named is error:
+                raise
+            raise named from None
         finally:
             self._manager.reset()
 
