@@ -123,10 +123,10 @@ def _bounded_arithmetic(sign: str, operation):
 
 # The values that the loops around the running comprehension loop take together; that product
 # when the running comprehension began; and the memory this process can get (bytes, whether
-# that is its address-space limit), read when the evaluation starts.
+# that is its address-space limit), read once an evaluation meets a list to check against it.
 _around = [1]
 _began = [1]
-_memory = [_memory_limit()]
+_memory = [None]
 
 
 def _bounded_loop(values, first=False, element_bytes=0):
@@ -148,9 +148,12 @@ def _bounded_loop(values, first=False, element_bytes=0):
     began = outer if first else _began[0]
     # Its loops' values taken together: the elements of its list, which is still empty here.
     elements = outer * length // began
-    if elements * element_bytes > _memory[0][0]:
-        what = f"{elements} terms of its comprehension loops"
-        raise Refused(_memory_refusal(elements * element_bytes, what, *_memory[0]))
+    if element_bytes:
+        if _memory[0] is None:
+            _memory[0] = _memory_limit()
+        if elements * element_bytes > _memory[0][0]:
+            what = f"{elements} terms of its comprehension loops"
+            raise Refused(_memory_refusal(elements * element_bytes, what, *_memory[0]))
     _around[0] = outer * length
     before = _began[0]
     _began[0] = began
@@ -165,7 +168,7 @@ def start_bounded() -> None:
     """Starts a bounded evaluation: no loop is running."""
     _around[0] = 1
     _began[0] = 1
-    _memory[0] = _memory_limit()
+    _memory[0] = None
 
 
 # Built-ins of a bounded evaluation: the checked forms of range and of the operators. Their names
