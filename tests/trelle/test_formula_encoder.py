@@ -639,9 +639,16 @@ def test_foralls_may_give_exactly_the_most_instances():
     text = "FormulaPB(Sum(*[x(0,0).to_pb()]), pb.Comparator_type.LEQ, 1).to_bx(manager)"
     for foralls in ["{'i': range(0, 2147483648)}", "{'i': range(0, 65536), 'j': range(0, 32768)}"]:
         encoder.add_constraint(text, "Foralls: " + foralls)
-    # One clause each: more than DIMACS solvers read.
+    # One clause each: more than DIMACS solvers read, alone or beside what the model took.
     with pytest.raises(ValueError, match="would take 2147483648 clauses, more than the 2147483647 that DIMACS"):
         encoder.add_constraint("x(0,0)", "Foralls: {'i': range(0, 2147483648)}")
+    half = "Foralls: {'i': range(0, 1073741824)}"
+    encoder.add_constraint("x(0,0)", half)
+    with pytest.raises(ValueError, match="would bring the model to 2147483648 clauses"):
+        encoder.add_constraint("x(0,1)", half)
+    encoder.reset()  # and counts from nothing again
+    encoder.create_variables("x", [2, 3])
+    encoder.add_constraint("x(0,1)", half)
 
 
 def test_a_fresh_model_has_no_numbering():

@@ -15,7 +15,7 @@ from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
 # The largest top of a weighted CNF: the storage keeps weights in 64 bits.
 _MAX_TOP = (1 << 63) - 1
-# Counts the engine takes: past it, the engine's count stands for "at least".
+# The largest count the engine's work rule takes; a larger one is given as this, which it saturates at.
 _MAX_COUNT = (1 << 64) - 1
 
 

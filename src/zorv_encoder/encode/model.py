@@ -21,7 +21,7 @@ from ..core.zorv_logger import *
 
 def _logged(call, *args):
     """call(*args), whose error is logged first like every other error of the model (a refused
-    work once it is named, see _named)."""
+    work once it is named, see _raise_named)."""
     try:
         return call(*args)
     except Exception as error:
@@ -32,13 +32,13 @@ def _logged(call, *args):
         raise
 
 
-def _named(error: BaseException, text: str, foralls=None) -> BaseException:
-    """`error`, or for the refusal of a constraint's work the ValueError that names the
-    constraint by its text and its foralls, logged."""
+def _raise_named(error: BaseException, text: str, foralls=None) -> None:
+    """For the refusal of a constraint's work, raises instead the ValueError that names the
+    constraint by its text and its foralls, logged; returns for any other error."""
     from ..core._work import Refused
 
     if not isinstance(error, Refused):
-        return error
+        return
     if foralls and not error.foralls:
         # Refused while its text was evaluated, before the container took the foralls.
         try:
@@ -47,7 +47,7 @@ def _named(error: BaseException, text: str, foralls=None) -> BaseException:
             pass
     named = error.named(text)
     log_e(str(named))
-    return named
+    raise named from None
 
 
 class Model:
@@ -317,10 +317,8 @@ class Model:
                 _logged(self._formula_container.add_target_constraint, target_constraint, {},
                         shift_pb_variable, shift_bx_variable)
         except BaseException as error:
-            named = _named(error, str(target))
-            if named is error:
-                raise
-            raise named from None
+            _raise_named(error, str(target))
+            raise
         finally:
             # Every evaluation starts from a clean numbering, also after a failed one.
             self._manager.reset()
@@ -367,10 +365,8 @@ class Model:
             # Only a fill that succeeds closes the declarations (see create_variables).
             if created:
                 self._formula_container = None
-            named = _named(error, str(constraint), foralls)
-            if named is error:
-                raise
-            raise named from None
+            _raise_named(error, str(constraint), foralls)
+            raise
         finally:
             self._rows.drop()
             self._manager.reset()
@@ -395,10 +391,8 @@ class Model:
         except BaseException as error:
             if created:
                 self._formula_container = None
-            named = _named(error, str(constraint), foralls)
-            if named is error:
-                raise
-            raise named from None
+            _raise_named(error, str(constraint), foralls)
+            raise
         finally:
             self._manager.reset()
 
