@@ -225,6 +225,9 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     storage = encoder.get_cnf_storage()
     assert list(zip(storage.get_clauses(), storage.get_clause_weights())) == [([1], 3), ([-2], 6)]
     assert storage.get_weight_limit() == 10
+    # A unit clause a term, none at weight 0: what the work rule plans.
+    assert [encoder._model.read(text, "Foralls: {}", 1, weight).least_output
+            for text, weight in [("x(0).to_pb() - 2 * (x(1).to_pb())", 3), ("x(2)", 0)]] == [(2, 2), (0, 0)]
     encoder.set_witness([1, 2, 3])
     encoder.set_another_witness([1, -2, 3])
     encoder.save_metrics_json(str(tmp_path / "m.json"))
@@ -538,8 +541,14 @@ PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
     (f"bx.and_s([{X[0]}, {_pb('x(1)', 'LEQ', 0)}])", "", [[1], [-2]]),
 ])
 def test_exact_clauses(text, foralls, clauses, caplog):
-    assert _clauses(_generated(text, "Foralls: {" + foralls + "}").get_cnf_storage()) == clauses
+    encoder = _generated(text, "Foralls: {" + foralls + "}")
+    assert _clauses(encoder.get_cnf_storage()) == clauses
     assert ("can never hold" in caplog.text) == ([] in clauses)
+    # The work rule never plans more than the instances write.
+    read = encoder._model.read(text, "Foralls: {" + foralls + "}", 0)
+    least_clauses, least_literals = read.least_output
+    assert least_clauses * read.instances <= len(clauses)
+    assert least_literals * read.instances <= sum(map(len, clauses))
 
 
 AMO = _pb("Sum(*[x(j).to_pb() for j in range(0, 6)])", "LEQ", 2)
