@@ -1,5 +1,6 @@
 import os
 
+import pytest
 from hypothesis import HealthCheck, settings
 
 # CI runs are reproducible: hypothesis draws the same cases every time.
@@ -8,3 +9,20 @@ settings.register_profile(
 )
 settings.register_profile("dev", deadline=None)
 settings.load_profile("ci" if os.environ.get("CI") else "dev")
+
+
+@pytest.fixture
+def memory_capped():
+    """This process's address space held to 24 GiB for one test: work refused for taking more
+    memory than the process can get (the lower of that limit and the machine's memory) is then
+    refused alike on a machine of any size, and never allocated."""
+    import resource
+
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    cap = 24 << 30
+    if (soft == resource.RLIM_INFINITY or soft > cap) and (hard == resource.RLIM_INFINITY or hard >= cap):
+        resource.setrlimit(resource.RLIMIT_AS, (cap, hard))
+    try:
+        yield
+    finally:
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))

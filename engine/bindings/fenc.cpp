@@ -15,6 +15,7 @@
 #include "common/errors.hpp"
 #include "fenc/constraint.hpp"
 #include "fenc/formula_model.hpp"
+#include "fenc/planned_work.hpp"
 #include "fenc/witness.hpp"
 #include "io/atomic_file.hpp"
 
@@ -62,6 +63,13 @@ void bind_fenc(nb::module_& m) {
         .def_prop_ro("text", [](const constraint& c) { return c.text; })
         .def_prop_ro("is_soft", [](const constraint& c) { return c.kind == constraint_kind::soft; })
         .def_prop_ro("instances", [](const constraint& c) { return c.foralls.instance_count(); })
+        .def_prop_ro(
+            "least_output",
+            [](const constraint& c) {
+                const zorv::instance_output out = zorv::fenc::least_instance_output(c);
+                return std::make_tuple(out.clauses, out.literals);
+            },
+            "(clauses, literals) that every instance writes at least, as the work rule plans them.")
         .def_prop_ro(
             "names",
             [](const constraint& c) {

@@ -1,5 +1,6 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/unordered_map.h>
@@ -18,6 +19,8 @@
 #include "cnf/var_mapping.hpp"
 #include "cnf/wcnf_storage.hpp"
 #include "common/interrupt.hpp"
+#include "common/process_memory.hpp"
+#include "common/work_plan.hpp"
 #include "inst/aux_keys.hpp"
 #include "inst/forall_values.hpp"
 #include "inst/instantiate.hpp"
@@ -316,6 +319,33 @@ void bind_inst(nb::module_& m) {
     m.def("template_fits", &template_fits, "template"_a, "sizes"_a, "bounds"_a, "instances"_a,
           "True when every literal of the template is sure to instantiate: known variables, foralls\n"
           "and index counts, and (with instances) index values in range; False when unsure.");
+    m.def(
+        "work_refusal",
+        [](std::uint64_t instances, std::uint64_t clauses, std::uint64_t literals, bool soft,
+           std::uint64_t model_clauses) {
+            const zorv::planned_work work = zorv::plan_instances(instances, {clauses, literals, soft});
+            return zorv::work_refusal(work, model_clauses, zorv::process_memory_limit());
+        },
+        "instances"_a, "clauses"_a, "literals"_a, "soft"_a, "model_clauses"_a,
+        "Why a constraint whose instances each write `clauses` clauses of `literals` literals in all\n"
+        "is refused, the model holding `model_clauses` before it; an empty text when it is not.");
+    m.def(
+        "memory_refusal",
+        [](std::uint64_t bytes, std::string_view what, std::uint64_t limit, bool address_space) {
+            return zorv::memory_refusal(bytes, what, {limit, address_space});
+        },
+        "bytes"_a, "what"_a, "limit"_a, "address_space"_a,
+        "Why `bytes` taken for `what` are refused under a memory_limit(); an empty text when they are not.");
+    m.def(
+        "memory_limit",
+        [] {
+            const zorv::memory_limit limit = zorv::process_memory_limit();
+            return std::make_tuple(limit.bytes, limit.address_space);
+        },
+        "(bytes, whether they are the address-space limit) that this process can get: physical memory,\n"
+        "or the address-space limit below it.");
+    m.def("constraint_subject", &zorv::constraint_subject, "text"_a, "foralls"_a,
+          "How a refusal names a constraint: its text quoted and cut, and its foralls.");
     m.def("element_call_names", &element_call_names, "texts"_a,
           "The distinct variable names of a list of element call texts such as x(0,12), or None\n"
           "when a text is of another form.");

@@ -1,23 +1,14 @@
 #include "fenc/constraint.hpp"
 
 #include "common/errors.hpp"
+#include "common/work_plan.hpp"
 #include "fenc/read_error.hpp"
 
 namespace zorv::fenc {
 
-std::string quoted(std::string_view text) {
-    constexpr std::size_t limit = 200;
-    std::string out = "'";
-    for (const char c : text.substr(0, limit)) {
-        // A message ends at its first NUL: the position after it would be lost.
-        if (c == '\0') {
-            out += "\\x00";
-        } else {
-            out += c;
-        }
-    }
-    out += text.size() > limit ? "...'" : "'";
-    return out;
+std::string_view foralls_of(std::string_view foralls_text) {
+    constexpr std::string_view head = "Foralls: ";
+    return foralls_text.substr(0, head.size()) == head ? foralls_text.substr(head.size()) : foralls_text;
 }
 
 std::size_t char_position(std::string_view text, std::size_t offset) {
@@ -47,9 +38,12 @@ constraint read_constraint(std::string_view text, std::string_view foralls_text,
             throw value_error("cannot read the foralls " + quoted(foralls_text) + " of constraint " + quoted(text) +
                               ": " + e.what() + " at position " +
                               std::to_string(char_position(foralls_text, e.offset)));
-        } catch (const limit_error& e) {
-            throw limit_error("cannot take the foralls " + quoted(foralls_text) + " of constraint " + quoted(text) +
-                              ": " + e.what());
+        }
+        const std::uint64_t instances = out.foralls.combinations();
+        if (instances > max_instances) {
+            throw value_error(constraint_subject(text, foralls_of(foralls_text)) + ": would take " +
+                              count_text(instances) + " instances, more than the " +
+                              std::to_string(max_instances) + " that one constraint may take");
         }
     }
     try {

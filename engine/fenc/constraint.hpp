@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/quoted.hpp"
 #include "fenc/catalog.hpp"
 #include "fenc/compile.hpp"
 #include "fenc/foralls.hpp"
@@ -31,8 +32,8 @@ struct constraint {
 constraint read_constraint(std::string_view text, std::string_view foralls_text, constraint_kind kind,
                            const catalog& variables);
 
-// `text` in quotes for a message: cut after 200 bytes, a NUL written as \x00.
-std::string quoted(std::string_view text);
+// The foralls of a foralls text, "{'i': range(0, 3)}" of "Foralls: {'i': range(0, 3)}".
+std::string_view foralls_of(std::string_view foralls_text);
 
 // The character (not byte) position of byte `offset` of UTF-8 `text`.
 std::size_t char_position(std::string_view text, std::size_t offset);

@@ -76,13 +76,19 @@ std::uint64_t range_length(std::int64_t start, i128 stop, std::int64_t step) {
                                                              : static_cast<std::uint64_t>(length);
 }
 
-std::uint64_t forall_set::instance_count() const {
+std::uint64_t forall_set::combinations() const {
     std::uint64_t count = 1;
     for (const auto& v : values) {
-        if (__builtin_mul_overflow(count, v.size(), &count) || count > max_instances) {
-            throw limit_error("the foralls give more than " + std::to_string(max_instances) +
-                              " instances of one constraint");
-        }
+        if (__builtin_mul_overflow(count, v.size(), &count)) return std::numeric_limits<std::uint64_t>::max();
+    }
+    return count;
+}
+
+std::uint64_t forall_set::instance_count() const {
+    const std::uint64_t count = combinations();
+    if (count > max_instances) {
+        throw value_error("the foralls give more than " + std::to_string(max_instances) +
+                          " instances of one constraint");
     }
     return count;
 }
@@ -112,7 +118,6 @@ forall_set read_foralls(std::string_view text) {
         throw read_error(e.what(), e.offset + head.size());
     }
     for (auto& n : out.names) n.offset += head.size();
-    out.instance_count();
     return out;
 }
 

@@ -16,7 +16,9 @@ struct forall_set {
     std::vector<introduced_name> names;
     std::vector<inst::forall_values> values;
 
-    // Throws limit_error when the count exceeds max_instances.
+    // The count of instances, saturating at the largest 64-bit value.
+    std::uint64_t combinations() const;
+    // The same, once read_constraint has taken the foralls: throws value_error past max_instances.
     std::uint64_t instance_count() const;
 };
 
@@ -29,7 +31,7 @@ inline constexpr std::uint64_t max_instances = std::uint64_t{1} << 31;
 std::uint64_t range_length(std::int64_t start, pbct::i128 stop, std::int64_t step);
 
 // Reads "Foralls: {'i': range(0, 3), 'j': [0, 2], 'k': (1,)}" (integer literals only).
-// Throws read_error with the offset in `text`, limit_error for too many instances.
+// Throws read_error with the offset in `text`; the count of instances is left to the caller.
 forall_set read_foralls(std::string_view text);
 
 }  // namespace zorv::fenc

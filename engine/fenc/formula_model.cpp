@@ -8,6 +8,9 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
+#include "common/process_memory.hpp"
+#include "common/work_plan.hpp"
+#include "fenc/planned_work.hpp"
 #include "inst/variable_keys.hpp"
 
 namespace zorv::fenc {
@@ -27,7 +30,13 @@ void formula_model::add(constraint& c) {
         throw value_error("this constraint was read on another model, or before the model was cleared: read it "
                           "again on this model");
     }
+    // Refused before any of its work is done, and before the model takes it.
+    const planned_work work = plan_instances(c.foralls.instance_count(), least_instance_output(c));
+    std::string refusal = loop_refusal(c, variables_, instance_work(config_));
+    if (refusal.empty()) refusal = work_refusal(work, planned_clauses_, process_memory_limit());
+    if (!refusal.empty()) throw value_error(constraint_subject(c.text, foralls_of(c.foralls_text)) + ": " + refusal);
     c.catalog_stamp = 0;
+    planned_clauses_ += work.clauses;
     add_read(std::move(c));
 }
 
@@ -193,6 +202,7 @@ void formula_model::clear() {
     clause_variables_ = 0;
     generated_cells_ = 0;
     generated_ = false;
+    planned_clauses_ = 0;
 }
 
 }  // namespace zorv::fenc

@@ -37,7 +37,8 @@ public:
 
     // Takes a constraint read against this model's declarations since its last clear(), once:
     // a hard or soft constraint, or the target (replacing the last). Anything else is refused
-    // with value_error; a taken constraint is left empty.
+    // with value_error, as is a constraint whose work is refused (common/work_plan.hpp) for what
+    // its instances write at least; a taken constraint is left empty.
     void add(constraint& c);
 
     // Writes every constraint into `out` (expected empty) and stamps it. On failure the numbering
@@ -74,6 +75,8 @@ private:
     std::int64_t clause_variables_ = 0;
     std::int64_t generated_cells_ = 0;
     bool generated_ = false;
+    // What the constraints taken write at least, all instances together.
+    std::uint64_t planned_clauses_ = 0;
 };
 
 }  // namespace zorv::fenc

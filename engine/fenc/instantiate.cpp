@@ -21,6 +21,45 @@
 
 namespace zorv::fenc {
 
+std::uint64_t instance_work(const pbct::PBConfig& config) {
+    const std::int64_t limit = config.max_clauses_per_constraint();
+    return limit > 0 ? std::min(static_cast<std::uint64_t>(limit), max_instances) : max_instances;
+}
+
+std::vector<std::uint8_t> clause_shapes(const program& p) {
+    std::vector<std::uint8_t> shaped(p.bools.size(), 0);
+    const auto literal = [&](std::uint32_t id) {
+        const bool_node& n = p.bools[id];
+        return n.op == bool_op::cell || (n.op == bool_op::negate && p.bools[n.a].op == bool_op::cell);
+    };
+    // Operands precede their users, so one pass in id order settles every node.
+    for (std::size_t id = 0; id < p.bools.size(); ++id) {
+        const bool_node& n = p.bools[id];
+        switch (n.op) {
+            case bool_op::cell:
+            case bool_op::one:
+            case bool_op::zero:
+                shaped[id] = 1;
+                break;
+            case bool_op::negate:
+                shaped[id] = p.bools[n.a].op == bool_op::cell;
+                break;
+            case bool_op::implies:
+                // a literal premise: ~premise | conclusion
+                shaped[id] = literal(n.a) && shaped[n.b] != 0;
+                break;
+            case bool_op::or_:
+                shaped[id] = !n.loops.empty() ? shaped[n.a]
+                                              : std::all_of(n.kids.begin(), n.kids.end(),
+                                                            [&](std::uint32_t kid) { return shaped[kid] != 0; });
+                break;
+            default:
+                break;
+        }
+    }
+    return shaped;
+}
+
 namespace {
 
 using bxpr::Arena;
@@ -32,21 +71,12 @@ constexpr std::string_view tseytin_prefix = "_bxpr_aux";
 // Tseytin transformation's work grows with the context, not only with the formula.
 constexpr std::size_t arena_limit = std::size_t{1} << 12;
 
-// An instance's loops may take as many values as one constraint may have clauses.
-std::uint64_t instance_work(const pbct::PBConfig& config) {
-    const std::int64_t limit = config.max_clauses_per_constraint();
-    return limit > 0 ? std::min(static_cast<std::uint64_t>(limit), max_instances) : max_instances;
-}
-
 class hard_instances {
 public:
     hard_instances(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
                    cnf::wcnf_storage& out)
         : c_(c), p_(c.code), ev_(c.code, variables, instance_work(config)), encoder_(config), out_(out),
-          clause_shaped_(p_.bools.size(), 0), pb_clauses_(config) {
-        // Operands precede their users, so one pass in id order settles every node.
-        for (std::size_t id = 0; id < p_.bools.size(); ++id) clause_shaped_[id] = shaped(p_.bools[id]);
-    }
+          clause_shaped_(clause_shapes(p_)), pb_clauses_(config) {}
 
     std::uint64_t run(std::int64_t& next_aux, std::vector<aux_run>& aux) {
         const std::size_t clauses = out_.clause_count();
@@ -77,37 +107,10 @@ private:
         }
     }
 
-    bool shaped(const bool_node& n) const {
-        switch (n.op) {
-            case bool_op::cell:
-            case bool_op::one:
-            case bool_op::zero:
-                return true;
-            case bool_op::negate:
-                return p_.bools[n.a].op == bool_op::cell;
-            case bool_op::implies:
-                // a literal premise: ~premise | conclusion
-                return is_literal(n.a) && clause_shaped_[n.b] != 0;
-            case bool_op::or_:
-                if (!n.loops.empty()) return clause_shaped_[n.a] != 0;
-                for (auto kid : n.kids) {
-                    if (!clause_shaped_[kid]) return false;
-                }
-                return true;
-            default:
-                return false;
-        }
-    }
-
     // Writes lits_ as a hard clause; an empty one means the instance can never hold.
     void add_hard() {
         if (lits_.empty()) contradicted_ = true;
         out_.add_hard(lits_);
-    }
-
-    bool is_literal(std::uint32_t id) const {
-        const bool_node& n = p_.bools[id];
-        return n.op == bool_op::cell || (n.op == bool_op::negate && p_.bools[n.a].op == bool_op::cell);
     }
 
     instance_aux instance(std::int64_t& next_aux) {

@@ -23,6 +23,13 @@ struct aux_run {
     instance_aux aux;
 };
 
+// The loops of one instance take at most as many values as one constraint may have clauses.
+std::uint64_t instance_work(const pbct::PBConfig& config);
+
+// Per Boolean node of `p`, whether an instance writes it as one clause: a literal, a constant,
+// an implication with a literal premise, or a disjunction of such.
+std::vector<std::uint8_t> clause_shapes(const program& p);
+
 // The loops of one instance take at most as many values as the clause limit of `config` (see
 // evaluator). Writes every instance of hard constraint `c` into `out`. Comparisons that the instance
 // asserts at its top (the whole formula, or conjuncts of a top-level conjunction) go through

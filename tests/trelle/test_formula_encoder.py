@@ -233,6 +233,9 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     storage = encoder.get_cnf_storage()
     assert list(zip(storage.get_clauses(), storage.get_clause_weights())) == [([1], 3), ([-2], 6)]
     assert storage.get_weight_limit() == 10
+    # A unit clause a term, none at weight 0: what the work rule plans.
+    assert [encoder._model.read(text, "Foralls: {}", 1, weight).least_output
+            for text, weight in [("x(0).to_pb() - 2 * (x(1).to_pb())", 3), ("x(2)", 0)]] == [(2, 2), (0, 0)]
     encoder.set_witness([1, 2, 3])
     encoder.set_another_witness([1, -2, 3])
     encoder.save_metrics_json(str(tmp_path / "m.json"))
@@ -292,7 +295,8 @@ BIG = 2**63 - 1  # the largest integer of 64 bits
     (f"Foralls: {{'i': range({BIG - 1}, {BIG}, {BIG})}}", 1),  # the step past the stop overflows
     (f"Foralls: {{'i': range(-{BIG}, {BIG}, {BIG - 1})}}", 3),  # i * step overflows, the values do not
     (f"Foralls: {{'i': range(0, {BIG})}}", ValueError("more than 2147483648 values at position 15")),
-    ("Foralls: {'i': range(0, 100000), 'j': range(0, 100000)}", OverflowError("more than 2147483648 instances")),
+    ("Foralls: {'i': range(0, 100000), 'j': range(0, 100000)}",
+     ValueError("would take 10000000000 instances, more than the 2147483648 that one constraint may take")),
 ])
 def test_huge_foralls_are_counted_not_expanded(foralls, clauses):
     encoder = _encoder()
@@ -304,7 +308,10 @@ def test_huge_foralls_are_counted_not_expanded(foralls, clauses):
         encoder.add_constraint("x(0,0).to_bx()", foralls)
     encoder.generate_cnf()
     assert encoder.get_cnf_storage().get_clause_count() == clauses
-    encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG}, 3)])", "Foralls: {}")
+    # A range that the text alone fixes is refused when it is added, one that a forall sets when it runs.
+    with pytest.raises(ValueError, match="would take 6148914691236517205 combinations"):
+        encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG}, 3)])", "Foralls: {}")
+    encoder.add_constraint(f"bx.or_s([x(0,0).to_bx() for j in range(-{BIG}, {BIG} * i, 3)])", "Foralls: {'i': [1]}")
     with pytest.raises(ValueError, match="comprehension's range has more than 2147483648 values"):
         encoder.generate_cnf()
 
@@ -354,24 +361,37 @@ def test_mapping_names_every_auxiliary_once_when_instances_differ():
 ONES = "bx.and_s([bx.one() for j in range(0, {}) for k in range(0, {})])"
 
 
-@pytest.mark.parametrize("text, foralls, message", [
-    (ONES.format(2 * 10**9, 2 * 10**9), "{}", "of one instance would take more than 1000000 combinations"),
+FIXED = "combinations of values in the comprehension loops of one instance .the product of their ranges., more than"
+
+
+@pytest.mark.parametrize("text, foralls, message, at_once", [
+    # loops over ranges that the text fixes: refused when the constraint is added
+    (ONES.format(2 * 10**9, 2 * 10**9), "{}", f"would take 4000000000000000000 {FIXED} the 1000000", True),
     ("FormulaPB(Sum(*[x(0,0).to_pb() for j in range(0, 2000000000) for k in range(0, 2000000000)]), "
-     "pb.Comparator_type.LEQ, 1).to_bx(manager)", "{}", "of one instance would take more than 1000000"),
+     "pb.Comparator_type.LEQ, 1).to_bx(manager)", "{}", f"would take 4000000000000000000 {FIXED}", True),
     # loops of nested comprehensions multiply too
-    ("bx.and_s([bx.or_s([bx.one() for k in range(0, 2000)]) for j in range(0, 1000)])", "{}", "would take"),
-    # a range that grows with the loop around it
-    ("bx.and_s([bx.one() for j in range(0, 3000) for k in range(0, j * j)])", "{}", "would take"),
+    ("bx.and_s([bx.or_s([bx.one() for k in range(0, 2000)]) for j in range(0, 1000)])", "{}", "would take 2000000",
+     True),
+    (ONES.format(1000, 1000), "{'i': range(0, 3000)}",
+     "would take 3000000000 combinations of values in the comprehension loops of its 3000 instances", True),
+    # loops whose ranges a forall or an outer loop sets: refused as they run
+    ("bx.and_s([bx.one() for j in range(0, 3000) for k in range(0, j * j)])", "{}", "would take", False),
+    (ONES.format(1000, "1000 * i"), "{'i': range(0, 3000)}", "over all 3000 instances would take more than 2147483648",
+     False),
     # side by side, each under the cap: counted as they go
     ("bx.and_s([bx.and_s([bx.one() for j in range(0, 800000)]), bx.and_s([bx.one() for k in range(0, 800000)])])",
-     "{}", "of one instance take more than 1000000 combinations"),
-    (ONES.format(1000, 1000), "{'i': range(0, 3000)}", "over all 3000 instances would take more than 2147483648"),
+     "{}", "of one instance take more than 1000000 combinations", False),
 ])
-def test_loop_work_is_refused_before_it_is_done(text, foralls, message):
+def test_loop_work_is_refused_before_it_is_done(text, foralls, message, at_once):
     encoder = _encoder()
-    encoder.add_constraint(text, "Foralls: " + foralls)
-    with pytest.raises(ValueError, match=message):
-        encoder.generate_cnf()
+    if at_once:
+        with pytest.raises(ValueError, match=message):
+            encoder.add_constraint(text, "Foralls: " + foralls)
+        assert encoder._model.constraint_texts == []
+    else:
+        encoder.add_constraint(text, "Foralls: " + foralls)
+        with pytest.raises(ValueError, match=message):
+            encoder.generate_cnf()
     # at the cap, taken
     encoder.reset()
     encoder.create_variables("x", [2, 3])
@@ -553,8 +573,14 @@ PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
     (f"bx.and_s([{X[0]}, {_pb('x(1)', 'LEQ', 0)}])", "", [[1], [-2]]),
 ])
 def test_exact_clauses(text, foralls, clauses, caplog):
-    assert _clauses(_generated(text, "Foralls: {" + foralls + "}").get_cnf_storage()) == clauses
+    encoder = _generated(text, "Foralls: {" + foralls + "}")
+    assert _clauses(encoder.get_cnf_storage()) == clauses
     assert ("can never hold" in caplog.text) == ([] in clauses)
+    # The work rule never plans more than the instances write.
+    read = encoder._model.read(text, "Foralls: {" + foralls + "}", 0)
+    least_clauses, least_literals = read.least_output
+    assert least_clauses * read.instances <= len(clauses)
+    assert least_literals * read.instances <= sum(map(len, clauses))
 
 
 AMO = _pb("Sum(*[x(j).to_pb() for j in range(0, 6)])", "LEQ", 2)
@@ -650,8 +676,20 @@ def test_cells_past_the_end_of_a_short_witness_read_false(tmp_path):
 
 def test_foralls_may_give_exactly_the_most_instances():
     encoder = _encoder()
+    # A comparison may come to no clause: only the instances are counted here, not generated.
+    text = "FormulaPB(Sum(*[x(0,0).to_pb()]), pb.Comparator_type.LEQ, 1).to_bx(manager)"
     for foralls in ["{'i': range(0, 2147483648)}", "{'i': range(0, 65536), 'j': range(0, 32768)}"]:
-        encoder.add_constraint("x(0,0)", "Foralls: " + foralls)  # counted, not generated here
+        encoder.add_constraint(text, "Foralls: " + foralls)
+    # One clause each: more than DIMACS solvers read, alone or beside what the model took.
+    with pytest.raises(ValueError, match="would take 2147483648 clauses, more than the 2147483647 that DIMACS"):
+        encoder.add_constraint("x(0,0)", "Foralls: {'i': range(0, 2147483648)}")
+    half = "Foralls: {'i': range(0, 1073741824)}"
+    encoder.add_constraint("x(0,0)", half)
+    with pytest.raises(ValueError, match="would bring the model to 2147483648 clauses"):
+        encoder.add_constraint("x(0,1)", half)
+    encoder.reset()  # and counts from nothing again
+    encoder.create_variables("x", [2, 3])
+    encoder.add_constraint("x(0,1)", half)
 
 
 def test_a_fresh_model_has_no_numbering():

@@ -278,6 +278,10 @@ def test_soft_clauses_of_weight_zero_are_left_out():
         ([["x(0,i)"]], {"i": [0.0]}, TypeError),
         ([["x(0,i)"]], {"i": "01"}, TypeError),
         ([["x(0,i)"]], {"i": np.zeros((1, 1), dtype=int)}, TypeError),
+        # more clauses than DIMACS solvers read, refused before any work (10^10 instances took
+        # all the memory the engine could reserve)
+        ([["x(0,0)", "x(1,1)"]], {"i": range(10**5), "j": range(10**5)}, ValueError),
+        ([["x(0,0)"], ["x(1,1)"], ["x(0,1)"]], {"i": range(10**9)}, ValueError),
     ],
 )
 @pytest.mark.parametrize("kind", ["hard", "soft", "target"])
@@ -292,6 +296,22 @@ def test_a_constraint_that_cannot_be_instantiated_fails_when_added(template, for
     add(container, "hard", B)
     container.build_wcnf_formula("weighted")
     assert [lits for lits, _ in stored(container)] == A_CLAUSES + B_CLAUSES + [[1]]
+
+
+def test_refused_work_names_its_least_size_and_its_limit(memory_capped):
+    container = FormulaContainer(table(), 7)
+    add(container, "hard", A)
+    before = state(container)
+    # A soft clause of weight 0 is not written, so not counted: 20 bytes for each of the others.
+    with pytest.raises(ValueError, match=(
+            r"^a constraint over \{'i': range\(0, 1500000000\)\}: would take at least 30000000000 bytes "
+            r"\(27.9 GiB\) for 1500000000 clauses, more than the [0-9]+ bytes \([0-9.]+ GiB\) that this process")):
+        add(container, "soft", ([["x(0,0)"], ["x(1,1)"]], {"i": range(1_500_000_000)}, 0, 0), [0, 1])
+    assert state(container) == before
+    # The model's clauses count the target's: 6 + 4 of A and T beside 2147483638 pass 2^31 - 1.
+    add(container, "target", T)
+    with pytest.raises(ValueError, match="would bring the model to 2147483648 clauses, more than the 2147483647"):
+        add(container, "hard", ([["x(0,0)"]], {"i": range(2147483638)}, 0, 0))
 
 
 @pytest.mark.parametrize("weights, error", [([1], ValueError), ([2, -1], ValueError), ([1, 0.5], TypeError)])

@@ -3,6 +3,7 @@ and the same MaxSAT optimum, with python-sat as the oracle."""
 
 import enum
 import itertools
+import re
 
 import numpy as np
 import pytest
@@ -313,6 +314,93 @@ def test_index_value_texts_are_bounded_before_the_host_works_on_them(constraint,
         if not road:
             assert raised.match(message)
 
+
+
+SQUARE = {"i": range(46000), "j": range(46000)}
+
+
+# Each took gigabytes, or failed with another error, on one road or both before it was refused.
+@pytest.mark.parametrize("constraint, foralls, container, encoder", [
+    (lambda x, i: x[0, 0] | x[1, 1], {"i": range(50000), "j": range(50000)},
+     "would take 2500000000 clauses, more than the 2147483647 that DIMACS solvers read",
+     "would take 2500000000 instances, more than the 2147483648 that one constraint may take"),
+    (lambda x, i: x[0, 0] | x[1, 1], {"i": range(10**5), "j": range(10**5)},
+     "10000000000 clauses", "10000000000 instances"),
+    (lambda x, i: x[0, 0] | x[1, 1], SQUARE, *2 * [
+        "would take at least 33856000000 bytes .31.5 GiB. for 2116000000 clauses, more than the [0-9]+ bytes "
+        ".[0-9.]+ GiB. that this process can get .(physical memory|address-space limit).$"]),
+    (lambda x, i: Sum(x[i, 0], j="range(2**31)") <= 1, {"i": range(2)},
+     "would take at least 34359738368 bytes .32.0 GiB. for 2147483648 terms of its comprehension loops, more than",
+     "would take 2147483648 combinations of values in the comprehension loops of one instance .the product of their"
+     " ranges., more than the 1000000 that one instance may take$"),
+])
+def test_work_that_cannot_fit_is_refused_before_it_starts(memory_capped, constraint, foralls, container, encoder):
+    for road, message in [(False, container), (True, encoder)]:
+        model = Model(tl.manager(), "capped", road)
+        x = model.create_variables("x", a=2, b=2)
+        i, j = model.get_indexes(["i", "j"])
+        model.add_constraint(x[0, 1] | x[1, 0], i=range(3))  # queued on the container road
+        refused = constraint(x, i)
+        with pytest.raises(ValueError, match=message) as raised:
+            model.add_constraint(refused, **foralls)
+        # One class and one subject on both roads: the constraint's text and its foralls.
+        assert type(raised.value) is ValueError
+        assert str(raised.value).startswith(f"constraint '{refused}' over {foralls}: ")
+        # Nothing of it was queued, counted or written.
+        assert model.build_cnf()
+        assert model.get_cnf_storage().get_clause_count() == 3
+
+
+def test_clauses_past_what_solvers_read_are_refused_however_little_memory_they_take(memory_capped):
+    # Two constraints that each fit, at 13 GB of clauses each at the least: the second is refused
+    # for the model's clauses, before the first is instantiated.
+    half = {"i": range(1_100_000_000)}
+    for road in (False, True):
+        model = Model(tl.manager(), "total", road)
+        x = model.create_variables("x", a=2, b=2)
+        model.add_constraint(x[0, 0], **half)
+        with pytest.raises(ValueError, match="would bring the model to 2200000000 clauses, more than the 2147483647"):
+            model.add_constraint(x[1, 1], **half)
+    # Empty clauses take 8 bytes each: 17 GB, less than the machine has, and still too many.
+    encoder = tl.manager().create_formula_encoder("zero")
+    encoder.create_variables("x", [1])
+    with pytest.raises(ValueError, match="'bx.zero..' over .*: would take 2147483648 clauses, more than the 21474836"):
+        encoder.add_constraint("bx.zero()", "Foralls: {'i': range(0, 2147483648)}")
+
+
+_UNDER_LIMIT = """
+import resource, sys
+resource.setrlimit(resource.RLIMIT_AS, (2 << 30, resource.getrlimit(resource.RLIMIT_AS)[1]))
+import orbeny.trelle as tl
+from zorv_encoder import Or, Sum
+from zorv_encoder.encode.model import Model
+for road in (False, True):
+    model = Model(tl.manager(), "limited", road)
+    x = model.create_variables("x", a=2, b=2)
+    i, j = model.get_indexes(["i", "j"])
+    # 200,000,000 clauses of two literals take at least 3.2 GB; a list of 200,000,000 terms 3.2 GB
+    cases = [(x[0, 0] | x[1, 1], {"i": range(200_000_000)}), (Or(x[0, 0], j="range(200000000)"), {})]
+    for constraint, foralls in cases[: 2 - road]:
+        try:
+            model.add_constraint(constraint, **foralls)
+        except ValueError as error:
+            print(error)
+    model.add_constraint(x[0, 1], i=range(3))
+    model.build_cnf()
+    print(model.get_cnf_storage().get_clause_count())
+"""
+
+
+def test_work_past_the_address_space_limit_is_refused_under_it():
+    import subprocess
+    import sys
+
+    out = subprocess.run([sys.executable, "-c", _UNDER_LIMIT], check=True, capture_output=True, text=True).stdout
+    limit = "more than the 2147483648 bytes .2.0 GiB. that this process can get .address-space limit."
+    clauses = f"constraint 'bx.or_s.*' over {{'i': range.0, 200000000.}}: would take at least 3200000000 bytes .* {limit}"
+    terms = f"constraint 'bx.or_s.*': would take at least 4000000000 bytes .3.7 GiB. for 200000000 terms .* {limit}"
+    # Refused on both roads, the container's list of terms too, and the model builds what it took.
+    assert re.fullmatch(f"{clauses}\n{terms}\n3\n{clauses}\n3\n", out), out
 
 
 def test_bounded_index_values_read_as_before(tmp_path):

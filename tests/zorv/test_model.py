@@ -11,7 +11,7 @@ from pysat.solvers import Solver
 
 import orbeny.trelle as tl
 import orbeny.trelle.bxpr as bx
-from zorv_encoder import AndIt, LinearModel, One, OrIt, Sum, SumIt, Zero, pow_expression
+from zorv_encoder import AndIt, LinearModel, One, Or, OrIt, Sum, SumIt, Zero, pow_expression
 from zorv_encoder._exceptions import BuildError, FormulaError, TargetError, VariableError
 from zorv_encoder.encode import model as model_module
 from zorv_encoder.encode.expressions import Expression
@@ -1101,4 +1101,31 @@ def test_deep_nesting_names_the_limit_and_the_way_out(chain, limit, logs):
         expression = chain(expression, x[1])
     with pytest.raises(FormulaError, match=limit + ".*SumIt.*OrIt"):
         model.add_constraint(expression if not expression.soft else expression <= 1)
+    assert len(logs(LEVEL.error)) == 1
+
+
+@pytest.mark.parametrize("make, refused", [
+    # One list of 200 terms, 20 bytes each at the least beside a Boolean builder, 16 in a starred sum.
+    (lambda x, j, k: Or(x[0], j="range(200)"), "4000 bytes .3.9 KiB. for 200 terms"),
+    (lambda x, j, k: Sum(x[0], j="range(40)", k="range(40)") <= 1, "25600 bytes .25.0 KiB. for 1600 terms"),
+    # Lists of 40 made one after another, and a list whose inner loop is set by its outer one: taken.
+    (lambda x, j, k: Or(Or(x[0], k="range(40)"), j="range(40)"), None),
+    (lambda x, j, k: Sum(x[0], j="range(40)", k="range(j)") <= 1, None),
+])
+def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, refused, monkeypatch, logs):
+    from zorv_encoder.core import _evaluation
+
+    monkeypatch.setattr(_evaluation, "_memory_limit", lambda: (1000, False))
+    model = _model()
+    x = model.create_variables("x", k=2)
+    j, k = model.get_indexes(["j", "k"])
+    constraint = make(x, j, k)
+    if refused is None:
+        model.add_constraint(constraint)
+        assert model.build_cnf()
+        return
+    with pytest.raises(ValueError, match=(
+            f"^constraint '{re.escape(str(constraint))}': would take at least {refused} of its comprehension"
+            " loops, more than the 1000 bytes that this process can get .physical memory.$")):
+        model.add_constraint(constraint)
     assert len(logs(LEVEL.error)) == 1

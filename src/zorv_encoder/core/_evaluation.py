@@ -16,10 +16,13 @@ import typing as tp
 
 from orbeny.trelle._engine.fenc import work_cap as _work_cap
 from orbeny.trelle._engine.inst import element_call_names as _element_call_names
+from orbeny.trelle._engine.inst import memory_limit as _memory_limit
+from orbeny.trelle._engine.inst import memory_refusal as _memory_refusal
 
 from ..encode.expressions import AndIt, OrIt, SumIt, VariableProxy
 from ._literal_forms import constant_call
 from ._names import EVAL_BUILTINS
+from ._work import Refused
 from .formulapb import FormulaPB
 from .pboperations import PBVariable, Sum
 from .zorv_logger import _heard, tl
@@ -76,7 +79,7 @@ _INT64_MIN, _INT64_MAX = -(1 << 63), (1 << 63) - 1
 
 
 def _out_of_bounds(what: str) -> ValueError:
-    return ValueError(f"{what}: the index values of a comprehension and every power are integers of 64 bits")
+    return Refused(f"{what}: the index values of a comprehension and every power are integers of 64 bits")
 
 
 def _fits(value) -> bool:
@@ -94,7 +97,7 @@ def _bounded_range(*args):
         length = WORK_CAP + 1
     if length > WORK_CAP:
         shown = ", ".join(map(str, args))
-        raise ValueError(f"range({shown}) has {length} values, more than the {WORK_CAP} that one range may take")
+        raise Refused(f"range({shown}) has {length} values, more than the {WORK_CAP} that one range may take")
     return values
 
 
@@ -106,7 +109,7 @@ def _bounded_arithmetic(sign: str, operation):
             raise _out_of_bounds(f"{left} {sign} {right}")
         if sign == "**":
             if right < 0:
-                raise ValueError(f"{left} ** {right} has a negative exponent: an index value is an integer")
+                raise Refused(f"{left} ** {right} has a negative exponent: an index value is an integer")
             # Past 63 the power of any base but -1, 0 and 1 leaves 64 bits: refused before it is worked out.
             if right > 63 and abs(left) > 1:
                 raise _out_of_bounds(f"{left} ** {right}")
@@ -118,13 +121,19 @@ def _bounded_arithmetic(sign: str, operation):
     return bounded
 
 
-# The values that the loops around the running comprehension loop take together.
+# The values that the loops around the running comprehension loop take together; that product
+# when the running comprehension began; and the memory this process can get (bytes, whether
+# that is its address-space limit), read once an evaluation meets a list to check against it.
 _around = [1]
+_began = [1]
+_memory = [None]
 
 
-def _bounded_loop(values):
+def _bounded_loop(values, first=False, element_bytes=0):
     """Iterates a comprehension's values, refusing before the first one a loop that would take,
-    with the loops around it, more than WORK_CAP combinations of values."""
+    with the loops around it, more than WORK_CAP combinations of values. `first` marks the first
+    loop of a comprehension; `element_bytes`, on its last loop, what each element of the list it
+    makes takes at the least: a list longer than the memory this process can get is refused too."""
     try:
         length = len(values)
     except TypeError:
@@ -132,20 +141,34 @@ def _bounded_loop(values):
         return
     outer = _around[0]
     if outer * length > WORK_CAP:
-        raise ValueError(
+        raise Refused(
             f"nested comprehension loops would take {outer * length} combinations of values (the product of"
             f" their ranges), more than the {WORK_CAP} that one constraint may take"
         )
+    began = outer if first else _began[0]
+    # Its loops' values taken together: the elements of its list, which is still empty here.
+    elements = outer * length // began
+    if element_bytes:
+        if _memory[0] is None:
+            _memory[0] = _memory_limit()
+        if elements * element_bytes > _memory[0][0]:
+            what = f"{elements} terms of its comprehension loops"
+            raise Refused(_memory_refusal(elements * element_bytes, what, *_memory[0]))
     _around[0] = outer * length
+    before = _began[0]
+    _began[0] = began
     try:
         yield from values
     finally:
         _around[0] = outer
+        _began[0] = before
 
 
 def start_bounded() -> None:
     """Starts a bounded evaluation: no loop is running."""
     _around[0] = 1
+    _began[0] = 1
+    _memory[0] = None
 
 
 # Built-ins of a bounded evaluation: the checked forms of range and of the operators. Their names
@@ -192,6 +215,47 @@ def _bounding(node, values, negated):
     return node
 
 
+_COMPREHENSIONS = (ast.ListComp, ast.SetComp, ast.GeneratorExp, ast.DictComp)
+# The engine's builders of Boolean formulas from a list: bx.or_s([...]) and the like.
+_BUILDERS = frozenset({"and_s", "or_s", "xor_s", "eq_s", "and_"})
+
+
+def _element_bytes(nodes) -> tp.Dict[int, int]:
+    """What each element of a list comprehension among `nodes` takes at the least while its list
+    is alive, by the comprehension's id: 8 bytes in the list, 8 more in the tuple of a starred
+    argument (Sum(*[...])), 12 more in the operands a Boolean builder reads from the list."""
+    kept = {}
+    for node in nodes:
+        if isinstance(node, ast.ListComp):
+            kept.setdefault(id(node), 8)
+        elif isinstance(node, ast.Call):
+            func = node.func
+            builder = (
+                isinstance(func, ast.Attribute)
+                and isinstance(func.value, ast.Name)
+                and func.value.id == "bx"
+                and func.attr in _BUILDERS
+            )
+            for arg in node.args:
+                if isinstance(arg, ast.Starred) and isinstance(arg.value, ast.ListComp):
+                    kept[id(arg.value)] = 16
+                elif builder and isinstance(arg, ast.ListComp):
+                    kept[id(arg)] = 20
+    return kept
+
+
+def _exact(comprehension) -> bool:
+    """Whether a comprehension makes one element for each combination of its loops' values, every
+    loop taking the same values whatever the loops before it take: no condition, and no loop over
+    values that an earlier loop of it binds."""
+    bound = set()
+    for loop in comprehension.generators:
+        if loop.ifs or any(isinstance(n, ast.Name) and n.id in bound for n in ast.walk(loop.iter)):
+            return False
+        bound.update(n.id for n in ast.walk(loop.target) if isinstance(n, ast.Name))
+    return True
+
+
 def bounded_code(text: str):
     """`text` compiled for an evaluation with BOUNDED_BUILTINS (after start_bounded()), so that a
     text such as range(9 ** 9 ** 9), range(10 ** 12) or two nested loops of 10 ** 6 values each is
@@ -203,13 +267,21 @@ def bounded_code(text: str):
     # Without recursion: a long chain of operators nests as deep as it is long.
     nodes = list(ast.walk(tree))
     values = set()
+    kept = _element_bytes(nodes)
     for node in nodes:
-        if isinstance(node, ast.comprehension):
-            values.update(map(id, ast.walk(node.iter)))
-            node.iter = ast.copy_location(
-                ast.Call(ast.copy_location(ast.Name("_bounded_loop", ast.Load()), node.iter), [node.iter], []),
-                node.iter,
+        if not isinstance(node, _COMPREHENSIONS):
+            continue
+        element_bytes = kept.get(id(node), 0) if _exact(node) else 0
+        last = len(node.generators) - 1
+        for position, loop in enumerate(node.generators):
+            values.update(map(id, ast.walk(loop.iter)))
+            flags = [position == 0]
+            if position == last and element_bytes:
+                flags.append(element_bytes)
+            call = ast.Call(
+                ast.Name("_bounded_loop", ast.Load()), [loop.iter, *map(ast.Constant, flags)], []
             )
+            loop.iter = ast.fix_missing_locations(ast.copy_location(call, loop.iter))
     negated = {id(node.operand) for node in nodes if isinstance(node, ast.UnaryOp) and isinstance(node.op, ast.USub)
                and isinstance(node.operand, ast.Constant) and type(node.operand.value) is int}
     # Children first, so that a node is rebuilt from children already rebuilt.

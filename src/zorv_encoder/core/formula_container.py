@@ -9,11 +9,14 @@ from operator import mul
 import orbeny.trelle as tl
 from orbeny.trelle import bxpr as bx
 from orbeny.trelle._engine.bxpr import clause_texts as _clause_texts
+from orbeny.trelle._engine.inst import work_refusal as _work_refusal
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
 
 # The largest top of a weighted CNF: the storage keeps weights in 64 bits.
 _MAX_TOP = (1 << 63) - 1
+# The largest count the engine's work rule takes; a larger one is given as this, which it saturates at.
+_MAX_COUNT = (1 << 64) - 1
 
 
 class FormulaContainer:
@@ -154,8 +157,13 @@ class FormulaContainer:
     ) -> tp.Tuple[DumpArgs, int, int]:
         template_constraint = FormulaContainer.__bx2list_clauses(template_constraint)
         foralls = FormulaContainer.copied_foralls(foralls)
-        eval_state = self.__namespace()
         num_foralls = reduce(mul, [len(values) for values in foralls.values()], 1)
+        if weights is None:
+            clauses = len(template_constraint)
+        else:
+            clauses = len(template_constraint) - weights[: len(template_constraint)].count(0)
+        self.__check_work(template_constraint, weights, foralls, num_foralls, clauses)
+        eval_state = self.__namespace()
         self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls)
         dump_args = DumpArgs(
             template_constraint=template_constraint,
@@ -169,10 +177,6 @@ class FormulaContainer:
             eval_state=eval_state,
             cnf_stor=self.__create_cnf_storage(),
         )
-        if weights is None:
-            clauses = len(template_constraint)
-        else:
-            clauses = len(template_constraint) - weights[: len(template_constraint)].count(0)
         return (
             dump_args,
             num_foralls * (shift_pb_variable + shift_bx_variable),
@@ -357,6 +361,32 @@ class FormulaContainer:
                 raise ValueError(f"Soft weights must not be negative, got {weight}")
             copied.append(weight)
         return copied
+
+    def __check_work(
+        self,
+        template: tp.Sequence[tp.Sequence[str]],
+        weights: tp.Optional[tp.Sequence[int]],
+        foralls: tp.Dict[str, tp.Sequence[int]],
+        num_foralls: int,
+        clauses: int,
+    ) -> None:
+        """Refuses, before any of its work, a record whose clauses, or the model's with them, would
+        pass what DIMACS solvers read, or whose clauses would take more memory than this process
+        can get. A new target is counted beside the one it replaces."""
+        literals = 0
+        if num_foralls > 1:
+            # One instance's storage takes less than its template, which is already held.
+            if weights is None:
+                literals = sum(map(len, template))
+            else:
+                literals = sum(len(clause) for clause, weight in zip(template, weights) if weight)
+        model_clauses = self._num_clauses + self._target_num_clauses
+        soft = weights is not None
+        reason = _work_refusal(min(num_foralls, _MAX_COUNT), clauses, literals, soft, model_clauses)
+        if reason:
+            from ._work import Refused
+
+            raise Refused(reason, str(foralls))
 
     def __check_template(
         self,

@@ -2,6 +2,7 @@
 
 import typing as tp
 
+from ..core._work import Refused
 from ..core.formula_container import FormulaContainer
 from ..core.zorv_logger import log_e
 from .._exceptions import FormulaError
@@ -14,12 +15,30 @@ def is_constant(expression) -> bool:
 
 
 def logged(call, *args):
-    """call(*args), whose error is logged first like every other error of the model."""
+    """call(*args), whose error is logged first like every other error of the model (a refused
+    work once it is named, see raise_named)."""
     try:
         return call(*args)
     except Exception as error:
-        log_e(str(error))
+        if not isinstance(error, Refused):
+            log_e(str(error))
         raise
+
+
+def raise_named(error: BaseException, text: str, foralls=None) -> None:
+    """For the refusal of a constraint's work, raises instead the ValueError that names the
+    constraint by its text and its foralls, logged; returns for any other error."""
+    if not isinstance(error, Refused):
+        return
+    if foralls and not error.foralls:
+        # Refused while its text was evaluated, before the container took the foralls.
+        try:
+            error.foralls = str(FormulaContainer.copied_foralls(foralls))
+        except (TypeError, ValueError):
+            pass
+    named = error.named(text)
+    log_e(str(named))
+    raise named from None
 
 
 def foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:

@@ -254,7 +254,8 @@ class Model:
             self._template_target = None
 
     def __build_target(self, border: int, minimization: bool):
-        from ._model_steps import evaluate, logged  # local: the module binds no names beyond its fixed set
+        # local: the module binds no names beyond its fixed set
+        from ._model_steps import evaluate, logged, raise_named
 
         self.__init_formula_container()
         if minimization:
@@ -288,12 +289,16 @@ class Model:
             else:
                 logged(self._formula_container.add_target_constraint, target_constraint, {},
                         shift_pb_variable, shift_bx_variable)
+        except BaseException as error:
+            raise_named(error, str(target))
+            raise
         finally:
             # Every evaluation starts from a clean numbering, also after a failed one.
             self._manager.reset()
 
     def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
-        from ._model_steps import evaluate, logged  # local: the module binds no names beyond its fixed set
+        # local: the module binds no names beyond its fixed set
+        from ._model_steps import evaluate, logged, raise_named
 
         created = self._formula_container is None
         self.__init_formula_container()
@@ -332,10 +337,11 @@ class Model:
                 logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
                         shift_pb_variable, shift_bx_variable)
             rows.commit(self._manager, bool(foralls))
-        except BaseException:
+        except BaseException as error:
             # Only a fill that succeeds closes the declarations (see create_variables).
             if created:
                 self._formula_container = None
+            raise_named(error, str(constraint), foralls)
             raise
         finally:
             self._rows.drop()
@@ -343,7 +349,8 @@ class Model:
 
     def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
                                foralls: tp.Dict[str, tp.Sequence[int]]):
-        from ._model_steps import evaluate, logged  # local: the module binds no names beyond its fixed set
+        # local: the module binds no names beyond its fixed set
+        from ._model_steps import evaluate, logged, raise_named
 
         created = self._formula_container is None
         self.__init_formula_container()
@@ -360,9 +367,10 @@ class Model:
             self._manager.reset()
             logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
             self._is_wcnf = True
-        except BaseException:
+        except BaseException as error:
             if created:
                 self._formula_container = None
+            raise_named(error, str(constraint), foralls)
             raise
         finally:
             self._manager.reset()

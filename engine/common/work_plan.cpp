@@ -1,0 +1,89 @@
+#include "common/work_plan.hpp"
+
+#include <cstdio>
+#include <limits>
+
+#include "common/quoted.hpp"
+
+namespace zorv {
+
+namespace {
+
+constexpr std::uint64_t saturated = std::numeric_limits<std::uint64_t>::max();
+// What a stored clause takes at the least (cnf::wcnf_storage): its offset, a soft one's weight,
+// and each literal.
+constexpr std::uint64_t offset_bytes = 8;
+constexpr std::uint64_t weight_bytes = 8;
+constexpr std::uint64_t literal_bytes = 4;
+
+std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t r = 0;
+    return __builtin_add_overflow(a, b, &r) ? saturated : r;
+}
+
+// "33856000000 bytes (31.5 GiB)"; below a KiB the bytes alone.
+std::string bytes_text(std::uint64_t bytes) {
+    static constexpr const char* units[] = {"KiB", "MiB", "GiB"};
+    std::string text = count_text(bytes) + " bytes";
+    int unit = -1;
+    double shown = static_cast<double>(bytes);
+    while (unit < 2 && shown >= 1024) {
+        shown /= 1024;
+        ++unit;
+    }
+    if (unit >= 0) {
+        char figure[32];
+        std::snprintf(figure, sizeof figure, " (%.1f %s)", shown, units[unit]);
+        text += figure;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t r = 0;
+    return __builtin_mul_overflow(a, b, &r) ? saturated : r;
+}
+
+std::string count_text(std::uint64_t count) {
+    return (count == saturated ? "at least " : "") + std::to_string(count);
+}
+
+planned_work plan_instances(std::uint64_t instances, const instance_output& each) {
+    const std::uint64_t per_clause = each.soft ? offset_bytes + weight_bytes : offset_bytes;
+    const std::uint64_t bytes =
+        plus(saturating_product(each.clauses, per_clause), saturating_product(each.literals, literal_bytes));
+    return {saturating_product(instances, each.clauses), saturating_product(instances, bytes)};
+}
+
+std::string work_refusal(const planned_work& work, std::uint64_t model_clauses, const memory_limit& limit) {
+    const std::string solvers = ", more than the " + std::to_string(dimacs_clause_limit) + " that DIMACS solvers read";
+    if (work.clauses > dimacs_clause_limit) {
+        return "would take " + count_text(work.clauses) + " clauses" + solvers;
+    }
+    const std::uint64_t total = plus(model_clauses, work.clauses);
+    if (total > dimacs_clause_limit) {
+        return "would bring the model to " + count_text(total) + " clauses" + solvers;
+    }
+    return memory_refusal(work.bytes, std::to_string(work.clauses) + " clauses", limit);
+}
+
+std::string memory_refusal(std::uint64_t bytes, std::string_view what, const memory_limit& limit) {
+    if (bytes <= limit.bytes) return {};
+    return "would take at least " + bytes_text(bytes) + " for " + std::string(what) + ", more than the " +
+           bytes_text(limit.bytes) + " that this process can get (" +
+           (limit.address_space ? "address-space limit" : "physical memory") + ")";
+}
+
+std::string constraint_subject(std::string_view text, std::string_view foralls) {
+    constexpr std::size_t shown = 200;
+    std::string subject = text.empty() ? "a constraint" : "constraint " + quoted(text);
+    if (!foralls.empty() && foralls != "{}") {
+        // Listed values may run to megabytes: cut as the text is.
+        subject += " over " + std::string(foralls.substr(0, shown)) + (foralls.size() > shown ? "..." : "");
+    }
+    return subject;
+}
+
+}  // namespace zorv
