@@ -335,6 +335,24 @@ def test_engine_declines_an_auxiliary_outside_its_instance_block(place, written)
     assert storage.get_clauses() == ([[100 + place]] if written else [])
 
 
+@pytest.mark.parametrize("instances, written", [(1, True), (2, False)])
+def test_engine_declines_auxiliary_numbers_past_64_bits(instances, written, sent_logs):
+    from orbeny.trelle._engine import inst
+
+    # A block so wide that a second instance's auxiliary passes 64 bits: declined, nothing kept;
+    # the last instance needs no next block.
+    storage = tl.wcnf_storage()
+    keys = inst.instantiate(storage, [(0, 1, instances, None)], [1, 0, 0, 1], [0, 1, 0, 0, 0], [], 100, 2**63 - 1,
+                            0, [1, 0, 0])
+    assert (keys is not None) == written
+    assert storage.get_clauses() == ([[100]] if written else [])
+    fast, plain = both_paths(
+        lambda: record([["y(i)", "'_pbct_aux_0'"]], {"i": range(instances)}, start=100, pb=2**62, bx=2**62 - 1),
+        sent_logs)
+    assert fast == plain
+    assert fast[0][0] == ("mapping" if written else "error")
+
+
 @pytest.mark.parametrize(
     "template, foralls, error",
     [
