@@ -475,6 +475,19 @@ def test_engine_mapping_merges_like_dict_updates(partials):
     check_engine_mapping(partials)
 
 
+@pytest.mark.parametrize("split, head", [(0, []), (1, [("v[0]", 30)]), (2, [("v[0]", 30), ("y[0]", 10), ("y[1]", 11)])])
+def test_a_mapping_lends_the_next_one_its_head_keys_alone(split, head):
+    # The next mapping copies the keys of the head (even none) and none of the tail it replaces.
+    blocks = [_fast_instantiate.variable_keys(Variable(name, {"a": size}, start))
+              for name, size, start in [("v", 1, 30), ("y", 2, 10), ("w", 2, 20), ("x", 1, 40)]]
+    previous = _fast_instantiate.engine_mapping_after(None, blocks[:split], blocks[2:3])
+    made = _fast_instantiate.engine_mapping_after(previous, blocks[:split], blocks[3:])
+    assert list(made.get_var_map().items()) == head + [("x[0]", 40)]
+    assert list(previous.get_var_map().items()) == head + [("w[0]", 20), ("w[1]", 21)]
+    made.build_inverse_map()
+    assert made.get_var_name(40) == "x[0]" and made.get_var_name(20) is None
+
+
 def test_a_dump_stopped_halfway_leaves_its_records_to_dump_again(plain_calls, monkeypatch):
     def build(stop):
         container = FormulaContainer(declared_variables(), 600)
