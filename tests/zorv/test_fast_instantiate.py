@@ -256,7 +256,10 @@ READ_BY_ENGINE = ["x(i,j + 1)", "--y(2 * (i + 1))", "-w(0 * i,i - -1,+j)", "z()"
                   "'_pbct_aux_007'", "'~_bxpr_aux_2'", "x(9223372036854775807 - 9223372036854775800,i)",
                   "y(99999999999999999999 - 99999999999999999998)"]
 LEFT_TO_THE_HOST = ["y(07)", "y(1_0)", "y(0x1)", "y(i,)", "y(True)", "y(i ** 1)", "y(i + j)", "if(0)", "y((i)",
-                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'"]
+                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'",
+                    # past 64 bits, or past 128 bits where a wrapped value would read as 0
+                    "y(4611686018427387904 * 4)", "y(i * 4611686018427387904 * 4)",
+                    "y(i * 18446744073709551616 * 18446744073709551616)", "y(340282366920938463463374607431768211456)"]
 
 
 @pytest.mark.parametrize("text", READ_BY_ENGINE + LEFT_TO_THE_HOST)
@@ -359,6 +362,7 @@ def test_engine_declines_auxiliary_numbers_past_64_bits(instances, written, sent
         ([["y(i)"]], {"i": range(13)}, IndexError),  # the last instance is out of range
         ([["x(i)"]], {"i": range(2)}, TypeError),
         ([["y(i)", "dummy_var(0)"]], {"i": range(2)}, ValueError),  # variable 0 is no literal
+        ([["y(4611686018427387904 * 4)"]], {}, IndexError),  # 2^64, not 0
     ],
 )
 def test_errors_come_from_the_same_call_with_the_storage_as_the_plain_path_leaves_it(
