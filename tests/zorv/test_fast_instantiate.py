@@ -479,6 +479,14 @@ def test_engine_mapping_merges_like_dict_updates(partials):
     check_engine_mapping(partials)
 
 
+def test_an_empty_key_block_has_no_largest_number():
+    from orbeny.trelle._engine import inst
+
+    empty, one = inst.variable_keys("x", 5, [2, 0], [1, 1]), inst.variable_keys("y", 3, [1], [1])
+    assert inst.largest_number([empty]) is None
+    assert inst.largest_number([empty, one]) == 3
+
+
 @pytest.mark.parametrize("split, head", [(0, []), (1, [("v[0]", 30)]), (2, [("v[0]", 30), ("y[0]", 10), ("y[1]", 11)])])
 def test_a_mapping_lends_the_next_one_its_head_keys_alone(split, head):
     # The next mapping copies the keys of the head (even none) and none of the tail it replaces.
