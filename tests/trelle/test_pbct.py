@@ -5,7 +5,7 @@ import sys
 from pathlib import Path
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 from pysat.solvers import Solver
 
@@ -81,6 +81,21 @@ def test_small_constraints_against_brute_force(case, construction):
         assert clauses == [[]]  # out of reach: nothing to encode
     else:
         check_extends_exactly(terms, cmp, bound, assignments, clauses)
+
+
+@settings(max_examples=200)
+@given(st.lists(st.tuples(st.booleans(), st.integers(-31, 31).filter(bool)), min_size=1, max_size=8),
+       st.sampled_from(sorted(CMP)), st.integers(-40, 100))
+@example([(True, 11), (False, -5), (True, 8), (False, 5), (True, 14), (False, 5)], "==", 14)
+def test_the_compact_adder_alone_against_brute_force(signs_coefs, cmp, bound):
+    # The fallback over every budget, so exact on its own: distinct variables with
+    # coefficients of several binary digits, so that its gates (the carry-free ones
+    # included, for carries beyond the bound) are all met.
+    terms = [(v if positive else -v, c) for v, (positive, c) in enumerate(signs_coefs, 1)]
+    n = len(terms)
+    clauses, _ = encode(terms, cmp, bound, first=n + 1, construction="compact_adder")
+    assignments = [dict(zip(range(1, n + 1), bits)) for bits in itertools.product([False, True], repeat=n)]
+    check_extends_exactly(terms, cmp, bound, assignments, clauses)
 
 
 @pytest.mark.parametrize("seed", range(6))

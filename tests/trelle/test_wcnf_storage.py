@@ -206,7 +206,7 @@ def test_bad_weights_refused(weight, error):
 def test_top_overflow_refused():
     s = tl.wcnf_storage()
     s.add_soft_clause([1], 2**62)
-    with pytest.raises(OverflowError):
+    with pytest.raises(OverflowError, match=f"would exceed {2**63 - 2},"):
         s.add_soft_clause([2], 2**62)
     t = tl.wcnf_storage()
     t.add_soft_clause([3], 2**62)
@@ -348,9 +348,12 @@ def files_open_in(folder, pid="self"):
 def test_overwrites_existing_file(tmp_path):
     path = tmp_path / "f.cnf"
     path.write_text("old contents that are longer than the new file\n" * 10)
+    # a hidden sibling of the same name is the user's, not a temporary file in the way
+    (tmp_path / ".f.cnf").write_text("mine\n")
     fill([([1], 0)]).save_to_file(str(path), FMT.cnf, None)
     assert path.read_text() == "p cnf 1 1\n1 0\n"
-    assert os.listdir(tmp_path) == ["f.cnf"]
+    assert (tmp_path / ".f.cnf").read_text() == "mine\n"
+    assert sorted(os.listdir(tmp_path)) == [".f.cnf", "f.cnf"]
     # a replaced file's space is given back, the large one's a moment later
     large = fill([(list(range(1, 1_500_001)), 0)])
     for storage in (large, large, fill([([1], 0)]), fill([([1], 0)])):
@@ -495,6 +498,27 @@ def test_fifos_and_devices_are_written_in_place_and_other_files_refused(tmp_path
         with pytest.raises(ValueError, match="neither a regular file, a FIFO nor a character device"):
             fill([([1], 0)]).save_to_file(str(tmp_path / "sock"), FMT.cnf, None)
     assert sorted(os.listdir(tmp_path)) == ["fifo", "sock"]
+
+
+def test_descriptor_0_is_a_file_like_any_other(tmp_path):
+    # With stdin closed, the FIFO and then the temporary file open as descriptor 0: the FIFO is
+    # still written in place, and the file is renamed into place with nothing left beside it.
+    script = f"""
+import os, stat, orbeny.trelle as tl
+fifo = {str(tmp_path / "fifo")!r}
+os.mkfifo(fifo)
+reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+os.close(0)
+s = tl.wcnf_storage()
+s.add_hard_clause([1])
+s.save_to_file(fifo, tl.input_sat_format.cnf)
+s.save_to_file({str(tmp_path / "f.cnf")!r}, tl.input_sat_format.cnf)
+print(os.read(reader, 100), stat.S_ISFIFO(os.stat(fifo).st_mode))
+"""
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert out.stdout == "b'p cnf 1 1\\n1 0\\n' True\n", out.stderr
+    assert sorted(os.listdir(tmp_path)) == ["f.cnf", "fifo"]
+    assert (tmp_path / "f.cnf").read_text() == "p cnf 1 1\n1 0\n"
 
 
 def test_interrupt_while_writing_leaves_the_old_file(tmp_path):

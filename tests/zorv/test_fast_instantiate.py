@@ -256,7 +256,10 @@ READ_BY_ENGINE = ["x(i,j + 1)", "--y(2 * (i + 1))", "-w(0 * i,i - -1,+j)", "z()"
                   "'_pbct_aux_007'", "'~_bxpr_aux_2'", "x(9223372036854775807 - 9223372036854775800,i)",
                   "y(99999999999999999999 - 99999999999999999998)"]
 LEFT_TO_THE_HOST = ["y(07)", "y(1_0)", "y(0x1)", "y(i,)", "y(True)", "y(i ** 1)", "y(i + j)", "if(0)", "y((i)",
-                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'"]
+                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'",
+                    # past 64 bits, or past 128 bits where a wrapped value would read as 0
+                    "y(4611686018427387904 * 4)", "y(i * 4611686018427387904 * 4)",
+                    "y(i * 18446744073709551616 * 18446744073709551616)", "y(340282366920938463463374607431768211456)"]
 
 
 @pytest.mark.parametrize("text", READ_BY_ENGINE + LEFT_TO_THE_HOST)
@@ -335,12 +338,31 @@ def test_engine_declines_an_auxiliary_outside_its_instance_block(place, written)
     assert storage.get_clauses() == ([[100 + place]] if written else [])
 
 
+@pytest.mark.parametrize("instances, written", [(1, True), (2, False)])
+def test_engine_declines_auxiliary_numbers_past_64_bits(instances, written, sent_logs):
+    from orbeny.trelle._engine import inst
+
+    # A block so wide that a second instance's auxiliary passes 64 bits: declined, nothing kept;
+    # the last instance needs no next block.
+    storage = tl.wcnf_storage()
+    keys = inst.instantiate(storage, [(0, 1, instances, None)], [1, 0, 0, 1], [0, 1, 0, 0, 0], [], 100, 2**63 - 1,
+                            0, [1, 0, 0])
+    assert (keys is not None) == written
+    assert storage.get_clauses() == ([[100]] if written else [])
+    fast, plain = both_paths(
+        lambda: record([["y(i)", "'_pbct_aux_0'"]], {"i": range(instances)}, start=100, pb=2**62, bx=2**62 - 1),
+        sent_logs)
+    assert fast == plain
+    assert fast[0][0] == ("mapping" if written else "error")
+
+
 @pytest.mark.parametrize(
     "template, foralls, error",
     [
         ([["y(i)"]], {"i": range(13)}, IndexError),  # the last instance is out of range
         ([["x(i)"]], {"i": range(2)}, TypeError),
         ([["y(i)", "dummy_var(0)"]], {"i": range(2)}, ValueError),  # variable 0 is no literal
+        ([["y(4611686018427387904 * 4)"]], {}, IndexError),  # 2^64, not 0
     ],
 )
 def test_errors_come_from_the_same_call_with_the_storage_as_the_plain_path_leaves_it(
@@ -455,6 +477,27 @@ def key_partials(draw):
 @given(key_partials())
 def test_engine_mapping_merges_like_dict_updates(partials):
     check_engine_mapping(partials)
+
+
+def test_an_empty_key_block_has_no_largest_number():
+    from orbeny.trelle._engine import inst
+
+    empty, one = inst.variable_keys("x", 5, [2, 0], [1, 1]), inst.variable_keys("y", 3, [1], [1])
+    assert inst.largest_number([empty]) is None
+    assert inst.largest_number([empty, one]) == 3
+
+
+@pytest.mark.parametrize("split, head", [(0, []), (1, [("v[0]", 30)]), (2, [("v[0]", 30), ("y[0]", 10), ("y[1]", 11)])])
+def test_a_mapping_lends_the_next_one_its_head_keys_alone(split, head):
+    # The next mapping copies the keys of the head (even none) and none of the tail it replaces.
+    blocks = [_fast_instantiate.variable_keys(Variable(name, {"a": size}, start))
+              for name, size, start in [("v", 1, 30), ("y", 2, 10), ("w", 2, 20), ("x", 1, 40)]]
+    previous = _fast_instantiate.engine_mapping_after(None, blocks[:split], blocks[2:3])
+    made = _fast_instantiate.engine_mapping_after(previous, blocks[:split], blocks[3:])
+    assert list(made.get_var_map().items()) == head + [("x[0]", 40)]
+    assert list(previous.get_var_map().items()) == head + [("w[0]", 20), ("w[1]", 21)]
+    made.build_inverse_map()
+    assert made.get_var_name(40) == "x[0]" and made.get_var_name(20) is None
 
 
 def test_a_dump_stopped_halfway_leaves_its_records_to_dump_again(plain_calls, monkeypatch):
