@@ -47,9 +47,4 @@ void ClauseSink::absorb(const ClauseSink& fork) {
     next_aux_ = fork.next_aux_;
 }
 
-std::span<const std::int64_t> ClauseSink::clause(std::size_t i) const {
-    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-    return {literals_.data() + begin, ends_[i] - begin};
-}
-
 }  // namespace zorv::pbct

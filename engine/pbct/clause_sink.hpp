@@ -34,7 +34,6 @@ public:
     // Raises the error for a clause count above the limit.
     [[noreturn]] void fail() const;
 
-    std::span<const std::int64_t> clause(std::size_t i) const;
     std::span<std::int64_t> literals() { return literals_; }
     std::span<const std::size_t> ends() const { return ends_; }
     std::int64_t end_aux() const { return next_aux_; }
