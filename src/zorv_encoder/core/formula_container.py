@@ -105,7 +105,7 @@ class FormulaContainer:
     ):
         list_dump_args = []
         dump_args, _, count_clauses = self.__inner_add_constraint(
-            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable
+            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, target=True
         )
         list_dump_args.append(dump_args)
         self.__set_target(FormulaContainer.__dump(list_dump_args), dump_args.cnf_stor)
@@ -154,6 +154,7 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         shift_pb_variable: int,
         shift_bx_variable: int,
+        target: bool = False,
     ) -> tp.Tuple[DumpArgs, int, int]:
         template_constraint = FormulaContainer.__bx2list_clauses(template_constraint)
         foralls = FormulaContainer.copied_foralls(foralls)
@@ -162,7 +163,7 @@ class FormulaContainer:
             clauses = len(template_constraint)
         else:
             clauses = len(template_constraint) - weights[: len(template_constraint)].count(0)
-        self.__check_work(template_constraint, weights, foralls, num_foralls, clauses)
+        self.__check_work(template_constraint, weights, foralls, num_foralls, clauses, target)
         eval_state = self.__namespace()
         self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls)
         dump_args = DumpArgs(
@@ -369,10 +370,11 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         num_foralls: int,
         clauses: int,
+        target: bool,
     ) -> None:
         """Refuses, before any of its work, a record whose clauses, or the model's with them, would
         pass what DIMACS solvers read, or whose clauses would take more memory than this process
-        can get. A new target is counted beside the one it replaces."""
+        can get. A target takes the place of the one before it."""
         literals = 0
         if num_foralls > 1:
             # One instance's storage takes less than its template, which is already held.
@@ -380,7 +382,7 @@ class FormulaContainer:
                 literals = sum(map(len, template))
             else:
                 literals = sum(len(clause) for clause, weight in zip(template, weights) if weight)
-        model_clauses = self._num_clauses + self._target_num_clauses
+        model_clauses = self._num_clauses + (0 if target else self._target_num_clauses)
         soft = weights is not None
         reason = _work_refusal(min(num_foralls, _MAX_COUNT), clauses, literals, soft, model_clauses)
         if reason:
