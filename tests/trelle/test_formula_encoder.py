@@ -211,8 +211,8 @@ def test_the_models_names_are_taken():
     encoder = tl.manager().create_formula_encoder("m")
     encoder.create_variables("dummy_var", [1])
     encoder.create_variables("ξ", [2, 3])
-    encoder.add_constraint("bx.or_s([ξ(row_1,col_a).to_bx() for col_a in range(0, 3)])",
-                           "Foralls: {'row_1': [1]}")
+    encoder.add_constraint("bx.or_s([ξ(A_1,col_a).to_bx() for col_a in range(0, 3)])",
+                           "Foralls: {'A_1': [1]}")
     encoder.add_constraint("dummy_var(0).to_bx()", "Foralls: {}")
     encoder.generate_cnf()
     assert _clauses(encoder.get_cnf_storage()) == [[5, 6, 7], [1]]
@@ -687,6 +687,8 @@ def test_foralls_may_give_exactly_the_most_instances():
     encoder.add_constraint("x(0,0)", half)
     with pytest.raises(ValueError, match="would bring the model to 2147483648 clauses"):
         encoder.add_constraint("x(0,1)", half)
+    # One fewer: 2147483647 in all, as many as solvers read.
+    encoder.add_constraint("x(0,1)", "Foralls: {'i': range(0, 1073741823)}")
     encoder.reset()  # and counts from nothing again
     encoder.create_variables("x", [2, 3])
     encoder.add_constraint("x(0,1)", half)

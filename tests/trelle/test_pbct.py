@@ -148,6 +148,18 @@ def test_many_repeated_weights_exhaustively(weights, cmp):
         check_extends_exactly(terms, cmp, bound, assignments, clauses)
 
 
+@pytest.mark.parametrize("cmp", ["<=", ">="])
+def test_digits_that_three_terms_share_are_added_once(cmp):
+    # 23, 23 and 20 share the digits 4 and 16: one full adder over the three takes both. The
+    # search counts the digits each term has; counting any others, it finds no pair to share
+    # and spins to its work limit (two minutes for 2**58 + 1, 2**58 + 2 and 2**58 + 4).
+    terms = [(1, 23), (2, 23), (3, 20)]
+    clauses, _ = encode(terms, cmp, 33, first=4, construction="compact_adder")
+    assert len(clauses) == 19
+    check_extends_exactly(terms, cmp, 33, [dict(zip((1, 2, 3), bits))
+                                           for bits in itertools.product([False, True], repeat=3)], clauses)
+
+
 def assumed(fixed):
     return [v if val else -v for v, val in fixed.items()]
 
@@ -465,10 +477,11 @@ def test_totalizer_over_too_many_sums_gives_way_to_the_adder():
                   limit=len(adder))[0] == adder
 
 
+@pytest.mark.parametrize("limit", [10, 0])
 @pytest.mark.parametrize("weight, bound", [(lambda v: v, 40), (lambda v: 1, 3)])
-def test_clause_limit_refuses_and_leaves_everything_untouched(weight, bound):
+def test_clause_limit_refuses_and_leaves_everything_untouched(weight, bound, limit):
     config = pb.PBConfig()
-    config.max_clauses_per_constraint = 10
+    config.max_clauses_per_constraint = limit
     allocator = pb.AuxVarManager(50)
     db = pb.VectorClauseDatabase(config)
     constraint = pb.PBConstraint([pb.WeightedLit(v, weight(v)) for v in range(1, 30)], pb.Comparator_type.LEQ, bound)

@@ -271,6 +271,16 @@ def test_mapping_and_prefatory_comments(tmp_path):
     assert header(tmp_path / "d.cnf")[1][1] == "c y[2] 9"
 
 
+def test_a_number_just_after_a_text_that_fills_the_write_buffer(tmp_path):
+    # The model name fills the 1 MiB buffer up to the header's numbers: they go to the file
+    # whole, never past the buffer's end.
+    name = "m" * (2**20 - len("c model: \n") - len("p cnf "))
+    s = fill([([1], 0)])
+    s.set_model_name(name)
+    s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, None)
+    assert (tmp_path / "f.cnf").read_text() == f"c model: {name}\np cnf 1 1\n1 0\n"
+
+
 @pytest.mark.parametrize(
     "mapping, error",
     [({"x[0]\n1 2 0": 1}, ValueError), ({1: 2}, TypeError), ({"x[0]": "1"}, TypeError),
