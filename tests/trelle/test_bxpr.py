@@ -436,7 +436,7 @@ import resource
 import orbeny.trelle.bxpr as bx
 wide = bx.and_([bx.Context().get_var("x")] * 5_000_000)
 used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + 16 * 2**20, resource.RLIM_INFINITY))
+resource.setrlimit(resource.RLIMIT_AS, (used + 16 * 2**20, resource.getrlimit(resource.RLIMIT_AS)[1]))
 try:
     wide.get_args()
 except MemoryError:

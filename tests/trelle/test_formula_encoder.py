@@ -674,7 +674,8 @@ def test_cells_past_the_end_of_a_short_witness_read_false(tmp_path):
     assert json.loads((tmp_path / "m.json").read_text())["witnesses"][0]["target_value"] == 0
 
 
-def test_foralls_may_give_exactly_the_most_instances():
+def test_foralls_may_give_exactly_the_most_instances(needs_memory):
+    needs_memory(12 * 2**30)  # 2**30 clauses of one literal
     encoder = _encoder()
     # A comparison may come to no clause: only the instances are counted here, not generated.
     text = "FormulaPB(Sum(*[x(0,0).to_pb()]), pb.Comparator_type.LEQ, 1).to_bx(manager)"

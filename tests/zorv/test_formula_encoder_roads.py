@@ -351,7 +351,8 @@ def test_work_that_cannot_fit_is_refused_before_it_starts(memory_capped, constra
         assert model.get_cnf_storage().get_clause_count() == 3
 
 
-def test_clauses_past_what_solvers_read_are_refused_however_little_memory_they_take(memory_capped):
+def test_clauses_past_what_solvers_read_are_refused_however_little_memory_they_take(memory_capped, needs_memory):
+    needs_memory(16 * 2**30)
     # Two constraints that each fit, at 13 GB of clauses each at the least: the second is refused
     # for the model's clauses, before the first is instantiated.
     half = {"i": range(1_100_000_000)}
