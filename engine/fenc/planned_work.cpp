@@ -114,11 +114,7 @@ public:
                 term(n.a, around);
                 return;
             default:
-                if (n.loops.empty()) {
-                    for (const std::uint32_t kid : n.kids) boolean(kid, around);
-                } else if (const auto inside = entered(n.loops, around)) {
-                    boolean(n.a, *inside);
-                }
+                operands(n, around, [this](std::uint32_t kid, std::uint64_t at) { boolean(kid, at); });
         }
     }
 
@@ -132,15 +128,22 @@ public:
                 return;
             case term_op::sum:
             case term_op::collect:
-                if (t.loops.empty()) {
-                    for (const std::uint32_t kid : t.kids) term(kid, around);
-                } else if (const auto inside = entered(t.loops, around)) {
-                    term(t.a, *inside);
-                }
+                operands(t, around, [this](std::uint32_t kid, std::uint64_t at) { term(kid, at); });
         }
     }
 
 private:
+    // Visits the operands of a node entered `around` times: its listed kids, or its body inside
+    // its loops when their lengths are fixed.
+    template <class Node, class Visit>
+    void operands(const Node& n, std::uint64_t around, Visit visit) {
+        if (n.loops.empty()) {
+            for (const std::uint32_t kid : n.kids) visit(kid, around);
+        } else if (const auto inside = entered(n.loops, around)) {
+            visit(n.a, *inside);
+        }
+    }
+
     // The combinations inside `loops` entered `around` times; nothing when a length is not fixed.
     std::optional<std::uint64_t> entered(const std::vector<loop>& loops, std::uint64_t around) {
         for (const loop& l : loops) {
