@@ -487,12 +487,13 @@ def test_engine_mapping_merges_like_dict_updates(partials):
     check_engine_mapping(partials)
 
 
-def test_an_empty_key_block_has_no_largest_number():
+def test_an_empty_key_block_gives_no_key_and_no_largest_number():
     from orbeny.trelle._engine import inst
 
     empty, one = inst.variable_keys("x", 5, [2, 0], [1, 1]), inst.variable_keys("y", 3, [1], [1])
     assert inst.largest_number([empty]) is None
     assert inst.largest_number([empty, one]) == 3
+    assert inst.merge_keys([empty, one]).get_var_map() == {"y[0]": 3}
 
 
 _MAPPING_UNDER_LIMIT = """
