@@ -1,8 +1,12 @@
 """The package entry: public names, version and the order in which its modules load."""
 
+import ast
 import json
 import subprocess
 import sys
+from pathlib import Path
+
+import pytest
 
 import zorv_encoder
 import zorv_encoder.encode as encode
@@ -87,3 +91,12 @@ def test_module_namespaces():
     assert sorted(set(logger_names) - {"__builtins__"}) == sorted(
         ["logging", "os", "tl", "DEBUG_LOG", "log_c", "log_e", "log_w", "log_i", "log_d", "log_t"]
     )
+
+
+@pytest.mark.parametrize("script", sorted((Path(__file__).parents[2] / "benchmarks").glob("*.py")),
+                         ids=lambda script: script.name)
+def test_benchmarks_answer_help_with_their_usage_and_run_nothing(script):
+    out = subprocess.run([sys.executable, str(script), "--help"], capture_output=True, text=True, timeout=60)
+    assert (out.returncode, out.stderr) == (0, "") and out.stdout.startswith(f"usage: {script.name} ")
+    opening = " ".join(ast.get_docstring(ast.parse(script.read_text())).split()[:4])
+    assert opening in " ".join(out.stdout.split())
