@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bindings/module.hpp"
+#include "bindings/py_objects.hpp"
 #include "common/errors.hpp"
 #include "fenc/constraint.hpp"
 #include "fenc/formula_model.hpp"
@@ -155,8 +156,8 @@ void bind_fenc(nb::module_& m) {
 
     m.def(
         "write_text_atomically",
-        [](const std::filesystem::path& path, const std::string& text) {
-            zorv::io::atomic_file file(path);
+        [](nb::handle path, const std::string& text) {
+            zorv::io::atomic_file file(zorv::py::path_from(path));
             file.write(text);
             file.commit();
         },

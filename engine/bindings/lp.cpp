@@ -9,6 +9,7 @@
 
 #include "bindings/module.hpp"
 #include "bindings/numpy_vector.hpp"
+#include "bindings/py_objects.hpp"
 #include "lp/ineq_type.hpp"
 #include "lp/linear_row.hpp"
 #include "lp/lp_storage.hpp"
@@ -110,18 +111,19 @@ void bind_blocks(nb::module_& m) {
 
 nb::dict solver_arrays_dict(const zorv::lp::lp_storage& storage) {
     auto a = zorv::lp::to_solver_arrays(storage);
-    nb::dict d;
-    d["col_cost"] = to_numpy(std::move(a.col_cost));
-    d["col_lower"] = to_numpy(std::move(a.col_lower));
-    d["col_upper"] = to_numpy(std::move(a.col_upper));
-    d["integrality"] = to_numpy(std::move(a.integrality));
-    d["row_lower"] = to_numpy(std::move(a.row_lower));
-    d["row_upper"] = to_numpy(std::move(a.row_upper));
-    d["a_start"] = to_numpy(std::move(a.a_start));
-    d["a_index"] = to_numpy(std::move(a.a_index));
-    d["a_value"] = to_numpy(std::move(a.a_value));
-    d["offset"] = a.offset;
-    d["maximization"] = a.maximization;
+    const nb::dict d = zorv::py::new_dict();
+    const auto set = [&d](const char* key, const nb::handle value) { zorv::py::set_item(d, zorv::py::text(key), value); };
+    set("col_cost", to_numpy(std::move(a.col_cost)));
+    set("col_lower", to_numpy(std::move(a.col_lower)));
+    set("col_upper", to_numpy(std::move(a.col_upper)));
+    set("integrality", to_numpy(std::move(a.integrality)));
+    set("row_lower", to_numpy(std::move(a.row_lower)));
+    set("row_upper", to_numpy(std::move(a.row_upper)));
+    set("a_start", to_numpy(std::move(a.a_start)));
+    set("a_index", to_numpy(std::move(a.a_index)));
+    set("a_value", to_numpy(std::move(a.a_value)));
+    set("offset", zorv::py::checked(PyFloat_FromDouble(a.offset)));
+    set("maximization", a.maximization ? Py_True : Py_False);
     return d;
 }
 

@@ -8,6 +8,7 @@
 #include <nanobind/stl/vector.h>
 
 #include "bindings/module.hpp"
+#include "bindings/py_objects.hpp"
 #include "common/errors.hpp"
 #include "pbct/aux_var_manager.hpp"
 #include "pbct/clause_database.hpp"
@@ -70,13 +71,9 @@ std::vector<WeightedLit> to_weighted_lits(nb::handle literals) {
 }
 
 nb::list clauses_of(const VectorClauseDatabase& db) {
-    nb::list out;
+    const nb::list out = zorv::py::new_list(db.size());
     for (std::size_t i = 0; i < db.size(); ++i) {
-        nb::list clause;
-        for (const std::int64_t lit : db.clause(i)) {
-            clause.append(lit);
-        }
-        out.append(clause);
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), zorv::py::int_list(db.clause(i)).release().ptr());
     }
     return out;
 }
