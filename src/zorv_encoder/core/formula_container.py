@@ -206,10 +206,11 @@ class FormulaContainer:
     def __create_cnf_storage(self):
         return tl.wcnf_storage()
 
-    def __cnf_stor_merge(self, list_dump_args: tp.Sequence[DumpArgs]):
+    @staticmethod
+    def __cnf_stor_merge(storage, list_dump_args: tp.Sequence[DumpArgs]):
         for args in list_dump_args:
             if args.cnf_stor is not None:
-                self._cnf_stor.merge(args.cnf_stor)
+                storage.merge(args.cnf_stor)
 
     def build_cnf_formula(self, name_formula: str):
         self.__dump_hard_constraints()
@@ -233,16 +234,20 @@ class FormulaContainer:
         self._num_formula += 1
 
     def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
-        try:
-            mapping = FormulaContainer.__dump(pending)
-        except BaseException:
-            # Stopped halfway (Ctrl-C, an error): the records keep no clause of it and stay
-            # pending, so that a later dump writes each of them once.
-            for args in pending:
-                args.cnf_stor = self.__create_cnf_storage()
-            raise
+        # All or nothing: stopped anywhere (Ctrl-C, a failed allocation, an error), the records
+        # stay pending and the storage and mapping as they were, so that a later dump writes each
+        # record once. Each dump starts from empty record storages for the same reason.
+        for args in pending:
+            args.cnf_stor = self.__create_cnf_storage()
+        mapping = FormulaContainer.__dump(pending)
+        staged = self.__create_cnf_storage()
+        self.__cnf_stor_merge(staged, pending)
         self._mappings.append(mapping)
-        self.__cnf_stor_merge(pending)
+        try:
+            self._cnf_stor.merge(staged)
+        except BaseException:
+            self._mappings.pop()
+            raise
         pending.clear()
 
     @staticmethod
