@@ -184,7 +184,10 @@ void bind_cnf(nb::module_& m) {
              "Clauses in the target segment (0 before merge_target).")
         .def("insert_prefatory_value", &wcnf_storage::insert_prefatory_value, "literal"_a,
              "Keep a literal known ahead of solving; it is not a clause.")
-        .def("set_model_name", &wcnf_storage::set_model_name, "name"_a)
+        .def(
+            "set_model_name",
+            [](wcnf_storage& s, nb::handle name) { s.set_model_name(std::string(zorv::py::text_arg(name, "a model name"))); },
+            "name"_a)
         .def("set_variable_count", &wcnf_storage::set_variable_count, "count"_a)
         .def("set_clause_count", &wcnf_storage::set_clause_count, "count"_a)
         .def("set_weight_limit", &wcnf_storage::set_weight_limit, "weight"_a)

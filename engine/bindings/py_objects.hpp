@@ -6,10 +6,13 @@
 #include <nanobind/nanobind.h>
 
 #include <cstdint>
+#include <string>
 #include <filesystem>
 #include <span>
 #include <string_view>
 #include <type_traits>
+
+#include "common/errors.hpp"
 
 namespace zorv::py {
 
@@ -82,6 +85,20 @@ inline const char* utf8_of(PyObject* str, Py_ssize_t& size) {
         PyErr_Clear();
     }
     return data;
+}
+
+// The UTF-8 text of a str argument, read here rather than by nanobind's caster, which reports a
+// failed allocation (of the UTF-8 form) as "incompatible function arguments".
+inline std::string_view text_arg(nanobind::handle arg, const char* what) {
+    if (!PyUnicode_Check(arg.ptr())) {
+        throw type_error(std::string(what) + " must be a str, not " + Py_TYPE(arg.ptr())->tp_name);
+    }
+    Py_ssize_t size = 0;
+    const char* data = utf8_of(arg.ptr(), size);
+    if (data == nullptr) {
+        throw value_error(std::string(what) + " is not valid Unicode");
+    }
+    return {data, static_cast<std::size_t>(size)};
 }
 
 // A file name (str, bytes or path-like) as the file system takes it, converted here rather than

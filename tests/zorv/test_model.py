@@ -1140,8 +1140,12 @@ import orbeny.trelle as tl
 from zorv_encoder import Sum
 from zorv_encoder.encode.model import Model
 
+def fresh(text):
+    # A str of its own, without the UTF-8 form that an earlier call left cached in a shared one.
+    return "".join(list(text))
+
 def model(road, soft):
-    m = Model(tl.manager(), "sweep", road)
+    m = Model(tl.manager(), fresh("swéep"), road)
     x = m.create_variables("x", k=6)
     i = m.get_indexes(["i"])
     m.add_constraint(x[i] | ~x[i + 1], i=range(5))
@@ -1172,20 +1176,21 @@ def read(path):
         return file.read()
 
 path = os.path.join(tempfile.mkdtemp(), "model.cnf")
-ENCODER = [("create_variables", "x", [6]),
-           ("add_constraint", "bx.or_s([x(i).to_bx(), ~(x(i + 1).to_bx())])", "Foralls: {'i': range(0, 5)}"),
-           ("add_constraint", "FormulaPB(Sum(*[x(i).to_pb() for i in range(0, 6)]), pb.Comparator_type.LEQ, 3)"
+ENCODER = [("create_variables", "ξ", [6]),
+           ("add_constraint", "bx.or_s([ξ(i).to_bx(), ~(ξ(i + 1).to_bx())])", "Foralls: {'i': range(0, 5)}"),
+           ("add_constraint", "FormulaPB(Sum(*[ξ(i).to_pb() for i in range(0, 6)]), pb.Comparator_type.LEQ, 3)"
                               ".to_bx(manager)", "Foralls: {}"),
-           ("add_soft_constraint", "x(0).to_pb() + x(5).to_pb()", "Foralls: {}", 2, False), ("generate_cnf",)]
+           ("add_soft_constraint", "ξ(0).to_pb() + ξ(5).to_pb()", "Foralls: {}", 2, False), ("generate_cnf",)]
 def encoder():
-    return tl.manager().create_formula_encoder("sweep")
+    return tl.manager().create_formula_encoder(fresh("swéep"))
 def encoder_result(fe):
     mapping = fe.get_var_mapping()
     return fe.get_cnf_storage().get_clauses(), fe.get_cnf_storage().get_clause_weights(), mapping.get_var_map()
 
 # name: (state, the operation's steps over it, its result)
-OPERATIONS = {"encoder calls": (encoder, lambda fe: [lambda call=call: getattr(fe, call[0])(*call[1:])
-                                                     for call in ENCODER], encoder_result)}
+OPERATIONS = {"encoder calls": (encoder, lambda fe: [
+    lambda call=[fresh(a) if isinstance(a, str) else a for a in call]: getattr(fe, call[0])(*call[1:])
+    for call in ENCODER], encoder_result)}
 for road in (False, True):
     OPERATIONS.update({
         (road, "build_cnf"): (lambda road=road: model(road, False), lambda m: [m.build_cnf], whole),
