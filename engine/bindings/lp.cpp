@@ -1,7 +1,6 @@
 #include <cstdint>
 #include <span>
 
-#include <nanobind/ndarray.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
@@ -22,14 +21,6 @@ using namespace nb::literals;
 using zorv::lp::index_t;
 
 namespace {
-
-using index_array = nb::ndarray<const index_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-using value_array = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-
-template <class T, class A>
-std::span<const T> as_span(const A& array) {
-    return {array.data(), array.shape(0)};
-}
 
 void bind_enums(nb::module_& m) {
     nb::enum_<zorv::lp::ineq_type>(m, "ineq_type")
@@ -62,13 +53,13 @@ void bind_row(nb::module_& m) {
              "name"_a, "type"_a)
         .def("set_one", &linear_row::set_one, "col"_a)
         .def("_set_ones",
-             [](linear_row& r, const index_array& indexes, index_t shift) {
-                 r.set_ones(as_span<index_t>(indexes), shift);
+             [](linear_row& r, nb::handle indexes, index_t shift) {
+                 r.set_ones(buffer_items<index_t>(indexes, "indexes").items(), shift);
              },
              "indexes"_a, "shift"_a)
         .def("_set_by_coefficients",
-             [](linear_row& r, index_t shift, const value_array& coefs) {
-                 r.set_coefficients(shift, as_span<double>(coefs));
+             [](linear_row& r, index_t shift, nb::handle coefs) {
+                 r.set_coefficients(shift, buffer_items<double>(coefs, "coefficients").items());
              },
              "shift"_a, "coefs"_a)
         .def("get_linear_coefficients", [](const linear_row& r) { return to_numpy(r.dense()); })
