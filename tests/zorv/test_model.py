@@ -1205,6 +1205,12 @@ for road in (False, True):
         (road, "save_to_file"): (lambda road=road: built(road, False), lambda m: [lambda: m.save_to_file(path)],
                                  lambda m: read(path)),
     })
+def lp_row(rows):
+    rows.append(tl.linear_expression())
+    rows[-1].set_var_count(8)
+OPERATIONS["lp row"] = (list, lambda rows: [lambda: lp_row(rows), lambda: rows[-1].set_ones([4, 1], 2),
+                                            lambda: rows[-1].set_by_coefficients(5, [1.5, 2.0])],
+                        lambda rows: rows[-1].get_linear_coefficients().tolist())
 OPERATIONS["dict mapping"] = (lambda: built(False, False), lambda m: [
     lambda: m.get_cnf_storage().save_to_file(path, tl.input_sat_format.cnf, {"x[0]": 1}),
     lambda: tl.var_mapping().set_var_map({"x[0]": 1, "x[1]": 2})], lambda m: read(path))
