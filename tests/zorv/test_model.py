@@ -1144,14 +1144,17 @@ def fresh(text):
     # A str of its own, without the UTF-8 form that an earlier call left cached in a shared one.
     return "".join(list(text))
 
-def model(road, soft):
+def declared(road):
     m = Model(tl.manager(), fresh("swéep"), road)
     x = m.create_variables("x", k=6)
     i = m.get_indexes(["i"])
-    m.add_constraint(x[i] | ~x[i + 1], i=range(5))
-    m.add_constraint(Sum(x[i], i=range(6)) <= 3)
-    if soft:
-        m.add_soft_constraint(x[0] + x[5], 2)
+    return m, [lambda: m.add_constraint(x[i] | ~x[i + 1], i=range(5)), lambda: m.add_constraint(Sum(x[i], i=range(6)) <= 3),
+               lambda: m.add_soft_constraint(x[0] + x[5], 2)]
+
+def model(road, soft):
+    m, adds = declared(road)
+    for add in adds[:2 + soft]:
+        add()
     return m
 
 def built(road, soft):
@@ -1193,6 +1196,9 @@ OPERATIONS = {"encoder calls": (encoder, lambda fe: [
     for call in ENCODER], encoder_result)}
 for road in (False, True):
     OPERATIONS.update({
+        # The constraints' evaluation takes many more allocations than the other operations.
+        (road, "add"): (lambda road=road: declared(road), lambda made: made[1] + [made[0].build_wcnf],
+                        lambda made: whole(made[0])),
         (road, "build_cnf"): (lambda road=road: model(road, False), lambda m: [m.build_cnf], whole),
         (road, "build_wcnf"): (lambda road=road: model(road, True), lambda m: [m.build_wcnf], whole),
         (road, "clauses"): (lambda road=road: built(road, True), lambda m: [m.get_cnf_storage().get_clauses], None),
@@ -1233,7 +1239,7 @@ def run(operation, n):
 
 for operation in OPERATIONS:
     expected = run(operation, None)
-    for n in range(70):
+    for n in range(1500 if operation[1:] == ("add",) else 70):
         try:
             if run(operation, n) != expected:
                 print(operation, n, "gives another result")
