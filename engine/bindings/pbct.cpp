@@ -150,14 +150,18 @@ void bind_pbct(nb::module_& m) {
 
     nb::class_<PBConstraint>(m, "PBConstraint")
         .def("__init__",
-             [](PBConstraint* self, nb::handle literals, Comparator cmp, nb::args bounds) {
+             // The bound as an optional argument rather than *args: nanobind makes the tuple of
+             // *args without checking that the allocation succeeded.
+             [](PBConstraint* self, nb::handle literals, Comparator cmp, nb::handle bound, nb::handle second) {
                  std::vector<std::int64_t> values;
-                 for (nb::handle b : bounds) {
-                     values.push_back(to_int64(b, "bound"));
+                 for (const nb::handle b : {bound, second}) {
+                     if (!b.is_none()) {
+                         values.push_back(to_int64(b, "bound"));
+                     }
                  }
                  new (self) PBConstraint(to_weighted_lits(literals), cmp, values);
              },
-             "literals"_a, "comparator"_a, "bounds"_a)
+             "literals"_a, "comparator"_a, "bound"_a.none() = nb::none(), "second_bound"_a.none() = nb::none())
         .def("__repr__", &PBConstraint::repr);
 
     nb::class_<VectorClauseDatabase>(m, "VectorClauseDatabase")
