@@ -12,6 +12,7 @@
 
 #include "bindings/gc_pause.hpp"
 #include "bindings/module.hpp"
+#include "bindings/py_objects.hpp"
 #include "bxpr/arena.hpp"
 #include "bxpr/builders.hpp"
 #include "bxpr/small_vec.hpp"
@@ -77,9 +78,8 @@ std::vector<NodeId> variable_ids(const Context& c, nb::handle names, const char*
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* item = PyList_GET_ITEM(names.ptr(), i);
         Py_ssize_t size = 0;
-        const char* data = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
+        const char* data = PyUnicode_Check(item) ? zorv::py::utf8_of(item, size) : nullptr;
         if (data == nullptr) {
-            if (PyErr_Occurred()) throw nb::python_error();
             throw zorv::type_error(std::string("a variable name must be a str, not ") + Py_TYPE(item)->tp_name);
         }
         ids.push_back(c.arena->variable(std::string_view(data, static_cast<std::size_t>(size))));
@@ -369,9 +369,9 @@ nb::object maxsat_literals(nb::handle items, bool minimization, nb::dict known, 
     pb_literals nodes(std::move(known), literal_of, runs);
     std::vector<NodeId> literals;
     literals.reserve(pairs.size());
-    nb::list weights;
+    const nb::list weights = zorv::py::new_list();
     for (const auto& [number, coefficient] : pairs) {
-        weights.append(coefficient < 0 ? -coefficient : coefficient);
+        zorv::py::append(weights, zorv::py::integer(coefficient < 0 ? -coefficient : coefficient));
         literals.push_back(nodes.get(number));
     }
     const std::shared_ptr<Arena> arena = nodes.arena();
@@ -386,10 +386,10 @@ nb::object maxsat_literals(nb::handle items, bool minimization, nb::dict known, 
 // of lists of str, one str object per distinct literal.
 nb::list clause_texts(const BaseExpr& e) {
     if (e.is_constant()) {
-        nb::list clause;
-        clause.append(nb::str(e.id == Arena::one ? "'1'" : "'0'"));
-        nb::list out;
-        out.append(clause);
+        const nb::list clause = zorv::py::new_list();
+        zorv::py::append(clause, zorv::py::text(e.id == Arena::one ? "'1'" : "'0'"));
+        const nb::list out = zorv::py::new_list();
+        zorv::py::append(out, clause);
         return out;
     }
     const zorv::inst::clause_template tmpl = zorv::inst::clause_texts(*e.ctx, e.id, text_limit);
@@ -476,16 +476,16 @@ void bind_bxpr(nb::module_& m) {
     nb::class_<BaseExpr>(m, "BaseExpr", "A Boolean expression of one context.")
         .def("get_args",
              [](const BaseExpr& e) {
-                 if (e.is_constant()) return nb::list();
+                 if (e.is_constant()) return zorv::py::new_list();
                  // Filled in place: a clause form can have millions of operands.
                  return wrapped(e.ctx, e.ctx->args(e.id));
              },
              "The operands, in the order given.")
         .def("support",
              [](const BaseExpr& e) {
-                 nb::set out;
+                 const nb::set out = zorv::py::new_set();
                  if (e.is_constant()) return out;
-                 for (const NodeId v : zorv::bxpr::support(*e.ctx, e.id)) out.add(wrap(e.ctx, v));
+                 for (const NodeId v : zorv::bxpr::support(*e.ctx, e.id)) zorv::py::add(out, wrap(e.ctx, v));
                  return out;
              },
              "The set of variables the expression mentions.")

@@ -8,6 +8,7 @@
 #include "bindings/module.hpp"
 #include "bindings/numpy_vector.hpp"
 #include "bindings/py_clause.hpp"
+#include "bindings/py_objects.hpp"
 #include "cnf/dimacs_writer.hpp"
 #include "cnf/mapping_tables.hpp"
 #include "cnf/var_mapping.hpp"
@@ -21,15 +22,7 @@ using zorv::cnf::wcnf_storage;
 
 namespace {
 
-nb::list to_list(std::span<const zorv::cnf::literal> lits) {
-    nb::list out;
-    for (auto lit : lits) {
-        out.append(lit);
-    }
-    return out;
-}
-
-nb::str key_text(std::string_view key) { return nb::str(key.data(), key.size()); }
+using zorv::py::text;
 
 // A mapping is set from a dict of key text to variable number; on a bad entry the
 // mapping is left as it was.
@@ -51,9 +44,8 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
         const nb::object held_key = nb::borrow(key);
         const std::int64_t number = zorv::py::integer_from(value, "a variable number");
         Py_ssize_t length = 0;
-        const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
+        const char* text = PyUnicode_Check(key) ? zorv::py::utf8_of(key, length) : nullptr;
         if (text == nullptr) {
-            PyErr_Clear();
             throw zorv::type_error("mapping keys must be str, not " + zorv::py::type_name(key));
         }
         fresh.add(std::string_view(text, static_cast<std::size_t>(length)), number);
@@ -62,21 +54,21 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
 }
 
 nb::dict to_dict(const var_mapping& mapping) {
-    nb::dict out;
+    const nb::dict out = zorv::py::new_dict();
     zorv::interrupt_gate gate;
     for (std::size_t i = 0; i < mapping.size(); ++i) {
         gate.tick();
-        out[key_text(mapping.key(i))] = mapping.number(i);
+        zorv::py::set_item(out, text(mapping.key(i)), zorv::py::integer(mapping.number(i)));
     }
     return out;
 }
 
 nb::dict inverse_to_dict(const var_mapping& mapping) {
-    nb::dict out;
+    const nb::dict out = zorv::py::new_dict();
     zorv::interrupt_gate gate;
     mapping.for_each_by_number([&](std::int64_t number, std::size_t entry) {
         gate.tick();
-        out[nb::int_(number)] = key_text(mapping.key(entry));
+        zorv::py::set_item(out, zorv::py::integer(number), text(mapping.key(entry)));
     });
     return out;
 }
@@ -86,14 +78,11 @@ nb::object tables_to_python(std::optional<std::vector<zorv::cnf::variable_table>
     if (!tables) {
         return nb::none();
     }
-    nb::list out;
+    const nb::list out = zorv::py::new_list();
     for (auto& t : *tables) {
-        nb::list shape;
-        for (std::size_t extent : t.shape) {
-            shape.append(extent);
-        }
-        out.append(nb::make_tuple(nb::str(t.name.data(), t.name.size()), nb::tuple(shape),
-                                  to_numpy<std::int64_t, const std::int64_t>(std::move(t.numbers))));
+        const nb::object shape = zorv::py::checked(PyList_AsTuple(zorv::py::int_list<std::size_t>(t.shape).ptr()));
+        zorv::py::append(out, nb::make_tuple(text(t.name), shape,
+                                             to_numpy<std::int64_t, const std::int64_t>(std::move(t.numbers))));
     }
     return out;
 }
@@ -107,8 +96,8 @@ void raise_pending_interrupt() {
 }
 
 // The mapping argument of save_to_file: None, a var_mapping, or a dict (copied).
-void save(const wcnf_storage& storage, const std::filesystem::path& filename,
-          zorv::cnf::sat_format format, nb::handle mapping) {
+void save(const wcnf_storage& storage, nb::handle file, zorv::cnf::sat_format format, nb::handle mapping) {
+    const std::filesystem::path filename = zorv::py::path_from(file);
     if (mapping.is_none()) {
         zorv::cnf::write_dimacs(storage, filename, format, nullptr, raise_pending_interrupt);
     } else if (nb::isinstance<var_mapping>(mapping)) {
@@ -145,7 +134,7 @@ void bind_cnf(nb::module_& m) {
             "get_var_name",
             [](const var_mapping& mapping, std::int64_t number) -> nb::object {
                 const auto entry = mapping.find_number(number);
-                return entry ? nb::object(key_text(mapping.key(*entry))) : nb::none();
+                return entry ? nb::object(text(mapping.key(*entry))) : nb::none();
             },
             "number"_a, "The key of a variable number, or None (needs build_inverse_map()).");
 
@@ -195,7 +184,10 @@ void bind_cnf(nb::module_& m) {
              "Clauses in the target segment (0 before merge_target).")
         .def("insert_prefatory_value", &wcnf_storage::insert_prefatory_value, "literal"_a,
              "Keep a literal known ahead of solving; it is not a clause.")
-        .def("set_model_name", &wcnf_storage::set_model_name, "name"_a)
+        .def(
+            "set_model_name",
+            [](wcnf_storage& s, nb::handle name) { s.set_model_name(std::string(zorv::py::text_arg(name, "a model name"))); },
+            "name"_a)
         .def("set_variable_count", &wcnf_storage::set_variable_count, "count"_a)
         .def("set_clause_count", &wcnf_storage::set_clause_count, "count"_a)
         .def("set_weight_limit", &wcnf_storage::set_weight_limit, "weight"_a)
@@ -210,11 +202,12 @@ void bind_cnf(nb::module_& m) {
         .def(
             "get_clauses",
             [](const wcnf_storage& s) {
-                nb::list out;
+                const nb::list out = zorv::py::new_list(s.clause_count());
                 zorv::interrupt_gate gate;
                 for (std::size_t i = 0; i < s.clause_count(); ++i) {
                     gate.tick();
-                    out.append(to_list(s.clause(i)));
+                    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i),
+                                    zorv::py::int_list(s.clause(i)).release().ptr());
                 }
                 return out;
             },
@@ -222,15 +215,16 @@ void bind_cnf(nb::module_& m) {
         .def(
             "get_clause_weights",
             [](const wcnf_storage& s) {
-                nb::list out;
+                const nb::list out = zorv::py::new_list(s.clause_count());
                 for (std::size_t i = 0; i < s.clause_count(); ++i) {
-                    out.append(s.clause_weight(i));
+                    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i),
+                                    zorv::py::integer(s.clause_weight(i)).release().ptr());
                 }
                 return out;
             },
             "One weight per clause, in stored order; 0 marks a hard clause.")
         .def("get_prefatory_values",
-             [](const wcnf_storage& s) { return to_list(s.prefatory_values()); })
+             [](const wcnf_storage& s) { return zorv::py::int_list(s.prefatory_values()); })
         .def(
             "save_to_file",
             &save,

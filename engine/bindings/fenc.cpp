@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bindings/module.hpp"
+#include "bindings/py_objects.hpp"
 #include "common/errors.hpp"
 #include "fenc/constraint.hpp"
 #include "fenc/formula_model.hpp"
@@ -85,16 +86,17 @@ void bind_fenc(nb::module_& m) {
     nb::class_<formula_model>(m, "formula_model", "Declarations and read constraints of one model.")
         .def(nb::init<>())
         .def("declare",
-             [](formula_model& f, const std::string& name, std::vector<std::int64_t> sizes) {
-                 f.variables().declare(name, std::move(sizes));
+             [](formula_model& f, nb::handle name, std::vector<std::int64_t> sizes) {
+                 f.variables().declare(zorv::py::text_arg(name, "a variable name"), std::move(sizes));
              },
              "name"_a, "sizes"_a)
         .def("read",
-             [](const formula_model& f, const std::string& text, const std::string& foralls, int kind,
-                std::int64_t weight, bool minimization) {
+             [](const formula_model& f, nb::handle text, nb::handle foralls, int kind, std::int64_t weight,
+                bool minimization) {
                  if (kind < 0 || kind > 2) throw zorv::value_error("unknown constraint kind");
-                 constraint c = zorv::fenc::read_constraint(text, foralls, static_cast<constraint_kind>(kind),
-                                                            f.variables());
+                 constraint c = zorv::fenc::read_constraint(zorv::py::text_arg(text, "a constraint text"),
+                                                            zorv::py::text_arg(foralls, "a foralls text"),
+                                                            static_cast<constraint_kind>(kind), f.variables());
                  c.weight = weight;
                  c.minimization = minimization;
                  return c;
@@ -105,8 +107,9 @@ void bind_fenc(nb::module_& m) {
         .def("add", &formula_model::add, "constraint"_a,
              "Keeps a constraint from this model's read(), once; it is left empty.")
         .def("generate",
-             [](formula_model& f, zorv::cnf::wcnf_storage& storage, const std::string& name) {
-                 const std::vector<zorv::fenc::constraint_stats> stats = f.generate(storage, name);
+             [](formula_model& f, zorv::cnf::wcnf_storage& storage, nb::handle name) {
+                 const std::vector<zorv::fenc::constraint_stats> stats =
+                     f.generate(storage, std::string(zorv::py::text_arg(name, "a model name")));
                  // (instances, clauses, auxiliary variables, seconds, contradicted instances) per constraint
                  std::vector<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, double, std::uint64_t>> out;
                  for (const auto& s : stats) out.emplace_back(s.instances, s.clauses, s.aux, s.seconds, s.contradictions);
@@ -155,9 +158,9 @@ void bind_fenc(nb::module_& m) {
 
     m.def(
         "write_text_atomically",
-        [](const std::filesystem::path& path, const std::string& text) {
-            zorv::io::atomic_file file(path);
-            file.write(text);
+        [](nb::handle path, nb::handle text) {
+            zorv::io::atomic_file file(zorv::py::path_from(path));
+            file.write(zorv::py::text_arg(text, "a text"));
             file.commit();
         },
         "path"_a, "text"_a, "Writes `text` to `path` complete or not at all.");

@@ -16,6 +16,7 @@
 
 #include "bindings/module.hpp"
 #include "bindings/py_clause.hpp"
+#include "bindings/py_objects.hpp"
 #include "cnf/var_mapping.hpp"
 #include "cnf/wcnf_storage.hpp"
 #include "common/interrupt.hpp"
@@ -66,7 +67,7 @@ nb::dict presized_dict(std::uint64_t entries) {
     }
 #endif
     (void)entries;
-    return nb::dict();
+    return zorv::py::new_dict();
 }
 
 // Key texts are ASCII (variable names are checked so in Python): the string is filled directly
@@ -181,11 +182,8 @@ zorv::inst::variable_key_block variable_keys(std::string name, std::int64_t star
 std::optional<std::string_view> exact_text(PyObject* object) {
     if (!PyUnicode_CheckExact(object)) return std::nullopt;
     Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
-    if (data == nullptr) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
+    const char* data = zorv::py::utf8_of(object, size);
+    if (data == nullptr) return std::nullopt;
     return std::string_view(data, static_cast<std::size_t>(size));
 }
 
@@ -269,8 +267,8 @@ nb::object element_call_names(nb::handle texts) {
         if (!name) return nb::none();
         names.insert(*name);
     }
-    nb::set out;
-    for (const std::string_view name : names) out.add(nb::str(name.data(), name.size()));
+    const nb::set out = zorv::py::new_set();
+    for (const std::string_view name : names) zorv::py::add(out, zorv::py::text(name));
     return out;
 }
 

@@ -1,7 +1,6 @@
 #include <cstdint>
 #include <span>
 
-#include <nanobind/ndarray.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
@@ -9,6 +8,7 @@
 
 #include "bindings/module.hpp"
 #include "bindings/numpy_vector.hpp"
+#include "bindings/py_objects.hpp"
 #include "lp/ineq_type.hpp"
 #include "lp/linear_row.hpp"
 #include "lp/lp_storage.hpp"
@@ -21,14 +21,6 @@ using namespace nb::literals;
 using zorv::lp::index_t;
 
 namespace {
-
-using index_array = nb::ndarray<const index_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-using value_array = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-
-template <class T, class A>
-std::span<const T> as_span(const A& array) {
-    return {array.data(), array.shape(0)};
-}
 
 void bind_enums(nb::module_& m) {
     nb::enum_<zorv::lp::ineq_type>(m, "ineq_type")
@@ -61,13 +53,13 @@ void bind_row(nb::module_& m) {
              "name"_a, "type"_a)
         .def("set_one", &linear_row::set_one, "col"_a)
         .def("_set_ones",
-             [](linear_row& r, const index_array& indexes, index_t shift) {
-                 r.set_ones(as_span<index_t>(indexes), shift);
+             [](linear_row& r, nb::handle indexes, index_t shift) {
+                 r.set_ones(buffer_items<index_t>(indexes, "indexes").items(), shift);
              },
              "indexes"_a, "shift"_a)
         .def("_set_by_coefficients",
-             [](linear_row& r, index_t shift, const value_array& coefs) {
-                 r.set_coefficients(shift, as_span<double>(coefs));
+             [](linear_row& r, index_t shift, nb::handle coefs) {
+                 r.set_coefficients(shift, buffer_items<double>(coefs, "coefficients").items());
              },
              "shift"_a, "coefs"_a)
         .def("get_linear_coefficients", [](const linear_row& r) { return to_numpy(r.dense()); })
@@ -110,18 +102,19 @@ void bind_blocks(nb::module_& m) {
 
 nb::dict solver_arrays_dict(const zorv::lp::lp_storage& storage) {
     auto a = zorv::lp::to_solver_arrays(storage);
-    nb::dict d;
-    d["col_cost"] = to_numpy(std::move(a.col_cost));
-    d["col_lower"] = to_numpy(std::move(a.col_lower));
-    d["col_upper"] = to_numpy(std::move(a.col_upper));
-    d["integrality"] = to_numpy(std::move(a.integrality));
-    d["row_lower"] = to_numpy(std::move(a.row_lower));
-    d["row_upper"] = to_numpy(std::move(a.row_upper));
-    d["a_start"] = to_numpy(std::move(a.a_start));
-    d["a_index"] = to_numpy(std::move(a.a_index));
-    d["a_value"] = to_numpy(std::move(a.a_value));
-    d["offset"] = a.offset;
-    d["maximization"] = a.maximization;
+    const nb::dict d = zorv::py::new_dict();
+    const auto set = [&d](const char* key, const nb::handle value) { zorv::py::set_item(d, zorv::py::text(key), value); };
+    set("col_cost", to_numpy(std::move(a.col_cost)));
+    set("col_lower", to_numpy(std::move(a.col_lower)));
+    set("col_upper", to_numpy(std::move(a.col_upper)));
+    set("integrality", to_numpy(std::move(a.integrality)));
+    set("row_lower", to_numpy(std::move(a.row_lower)));
+    set("row_upper", to_numpy(std::move(a.row_upper)));
+    set("a_start", to_numpy(std::move(a.a_start)));
+    set("a_index", to_numpy(std::move(a.a_index)));
+    set("a_value", to_numpy(std::move(a.a_value)));
+    set("offset", zorv::py::checked(PyFloat_FromDouble(a.offset)));
+    set("maximization", a.maximization ? Py_True : Py_False);
     return d;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "bindings/numpy_vector.hpp"
 #include "common/errors.hpp"
 
 namespace nb = nanobind;
@@ -33,6 +34,7 @@ void translate_engine_errors(const std::exception_ptr& p, void* /*payload*/) {
 
 NB_MODULE(_engine, m) {
     nb::register_exception_translator(translate_engine_errors);
+    bind_vector_buffer(m);
 
     auto bxpr = m.def_submodule("bxpr", "Boolean expressions and the Tseytin transformation");
     bind_bxpr(bxpr);

@@ -8,6 +8,7 @@
 #include <nanobind/stl/vector.h>
 
 #include "bindings/module.hpp"
+#include "bindings/py_objects.hpp"
 #include "common/errors.hpp"
 #include "pbct/aux_var_manager.hpp"
 #include "pbct/clause_database.hpp"
@@ -70,13 +71,9 @@ std::vector<WeightedLit> to_weighted_lits(nb::handle literals) {
 }
 
 nb::list clauses_of(const VectorClauseDatabase& db) {
-    nb::list out;
+    const nb::list out = zorv::py::new_list(db.size());
     for (std::size_t i = 0; i < db.size(); ++i) {
-        nb::list clause;
-        for (const std::int64_t lit : db.clause(i)) {
-            clause.append(lit);
-        }
-        out.append(clause);
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), zorv::py::int_list(db.clause(i)).release().ptr());
     }
     return out;
 }
@@ -153,14 +150,18 @@ void bind_pbct(nb::module_& m) {
 
     nb::class_<PBConstraint>(m, "PBConstraint")
         .def("__init__",
-             [](PBConstraint* self, nb::handle literals, Comparator cmp, nb::args bounds) {
+             // The bound as an optional argument rather than *args: nanobind makes the tuple of
+             // *args without checking that the allocation succeeded.
+             [](PBConstraint* self, nb::handle literals, Comparator cmp, nb::handle bound, nb::handle second) {
                  std::vector<std::int64_t> values;
-                 for (nb::handle b : bounds) {
-                     values.push_back(to_int64(b, "bound"));
+                 for (const nb::handle b : {bound, second}) {
+                     if (!b.is_none()) {
+                         values.push_back(to_int64(b, "bound"));
+                     }
                  }
                  new (self) PBConstraint(to_weighted_lits(literals), cmp, values);
              },
-             "literals"_a, "comparator"_a, "bounds"_a)
+             "literals"_a, "comparator"_a, "bound"_a.none() = nb::none(), "second_bound"_a.none() = nb::none())
         .def("__repr__", &PBConstraint::repr);
 
     nb::class_<VectorClauseDatabase>(m, "VectorClauseDatabase")

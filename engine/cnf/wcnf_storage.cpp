@@ -112,6 +112,19 @@ void wcnf_storage::merge(wcnf_storage& other) {
         weights_.swap(other.weights_);
         prefatory_.swap(other.prefatory_);
     } else {
+        append_arrays(other);
+    }
+    soft_sum_ += other.soft_sum_;
+    soft_count_ += other.soft_count_;
+    max_var_ = std::max(max_var_, other.max_var_);
+    max_var_outside_ = std::max(max_var_outside_, other.max_var_);
+    release(other);
+}
+
+void wcnf_storage::append_arrays(const wcnf_storage& other) {
+    // All or nothing: a failed allocation leaves this storage as it was.
+    const std::size_t sizes[] = {lits_.size(), offsets_.size(), weights_.size(), prefatory_.size()};
+    try {
         // Weights are kept once either side has a soft clause (this side may hold no clause).
         if (!weights_.empty() || !other.weights_.empty()) {
             ensure_weights();
@@ -131,18 +144,22 @@ void wcnf_storage::merge(wcnf_storage& other) {
             offsets_.push_back(base + *it);
         }
         prefatory_.insert(prefatory_.end(), other.prefatory_.begin(), other.prefatory_.end());
+    } catch (...) {
+        lits_.resize(sizes[0]);
+        offsets_.resize(sizes[1]);
+        weights_.resize(sizes[2]);
+        prefatory_.resize(sizes[3]);
+        throw;
     }
-    soft_sum_ += other.soft_sum_;
-    soft_count_ += other.soft_count_;
-    max_var_ = std::max(max_var_, other.max_var_);
-    max_var_outside_ = std::max(max_var_outside_, other.max_var_);
-    release(other);
 }
 
 void wcnf_storage::release(wcnf_storage& other) {
     // The other's memory goes: it is not used again by the caller.
     other.lits_ = {};
-    other.offsets_ = {0};
+    // Shrunk rather than made anew: a release must not fail for lack of memory.
+    other.offsets_.resize(1);
+    other.offsets_.shrink_to_fit();
+    other.offsets_[0] = 0;
     other.weights_ = {};
     other.prefatory_ = {};
     other.soft_count_ = 0;

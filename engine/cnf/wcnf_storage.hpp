@@ -77,6 +77,7 @@ private:
     void ensure_weights();
     void replace_target(const wcnf_storage& other);
     void release(wcnf_storage& other);
+    void append_arrays(const wcnf_storage& other);
 
     std::vector<literal> lits_;
     std::vector<std::size_t> offsets_{0};

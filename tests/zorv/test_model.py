@@ -1136,3 +1136,133 @@ def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, r
             " loops, more than the 1000 bytes that this process can get .physical memory.$")):
         model.add_constraint(constraint)
     assert len(logs(LEVEL.error)) == 1
+
+
+# Fails the n-th Python allocation of one operation, for each n in turn, and prints every outcome
+# other than completing or raising MemoryError, or, after a MemoryError and the same operation
+# again, a result that differs from the operation's result without the failure.
+_ONE_FAILED_ALLOCATION = """
+import os, sys, tempfile, _testcapi
+import orbeny.trelle as tl
+from zorv_encoder import Sum
+from zorv_encoder.encode.model import Model
+
+def fresh(text):
+    # A str of its own, without the UTF-8 form that an earlier call left cached in a shared one.
+    return "".join(list(text))
+
+def declared(road):
+    m = Model(tl.manager(), fresh("swéep"), road)
+    x = m.create_variables("x", k=6)
+    i = m.get_indexes(["i"])
+    return m, [lambda: m.add_constraint(x[i] | ~x[i + 1], i=range(5)), lambda: m.add_constraint(Sum(x[i], i=range(6)) <= 3),
+               lambda: m.add_soft_constraint(x[0] + x[5], 2)]
+
+def model(road, soft):
+    m, adds = declared(road)
+    for add in adds[:2 + soft]:
+        add()
+    return m
+
+def built(road, soft):
+    m = model(road, soft)
+    m.build_wcnf() if soft else m.build_cnf()
+    return m
+
+def whole(m):
+    mapping, tables = m.get_var_mapping(), m._trell_manager.get_witness_interpreter().get_mapping_tables()
+    return (m.get_cnf_storage().get_clauses(), m.get_cnf_storage().get_clause_weights(), mapping.get_var_map(),
+            mapping.get_inverse_map(), {name: numbers.tolist() for name, numbers in tables.items()})
+
+def tables(mapping):
+    interpreter = tl.witness_interpreter()
+    interpreter.set_var_mapping(mapping)
+    interpreter.set_auxiliary_vars(["_bxpr_aux", "_pbct_aux"])
+    interpreter.build_mapping_tables(True)
+    return {name: numbers.tolist() for name, numbers in interpreter.get_mapping_tables().items()}
+
+def read(path):
+    with open(path) as file:
+        return file.read()
+
+path = os.path.join(tempfile.mkdtemp(), "model.cnf")
+ENCODER = [("create_variables", "ξ", [6]),
+           ("add_constraint", "bx.or_s([ξ(i).to_bx(), ~(ξ(i + 1).to_bx())])", "Foralls: {'i': range(0, 5)}"),
+           ("add_constraint", "FormulaPB(Sum(*[ξ(i).to_pb() for i in range(0, 6)]), pb.Comparator_type.LEQ, 3)"
+                              ".to_bx(manager)", "Foralls: {}"),
+           ("add_soft_constraint", "ξ(0).to_pb() + ξ(5).to_pb()", "Foralls: {}", 2, False), ("generate_cnf",)]
+def encoder():
+    return tl.manager().create_formula_encoder(fresh("swéep"))
+def encoder_result(fe):
+    mapping = fe.get_var_mapping()
+    return fe.get_cnf_storage().get_clauses(), fe.get_cnf_storage().get_clause_weights(), mapping.get_var_map()
+
+# name: (state, the operation's steps over it, its result)
+OPERATIONS = {"encoder calls": (encoder, lambda fe: [
+    lambda call=[fresh(a) if isinstance(a, str) else a for a in call]: getattr(fe, call[0])(*call[1:])
+    for call in ENCODER], encoder_result)}
+for road in (False, True):
+    OPERATIONS.update({
+        # The constraints' evaluation takes many more allocations than the other operations.
+        (road, "add"): (lambda road=road: declared(road), lambda made: made[1] + [made[0].build_wcnf],
+                        lambda made: whole(made[0])),
+        (road, "build_cnf"): (lambda road=road: model(road, False), lambda m: [m.build_cnf], whole),
+        (road, "build_wcnf"): (lambda road=road: model(road, True), lambda m: [m.build_wcnf], whole),
+        (road, "clauses"): (lambda road=road: built(road, True), lambda m: [m.get_cnf_storage().get_clauses], None),
+        (road, "weights"): (lambda road=road: built(road, True),
+                            lambda m: [m.get_cnf_storage().get_clause_weights], None),
+        (road, "mapping"): (lambda road=road: built(road, True), lambda m: [lambda: (
+            m.get_var_mapping().get_var_map(), m.get_var_mapping().get_inverse_map(),
+            m.get_var_mapping().get_var_name(1))], None),
+        (road, "tables"): (lambda road=road: built(road, False), lambda m: [lambda: tables(m.get_var_mapping())], None),
+        (road, "save_to_file"): (lambda road=road: built(road, False), lambda m: [lambda: m.save_to_file(path)],
+                                 lambda m: read(path)),
+    })
+def lp_row(rows):
+    rows.append(tl.linear_expression())
+    rows[-1].set_var_count(8)
+OPERATIONS["lp row"] = (list, lambda rows: [lambda: lp_row(rows), lambda: rows[-1].set_ones([4, 1], 2),
+                                            lambda: rows[-1].set_by_coefficients(5, [1.5, 2.0])],
+                        lambda rows: rows[-1].get_linear_coefficients().tolist())
+OPERATIONS["dict mapping"] = (lambda: built(False, False), lambda m: [
+    lambda: m.get_cnf_storage().save_to_file(path, tl.input_sat_format.cnf, {"x[0]": 1}),
+    lambda: tl.var_mapping().set_var_map({"x[0]": 1, "x[1]": 2})], lambda m: read(path))
+
+def run(operation, n):
+    make, steps, result = OPERATIONS[operation]
+    state = make()
+    value = None
+    for k, step in enumerate(steps(state)):
+        try:
+            if k == 0 and n is not None:
+                _testcapi.set_nomemory(n, n + 1)
+            try:
+                value = step()
+            finally:
+                _testcapi.remove_mem_hooks()
+        except MemoryError:
+            value = step()
+    return value if result is None else result(state)
+
+for operation in OPERATIONS:
+    expected = run(operation, None)
+    for n in range(1500 if operation[1:] == ("add",) else 70):
+        try:
+            if run(operation, n) != expected:
+                print(operation, n, "gives another result")
+        except BaseException as error:
+            print(operation, n, type(error).__name__, error)
+print("done")
+"""
+
+
+def test_an_allocation_that_fails_raises_memory_error_and_leaves_the_model_whole():
+    import importlib.util
+    import subprocess
+    import sys
+
+    if importlib.util.find_spec("_testcapi") is None:
+        pytest.skip("this Python has no _testcapi")
+    # A process of its own: a failed allocation in pytest's machinery would fail the run, not the test.
+    out = subprocess.run([sys.executable, "-c", _ONE_FAILED_ALLOCATION], capture_output=True, text=True)
+    assert (out.returncode, out.stdout) == (0, "done\n"), out.stdout + out.stderr[-2000:]

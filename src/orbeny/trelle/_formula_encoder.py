@@ -122,9 +122,11 @@ class formula_encoder:
         self._changed_model()
 
     def _changed_model(self):
-        # Witnesses were read against the numbering of the last generation.
+        # Witnesses were read against the numbering of the last generation. Cleared in place: this
+        # runs once the engine holds the change, where a failed allocation would make a repeated
+        # call add it twice.
         self._changed = True
-        self._witnesses = [None, None]
+        self._witnesses[0] = self._witnesses[1] = None
 
     # ---- building
 
@@ -135,7 +137,7 @@ class formula_encoder:
         storage = wcnf_storage()
         stats = self._model.generate(storage, str(self._name))
         self._storage, self._stats, self._changed = storage, stats, False
-        self._witnesses = [None, None]
+        self._witnesses[0] = self._witnesses[1] = None
         for (text, _), row in zip(self._model.constraint_texts, stats):
             if row[4]:
                 _logger.warning("formula encoder %s: contradiction was detected in constraint %s: %d of its "
@@ -161,7 +163,7 @@ class formula_encoder:
         self._storage = None
         self._stats = None
         self._changed = True
-        self._witnesses = [None, None]
+        self._witnesses[0] = self._witnesses[1] = None
 
     # ---- witnesses
 

@@ -70,10 +70,12 @@ class linear_expression(_lp.linear_row):
     """
 
     def __init__(self, other=None):
+        # Called on the class, not through super(): super() binds the engine's method first, and
+        # the binding library does not check that allocation (a failure there crashes).
         if other is None:
-            super().__init__()
+            _lp.linear_row.__init__(self)
         else:
-            super().__init__(other)
+            _lp.linear_row.__init__(self, other)
 
     def set_ones(self, indexes, shift):
         """Coefficient 1 at column shift + i for each i of a list or integer array."""

@@ -92,9 +92,11 @@ class FormulaContainer:
             template_constraint, None, foralls, shift_pb_variable, shift_bx_variable
         )
         self.__dump_hard_constraints()
+        pending = self._cur_count_clauses_hard_constraints + count_clauses
+        counts = self.__counted_formula(offset_formula, count_clauses)
         self._list_hard_constraint_dump_args.append(dump_args)
-        self._cur_count_clauses_hard_constraints += count_clauses
-        self.__count_formula(offset_formula, count_clauses)
+        self._cur_count_clauses_hard_constraints = pending
+        self._cur_init_shift_variable, self._num_clauses, self._num_formula = counts
 
     def add_target_constraint(
         self,
@@ -131,11 +133,13 @@ class FormulaContainer:
                 f"Soft weights of {weight_sum} over {instances} instances would bring the sum of soft "
                 f"weights to {self.hard_weight - 1 + weight_sum}, which would exceed {_MAX_TOP - 1}"
             )
-        self.hard_weight += weight_sum
         self.__dump_soft_constraints()
+        hard_weight = self.hard_weight + weight_sum
+        pending = self._cur_count_clauses_soft_constraints + count_clauses
+        counts = self.__counted_formula(offset_formula, count_clauses)
         self._list_soft_constraint_dump_args.append(dump_args)
-        self._cur_count_clauses_soft_constraints += count_clauses
-        self.__count_formula(offset_formula, count_clauses)
+        self.hard_weight, self._cur_count_clauses_soft_constraints = hard_weight, pending
+        self._cur_init_shift_variable, self._num_clauses, self._num_formula = counts
 
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
@@ -206,10 +210,11 @@ class FormulaContainer:
     def __create_cnf_storage(self):
         return tl.wcnf_storage()
 
-    def __cnf_stor_merge(self, list_dump_args: tp.Sequence[DumpArgs]):
+    @staticmethod
+    def __cnf_stor_merge(storage, list_dump_args: tp.Sequence[DumpArgs]):
         for args in list_dump_args:
             if args.cnf_stor is not None:
-                self._cnf_stor.merge(args.cnf_stor)
+                storage.merge(args.cnf_stor)
 
     def build_cnf_formula(self, name_formula: str):
         self.__dump_hard_constraints()
@@ -227,22 +232,27 @@ class FormulaContainer:
 
     # ---- beyond the declared operations: counting, repeated dumps, a new target
 
-    def __count_formula(self, offset_formula: int, count_clauses: int) -> None:
-        self._cur_init_shift_variable += offset_formula
-        self._num_clauses += count_clauses
-        self._num_formula += 1
+    # A constraint is taken in all or nothing: its new counts are made before its record is queued
+    # and stored after it, with nothing in between that can fail (not even for lack of memory).
+    def __counted_formula(self, offset_formula: int, count_clauses: int) -> tp.Tuple[int, int, int]:
+        return (self._cur_init_shift_variable + offset_formula, self._num_clauses + count_clauses,
+                self._num_formula + 1)
 
     def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
-        try:
-            mapping = FormulaContainer.__dump(pending)
-        except BaseException:
-            # Stopped halfway (Ctrl-C, an error): the records keep no clause of it and stay
-            # pending, so that a later dump writes each of them once.
-            for args in pending:
-                args.cnf_stor = self.__create_cnf_storage()
-            raise
+        # All or nothing: stopped anywhere (Ctrl-C, a failed allocation, an error), the records
+        # stay pending and the storage and mapping as they were, so that a later dump writes each
+        # record once. Each dump starts from empty record storages for the same reason.
+        for args in pending:
+            args.cnf_stor = self.__create_cnf_storage()
+        mapping = FormulaContainer.__dump(pending)
+        staged = self.__create_cnf_storage()
+        self.__cnf_stor_merge(staged, pending)
         self._mappings.append(mapping)
-        self.__cnf_stor_merge(pending)
+        try:
+            self._cnf_stor.merge(staged)
+        except BaseException:
+            self._mappings.pop()
+            raise
         pending.clear()
 
     @staticmethod
@@ -266,11 +276,17 @@ class FormulaContainer:
         """Puts a target's clauses in the storage's target segment, in place of the current
         target's (where later clauses may follow), and its keys in the current target's place."""
         first = self._target_place is None
-        self._cnf_stor.merge_target(storage)
         if first:
-            self._target_place = len(self._mappings)
+            place = len(self._mappings)
             self._mappings.append(target_mapping)
+            try:
+                self._cnf_stor.merge_target(storage)
+            except BaseException:
+                self._mappings.pop()
+                raise
+            self._target_place = place
         else:
+            self._cnf_stor.merge_target(storage)
             self._mappings[self._target_place] = target_mapping
 
     # ---- the merged mapping

@@ -133,25 +133,47 @@ class RowHistory:
         return True
 
     def commit(self, manager, quantified=False):
-        """The constraint just evaluated with `manager` is in the model: remember its rows."""
+        """The constraint just evaluated with `manager` goes into the model: remember its rows.
+        Returns what takes them back, for a constraint that the container then does not take;
+        a commit that fails part way takes itself back."""
         if quantified:
             negated, plain = ({_block(name) for name in names} for names in self._pending)
             met, spent = self._blocks_met, self._blocks_spent
         else:
             (negated, plain), met, spent = self._pending, self._met, self._spent
+        # What each set gains, so that exactly that can be taken out again.
         if self._pure:
-            spent |= (negated & plain) | (negated & met[1]) | (plain & met[0])
-            met[0].update(negated)
-            met[1].update(plain)
-        elif quantified:
-            spent.update(_block(name) for name in manager.name2pb)
+            gains = [(spent, ((negated & plain) | (negated & met[1]) | (plain & met[0])) - spent),
+                     (met[0], negated - met[0]), (met[1], plain - met[1])]
+            equalities = []
         else:
-            spent.update(manager.name2pb)
-            for names in self._pending_equalities:
+            names = {_block(name) for name in manager.name2pb} if quantified else set(manager.name2pb)
+            gains = [(spent, names - spent)]
+            equalities = [] if quantified else self._pending_equalities
+        noted, count = [], self._equality_count
+
+        def take_back():
+            for target, gained in gains:
+                target -= gained
+            for name in reversed(noted):
+                rows = self._equalities[name]
+                rows.pop()
+                if not rows:
+                    del self._equalities[name]
+            self._equality_count = count
+
+        try:
+            for target, gained in gains:
+                target |= gained
+            for number, names in enumerate(equalities, count):
                 for name in names:
-                    self._equalities.setdefault(name, []).append(self._equality_count)
-                self._equality_count += 1
-        self.drop()
+                    self._equalities.setdefault(name, []).append(number)
+                    noted.append(name)
+            self._equality_count = count + len(equalities)
+        except BaseException:
+            take_back()
+            raise
+        return take_back
 
     def drop(self):
         """Forgets what the constraint being evaluated noted (it was not added)."""

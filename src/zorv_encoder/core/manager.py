@@ -20,6 +20,8 @@ class Manager:
         self.cnt_pbvar = 0
         # Comparison circuits made in this evaluation, with what the encoder needs for each.
         self._pb_circuits = {}
+        # Whether a clean-up after an evaluation failed part way (see end_evaluation).
+        self.unclean = False
 
     def __init_encoding(self):
         self.bx_context = bx.Context()

@@ -25,6 +25,27 @@ def logged(call, *args):
         raise
 
 
+def begin_evaluation(rows, manager) -> None:
+    """Cleans up first where the last evaluation's clean-up ran out of memory."""
+    if manager.unclean:
+        rows.drop()
+        manager.reset()
+        manager.unclean = False
+
+
+def end_evaluation(rows, manager) -> None:
+    """Every evaluation starts from a clean numbering, also after a failed one. Memory that runs out
+    here does so once the constraint is in the model or out of it for good: that is not the caller's
+    failure, and the next evaluation cleans up first."""
+    manager.unclean = True
+    try:
+        rows.drop()
+        manager.reset()
+    except MemoryError:
+        return
+    manager.unclean = False
+
+
 def raise_named(error: BaseException, text: str, foralls=None) -> None:
     """For the refusal of a constraint's work, raises instead the ValueError that names the
     constraint by its text and its foralls, logged; returns for any other error."""

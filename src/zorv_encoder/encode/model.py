@@ -255,7 +255,7 @@ class Model:
 
     def __build_target(self, border: int, minimization: bool):
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import evaluate, logged, raise_named
+        from ._model_steps import begin_evaluation, end_evaluation, evaluate, logged, raise_named
 
         self.__init_formula_container()
         if minimization:
@@ -264,6 +264,7 @@ class Model:
             target = self._template_target >= border
         log_i("Building target")
         try:
+            begin_evaluation(self._rows, self._manager)
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
             target_constraint = evaluate(namespace, target)
             if isinstance(target_constraint, variable.Variable):
@@ -293,16 +294,16 @@ class Model:
             raise_named(error, str(target))
             raise
         finally:
-            # Every evaluation starts from a clean numbering, also after a failed one.
-            self._manager.reset()
+            end_evaluation(self._rows, self._manager)
 
     def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import evaluate, logged, raise_named
+        from ._model_steps import begin_evaluation, end_evaluation, evaluate, logged, raise_named
 
         created = self._formula_container is None
         self.__init_formula_container()
         try:
+            begin_evaluation(self._rows, self._manager)
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
             template_constraint = evaluate(namespace, constraint)
             if isinstance(template_constraint, variable.Variable):
@@ -333,10 +334,16 @@ class Model:
                     log_e(msg)
                     raise FormulaError(msg)
                 log_w("Redundant constraint was detected in formula " + formula_str + ", line " + line_val)
+                rows.commit(self._manager, bool(foralls))
             else:
-                logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
-                        shift_pb_variable, shift_bx_variable)
-            rows.commit(self._manager, bool(foralls))
+                # The rows first, so that the container's taking the constraint is the last step.
+                take_back = rows.commit(self._manager, bool(foralls))
+                try:
+                    logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
+                           shift_pb_variable, shift_bx_variable)
+                except BaseException:
+                    take_back()
+                    raise
         except BaseException as error:
             # Only a fill that succeeds closes the declarations (see create_variables).
             if created:
@@ -344,17 +351,17 @@ class Model:
             raise_named(error, str(constraint), foralls)
             raise
         finally:
-            self._rows.drop()
-            self._manager.reset()
+            end_evaluation(self._rows, self._manager)
 
     def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
                                foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import evaluate, logged, raise_named
+        from ._model_steps import begin_evaluation, end_evaluation, evaluate, logged, raise_named
 
         created = self._formula_container is None
         self.__init_formula_container()
         try:
+            begin_evaluation(self._rows, self._manager)
             template_constraint = (weight * constraint).maxsat(minimization)
             from ..core.zorv_logger import _heard  # local: the module binds no names beyond its fixed set
 
@@ -373,7 +380,7 @@ class Model:
             raise_named(error, str(constraint), foralls)
             raise
         finally:
-            self._manager.reset()
+            end_evaluation(self._rows, self._manager)
 
     def __fill_target(self, target):
         if not isinstance(target, Expression):
