@@ -69,7 +69,7 @@ class Model:
         # Whether that build was weighted: a model of hard constraints only may be built either way.
         self._built_wcnf = False
         if not use_formula_encoder:
-            self.__declare(self.__DUMMY_VAR, {"d": 1})
+            self.create_variables(self.__DUMMY_VAR, d=1)
 
     def get_name(self) -> str:
         return self._model_name
@@ -84,14 +84,12 @@ class Model:
         # Loaded at first use, so that importing the package loads what it always did.
         from ..core._names import name_message
 
-        msg = name_message("Variable", name)
+        # Only the container road's own dummy_var, declared first, passes the name rule unread.
+        own = name == self.__DUMMY_VAR and not self._use_formula_encoder and not self._used_vars
+        msg = None if own else name_message("Variable", name)
         if msg is not None:
             log_e(msg)
             raise ValueError(msg)
-        return self.__declare(name, dims)
-
-    def __declare(self, name: str, dims: tp.Dict[str, int]) -> Variable:
-        # The container road's own dummy_var comes here past the name rule, which refuses it.
         if name in self._used_vars:
             msg = "Variable named " + name + " is already in use"
             log_e(msg)
