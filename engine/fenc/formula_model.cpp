@@ -53,11 +53,14 @@ void formula_model::add(constraint& c) {
     std::string refusal = loop_refusal(c, variables_, instance_work(config_));
     if (refusal.empty()) refusal = work_refusal(work, planned_clauses_, process_memory_limit());
     if (!refusal.empty()) throw value_error(constraint_subject(c.text, foralls_of(c.foralls_text)) + ": " + refusal);
-    // The soft weights of all instances, summed now: past what a file's top holds, the model
-    // that took them could never be built.
-    const std::uint64_t soft = c.kind == constraint_kind::soft
-                                   ? naming(c, [&] { return soft_weight_sum(c, variables_, config_); })
-                                   : 0;
+    // Evaluated now: the soft weights of all instances, summed, past what a file's top holds would
+    // leave a model that could never be built; a target, never encoded, must refer to cells that a
+    // witness has.
+    std::uint64_t soft = 0;
+    if (c.kind != constraint_kind::hard) {
+        const std::uint64_t sum = naming(c, [&] { return soft_weight_sum(c, variables_, config_); });
+        if (c.kind == constraint_kind::soft) soft = sum;
+    }
     naming(c, [&] { cnf::check_weight_room(soft_total_, soft); });
     c.catalog_stamp = 0;
     planned_clauses_ += work.clauses;

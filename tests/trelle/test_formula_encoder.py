@@ -107,6 +107,11 @@ def _pb(term, comparator, bound):
     ("x(i,0).to_bx()", "Foralls: {'i': [0]} 12", "unexpected text at position 20"),
     ("x(i,0).to_bx()", "Foralls: 3", "expected a dict at position 9"),
     ("3", "Foralls: {}", "expected a Boolean expression at position 0"),
+    # quoted texts cut after 200 bytes, before the character that would be cut
+    ("x(0,0).to_bx() +" + " " * 183 + "é" + " " * 100, "Foralls: {}", " {183}\\.\\.\\.': expected a Boolean"),
+    ("x(i,0).to_bx()", "Foralls: {'i': [0]}" + " " * 180 + "é", "unexpected text at position 199"),
+    ("x(i,0).to_bx()", "Foralls: {'a" + "ξ" * 150 + "': range(0, 2000000000), 'b': range(0, 2000000000)}",
+     "ξ\\.\\.\\.: would take 4000000000000000000 instances"),
     *[(f"bx.{name}({lists})", "Foralls: {}", f"bx.{name} takes one list at position 0")
       for name in ["and_s", "or_s", "xor_s", "eq_s"] for lists in ["", "[x(0,0).to_bx()], [x(0,1).to_bx()]"]],
 ])

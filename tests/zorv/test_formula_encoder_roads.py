@@ -451,6 +451,50 @@ def test_rows_past_64_bits_are_refused_alike(constraint, message):
             model.build_cnf()
 
 
+# Every cell that some instance refers to lies in its variable, even where the encoding drops
+# the term or the whole constraint always holds.
+@pytest.mark.parametrize("add", [
+    lambda m, x, i: m.add_constraint(SumIt([2 * x[0, 0], x[0, i]]) <= 1, i=[5]),
+    lambda m, x, i: m.add_constraint(x[0, i] + x[0, 1] >= 0, i=[5]),
+    lambda m, x, i: m.add_constraint(x[0, i] | x[0, 1], i=[5]),
+    lambda m, x, i: m.add_constraint(x[0, 5] + x[0, 1] >= 0),
+    lambda m, x, i: m.add_constraint(Sum(x[0, i], i=range(6)) >= 0),
+    lambda m, x, i: m.add_constraint(x[0, 0]) or m.add_target(SumIt([0 * x[0, 5], x[0, 1]])),
+])
+def test_cells_out_of_range_are_refused_on_both_roads(add):
+    for road in (False, True):
+        model = Model(tl.manager(), "range", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        i = model.get_indexes(["i"])
+        with pytest.raises(IndexError, match="takes the value [35], out of the range 0..2"):
+            add(model, x, i)
+            model.build_cnf(1, True)
+
+
+# Refused at the call on both roads, with the same class; the model stays buildable.
+@pytest.mark.parametrize("call, error, message", [
+    (lambda m, x: m.add_soft_constraint(2**62 * x[0, 0], 2), OverflowError, "would exceed 9223372036854775806"),
+    (lambda m, x: m.add_soft_constraint(x[0, 0], 2**64), OverflowError, "^Soft weight 18446744073709551616 does"
+                                                                       " not fit in 64 bits$"),
+    (lambda m, x: m.add_soft_constraint(x[0, 0], -(2**63) - 1), OverflowError, "does not fit in 64 bits$"),
+    (lambda m, x: m.create_variables("z", k=2**31), OverflowError, "^variable z has too many cells"),
+    (lambda m, x: m.create_variables("z", k=2**31 - ROWS * COLS), OverflowError, "^variable z does not fit"),
+    (lambda m, x: m.create_variables("dummy_var", d=1), ValueError, "only letters$"),
+    (lambda m, x: m.get_indexes(["dummy_var"]), ValueError, "^Index name 'dummy_var' is reserved"),
+    (lambda m, x: m.get_indexes(["i", "self"]), ValueError, "^Index name 'self' is a parameter"),
+    (lambda m, x: m.get_indexes(["constraint"]), ValueError, "^Index name 'constraint' is a parameter"),
+    (lambda m, x: m.get_indexes(["weight"]), ValueError, "^Index name 'weight' is a parameter"),
+])
+def test_bad_arguments_are_refused_at_the_call_alike(call, error, message):
+    for road in (False, True):
+        model = Model(tl.manager(), "refused", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        with pytest.raises(error, match=message):
+            call(model, x)
+        model.add_soft_constraint(x[0, 1], 3)
+        assert model.build_wcnf() is True
+
+
 wide = st.sampled_from([B, M, B - 1, M + 1, 2**62, -(2**62), 4611686018427387905, 5100000000000000000,
                         -5100000000000000000, 1, -1, 0])
 
