@@ -247,12 +247,11 @@ bool template_fits(nb::handle template_, const std::unordered_map<std::string, i
                    bool instances, nb::handle calls) {
     const auto texts = read_template(template_);
     if (!texts) return false;
-    std::vector<std::string_view> call_texts;
+    std::optional<zorv::inst::template_texts> call_texts;
     if (!calls.is_none()) {
         // Read as one clause of a template: views into strings that the caller keeps alive.
-        const auto read = read_template(nb::make_tuple(calls));
-        if (!read) return false;
-        call_texts = read->texts;
+        call_texts = read_template(nb::make_tuple(calls));
+        if (!call_texts) return false;
     }
     zorv::inst::forall_bounds ranges;
     for (auto [name, range] : bounds) {
@@ -261,7 +260,9 @@ bool template_fits(nb::handle template_, const std::unordered_map<std::string, i
         ranges.emplace(nb::cast<std::string>(name), ends);
     }
     const zorv::inst::text_map<int_array> shapes(sizes.begin(), sizes.end());
-    return zorv::inst::template_fits(*texts, shapes, ranges, instances, call_texts);
+    return zorv::inst::template_fits(*texts, shapes, ranges, instances,
+                                     call_texts ? std::span<const std::string_view>(call_texts->texts)
+                                                : std::span<const std::string_view>());
 }
 
 // The distinct variable names of element call texts (see element_call_name), or None when a text

@@ -379,11 +379,11 @@ class Model:
             if _heard(tl.log_level_type.debug):
                 log_d("Building soft constraint: " + str(template_constraint))
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
+            # Its template keeps every term, of weight 0 too: the container checks every call there.
             formula, weights = evaluate(namespace, template_constraint)
-            calls = list(self._manager.name2pb)
             # The container needs none of the registrations: their memory goes before it makes its own.
             self._manager.reset()
-            logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0, calls)
+            logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
             self._is_wcnf = True
         except BaseException as error:
             if created:
