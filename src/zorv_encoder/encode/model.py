@@ -296,7 +296,7 @@ class Model:
                 log_e(msg)
                 raise FormulaError(msg)
             if isinstance(target_constraint, bx.One):
-                self._formula_container.check_calls(calls, {})
+                logged(self._formula_container.check_calls, calls, {})
                 log_w("Redundant constraint was detected in target")
                 # An earlier border's clauses must not outlive it.
                 self._formula_container.clear_target()
