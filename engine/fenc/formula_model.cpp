@@ -62,6 +62,7 @@ void formula_model::add(constraint& c) {
         if (c.kind == constraint_kind::soft) soft = sum;
     }
     naming(c, [&] { cnf::check_weight_room(soft_total_, soft); });
+    if (c.kind == constraint_kind::hard) naming(c, [&] { check_cells(c, variables_, instance_work(config_)); });
     c.catalog_stamp = 0;
     planned_clauses_ += work.clauses;
     soft_total_ += soft;
