@@ -189,6 +189,52 @@ private:
     std::uint64_t most_ = 0;
 };
 
+// Visits the cells of a program's tree while cell(id) holds; operands(node, visit) visits the
+// operands of a node of listed or looped operands, the loops bound as the caller binds them.
+template <class Cell, class Operands>
+struct cell_visitor {
+    const program& p;
+    Cell cell;
+    Operands operands;
+
+    bool root() { return p.root_is_term ? term(p.root) : boolean(p.root); }
+
+    bool boolean(std::uint32_t id) {
+        const bool_node& n = p.bools[id];
+        switch (n.op) {
+            case bool_op::cell:
+                return cell(n.a);
+            case bool_op::one:
+            case bool_op::zero:
+                return true;
+            case bool_op::negate:
+                return boolean(n.a);
+            case bool_op::implies:
+                return boolean(n.a) && boolean(n.b);
+            case bool_op::ite:
+                return boolean(n.a) && boolean(n.b) && boolean(n.c);
+            case bool_op::compare:
+                return term(n.a);
+            default:
+                return operands(n, [this](std::uint32_t kid) { return boolean(kid); });
+        }
+    }
+
+    bool term(std::uint32_t id) {
+        const term_node& t = p.terms[id];
+        switch (t.op) {
+            case term_op::cell:
+                return cell(t.a);
+            case term_op::scale:
+                return term(t.b);
+            case term_op::sum:
+            case term_op::collect:
+                return operands(t, [this](std::uint32_t kid) { return term(kid); });
+        }
+        return false;
+    }
+};
+
 // The least and the greatest value of an integer node as the values of its slots bound it, or
 // nothing where they do not (a power, a bound past 64 bits, a slot of no value).
 using value_bounds = std::optional<std::pair<pbct::i128, pbct::i128>>;
@@ -210,51 +256,17 @@ public:
         }
     }
 
-    bool inside() { return p_.root_is_term ? term(p_.root) : boolean(p_.root); }
+    bool inside() {
+        cell_visitor visit{p_, [this](std::uint32_t id) { return cell(id); },
+                           [this](const auto& n, auto&& kid) {
+                               if (n.loops.empty()) return std::all_of(n.kids.begin(), n.kids.end(), kid);
+                               for (const loop& l : n.loops) slots_[l.slot] = values_of(p_.sources[l.source]);
+                               return kid(n.a);
+                           }};
+        return visit.root();
+    }
 
 private:
-    bool boolean(std::uint32_t id) {
-        const bool_node& n = p_.bools[id];
-        switch (n.op) {
-            case bool_op::cell:
-                return cell(n.a);
-            case bool_op::one:
-            case bool_op::zero:
-                return true;
-            case bool_op::negate:
-                return boolean(n.a);
-            case bool_op::implies:
-                return boolean(n.a) && boolean(n.b);
-            case bool_op::ite:
-                return boolean(n.a) && boolean(n.b) && boolean(n.c);
-            case bool_op::compare:
-                return term(n.a);
-            default:
-                return operands(n, [this](std::uint32_t kid) { return boolean(kid); });
-        }
-    }
-
-    bool term(std::uint32_t id) {
-        const term_node& t = p_.terms[id];
-        switch (t.op) {
-            case term_op::cell:
-                return cell(t.a);
-            case term_op::scale:
-                return term(t.b);
-            case term_op::sum:
-            case term_op::collect:
-                return operands(t, [this](std::uint32_t kid) { return term(kid); });
-        }
-        return false;
-    }
-
-    template <class Node, class Visit>
-    bool operands(const Node& n, Visit visit) {
-        if (n.loops.empty()) return std::all_of(n.kids.begin(), n.kids.end(), visit);
-        for (const loop& l : n.loops) slots_[l.slot] = values_of(p_.sources[l.source]);
-        return visit(n.a);
-    }
-
     // The values a loop over `from` takes lie between its start and its stop, the stop left out.
     value_bounds values_of(const source_node& from) const {
         if (!from.is_range) {
@@ -326,73 +338,22 @@ private:
     std::vector<value_bounds> slots_;
 };
 
-// Evaluates every cell that the bound instance refers to, as generating it would.
-class cell_walk {
-public:
-    cell_walk(const program& p, evaluator& ev) : p_(p), ev_(ev) {}
-
-    void boolean(std::uint32_t id) {
-        const bool_node& n = p_.bools[id];
-        switch (n.op) {
-            case bool_op::cell:
-                ev_.cell(n.a);
-                return;
-            case bool_op::one:
-            case bool_op::zero:
-                return;
-            case bool_op::negate:
-                boolean(n.a);
-                return;
-            case bool_op::implies:
-                boolean(n.a);
-                boolean(n.b);
-                return;
-            case bool_op::ite:
-                boolean(n.a);
-                boolean(n.b);
-                boolean(n.c);
-                return;
-            case bool_op::compare:
-                term(n.a);
-                return;
-            default:
-                ev_.operands(n, [this](std::uint32_t kid) { boolean(kid); });
-        }
-    }
-
-    void term(std::uint32_t id) {
-        const term_node& t = p_.terms[id];
-        switch (t.op) {
-            case term_op::cell:
-                ev_.cell(t.a);
-                return;
-            case term_op::scale:
-                term(t.b);
-                return;
-            case term_op::sum:
-            case term_op::collect:
-                ev_.operands(t, [this](std::uint32_t kid) { term(kid); });
-        }
-    }
-
-private:
-    const program& p_;
-    evaluator& ev_;
-};
-
 }  // namespace
 
 void check_cells(const constraint& c, const catalog& variables, std::uint64_t instance_work) {
     if (c.foralls.instance_count() == 0 || cell_bounds(c, variables).inside()) return;
+    // Evaluated as generating evaluates them: a cell out of its variable throws index_error.
     evaluator ev(c.code, variables, instance_work);
-    cell_walk walk(c.code, ev);
-    for_each_instance(c.foralls, ev, [&](std::uint64_t) {
-        if (c.code.root_is_term) {
-            walk.term(c.code.root);
-        } else {
-            walk.boolean(c.code.root);
-        }
-    });
+    cell_visitor walk{c.code,
+                      [&](std::uint32_t id) {
+                          ev.cell(id);
+                          return true;
+                      },
+                      [&](const auto& n, auto&& kid) {
+                          ev.operands(n, [&](std::uint32_t id) { kid(id); });
+                          return true;
+                      }};
+    for_each_instance(c.foralls, ev, [&](std::uint64_t) { walk.root(); });
 }
 
 instance_output least_instance_output(const constraint& c) {
