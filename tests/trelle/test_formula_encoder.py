@@ -283,7 +283,9 @@ def test_index_arithmetic_reads_as_the_host_reads_it(text):
     expected = {(i, j): eval(text, {"__builtins__": {}}, {"i": i, "j": j}) for i in range(2) for j in range(3)}
     encoder = tl.manager().create_formula_encoder("m")
     encoder.create_variables("x", [50])
-    add = lambda: encoder.add_constraint(f"x({text}).to_bx()", "Foralls: {'i': range(0, 2), 'j': [0, 1, 2]}")
+    def add():
+        encoder.add_constraint(f"x({text}).to_bx()", "Foralls: {'i': range(0, 2), 'j': [0, 1, 2]}")
+
     if not all(0 <= value < 50 for value in expected.values()):
         with pytest.raises(IndexError, match="out of the range 0..49"):
             add()
