@@ -242,9 +242,15 @@ nb::object compile_template(nb::handle template_, std::optional<int_array> weigh
 }
 
 bool template_fits(nb::handle template_, const std::unordered_map<std::string, int_array>& sizes, nb::dict bounds,
-                   bool instances) {
+                   bool instances, nb::handle calls) {
     const auto texts = read_template(template_);
     if (!texts) return false;
+    std::optional<zorv::inst::template_texts> call_texts;
+    if (!calls.is_none()) {
+        // Read as one clause of a template: views into strings that the caller keeps alive.
+        call_texts = read_template(nb::make_tuple(calls));
+        if (!call_texts) return false;
+    }
     zorv::inst::forall_bounds ranges;
     for (auto [name, range] : bounds) {
         std::optional<std::pair<std::int64_t, std::int64_t>> ends;
@@ -252,7 +258,9 @@ bool template_fits(nb::handle template_, const std::unordered_map<std::string, i
         ranges.emplace(nb::cast<std::string>(name), ends);
     }
     const zorv::inst::text_map<int_array> shapes(sizes.begin(), sizes.end());
-    return zorv::inst::template_fits(*texts, shapes, ranges, instances);
+    return zorv::inst::template_fits(*texts, shapes, ranges, instances,
+                                     call_texts ? std::span<const std::string_view>(call_texts->texts)
+                                                : std::span<const std::string_view>());
 }
 
 // The distinct variable names of element call texts (see element_call_name), or None when a text
@@ -315,7 +323,9 @@ void bind_inst(nb::module_& m) {
           "shift_pb"_a, "shift_bx"_a,
           "The compiled template of a record, or None for a template beyond the engine's reader.");
     m.def("template_fits", &template_fits, "template"_a, "sizes"_a, "bounds"_a, "instances"_a,
-          "True when every literal of the template is sure to instantiate: known variables, foralls\n"
+          "calls"_a = nb::none(),
+          "True when every literal of the template, and every call among `calls` (a list of the\n"
+          "texts of the variable calls that made it), is sure to instantiate: known variables, foralls\n"
           "and index counts, and (with instances) index values in range; False when unsure.");
     m.def(
         "work_refusal",

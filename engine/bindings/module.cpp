@@ -17,6 +17,8 @@ void translate_engine_errors(const std::exception_ptr& p, void* /*payload*/) {
         PyErr_SetString(PyExc_TypeError, e.what());
     } catch (const zorv::value_error& e) {
         PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const zorv::index_error& e) {
+        PyErr_SetString(PyExc_IndexError, e.what());
     } catch (const zorv::limit_error& e) {
         PyErr_SetString(PyExc_OverflowError, e.what());
     } catch (const zorv::os_error& e) {

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "common/quoted.hpp"
+
 namespace zorv::bxpr {
 
 namespace {
@@ -29,7 +31,7 @@ std::string to_text(const Arena& a, NodeId root, std::size_t limit) {
     std::vector<Frame> stack{{root, 0}};
     while (!stack.empty()) {
         if (out.size() > limit) {
-            out.resize(limit);
+            out.resize(character_cut(out, limit));
             out += "...";
             break;
         }

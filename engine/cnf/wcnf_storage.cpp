@@ -42,15 +42,14 @@ void make_room(std::vector<T>& v, std::size_t size) {
     }
 }
 
-// Soft weights are summed into top, which must stay below max_top.
+}  // namespace
+
 void check_weight_room(weight sum, weight add) {
     if (add > max_top - 1 - sum) {
         throw limit_error("the sum of soft weights would exceed " + std::to_string(max_top - 1) +
                           ", so top = 1 + that sum would not fit in 64 bits");
     }
 }
-
-}  // namespace
 
 void wcnf_storage::reserve(std::size_t clauses, std::size_t literals) {
     offsets_.reserve(offsets_.size() + clauses);

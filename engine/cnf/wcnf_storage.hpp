@@ -9,6 +9,10 @@
 
 namespace zorv::cnf {
 
+// Soft weights are summed into top, which must stay below max_top: limit_error when `add` more
+// on top of `sum` would not.
+void check_weight_room(weight sum, weight add);
+
 // Hard and weighted soft clauses in insertion order: literals in one flat array, clause i
 // spanning [offsets[i], offsets[i+1]). Weights are kept only once a soft clause exists,
 // so a pure CNF pays nothing for them.

@@ -3,7 +3,8 @@
 #include <string>
 
 // Engine errors map onto Python exceptions in the bindings:
-// TypeError-like misuse, ValueError-like bad values, limits exceeded, and failed file operations.
+// TypeError-like misuse, ValueError-like bad values, cells out of range, limits exceeded, and
+// failed file operations.
 namespace zorv {
 
 struct type_error : std::invalid_argument {
@@ -12,6 +13,11 @@ struct type_error : std::invalid_argument {
 
 struct value_error : std::domain_error {
     using std::domain_error::domain_error;
+};
+
+// A reference to a cell outside its variable: IndexError, as the container road gives.
+struct index_error : std::out_of_range {
+    using std::out_of_range::out_of_range;
 };
 
 struct limit_error : std::length_error {

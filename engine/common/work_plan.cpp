@@ -81,7 +81,8 @@ std::string constraint_subject(std::string_view text, std::string_view foralls) 
     std::string subject = text.empty() ? "a constraint" : "constraint " + quoted(text);
     if (!foralls.empty() && foralls != "{}") {
         // Listed values may run to megabytes: cut as the text is.
-        subject += " over " + std::string(foralls.substr(0, shown)) + (foralls.size() > shown ? "..." : "");
+        subject += " over " + std::string(foralls.substr(0, character_cut(foralls, shown))) +
+                   (foralls.size() > shown ? "..." : "");
     }
     return subject;
 }

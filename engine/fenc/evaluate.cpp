@@ -124,7 +124,7 @@ std::int64_t evaluator::cell(std::uint32_t id) const {
     for (std::size_t k = 0; k < c.indexes.size(); ++k) {
         const std::int64_t index = integer(c.indexes[k]);
         if (index < 0 || index >= v.sizes[k]) {
-            throw value_error("index " + std::to_string(k) + " of variable " + v.name + " takes the value " +
+            throw index_error("index " + std::to_string(k) + " of variable " + v.name + " takes the value " +
                               std::to_string(index) + ", out of the range 0.." + std::to_string(v.sizes[k] - 1));
         }
         number += index * v.strides[k];

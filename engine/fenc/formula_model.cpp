@@ -15,6 +15,24 @@
 
 namespace zorv::fenc {
 
+namespace {
+
+// work(), its error about the values of the text of `c` naming that text.
+template <class Work>
+auto naming(const constraint& c, Work&& work) {
+    try {
+        return work();
+    } catch (const value_error& e) {
+        throw value_error("constraint " + quoted(c.text) + ": " + e.what());
+    } catch (const index_error& e) {
+        throw index_error("constraint " + quoted(c.text) + ": " + e.what());
+    } catch (const limit_error& e) {
+        throw limit_error("constraint " + quoted(c.text) + ": " + e.what());
+    }
+}
+
+}  // namespace
+
 formula_model::formula_model() {
     // As the container road's encoder: a larger single encoding is refused.
     config_.set_max_clauses_per_constraint(1000000);
@@ -35,8 +53,19 @@ void formula_model::add(constraint& c) {
     std::string refusal = loop_refusal(c, variables_, instance_work(config_));
     if (refusal.empty()) refusal = work_refusal(work, planned_clauses_, process_memory_limit());
     if (!refusal.empty()) throw value_error(constraint_subject(c.text, foralls_of(c.foralls_text)) + ": " + refusal);
+    // Evaluated now: the soft weights of all instances, summed, past what a file's top holds would
+    // leave a model that could never be built; a target, never encoded, must refer to cells that a
+    // witness has.
+    std::uint64_t soft = 0;
+    if (c.kind != constraint_kind::hard) {
+        const std::uint64_t sum = naming(c, [&] { return soft_weight_sum(c, variables_, config_); });
+        if (c.kind == constraint_kind::soft) soft = sum;
+    }
+    naming(c, [&] { cnf::check_weight_room(soft_total_, soft); });
+    if (c.kind == constraint_kind::hard) naming(c, [&] { check_cells(c, variables_, instance_work(config_)); });
     c.catalog_stamp = 0;
     planned_clauses_ += work.clauses;
+    soft_total_ += soft;
     add_read(std::move(c));
 }
 
@@ -61,17 +90,13 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
         aux_start[f] = next_aux;
         constraint_stats s;
         s.instances = c.foralls.instance_count();
-        try {
+        naming(c, [&] {
             if (c.kind == constraint_kind::hard) {
                 s.contradictions = encode_hard(c, variables_, config_, out, next_aux, aux[f]);
             } else {
                 soft_total += encode_soft(c, variables_, config_, out);
             }
-        } catch (const value_error& e) {
-            throw value_error("constraint " + quoted(c.text) + ": " + e.what());
-        } catch (const limit_error& e) {
-            throw limit_error("constraint " + quoted(c.text) + ": " + e.what());
-        }
+        });
         s.clauses = out.clause_count() - clauses_before;
         s.aux = static_cast<std::uint64_t>(next_aux - aux_start[f]);
         s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -203,6 +228,7 @@ void formula_model::clear() {
     generated_cells_ = 0;
     generated_ = false;
     planned_clauses_ = 0;
+    soft_total_ = 0;
 }
 
 }  // namespace zorv::fenc

@@ -38,7 +38,8 @@ public:
     // Takes a constraint read against this model's declarations since its last clear(), once:
     // a hard or soft constraint, or the target (replacing the last). Anything else is refused
     // with value_error, as is a constraint whose work is refused (common/work_plan.hpp) for what
-    // its instances write at least; a taken constraint is left empty.
+    // its instances write at least; a soft constraint whose weights would bring the sum of soft
+    // weights past what a file's top holds, with limit_error. A taken constraint is left empty.
     void add(constraint& c);
 
     // Writes every constraint into `out` (expected empty) and stamps it. On failure the numbering
@@ -77,6 +78,8 @@ private:
     bool generated_ = false;
     // What the constraints taken write at least, all instances together.
     std::uint64_t planned_clauses_ = 0;
+    // The soft weights of the constraints taken, all instances together (at most cnf::max_top - 1).
+    std::uint64_t soft_total_ = 0;
 };
 
 }  // namespace zorv::fenc

@@ -367,4 +367,13 @@ std::uint64_t encode_soft(const constraint& c, const catalog& variables, const p
     return total;
 }
 
+std::uint64_t soft_weight_sum(const constraint& c, const catalog& variables, const pbct::PBConfig& config) {
+    evaluator ev(c.code, variables, instance_work(config));
+    std::uint64_t total = 0;
+    for_each_soft_unit(c, ev, [&](std::int64_t, const soft_unit& unit) {
+        total = unit.weight > cnf::max_top - total ? cnf::max_top : total + unit.weight;
+    });
+    return total;
+}
+
 }  // namespace zorv::fenc

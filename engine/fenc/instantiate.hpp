@@ -47,4 +47,7 @@ std::uint64_t encode_hard(const constraint& c, const catalog& variables, const p
 std::uint64_t encode_soft(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
                           cnf::wcnf_storage& out);
 
+// What encode_soft would return, held at cnf::max_top once past it; nothing is written.
+std::uint64_t soft_weight_sum(const constraint& c, const catalog& variables, const pbct::PBConfig& config);
+
 }  // namespace zorv::fenc

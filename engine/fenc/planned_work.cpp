@@ -1,11 +1,14 @@
 #include "fenc/planned_work.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "common/errors.hpp"
 #include "fenc/evaluate.hpp"
+#include "fenc/instances.hpp"
 #include "fenc/instantiate.hpp"
 
 namespace zorv::fenc {
@@ -186,7 +189,172 @@ private:
     std::uint64_t most_ = 0;
 };
 
+// Visits the cells of a program's tree while cell(id) holds; operands(node, visit) visits the
+// operands of a node of listed or looped operands, the loops bound as the caller binds them.
+template <class Cell, class Operands>
+struct cell_visitor {
+    const program& p;
+    Cell cell;
+    Operands operands;
+
+    bool root() { return p.root_is_term ? term(p.root) : boolean(p.root); }
+
+    bool boolean(std::uint32_t id) {
+        const bool_node& n = p.bools[id];
+        switch (n.op) {
+            case bool_op::cell:
+                return cell(n.a);
+            case bool_op::one:
+            case bool_op::zero:
+                return true;
+            case bool_op::negate:
+                return boolean(n.a);
+            case bool_op::implies:
+                return boolean(n.a) && boolean(n.b);
+            case bool_op::ite:
+                return boolean(n.a) && boolean(n.b) && boolean(n.c);
+            case bool_op::compare:
+                return term(n.a);
+            default:
+                return operands(n, [this](std::uint32_t kid) { return boolean(kid); });
+        }
+    }
+
+    bool term(std::uint32_t id) {
+        const term_node& t = p.terms[id];
+        switch (t.op) {
+            case term_op::cell:
+                return cell(t.a);
+            case term_op::scale:
+                return term(t.b);
+            case term_op::sum:
+            case term_op::collect:
+                return operands(t, [this](std::uint32_t kid) { return term(kid); });
+        }
+        return false;
+    }
+};
+
+// The least and the greatest value of an integer node as the values of its slots bound it, or
+// nothing where they do not (a power, a bound past 64 bits, a slot of no value).
+using value_bounds = std::optional<std::pair<pbct::i128, pbct::i128>>;
+
+value_bounds in_64_bits(pbct::i128 low, pbct::i128 high) {
+    if (!pbct::fits64(low) || !pbct::fits64(high)) return std::nullopt;
+    return std::make_pair(low, high);
+}
+
+// Whether every cell that an instance of a constraint refers to lies inside its variable, as far
+// as the bounds of the forall values and of the loops' ranges show, without making an instance.
+class cell_bounds {
+public:
+    cell_bounds(const constraint& c, const catalog& variables)
+        : p_(c.code), variables_(variables), slots_(c.code.slots) {
+        for (std::size_t f = 0; f < c.foralls.values.size(); ++f) {
+            const auto [low, high] = c.foralls.values[f].bounds();
+            slots_[f] = std::make_pair(pbct::i128{low}, pbct::i128{high});
+        }
+    }
+
+    bool inside() {
+        cell_visitor visit{p_, [this](std::uint32_t id) { return cell(id); },
+                           [this](const auto& n, auto&& kid) {
+                               if (n.loops.empty()) return std::all_of(n.kids.begin(), n.kids.end(), kid);
+                               for (const loop& l : n.loops) slots_[l.slot] = values_of(p_.sources[l.source]);
+                               return kid(n.a);
+                           }};
+        return visit.root();
+    }
+
+private:
+    // The values a loop over `from` takes lie between its start and its stop, the stop left out.
+    value_bounds values_of(const source_node& from) const {
+        if (!from.is_range) {
+            value_bounds all;
+            for (const std::uint32_t arg : from.args) {
+                const value_bounds v = integer(arg);
+                if (!v) return std::nullopt;
+                all = all ? std::make_pair(std::min(all->first, v->first), std::max(all->second, v->second)) : v;
+            }
+            return all;
+        }
+        const bool stop_only = from.args.size() == 1;
+        const value_bounds start = stop_only ? value_bounds(std::make_pair(0, 0)) : integer(from.args[0]);
+        const value_bounds stop = integer(from.args[stop_only ? 0 : 1]);
+        const value_bounds step = from.args.size() == 3 ? integer(from.args[2]) : value_bounds(std::make_pair(1, 1));
+        if (!start || !stop || !step) return std::nullopt;
+        if (step->first > 0) return std::make_pair(start->first, stop->second - 1);
+        if (step->second < 0) return std::make_pair(stop->first + 1, start->second);
+        return std::make_pair(std::min(start->first, stop->first), std::max(start->second, stop->second));
+    }
+
+    value_bounds integer(std::uint32_t id) const {
+        const int_node& n = p_.ints[id];
+        switch (n.op) {
+            case int_op::constant:
+                return std::make_pair(pbct::i128{n.value}, pbct::i128{n.value});
+            case int_op::slot:
+                return slots_[static_cast<std::size_t>(n.value)];
+            case int_op::negate: {
+                const value_bounds a = integer(n.kids[0]);
+                return a ? in_64_bits(-a->second, -a->first) : std::nullopt;
+            }
+            case int_op::sum: {
+                value_bounds total = std::make_pair(pbct::i128{0}, pbct::i128{0});
+                for (std::size_t k = 0; k < n.kids.size() && total; ++k) {
+                    const value_bounds v = integer(n.kids[k]);
+                    if (!v) return std::nullopt;
+                    total = n.signs[k] == '-' ? in_64_bits(total->first - v->second, total->second - v->first)
+                                              : in_64_bits(total->first + v->first, total->second + v->second);
+                }
+                return total;
+            }
+            case int_op::product: {
+                const value_bounds a = integer(n.kids[0]), b = integer(n.kids[1]);
+                if (!a || !b) return std::nullopt;
+                const pbct::i128 corners[] = {a->first * b->first, a->first * b->second, a->second * b->first,
+                                              a->second * b->second};
+                const auto [low, high] = std::minmax_element(std::begin(corners), std::end(corners));
+                return in_64_bits(*low, *high);
+            }
+            case int_op::power:
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    bool cell(std::uint32_t id) const {
+        const cell_node& c = p_.cells[id];
+        const declared_variable& v = variables_.at(c.variable);
+        for (std::size_t k = 0; k < c.indexes.size(); ++k) {
+            const value_bounds index = integer(c.indexes[k]);
+            if (!index || index->first < 0 || index->second >= v.sizes[k]) return false;
+        }
+        return true;
+    }
+
+    const program& p_;
+    const catalog& variables_;
+    std::vector<value_bounds> slots_;
+};
+
 }  // namespace
+
+void check_cells(const constraint& c, const catalog& variables, std::uint64_t instance_work) {
+    if (c.foralls.instance_count() == 0 || cell_bounds(c, variables).inside()) return;
+    // Evaluated as generating evaluates them: a cell out of its variable throws index_error.
+    evaluator ev(c.code, variables, instance_work);
+    cell_visitor walk{c.code,
+                      [&](std::uint32_t id) {
+                          ev.cell(id);
+                          return true;
+                      },
+                      [&](const auto& n, auto&& kid) {
+                          ev.operands(n, [&](std::uint32_t id) { kid(id); });
+                          return true;
+                      }};
+    for_each_instance(c.foralls, ev, [&](std::uint64_t) { walk.root(); });
+}
 
 instance_output least_instance_output(const constraint& c) {
     instance_output out;

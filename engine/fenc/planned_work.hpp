@@ -19,4 +19,10 @@ instance_output least_instance_output(const constraint& c);
 // depend on a forall or on an outer loop are left to the evaluator, which counts them as it goes.
 std::string loop_refusal(const constraint& c, const catalog& variables, std::uint64_t instance_work);
 
+// Throws index_error, as generating would, when an instance of `c` refers to a cell outside its
+// variable, even one whose term its encoding would drop. Read from the bounds of the forall
+// values and of the loops' ranges where they show that every cell lies inside; else every
+// instance is evaluated, its loops counted against `instance_work` as generating counts them.
+void check_cells(const constraint& c, const catalog& variables, std::uint64_t instance_work);
+
 }  // namespace zorv::fenc

@@ -1,5 +1,7 @@
 #include "inst/forall_values.hpp"
 
+#include <algorithm>
+
 #include "common/errors.hpp"
 #include "pbct/int128.hpp"
 
@@ -24,6 +26,15 @@ forall_values forall_values::listed(std::vector<std::int64_t> values) {
     run.length_ = values.size();
     run.listed_ = std::move(values);
     return run;
+}
+
+std::pair<std::int64_t, std::int64_t> forall_values::bounds() const {
+    if (listed_.empty()) {
+        const std::int64_t first = (*this)[0], last = (*this)[length_ - 1];
+        return {std::min(first, last), std::max(first, last)};
+    }
+    const auto [low, high] = std::minmax_element(listed_.begin(), listed_.end());
+    return {*low, *high};
 }
 
 std::optional<std::uint64_t> combination_count(std::span<const forall_values> foralls) {

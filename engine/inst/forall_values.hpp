@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace zorv::inst {
@@ -14,6 +15,8 @@ public:
     static forall_values listed(std::vector<std::int64_t> values);
 
     std::size_t size() const { return length_; }
+    // The least and the greatest value; there is at least one.
+    std::pair<std::int64_t, std::int64_t> bounds() const;
     std::int64_t operator[](std::size_t i) const {
         // Unsigned: i * step may exceed 64 bits where the value itself does not.
         return listed_.empty() ? static_cast<std::int64_t>(static_cast<std::uint64_t>(start_) +

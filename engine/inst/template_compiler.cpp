@@ -178,13 +178,16 @@ std::optional<program_texts> compile_template(const template_texts& clauses,
 }
 
 bool template_fits(const template_texts& clauses, const text_map<std::vector<std::int64_t>>& sizes,
-                   const forall_bounds& bounds, bool instances) {
+                   const forall_bounds& bounds, bool instances, std::span<const std::string_view> calls) {
+    // Keyed without the sign: x(i) and -x(i) are checked alike.
     text_index seen;
-    for (std::string_view text : clauses.texts) {
-        if (!seen.find_or_add(text).second) continue;
+    const auto unsigned_text = [](std::string_view text) {
+        return text.substr(!text.empty() && text.front() == '-' ? 1 : 0);
+    };
+    const auto fits = [&](std::string_view text) {
         const auto literal = read_literal(text);
         if (!literal) return false;
-        if (literal->auxiliary) continue;
+        if (literal->auxiliary) return true;
         const auto variable = sizes.find(literal->name);
         if (variable == sizes.end() || bounds.find(literal->name) != bounds.end() ||
             variable->second.size() != literal->indexes.size()) {
@@ -193,6 +196,14 @@ bool template_fits(const template_texts& clauses, const text_map<std::vector<std
         for (std::size_t k = 0; k < literal->indexes.size(); ++k) {
             if (!index_fits(literal->indexes[k], variable->second[k], bounds, instances)) return false;
         }
+        return true;
+    };
+    for (std::string_view text : clauses.texts) {
+        if (seen.find_or_add(unsigned_text(text)).second && !fits(text)) return false;
+    }
+    for (std::string_view text : calls) {
+        // Names without a call are auxiliaries.
+        if (text.find('(') != std::string_view::npos && seen.find_or_add(text).second && !fits(text)) return false;
     }
     return true;
 }

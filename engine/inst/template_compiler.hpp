@@ -61,7 +61,9 @@ using forall_bounds = std::map<std::string, std::optional<std::pair<std::int64_t
 // the right index count, indexes over foralls of `bounds` only and, when there are instances,
 // index values inside the variable's sizes over the foralls' whole ranges. False when any of
 // that fails or a text is beyond read_literal: the caller then checks the template its own way.
+// The same for `calls`, the variable calls that made the template (names without a call are
+// skipped): a call whose term the template lost is checked too.
 bool template_fits(const template_texts& clauses, const text_map<std::vector<std::int64_t>>& sizes,
-                   const forall_bounds& bounds, bool instances);
+                   const forall_bounds& bounds, bool instances, std::span<const std::string_view> calls = {});
 
 }  // namespace zorv::inst

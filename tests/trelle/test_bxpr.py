@@ -220,6 +220,13 @@ def test_variable_text_is_its_name(ctx, name):
     assert (~v).get_args() == [v]
 
 
+def test_a_long_text_is_cut_between_characters(ctx):
+    # Names of four two-byte letters: the cut at a million bytes falls inside one of them.
+    names = ["".join(p) for p in itertools.islice(itertools.product("αβγδεζηθικλμνξοπρστυφχψω", repeat=4), 100001)]
+    text = str(bx.or_s([ctx.get_var(name) for name in names]))
+    assert text.endswith("...") and len(text.encode()) <= 10**6 + 3
+
+
 def test_hash_consing_gives_identity_semantics(ctx, xyz):
     x, y, z = xyz
     a = bx.and_s([x, bx.or_s([y, ~z])])

@@ -222,16 +222,13 @@ def test_foralls_of_every_form_agree(tmp_path, values):
     assert len(found[0]) == 3 ** 2 * 2 ** 3
 
 
-# Index names are identifiers, combinator keywords too; dummy_var is a name like any other there.
-def test_identifier_index_names_and_dummy_var_on_both_roads(tmp_path):
+# Index names are identifiers, combinator keywords too.
+def test_identifier_index_names_on_both_roads(tmp_path):
     found = []
     for road in (False, True):
         model = Model(tl.manager(), "names", road)
         x = model.create_variables("x", r=ROWS, c=COLS)
         y = model.create_variables("y", k=YS)
-        if road:
-            dummy = model.create_variables("dummy_var", d=1)
-            model.add_constraint(dummy[0])
         row_a, i1, col_2, k2 = model.get_indexes(["row_a", "i1", "col_2", "k2"])
         model.add_constraint(Sum(x[row_a, col_2], col_2=range(COLS)) == 1, row_a=range(ROWS))
         model.add_constraint(Or(y[i1 + k2], k2="range(2)"), i1=[1])
@@ -299,7 +296,7 @@ def test_negative_weights_state_the_objective(tmp_path, hard, soft, road):
     (lambda x, j, k: Sum(x[0, j], j="[-4611686018427387904 * 4]") <= 1, "-4611686018427387904 \\* 4"),
     (lambda x, j, k: Sum(x[0, j], j="range(10**12)") <= 1, "1000000000000 values, more than the 2147483648"),
     (lambda x, j, k: Sum(x[0, j], j=range(2**31 + 1)) <= 1, "2147483649 values"),
-    (lambda x, j, k: Sum(Sum(x[0, k], k="range(j**j**j)"), j=range(10)) <= 1, "range\\(7625597484987\\)"),
+    (lambda x, j, k: Sum(Sum(x[0, 0], k="range(j**j**j)"), j=range(10)) <= 1, "range\\(7625597484987\\)"),
     (lambda x, j, k: Sum(x[0, 0], j=range(2 * 10**9), k=range(2 * 10**9)) <= 1, "4000000000000000000 combinations"),
     (lambda x, j, k: And(Or(x[0, 0], k=range(10**5)), j=range(10**5)), "10000000000 combinations"),
 ])
@@ -453,6 +450,52 @@ def test_rows_past_64_bits_are_refused_alike(constraint, message):
         with pytest.raises(OverflowError, match=f"(^|: ){message} does not fit in 64 bits$"):
             model.add_constraint(constraint(x, y))
             model.build_cnf()
+
+
+# Every cell that some instance refers to lies in its variable, even where the encoding drops
+# the term or the whole constraint always holds.
+@pytest.mark.parametrize("add", [
+    lambda m, x, i: m.add_constraint(SumIt([2 * x[0, 0], x[0, i]]) <= 1, i=[5]),
+    lambda m, x, i: m.add_constraint(x[0, i] + x[0, 1] >= 0, i=[5]),
+    lambda m, x, i: m.add_constraint(x[0, i] | x[0, 1], i=[5]),
+    lambda m, x, i: m.add_constraint(x[0, 5] + x[0, 1] >= 0),
+    lambda m, x, i: m.add_constraint(Sum(x[0, i], i=range(6)) >= 0),
+    # a name beyond the engine's reader: the container reads the calls its own way
+    lambda m, x, i: m.add_constraint(SumIt([2 * x[0, 0], m.create_variables("ξ", k=3)[i]]) <= 1, i=[5]),
+    # the container road evaluates a target when it builds
+    lambda m, x, i: m.add_constraint(x[0, 0]) or m.add_target(SumIt([0 * x[0, 5], x[0, 1]])) or m.build_cnf(1, True),
+])
+def test_cells_out_of_range_are_refused_at_the_call_on_both_roads(add):
+    for road in (False, True):
+        model = Model(tl.manager(), "range", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        i = model.get_indexes(["i"])
+        with pytest.raises(IndexError, match="takes the value [35], out of the range 0..2"):
+            add(model, x, i)
+
+
+# Refused at the call on both roads, with the same class; the model stays buildable.
+@pytest.mark.parametrize("call, error, message", [
+    (lambda m, x: m.add_soft_constraint(2**62 * x[0, 0], 2), OverflowError, "would exceed 9223372036854775806"),
+    (lambda m, x: m.add_soft_constraint(x[0, 0], 2**64), OverflowError, "^Soft weight 18446744073709551616 does"
+                                                                       " not fit in 64 bits$"),
+    (lambda m, x: m.add_soft_constraint(x[0, 0], -(2**63) - 1), OverflowError, "does not fit in 64 bits$"),
+    (lambda m, x: m.create_variables("z", k=2**31), OverflowError, "^variable z has too many cells"),
+    (lambda m, x: m.create_variables("z", k=2**31 - ROWS * COLS), OverflowError, "^variable z does not fit"),
+    (lambda m, x: m.create_variables("dummy_var", d=1), ValueError, "only letters$"),
+    (lambda m, x: m.get_indexes(["dummy_var"]), ValueError, "^Index name 'dummy_var' is reserved"),
+    (lambda m, x: m.get_indexes(["i", "self"]), ValueError, "^Index name 'self' is a parameter"),
+    (lambda m, x: m.get_indexes(["constraint"]), ValueError, "^Index name 'constraint' is a parameter"),
+    (lambda m, x: m.get_indexes(["weight"]), ValueError, "^Index name 'weight' is a parameter"),
+])
+def test_bad_arguments_are_refused_at_the_call_alike(call, error, message):
+    for road in (False, True):
+        model = Model(tl.manager(), "refused", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        with pytest.raises(error, match=message):
+            call(model, x)
+        model.add_soft_constraint(x[0, 1], 3)
+        assert model.build_wcnf() is True
 
 
 wide = st.sampled_from([B, M, B - 1, M + 1, 2**62, -(2**62), 4611686018427387905, 5100000000000000000,

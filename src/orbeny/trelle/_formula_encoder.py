@@ -26,11 +26,11 @@ _INT64 = (-(1 << 63), (1 << 63) - 1)
 
 
 def _name_problem(name, variable=False):
-    """Why `name` may not name a variable (letters only, or the model's own dummy_var) or an index
-    (an identifier that does not begin with an underscore), or None."""
+    """Why `name` may not name a variable (letters only) or an index (an identifier that does not
+    begin with an underscore), or None."""
     if not isinstance(name, str) or not name:
         return "a name must be a non-empty str"
-    if variable and not (name.isalpha() or name == "dummy_var"):
+    if variable and not name.isalpha():
         return f"variable name {name!r} must consist of letters only"
     if not name.isidentifier() or name.startswith("_"):
         return f"name {name!r} must be an identifier that does not begin with an underscore"
@@ -101,7 +101,7 @@ class formula_encoder:
             except TypeError:
                 raise TypeError(f"Soft weight must be an integer, not {type(weight).__name__}") from None
         if not _INT64[0] <= weight <= _INT64[1]:
-            raise ValueError(f"Soft weight {weight} does not fit in 64 bits")
+            raise OverflowError(f"Soft weight {weight} does not fit in 64 bits")
         self._add(text, foralls_text, _SOFT, weight, bool(minimization))
 
     def add_target(self, text):

@@ -326,10 +326,11 @@ def _variable_shapes(namespace):
     return shapes
 
 
-def template_fits(template, namespace, foralls, bounds) -> bool:
-    """True when the engine finds every literal of the container's template sure to instantiate
-    (the container's own checks would pass); False when it is unsure. `bounds` gives each forall's
-    lowest and highest value, or is None when the record has no instance."""
+def template_fits(template, namespace, foralls, bounds, calls=None) -> bool:
+    """True when the engine finds every literal of the container's template, and every variable
+    call among `calls` (a list of texts), sure to instantiate (the container's own checks would
+    pass); False when it is unsure. `bounds` gives each forall's lowest and highest value, or is
+    None when the record has no instance."""
     sizes = {name: shape[1] for name, shape in _variable_shapes(namespace).items()}
     ends = {}
     for name in foralls:
@@ -337,7 +338,7 @@ def template_fits(template, namespace, foralls, bounds) -> bool:
         if end is not None and not (_int64(end[0]) and _int64(end[1])):
             return False
         ends[name] = end
-    return _engine.template_fits(template, sizes, ends, bounds is not None)
+    return _engine.template_fits(template, sizes, ends, bounds is not None, calls)
 
 
 def _foralls(foralls, namespace):

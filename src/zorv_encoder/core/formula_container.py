@@ -85,11 +85,12 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         shift_pb_variable: int,
         shift_bx_variable: int,
+        calls: tp.Optional[tp.List[str]] = None,
     ) -> None:
         # Prepared first: a constraint that cannot be instantiated fails here, with nothing
         # flushed, queued or counted.
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
-            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable
+            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, calls=calls
         )
         self.__dump_hard_constraints()
         pending = self._cur_count_clauses_hard_constraints + count_clauses
@@ -104,10 +105,11 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         shift_pb_variable: int,
         shift_bx_variable: int,
+        calls: tp.Optional[tp.List[str]] = None,
     ):
         list_dump_args = []
         dump_args, _, count_clauses = self.__inner_add_constraint(
-            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, target=True
+            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, target=True, calls=calls
         )
         list_dump_args.append(dump_args)
         self.__set_target(FormulaContainer.__dump(list_dump_args), dump_args.cnf_stor)
@@ -120,10 +122,11 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         shift_pb_variable: int,
         shift_bx_variable: int,
+        calls: tp.Optional[tp.List[str]] = None,
     ):
         weights = self.__copy_weights(weights)
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
-            template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable
+            template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable, calls=calls
         )
         # Every instance's clauses carry the weights; a file's top, 1 + their sum, must fit in 64 bits.
         instances = reduce(mul, [len(values) for values in dump_args.foralls.values()], 1)
@@ -140,6 +143,13 @@ class FormulaContainer:
         self._list_soft_constraint_dump_args.append(dump_args)
         self.hard_weight, self._cur_count_clauses_soft_constraints = hard_weight, pending
         self._cur_init_shift_variable, self._num_clauses, self._num_formula = counts
+
+    def check_calls(self, calls: tp.List[str], foralls: tp.Dict[str, tp.Sequence[int]]) -> None:
+        """Refuses, as adding a record over `foralls` would, the variable calls `calls` of a
+        constraint that adds none (one that always holds)."""
+        foralls = FormulaContainer.copied_foralls(foralls)
+        num_foralls = reduce(mul, [len(values) for values in foralls.values()], 1)
+        self.__check_template([], None, foralls, self.__namespace(), num_foralls, calls)
 
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
@@ -159,6 +169,7 @@ class FormulaContainer:
         shift_pb_variable: int,
         shift_bx_variable: int,
         target: bool = False,
+        calls: tp.Optional[tp.List[str]] = None,
     ) -> tp.Tuple[DumpArgs, int, int]:
         template_constraint = FormulaContainer.__bx2list_clauses(template_constraint)
         foralls = FormulaContainer.copied_foralls(foralls)
@@ -169,7 +180,7 @@ class FormulaContainer:
             clauses = len(template_constraint) - weights[: len(template_constraint)].count(0)
         self.__check_work(template_constraint, weights, foralls, num_foralls, clauses, target)
         eval_state = self.__namespace()
-        self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls)
+        self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls, calls)
         dump_args = DumpArgs(
             template_constraint=template_constraint,
             weights=weights,
@@ -413,9 +424,13 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         eval_state: tp.Dict[str, tp.Any],
         num_foralls: int,
+        calls: tp.Optional[tp.List[str]],
     ) -> None:
         """Everything that would make the instantiation of this record fail, checked on the
-        template once instead of on every instance: names, index counts and index ranges."""
+        template once instead of on every instance: names, index counts and index ranges. The
+        same for `calls`, the texts of the variable calls that made the template (auxiliaries'
+        names among them are skipped): every instance refers to its cells, even those whose term
+        the encoding dropped."""
         if weights is not None and len(weights) < len(template):
             raise ValueError(f"{len(weights)} soft weights given for a formula of {len(template)} clauses")
         # Without an instance nothing is ever evaluated, so there is no index value to check.
@@ -424,9 +439,10 @@ class FormulaContainer:
             bounds = {name: FormulaContainer.__bounds(values) for name, values in foralls.items()}
         from ._fast_instantiate import template_fits
 
-        if template_fits(template, eval_state, foralls, bounds):
+        if template_fits(template, eval_state, foralls, bounds, calls):
             return
-        for clause in template:
+        called = [[text for text in calls if "(" in text]] if calls else []
+        for clause in itertools.chain(template, called):
             for text in clause:
                 # An auxiliary's entry is None, so the test is for the key.
                 if text in self._literals:

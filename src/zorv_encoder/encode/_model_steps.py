@@ -1,12 +1,39 @@
 """The model's steps that its module does not bind: that module binds only its fixed names."""
 
 import typing as tp
+from numbers import Integral
 
 from ..core._work import Refused
 from ..core.formula_container import FormulaContainer
 from ..core.zorv_logger import log_e
 from .._exceptions import FormulaError
 from .expressions import One, Zero
+
+
+# The largest variable number: solvers read literals of 32 bits.
+_MAX_VARIABLE = (1 << 31) - 1
+
+
+def cells_fault(name: str, sizes: tp.List[int], first: int) -> tp.Optional[str]:
+    """Why variable `name` of these sizes, its cells numbered from `first`, cannot be declared,
+    worded as the formula encoder words it; None when it can."""
+    count = 1
+    for size in reversed(sizes):
+        count *= size
+        if count > _MAX_VARIABLE:
+            return "variable " + name + " has too many cells for variable numbers"
+    if first - 1 + count > _MAX_VARIABLE:
+        return ("variable " + name + " does not fit: the declared cells would take more than "
+                + str(_MAX_VARIABLE) + " variable numbers")
+    return None
+
+
+def check_weight(weight) -> None:
+    """Refuses, logged, a soft weight past 64 bits, as a coefficient past them is refused."""
+    if isinstance(weight, Integral) and not -(1 << 63) <= weight < 1 << 63:
+        msg = "Soft weight " + str(weight) + " does not fit in 64 bits"
+        log_e(msg)
+        raise OverflowError(msg)
 
 
 def is_constant(expression) -> bool:

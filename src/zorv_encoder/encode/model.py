@@ -84,7 +84,9 @@ class Model:
         # Loaded at first use, so that importing the package loads what it always did.
         from ..core._names import name_message
 
-        msg = None if isinstance(name, str) and name == self.__DUMMY_VAR else name_message("Variable", name)
+        # Only the container road's own dummy_var, declared first, passes the name rule unread.
+        own = name == self.__DUMMY_VAR and not self._use_formula_encoder and not self._used_vars
+        msg = None if own else name_message("Variable", name)
         if msg is not None:
             log_e(msg)
             raise ValueError(msg)
@@ -107,6 +109,14 @@ class Model:
                    " soft constraint or target; declare every variable before them")
             log_e(msg)
             raise VariableError(msg)
+        if not self._use_formula_encoder:
+            from ._model_steps import cells_fault  # local: the module binds no names beyond its fixed set
+
+            # The engine refuses them on the other road, when the encoder declares them.
+            msg = cells_fault(name, list(dims.values()), self._shift_target_variable)
+            if msg is not None:
+                log_e(msg)
+                raise OverflowError(msg)
         if self._use_formula_encoder:
             self.__init_formula_encoder()
             self._indexes2.append(Index(name))
@@ -143,14 +153,14 @@ class Model:
                        + "' are reserved. Change the name to a valid one")
                 log_e(msg)
                 raise VariableError(msg)
-            if isinstance(name, str) and name in self._used_vars:
-                msg = "Index named " + name + " is already in use"
-                log_e(msg)
-                raise VariableError(msg)
             msg = name_message("Index", name)
             if msg is not None:
                 log_e(msg)
                 raise ValueError(msg)
+            if name in self._used_vars:
+                msg = "Index named " + name + " is already in use"
+                log_e(msg)
+                raise VariableError(msg)
             index = Index(name)
             self._indexes[name] = index
             result.append(index)
@@ -202,7 +212,7 @@ class Model:
             log_e(msg)
             raise FormulaError(msg)
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import foralls_text, is_constant
+        from ._model_steps import check_weight, foralls_text, is_constant
 
         if is_constant(constraint):
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
@@ -212,6 +222,7 @@ class Model:
 
         # A text or any other value would be read for its truth alone, or enter the evaluated text.
         flag = _minimization_flag(minimization)
+        check_weight(weight)
         if self._use_formula_encoder:
             _soft_weight(weight)  # the container road refuses it when it scales the objective
             self.__init_formula_encoder()
@@ -276,6 +287,8 @@ class Model:
                 raise FormulaError(msg)
             target_constraint = formulapb._assert_comparisons(target_constraint, self._manager)
             target_constraint = target_constraint.tseytin(self._manager.bx_context, self.__BXPR_AUX)
+            # Every variable call the text made, also those whose term the encoding dropped.
+            calls = list(self._manager.name2pb)
             log_d("Enumerating target utility variables")
             shift_pb_variable = self._manager.cnt_pbvar
             shift_bx_variable = sum(1 for var in target_constraint.support() if self.__BXPR_AUX in str(var))
@@ -284,12 +297,13 @@ class Model:
                 log_e(msg)
                 raise FormulaError(msg)
             if isinstance(target_constraint, bx.One):
+                logged(self._formula_container.check_calls, calls, {})
                 log_w("Redundant constraint was detected in target")
                 # An earlier border's clauses must not outlive it.
                 self._formula_container.clear_target()
             else:
                 logged(self._formula_container.add_target_constraint, target_constraint, {},
-                        shift_pb_variable, shift_bx_variable)
+                        shift_pb_variable, shift_bx_variable, calls)
         except BaseException as error:
             raise_named(error, str(target))
             raise
@@ -316,11 +330,14 @@ class Model:
             rows = self._rows
             template_constraint = formulapb._assert_comparisons(template_constraint, self._manager, rows)
             template_constraint = template_constraint.tseytin(self._manager.bx_context, self.__BXPR_AUX)
+            # Every variable call the text made, also those whose term the encoding dropped.
+            calls = list(self._manager.name2pb)
             log_t("Enumerating hard utility variables")
             shift_pb_variable = self._manager.cnt_pbvar
             shift_bx_variable = sum(1 for var in template_constraint.support() if self.__BXPR_AUX in str(var))
             is_false = isinstance(template_constraint, bx.Zero)
             if is_false or isinstance(template_constraint, bx.One):
+                logged(self._formula_container.check_calls, calls, foralls)
                 # The first entry is the statement that called add_constraint.
                 stack = traceback.format_stack(limit=3)
                 found = self.__EXPRESSION_FORMULA_RE.match(stack[0]) if stack else None
@@ -340,7 +357,7 @@ class Model:
                 take_back = rows.commit(self._manager, bool(foralls))
                 try:
                     logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
-                           shift_pb_variable, shift_bx_variable)
+                           shift_pb_variable, shift_bx_variable, calls)
                 except BaseException:
                     take_back()
                     raise
@@ -369,6 +386,7 @@ class Model:
             if _heard(tl.log_level_type.debug):
                 log_d("Building soft constraint: " + str(template_constraint))
             namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
+            # Its template keeps every term, of weight 0 too: the container checks every call there.
             formula, weights = evaluate(namespace, template_constraint)
             # The container needs none of the registrations: their memory goes before it makes its own.
             self._manager.reset()
