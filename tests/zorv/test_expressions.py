@@ -20,7 +20,8 @@ from zorv_encoder.encode import (
     Zero,
     pow_expression,
 )
-from zorv_encoder.encode.expressions import _BOOLEAN_IN_SUM, Expression, VariableProxy, _expr2bx, _expr2pb
+from zorv_encoder.encode._expression_rules import _BOOLEAN_IN_SUM
+from zorv_encoder.encode.expressions import Expression, VariableProxy, _expr2bx, _expr2pb
 from zorv_encoder.encode.variables import Index
 
 p, q, r = VariableProxy("x(0)"), VariableProxy("x(1)"), VariableProxy("x(2)")
