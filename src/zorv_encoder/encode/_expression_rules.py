@@ -224,7 +224,7 @@ def _text_rank(text: str) -> int:
 
 
 def _rank(value) -> int:
-    if isinstance(value, _CALL_TEXTS):
+    if type(value) is not Expression and isinstance(value, _CALL_TEXTS):
         return _ATOM
     if isinstance(value, Expression):
         rank = getattr(value, "_rank", None)
@@ -301,7 +301,7 @@ def sum_of(left: Expression, sign: str, right) -> Expression:
 def product_of(expr: Expression, other) -> Expression:
     held = None
     _term(expr, other)
-    if isinstance(other, Integral):
+    if type(other) is int or isinstance(other, Integral):
         factor = _int_text(other)
         text = f"{factor} * ({_expr2pb(expr)})"
         kind = _kind(expr)
@@ -320,7 +320,8 @@ def product_of(expr: Expression, other) -> Expression:
 
 
 def compared(expr: Expression, comparator: str, bound) -> Expression:
-    if not isinstance(bound, Integral):
+    # An int is spared the costly test against the abstract class.
+    if type(bound) is not int and not isinstance(bound, Integral):
         raise _refused(_BOUND_EXPECTED)
     tail = f", pb.Comparator_type.{comparator}, {_int_text(bound)}).to_bx(manager)"
     result = _made(f"FormulaPB({_expr2pb(expr)}{tail}", False, _ATOM)
@@ -354,7 +355,13 @@ def objective(expr: Expression, minimization) -> Expression:
     return result
 
 
+def no_truth_value() -> TypeError:
+    return _refused(_NO_TRUTH_VALUE)
+
+
 def comprehension_text(prefix: str, convert, expr: Expression, indexes: dict) -> str:
+    if prefix == "Sum(*[":
+        _term(expr)
     if not isinstance(expr, Expression):
         raise _refused(_ELEMENT_EXPECTED)
     clauses = " ".join(_loop_text(name, values) for name, values in indexes.items())

@@ -29,68 +29,68 @@ class Expression:
         self._soft = soft
 
     def __add__(self, other: Expression) -> Expression:
-        from ._expression_rules import sum_of
+        from . import _expression_rules as rules
 
-        return sum_of(self, " + ", other)
+        return rules.sum_of(self, " + ", other)
 
     def __sub__(self, other: Expression) -> Expression:
-        from ._expression_rules import sum_of
+        from . import _expression_rules as rules
 
-        return sum_of(self, " - ", other)
+        return rules.sum_of(self, " - ", other)
 
     def __mul__(self, other: tp.Union[Integral, Expression]) -> Expression:
-        from ._expression_rules import product_of
+        from . import _expression_rules as rules
 
-        return product_of(self, other)
+        return rules.product_of(self, other)
 
     def __rmul__(self, other: int) -> Expression:
         return self.__mul__(other)
 
     def __le__(self, other: Integral) -> Expression:
-        from ._expression_rules import compared
+        from . import _expression_rules as rules
 
-        return compared(self, "LEQ", other)
+        return rules.compared(self, "LEQ", other)
 
     def __ge__(self, other: Integral) -> Expression:
-        from ._expression_rules import compared
+        from . import _expression_rules as rules
 
-        return compared(self, "GEQ", other)
+        return rules.compared(self, "GEQ", other)
 
     def __eq__(self, other: Integral) -> Expression:
-        from ._expression_rules import compared
+        from . import _expression_rules as rules
 
-        return compared(self, "BOTH", other)
+        return rules.compared(self, "BOTH", other)
 
     def __and__(self, other: Expression) -> Expression:
-        from ._expression_rules import connected
+        from . import _expression_rules as rules
 
-        return connected("bx.and_s([", self, other)
+        return rules.connected("bx.and_s([", self, other)
 
     def __or__(self, other: Expression) -> Expression:
-        from ._expression_rules import connected
+        from . import _expression_rules as rules
 
-        return connected("bx.or_s([", self, other)
+        return rules.connected("bx.or_s([", self, other)
 
     def __xor__(self, other: Expression) -> Expression:
-        from ._expression_rules import connected
+        from . import _expression_rules as rules
 
-        return connected("bx.xor_s([", self, other)
+        return rules.connected("bx.xor_s([", self, other)
 
     def __invert__(self) -> Expression:
-        from ._expression_rules import negated
+        from . import _expression_rules as rules
 
-        return negated(self)
+        return rules.negated(self)
 
     def maxsat(self, minimization: bool) -> Expression:
-        from ._expression_rules import objective
+        from . import _expression_rules as rules
 
-        return objective(self, minimization)
+        return rules.objective(self, minimization)
 
     def __bool__(self):
         # `2 <= s <= 5` and `a and b` would silently keep one of the two constraints.
-        from ._expression_rules import _NO_TRUTH_VALUE, _refused
+        from . import _expression_rules as rules
 
-        raise _refused(_NO_TRUTH_VALUE)
+        raise rules.no_truth_value()
 
     @property
     def soft(self):
@@ -113,34 +113,33 @@ class VariableProxy(Expression):
 class Sum(Expression):
     def __init__(self, expr: Expression, **indexes) -> None:
         super().__init__(soft=True)
-        from ._expression_rules import _term, comprehension_text
+        from . import _expression_rules as rules
 
-        _term(expr)
-        self._expr = comprehension_text("Sum(*[", _expr2pb, expr, indexes)
+        self._expr = rules.comprehension_text("Sum(*[", _expr2pb, expr, indexes)
 
 
 class And(Expression):
     def __init__(self, expr: Expression, **indexes) -> None:
         super().__init__(soft=False)
-        from ._expression_rules import comprehension_text
+        from . import _expression_rules as rules
 
-        self._expr = comprehension_text("bx.and_s([", _expr2bx, expr, indexes)
+        self._expr = rules.comprehension_text("bx.and_s([", _expr2bx, expr, indexes)
 
 
 class Or(Expression):
     def __init__(self, expr: Expression, **indexes) -> None:
         super().__init__(soft=False)
-        from ._expression_rules import comprehension_text
+        from . import _expression_rules as rules
 
-        self._expr = comprehension_text("bx.or_s([", _expr2bx, expr, indexes)
+        self._expr = rules.comprehension_text("bx.or_s([", _expr2bx, expr, indexes)
 
 
 class Xor(Expression):
     def __init__(self, expr: Expression, **indexes) -> None:
         super().__init__(soft=False)
-        from ._expression_rules import comprehension_text
+        from . import _expression_rules as rules
 
-        self._expr = comprehension_text("bx.xor_s([", _expr2bx, expr, indexes)
+        self._expr = rules.comprehension_text("bx.xor_s([", _expr2bx, expr, indexes)
 
 
 class Equiv(Expression):
@@ -150,28 +149,28 @@ class Equiv(Expression):
             elements = ".to_bx(), ".join([e._expr for e in expressions])
             suffix = ".to_bx()])"
         else:
-            from ._expression_rules import operands_text
+            from . import _expression_rules as rules
 
-            elements, suffix = operands_text(expressions, _expr2bx), "])"
+            elements, suffix = rules.operands_text(expressions, _expr2bx), "])"
         self._expr = f"bx.eq_s([{elements}{suffix}"
 
 
 class Implication(Expression):
     def __init__(self, if_expr: Expression, then_expr: Expression) -> None:
         super().__init__(soft=False)
-        from ._expression_rules import operands_text
+        from . import _expression_rules as rules
 
         message = "Type 'Expression' is expected for variables 'if_expr' and 'then_expr'"
-        self._expr = "bx.impl_s(" + operands_text((if_expr, then_expr), _expr2bx, message) + ")"
+        self._expr = "bx.impl_s(" + rules.operands_text((if_expr, then_expr), _expr2bx, message) + ")"
 
 
 class IfThenElse(Expression):
     def __init__(self, if_expr: Expression, then_expr: Expression, else_expr: Expression) -> None:
         super().__init__(soft=False)
-        from ._expression_rules import operands_text
+        from . import _expression_rules as rules
 
         message = "Type 'Expression' is expected for variables 'if_expr', 'then_expr' and 'else_expr'"
-        self._expr = "bx.ite_s(" + operands_text((if_expr, then_expr, else_expr), _expr2bx, message) + ")"
+        self._expr = "bx.ite_s(" + rules.operands_text((if_expr, then_expr, else_expr), _expr2bx, message) + ")"
 
 
 class SumIt(Expression):
@@ -181,9 +180,9 @@ class SumIt(Expression):
             elements = ".to_pb(), ".join([e._expr for e in expressions])
             suffix = ".to_pb()])"
         else:
-            from ._expression_rules import sequence_text
+            from . import _expression_rules as rules
 
-            elements, suffix = sequence_text(expressions, "SumIt", _expr2pb), "])"
+            elements, suffix = rules.sequence_text(expressions, "SumIt", _expr2pb), "])"
         self.ability_use_for_target = True
         self._members = tuple(expressions)
         self._expr = f"Sum(*[{elements}{suffix}"
@@ -196,9 +195,9 @@ class AndIt(Expression):
             elements = ".to_bx(), ".join([e._expr for e in expressions])
             suffix = ".to_bx()])"
         else:
-            from ._expression_rules import sequence_text
+            from . import _expression_rules as rules
 
-            elements, suffix = sequence_text(expressions, "AndIt", _expr2bx), "])"
+            elements, suffix = rules.sequence_text(expressions, "AndIt", _expr2bx), "])"
         self._members = tuple(expressions)
         self._expr = f"bx.and_s([{elements}{suffix}"
 
@@ -210,9 +209,9 @@ class OrIt(Expression):
             elements = ".to_bx(), ".join([e._expr for e in expressions])
             suffix = ".to_bx()])"
         else:
-            from ._expression_rules import sequence_text
+            from . import _expression_rules as rules
 
-            elements, suffix = sequence_text(expressions, "OrIt", _expr2bx), "])"
+            elements, suffix = rules.sequence_text(expressions, "OrIt", _expr2bx), "])"
         self._members = tuple(expressions)
         self._expr = f"bx.or_s([{elements}{suffix}"
 
@@ -224,9 +223,9 @@ class XorIt(Expression):
             elements = ".to_bx(), ".join([e._expr for e in expressions])
             suffix = ".to_bx()])"
         else:
-            from ._expression_rules import sequence_text
+            from . import _expression_rules as rules
 
-            elements, suffix = sequence_text(expressions, "XorIt", _expr2bx), "])"
+            elements, suffix = rules.sequence_text(expressions, "XorIt", _expr2bx), "])"
         self._expr = f"bx.xor_s([{elements}{suffix}"
 
 
@@ -235,6 +234,6 @@ Zero = Expression("bx.zero()")
 
 
 def pow_expression(base: int, exp) -> Expression:
-    from ._expression_rules import power
+    from . import _expression_rules as rules
 
-    return power(base, exp)
+    return rules.power(base, exp)

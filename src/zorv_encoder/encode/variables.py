@@ -18,27 +18,27 @@ class Index:
         self._rank = None
 
     def __add__(self, shift: int) -> Index:
-        from ._expression_rules import index_shifted
+        from . import _expression_rules as rules
 
-        return index_shifted(self, " + ", shift)
+        return rules.index_shifted(self, " + ", shift)
 
     def __sub__(self, shift: int) -> Index:
-        from ._expression_rules import index_shifted
+        from . import _expression_rules as rules
 
-        return index_shifted(self, " - ", shift)
+        return rules.index_shifted(self, " - ", shift)
 
     def __rmul__(self, shift: int) -> Index:
-        from ._expression_rules import index_scaled
+        from . import _expression_rules as rules
 
-        return index_scaled(self, shift)
+        return rules.index_scaled(self, shift)
 
     def __str__(self) -> str:
         return self.expression
 
     def __index__(self):
-        from ._expression_rules import no_value
+        from . import _expression_rules as rules
 
-        raise no_value(self.name)
+        raise rules.no_value(self.name)
 
     def __pow__(self, other):
         return self.__index__()
@@ -65,12 +65,16 @@ class Variable:
         if type(items) is int:
             # x[k] in a loop over millions of elements
             return VariableProxy(f"{self.name}({items})")
-        if type(items) is tuple and set(map(type, items)) <= {int, Index}:
-            # x[r, c], also in a loop over millions of elements
-            return VariableProxy(f"{self.name}({','.join(map(str, items))})")
-        from ._expression_rules import reference_values
+        if type(items) is tuple:
+            # x[r, c] and x[i, j + 1], also in a loop over millions of elements
+            for item in items:
+                if type(item) is not int and type(item) is not Index:
+                    break
+            else:
+                return VariableProxy(f"{self.name}({','.join(map(str, items))})")
+        from . import _expression_rules as rules
 
-        return VariableProxy(f"{self.name}({reference_values(self.name, items)})")
+        return VariableProxy(f"{self.name}({rules.reference_values(self.name, items)})")
 
     def __call__(self, *items: int) -> int:
         if len(items) != len(self.__dims):
@@ -81,9 +85,9 @@ class Variable:
         number = self.st_shift
         for value, (size, stride) in zip(items, self.__dims):
             if value < 0 or value >= size:
-                from ._expression_rules import out_of_range
+                from . import _expression_rules as rules
 
-                raise IndexError(out_of_range(self.name, self.indexes, items, self.__dims))
+                raise IndexError(rules.out_of_range(self.name, self.indexes, items, self.__dims))
             number += stride * value
         return number
 
@@ -100,6 +104,6 @@ class Variable:
         return Variable(self.name, deepcopy(self.indexes), self.st_shift)
 
     def __iter__(self):
-        from ._expression_rules import not_iterable
+        from . import _expression_rules as rules
 
-        raise not_iterable(self.name)
+        raise rules.not_iterable(self.name)
