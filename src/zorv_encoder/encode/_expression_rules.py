@@ -374,16 +374,23 @@ def _check_operands(operands: tp.Iterable, message: str) -> None:
             raise _refused(message)
 
 
-def operands_text(operands: tp.Sequence, convert, message: str = _ELEMENTS_EXPECTED) -> str:
-    """The converted texts of a combinator's operands, joined by ", ", once every one is an
-    expression."""
+def _joined(prefix: str, texts: tp.List[str], suffix: str) -> str:
+    """prefix, the texts joined by ", ", and suffix, in one piece: a long text is copied once."""
+    if not texts:
+        return prefix + suffix
+    texts[0] = prefix + texts[0]
+    texts[-1] += suffix
+    return ", ".join(texts)
+
+
+def operands_text(prefix: str, operands: tp.Sequence, convert, suffix: str, message: str = _ELEMENTS_EXPECTED) -> str:
+    """A combinator's text over its operands, once every one is an expression."""
     _check_operands(operands, message)
-    return ", ".join(map(convert, operands))
+    return _joined(prefix, list(map(convert, operands)), suffix)
 
 
-def sequence_text(expressions, combinator: str, convert) -> str:
-    """The converted texts of a sequence combinator's elements, joined by ", ", once the sequence
-    and its elements have passed their checks."""
+def sequence_text(expressions, combinator: str, prefix: str, convert) -> str:
+    """A sequence combinator's text, once the sequence and its elements have passed their checks."""
     if not isinstance(expressions, tp.Sequence):
         message = f"Use an iterable sequence as {combinator} input argument"
         if combinator == "SumIt":
@@ -394,7 +401,7 @@ def sequence_text(expressions, combinator: str, convert) -> str:
     _check_operands(expressions, _ELEMENTS_EXPECTED)
     if combinator == "SumIt":
         _term(*expressions)
-    return ", ".join(map(convert, expressions))
+    return _joined(prefix, list(map(convert, expressions)), "])")
 
 
 def _power_operand(value) -> str:

@@ -19,8 +19,9 @@ def _expr2pb(expr: Expression) -> str:
 
 
 # The operations load the checks, messages and grouping rules of ._expression_rules where they
-# need them (it imports this module); a list or tuple of variable elements alone, the usual long
-# sequence, is joined here from the elements' own texts, with nothing to check.
+# need them (it imports this module). A list or tuple of variable elements alone, the usual long
+# sequence, has nothing to check: its text is joined here from the elements' own texts, in one
+# piece with its prefix and suffix, so that a text of a million elements is copied once.
 
 
 class Expression:
@@ -146,13 +147,14 @@ class Equiv(Expression):
     def __init__(self, *expressions: Expression) -> None:
         super().__init__(soft=False)
         if set(map(type, expressions)) == {VariableProxy}:
-            elements = ".to_bx(), ".join([e._expr for e in expressions])
-            suffix = ".to_bx()])"
+            texts = [e._expr for e in expressions]
+            texts[0] = "bx.eq_s([" + texts[0]
+            texts[-1] += ".to_bx()])"
+            self._expr = ".to_bx(), ".join(texts)
         else:
             from . import _expression_rules as rules
 
-            elements, suffix = rules.operands_text(expressions, _expr2bx), "])"
-        self._expr = f"bx.eq_s([{elements}{suffix}"
+            self._expr = rules.operands_text("bx.eq_s([", expressions, _expr2bx, "])")
 
 
 class Implication(Expression):
@@ -161,7 +163,7 @@ class Implication(Expression):
         from . import _expression_rules as rules
 
         message = "Type 'Expression' is expected for variables 'if_expr' and 'then_expr'"
-        self._expr = "bx.impl_s(" + rules.operands_text((if_expr, then_expr), _expr2bx, message) + ")"
+        self._expr = rules.operands_text("bx.impl_s(", (if_expr, then_expr), _expr2bx, ")", message)
 
 
 class IfThenElse(Expression):
@@ -170,63 +172,71 @@ class IfThenElse(Expression):
         from . import _expression_rules as rules
 
         message = "Type 'Expression' is expected for variables 'if_expr', 'then_expr' and 'else_expr'"
-        self._expr = "bx.ite_s(" + rules.operands_text((if_expr, then_expr, else_expr), _expr2bx, message) + ")"
+        self._expr = rules.operands_text("bx.ite_s(", (if_expr, then_expr, else_expr), _expr2bx, ")", message)
 
 
 class SumIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=True)
         if type(expressions) in (list, tuple) and set(map(type, expressions)) == {VariableProxy}:
-            elements = ".to_pb(), ".join([e._expr for e in expressions])
-            suffix = ".to_pb()])"
+            texts = [e._expr for e in expressions]
+            texts[0] = "Sum(*[" + texts[0]
+            texts[-1] += ".to_pb()])"
+            text = ".to_pb(), ".join(texts)
         else:
             from . import _expression_rules as rules
 
-            elements, suffix = rules.sequence_text(expressions, "SumIt", _expr2pb), "])"
+            text = rules.sequence_text(expressions, "SumIt", "Sum(*[", _expr2pb)
         self.ability_use_for_target = True
         self._members = tuple(expressions)
-        self._expr = f"Sum(*[{elements}{suffix}"
+        self._expr = text
 
 
 class AndIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
         if type(expressions) in (list, tuple) and set(map(type, expressions)) == {VariableProxy}:
-            elements = ".to_bx(), ".join([e._expr for e in expressions])
-            suffix = ".to_bx()])"
+            texts = [e._expr for e in expressions]
+            texts[0] = "bx.and_s([" + texts[0]
+            texts[-1] += ".to_bx()])"
+            text = ".to_bx(), ".join(texts)
         else:
             from . import _expression_rules as rules
 
-            elements, suffix = rules.sequence_text(expressions, "AndIt", _expr2bx), "])"
+            text = rules.sequence_text(expressions, "AndIt", "bx.and_s([", _expr2bx)
         self._members = tuple(expressions)
-        self._expr = f"bx.and_s([{elements}{suffix}"
+        self._expr = text
 
 
 class OrIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
         if type(expressions) in (list, tuple) and set(map(type, expressions)) == {VariableProxy}:
-            elements = ".to_bx(), ".join([e._expr for e in expressions])
-            suffix = ".to_bx()])"
+            texts = [e._expr for e in expressions]
+            texts[0] = "bx.or_s([" + texts[0]
+            texts[-1] += ".to_bx()])"
+            text = ".to_bx(), ".join(texts)
         else:
             from . import _expression_rules as rules
 
-            elements, suffix = rules.sequence_text(expressions, "OrIt", _expr2bx), "])"
+            text = rules.sequence_text(expressions, "OrIt", "bx.or_s([", _expr2bx)
         self._members = tuple(expressions)
-        self._expr = f"bx.or_s([{elements}{suffix}"
+        self._expr = text
 
 
 class XorIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
         if type(expressions) in (list, tuple) and set(map(type, expressions)) == {VariableProxy}:
-            elements = ".to_bx(), ".join([e._expr for e in expressions])
-            suffix = ".to_bx()])"
+            texts = [e._expr for e in expressions]
+            texts[0] = "bx.xor_s([" + texts[0]
+            texts[-1] += ".to_bx()])"
+            text = ".to_bx(), ".join(texts)
         else:
             from . import _expression_rules as rules
 
-            elements, suffix = rules.sequence_text(expressions, "XorIt", _expr2bx), "])"
-        self._expr = f"bx.xor_s([{elements}{suffix}"
+            text = rules.sequence_text(expressions, "XorIt", "bx.xor_s([", _expr2bx)
+        self._expr = text
 
 
 One = Expression("bx.one()")
