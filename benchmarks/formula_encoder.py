@@ -9,6 +9,7 @@ a parity constraint over a size x size grid, each one template over its foralls)
 in examples/queens.py. Each model and road runs in a fresh process, so that its peak memory is its
 own. Times are for declaring, adding and building (build_cnf).
 """
+import argparse
 import functools
 import json
 import os
@@ -65,11 +66,16 @@ def measure(which, road, size):
 
 
 def main():
-    if len(sys.argv) > 1 and sys.argv[1] == "--child":
-        print(json.dumps(run(sys.argv[2], bool(int(sys.argv[3])), int(sys.argv[4]))))
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("grid_size", nargs="?", type=int, default=330)
+    parser.add_argument("queens_n", nargs="?", type=int, default=100)
+    parser.add_argument("--child", nargs=3, metavar=("MODEL", "ROAD", "SIZE"), help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        which, road, size = args.child
+        print(json.dumps(run(which, bool(int(road)), int(size))))
         return
-    grid_size = int(sys.argv[1]) if len(sys.argv) > 1 else 330
-    queens_n = int(sys.argv[2]) if len(sys.argv) > 2 else 100
+    grid_size, queens_n = args.grid_size, args.queens_n
     print("%-14s %-9s %10s %10s %9s %9s" % ("model", "road", "clauses", "variables", "seconds", "peak MB"))
     for which, size in (("grid", grid_size), ("queens", queens_n)):
         for road, label in ((False, "container"), (True, "encoder")):

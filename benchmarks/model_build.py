@@ -14,6 +14,7 @@ With --sumit: a model of that many variables whose one soft constraint is the Su
 them (minimised), built as weighted CNF and saved; beside it, a python-sat loop that appends the
 same unit soft clauses to a WCNF and writes it.
 """
+import argparse
 import json
 import os
 import resource
@@ -185,10 +186,14 @@ def main(sizes, roads):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) > 1 and sys.argv[1] == "--child":
-        child(sys.argv[2], int(sys.argv[3]))
-    elif len(sys.argv) > 1 and sys.argv[1] == "--sumit":
-        main([int(a) for a in sys.argv[2:]] or [1000000], [("sumit", "model"), ("sumit-pysat", "python-sat")])
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("sizes", nargs="*", type=int, help="n, or the terms with --sumit")
+    parser.add_argument("--sumit", action="store_true", help="the SumIt model instead of n-queens")
+    parser.add_argument("--child", nargs=2, metavar=("KIND", "N"), help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        child(args.child[0], int(args.child[1]))
+    elif args.sumit:
+        main(args.sizes or [1000000], [("sumit", "model"), ("sumit-pysat", "python-sat")])
     else:
-        main([int(a) for a in sys.argv[1:]] or [50, 100, 200],
-             [("model", "model"), ("hand", "hand-written"), ("pysat", "python-sat")])
+        main(args.sizes or [50, 100, 200], [("model", "model"), ("hand", "hand-written"), ("pysat", "python-sat")])

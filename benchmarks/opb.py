@@ -9,8 +9,8 @@ into the bound; a variable met twice in a row gets one merged term. An objective
 (`min:` or `max:`) is ignored, and so is every comment line (`*`).
 """
 
+import argparse
 import re
-import sys
 
 _HEADER = re.compile(r"#variable=\s*(\d+)\s+#constraint=\s*(\d+)")
 _LITERAL = re.compile(r"(~?)x(\d+)$")
@@ -97,7 +97,9 @@ def read_opb(path):
 
 
 if __name__ == "__main__":
-    for path in sys.argv[1:]:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("files", nargs="*", metavar="FILE")
+    for path in parser.parse_args().files:
         read = read_opb(path)
         print("%s: %d variables, %d constraints, %d terms" % (
             path, read["variables"], len(read["constraints"]),

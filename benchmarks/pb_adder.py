@@ -18,6 +18,7 @@ the input objects.
     python benchmarks/pb_adder.py
 """
 
+import argparse
 import random
 import resource
 import time
@@ -105,4 +106,5 @@ def main():
 
 
 if __name__ == "__main__":
+    argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter).parse_args()
     main()

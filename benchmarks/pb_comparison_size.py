@@ -4,6 +4,7 @@ against the pb encoder's own one-directional clauses (exact in positive position
 
     python benchmarks/pb_comparison_size.py
 """
+import argparse
 import random
 import time
 
@@ -49,4 +50,5 @@ def main():
 
 
 if __name__ == "__main__":
+    argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter).parse_args()
     main()

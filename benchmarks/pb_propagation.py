@@ -10,6 +10,7 @@ constraint); unit propagation is python-sat's solver `propagate()` on the clause
 
     python benchmarks/pb_propagation.py
 """
+import argparse
 import random
 
 from pysat.solvers import Solver
@@ -122,4 +123,5 @@ def main():
 
 
 if __name__ == "__main__":
+    argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter).parse_args()
     main()

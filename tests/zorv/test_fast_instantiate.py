@@ -8,7 +8,7 @@ import sys
 
 import numpy as np
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, example, given, settings
 from hypothesis import strategies as st
 
 import orbeny.trelle as tl
@@ -427,10 +427,17 @@ def container_road(sent_logs):
 
 def check_engine_mapping(partials):
     """The mapping that the engine merges from `partials` holds what their dicts' merge holds, in
-    order, with the same largest number and the same way back from numbers to keys."""
+    order, with the same largest number and the same way back from numbers to keys; made whole,
+    or after a head of them."""
     expected = reduce_ex(partials)
     assert _fast_instantiate.largest_number(partials) == max(expected.values(), default=None)
-    merged = _fast_instantiate.engine_mapping(partials)
+    half = len(partials) // 2
+    for merged in (_fast_instantiate.engine_mapping(partials),
+                   _fast_instantiate.engine_mapping_after(None, partials[:half], partials[half:])):
+        check_merged(merged, expected)
+
+
+def check_merged(merged, expected):
     if not expected:
         assert merged is None
         return
@@ -475,16 +482,47 @@ def key_partials(draw):
 
 @settings(max_examples=150)
 @given(key_partials())
+@example([{"a[0]": 1, "b[0]": 2}, {"a[0]": 5}])  # a key given again drops its old number
 def test_engine_mapping_merges_like_dict_updates(partials):
     check_engine_mapping(partials)
 
 
-def test_an_empty_key_block_has_no_largest_number():
+def test_an_empty_key_block_gives_no_key_and_no_largest_number():
     from orbeny.trelle._engine import inst
 
     empty, one = inst.variable_keys("x", 5, [2, 0], [1, 1]), inst.variable_keys("y", 3, [1], [1])
     assert inst.largest_number([empty]) is None
     assert inst.largest_number([empty, one]) == 3
+    assert inst.merge_keys([empty, one]).get_var_map() == {"y[0]": 3}
+
+
+_MAPPING_UNDER_LIMIT = """
+import resource
+from orbeny.trelle._engine import inst
+n = 4_000_000
+keys = inst.variable_keys("x", 1, [n], [1])
+# The texts 'x[k]': three characters and the digits of k (one, and one more past each power of
+# ten); then two 8-byte numbers a key.
+text = 3 * n + n + sum(n - 10 ** d for d in range(1, 7))
+room = text + 16 * n
+used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+limits = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (used + room + 16 * 2**20, limits[1]))
+merged = inst.merge_keys([keys])
+resource.setrlimit(resource.RLIMIT_AS, limits)
+merged.build_inverse_map()
+assert merged.get_var_name(n) == f"x[{n - 1}]"
+"""
+
+
+@pytest.mark.skipif(
+    sys.platform != "linux" or "asan" in os.environ.get("LD_PRELOAD", ""),
+    reason="needs /proc and an address-space limit, which a sanitizer runtime cannot live with",
+)
+def test_a_mapping_is_made_in_the_room_its_keys_take():
+    # Room made once for the whole text: one that grew by doubling would hold its old and new
+    # copies at once, some 50 MB more than the limit leaves.
+    subprocess.run([sys.executable, "-c", _MAPPING_UNDER_LIMIT], check=True)
 
 
 @pytest.mark.parametrize("split, head", [(0, []), (1, [("v[0]", 30)]), (2, [("v[0]", 30), ("y[0]", 10), ("y[1]", 11)])])

@@ -177,7 +177,14 @@ def test_create_variables_refusals(logs, name, error, message):
 
 
 def test_non_latin_letters_are_a_valid_name():
-    assert _model().create_variables("ξψ", i=2).name == "ξψ"
+    model = _model()
+    x = model.create_variables("ξψ", a=2, b=2)
+    assert x.name == "ξψ"
+    # A name the engine leaves to the host, over a forall with no value: checked, nothing written.
+    i, j = model.get_indexes(["i", "j"])
+    model.add_constraint(x[i, j] | x[i, j + 1], i=range(2), j=range(0))
+    model.add_constraint(x[0, 0])
+    assert model.build_cnf() is True and model.get_cnf_storage().get_clauses() == [[1]]
 
 
 @pytest.mark.parametrize("size", [-1, 2.5, "3", None, True])

@@ -331,3 +331,18 @@ def test_equality_outside_the_range_of_the_sum(tmp_path, build, holds):
         if any(bits) and holds(sum(bits[:3]), bits[3])
     }
     assert _solutions(model, tmp_path, projection) == expected
+
+
+def test_a_long_sum_read_before_its_comparison(tmp_path):
+    # A text of over 2,048 characters, written out between the comparison that holds it and the
+    # constraint made of that comparison.
+    model = Model(tl.manager(), "long")
+    x = model.create_variables("x" * 260, k=8)
+    s = x[0]
+    for k in range(1, 8):
+        s = s + x[k]
+    c = s <= 3
+    assert len(str(s)) > 2048
+    model.add_constraint(c)
+    expected = {bits for bits in itertools.product((False, True), repeat=8) if sum(bits) <= 3}
+    assert _solutions(model, tmp_path, [x(k) for k in range(8)]) == expected

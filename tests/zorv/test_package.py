@@ -1,9 +1,12 @@
 """The package entry: public names, version and the order in which its modules load."""
 
+import ast
 import json
 import subprocess
 import sys
-from numbers import Integral
+from pathlib import Path
+
+import pytest
 
 import zorv_encoder
 import zorv_encoder.encode as encode
@@ -83,10 +86,11 @@ def test_module_namespaces():
         "variable", "VariableError", "FormulaError", "TargetError", "BuildError", "logging", "DEBUG_LOG",
         "log_c", "log_e", "log_w", "log_i", "log_d", "log_t", "Model",
     ]  # fmt: skip
-    logger = ["logging", "os", "tl", "DEBUG_LOG", "log_c", "log_e", "log_w", "log_i", "log_d", "log_t"]
     logger_names = {}
     exec("from zorv_encoder.core.zorv_logger import *", logger_names)
-    assert sorted(set(logger_names) - {"__builtins__"}) == sorted(logger)
+    assert sorted(set(logger_names) - {"__builtins__"}) == sorted(
+        ["logging", "os", "tl", "DEBUG_LOG", "log_c", "log_e", "log_w", "log_i", "log_d", "log_t"]
+    )
 
 
 def test_expression_modules_bind_only_their_own_names():
@@ -103,8 +107,18 @@ def test_expression_modules_bind_only_their_own_names():
         "Variable",
     ]  # fmt: skip
     # Each class body holds its operations alone: no slots and no other class-level value.
-    classes = [value for value in vars(expressions).values() if isinstance(value, type) and value is not Integral]
+    classes = [value for value in vars(expressions).values() if getattr(value, "__module__", None) == expressions.__name__
+               and isinstance(value, type)]
     for cls in classes + [variables.Index, variables.Variable]:
         assert "__slots__" not in vars(cls)
         assert [name for name, value in vars(cls).items()
                 if not name.startswith("__") and not callable(value) and not isinstance(value, property)] == []
+
+
+@pytest.mark.parametrize("script", sorted((Path(__file__).parents[2] / "benchmarks").glob("*.py")),
+                         ids=lambda script: script.name)
+def test_benchmarks_answer_help_with_their_usage_and_run_nothing(script):
+    out = subprocess.run([sys.executable, str(script), "--help"], capture_output=True, text=True, timeout=60)
+    assert (out.returncode, out.stderr) == (0, "") and out.stdout.startswith(f"usage: {script.name} ")
+    opening = " ".join(ast.get_docstring(ast.parse(script.read_text())).split()[:4])
+    assert opening in " ".join(out.stdout.split())

@@ -479,6 +479,9 @@ class Model:
             self.__init_formula_encoder()
             self._formula_encoder.generate_cnf()
             cnf_stor = self._formula_encoder.get_cnf_storage()
+            if cnf_stor is not None and cnf_stor.get_weight_limit() == 0:
+                # No soft clause: the file's top is 1, and the storage says so, as on the other road.
+                cnf_stor.set_weight_limit(1)
         else:
             if self._formula_container is None:
                 msg = "The model doesn't contain any formula container"
