@@ -174,7 +174,7 @@ def _kind(expr) -> tp.Optional[bool]:
     False for a pseudo-Boolean term or a Boolean formula, None for a text written by hand."""
     if expr is One or expr is Zero or (type(expr) is not Expression and isinstance(expr, _CALL_TEXTS)):
         return False
-    return expr.__dict__.get("_coefficient")
+    return getattr(expr, "_coefficient", None)
 
 
 def _joint_kind(left, right) -> tp.Optional[bool]:
