@@ -383,14 +383,43 @@ def _joined(prefix: str, texts: tp.List[str], suffix: str) -> str:
     return ", ".join(texts)
 
 
+def _element_texts(expressions) -> tp.Optional[tp.List[str]]:
+    """The texts of a list or tuple of variable elements alone, the usual long sequence, which has
+    nothing to check; None for any other operands."""
+    if type(expressions) in (list, tuple) and len(expressions) and set(map(type, expressions)) == {VariableProxy}:
+        return [element._expr for element in expressions]
+    return None
+
+
+# What _expr2bx and _expr2pb append to a variable element's text.
+_ELEMENT_CALLS = {_expr2bx: ".to_bx()", _expr2pb: ".to_pb()"}
+
+
+def _elements_joined(prefix: str, texts: tp.List[str], call: str, suffix: str) -> str:
+    """Variable elements' texts, each followed by its conversion's call, in one piece with the
+    prefix and suffix: a text of a million elements is copied once. Takes over `texts`."""
+    texts[0] = prefix + texts[0]
+    texts[-1] += call + suffix
+    return (call + ", ").join(texts)
+
+
 def operands_text(prefix: str, operands: tp.Sequence, convert, suffix: str, message: str = _ELEMENTS_EXPECTED) -> str:
     """A combinator's text over its operands, once every one is an expression."""
+    texts = _element_texts(operands)
+    if texts is not None:
+        return _elements_joined(prefix, texts, _ELEMENT_CALLS[convert], suffix)
     _check_operands(operands, message)
     return _joined(prefix, list(map(convert, operands)), suffix)
 
 
-def sequence_text(expressions, combinator: str, prefix: str, convert) -> str:
-    """A sequence combinator's text, once the sequence and its elements have passed their checks."""
+def sequence_text(expressions, combinator: str, prefix: str, convert) -> tp.Tuple[str, tuple]:
+    """A sequence combinator's text, once the sequence and its elements have passed their checks,
+    and the members that the model's evaluation reads instead of the text: for variable elements
+    alone their texts only, so that a million elements do not outlive the caller's list."""
+    texts = _element_texts(expressions)
+    if texts is not None:
+        members = tuple(texts)
+        return _elements_joined(prefix, texts, _ELEMENT_CALLS[convert], "])"), members
     if not isinstance(expressions, tp.Sequence):
         message = f"Use an iterable sequence as {combinator} input argument"
         if combinator == "SumIt":
@@ -401,7 +430,7 @@ def sequence_text(expressions, combinator: str, prefix: str, convert) -> str:
     _check_operands(expressions, _ELEMENTS_EXPECTED)
     if combinator == "SumIt":
         _term(*expressions)
-    return _joined(prefix, list(map(convert, expressions)), "])")
+    return _joined(prefix, list(map(convert, expressions)), "])"), tuple(expressions)
 
 
 def _power_operand(value) -> str:

@@ -19,9 +19,7 @@ def _expr2pb(expr: Expression) -> str:
 
 
 # The operations load the checks, messages and grouping rules of ._expression_rules where they
-# need them (it imports this module). A list or tuple of variable elements alone, the usual long
-# sequence, has nothing to check: its text is joined here from the elements' own texts, in one
-# piece with its prefix and suffix, so that a text of a million elements is copied once.
+# need them (it imports this module), once a call: a local import costs a fraction of a microsecond.
 
 
 class Expression:
@@ -146,15 +144,9 @@ class Xor(Expression):
 class Equiv(Expression):
     def __init__(self, *expressions: Expression) -> None:
         super().__init__(soft=False)
-        if set(map(type, expressions)) == {VariableProxy}:
-            texts = [e._expr for e in expressions]
-            texts[0] = "bx.eq_s([" + texts[0]
-            texts[-1] += ".to_bx()])"
-            self._expr = ".to_bx(), ".join(texts)
-        else:
-            from . import _expression_rules as rules
+        from . import _expression_rules as rules
 
-            self._expr = rules.operands_text("bx.eq_s([", expressions, _expr2bx, "])")
+        self._expr = rules.operands_text("bx.eq_s([", expressions, _expr2bx, "])")
 
 
 class Implication(Expression):
@@ -178,64 +170,37 @@ class IfThenElse(Expression):
 class SumIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=True)
-        if type(expressions) in (list, tuple) and set(map(type, expressions)) == {VariableProxy}:
-            texts = [e._expr for e in expressions]
-            texts[0] = "Sum(*[" + texts[0]
-            texts[-1] += ".to_pb()])"
-            text = ".to_pb(), ".join(texts)
-        else:
-            from . import _expression_rules as rules
+        from . import _expression_rules as rules
 
-            text = rules.sequence_text(expressions, "SumIt", "Sum(*[", _expr2pb)
+        text, self._members = rules.sequence_text(expressions, "SumIt", "Sum(*[", _expr2pb)
         self.ability_use_for_target = True
-        self._members = tuple(expressions)
         self._expr = text
 
 
 class AndIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
-        if type(expressions) in (list, tuple) and set(map(type, expressions)) == {VariableProxy}:
-            texts = [e._expr for e in expressions]
-            texts[0] = "bx.and_s([" + texts[0]
-            texts[-1] += ".to_bx()])"
-            text = ".to_bx(), ".join(texts)
-        else:
-            from . import _expression_rules as rules
+        from . import _expression_rules as rules
 
-            text = rules.sequence_text(expressions, "AndIt", "bx.and_s([", _expr2bx)
-        self._members = tuple(expressions)
+        text, self._members = rules.sequence_text(expressions, "AndIt", "bx.and_s([", _expr2bx)
         self._expr = text
 
 
 class OrIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
-        if type(expressions) in (list, tuple) and set(map(type, expressions)) == {VariableProxy}:
-            texts = [e._expr for e in expressions]
-            texts[0] = "bx.or_s([" + texts[0]
-            texts[-1] += ".to_bx()])"
-            text = ".to_bx(), ".join(texts)
-        else:
-            from . import _expression_rules as rules
+        from . import _expression_rules as rules
 
-            text = rules.sequence_text(expressions, "OrIt", "bx.or_s([", _expr2bx)
-        self._members = tuple(expressions)
+        text, self._members = rules.sequence_text(expressions, "OrIt", "bx.or_s([", _expr2bx)
         self._expr = text
 
 
 class XorIt(Expression):
     def __init__(self, expressions: tp.Sequence[Expression]) -> None:
         super().__init__(soft=False)
-        if type(expressions) in (list, tuple) and set(map(type, expressions)) == {VariableProxy}:
-            texts = [e._expr for e in expressions]
-            texts[0] = "bx.xor_s([" + texts[0]
-            texts[-1] += ".to_bx()])"
-            text = ".to_bx(), ".join(texts)
-        else:
-            from . import _expression_rules as rules
+        from . import _expression_rules as rules
 
-            text = rules.sequence_text(expressions, "XorIt", "bx.xor_s([", _expr2bx)
+        text, _ = rules.sequence_text(expressions, "XorIt", "bx.xor_s([", _expr2bx)
         self._expr = text
 
 
