@@ -20,7 +20,8 @@ from zorv_encoder.encode import (
     Zero,
     pow_expression,
 )
-from zorv_encoder.encode.expressions import _BOOLEAN_IN_SUM, Expression, VariableProxy, _expr2bx, _expr2pb
+from zorv_encoder.encode._expression_rules import _BOOLEAN_IN_SUM
+from zorv_encoder.encode.expressions import Expression, VariableProxy, _expr2bx, _expr2pb
 from zorv_encoder.encode.variables import Index
 
 p, q, r = VariableProxy("x(0)"), VariableProxy("x(1)"), VariableProxy("x(2)")
@@ -128,6 +129,11 @@ def test_expression_value():
         with pytest.raises(TypeError):
             hash(expr)
     assert One.soft and Zero.soft and str(One) == "bx.one()" and str(Zero) == "bx.zero()"
+    # The text is held from the start, however long the chain of operators that wrote it.
+    s = p
+    for k in range(1, 300):
+        s = s + VariableProxy(f"x({k})")
+    assert s._expr == " + ".join(f"x({k}).to_pb()" for k in range(300)) and len(s._expr) > 2048
 
 
 # A truth value would let the host drop a constraint: 2 <= s <= 2 kept only s <= 2.

@@ -93,6 +93,28 @@ def test_module_namespaces():
     )
 
 
+def test_expression_modules_bind_only_their_own_names():
+    import zorv_encoder.encode.variables as variables
+
+    logger = ["logging", "os", "tl", "DEBUG_LOG", "log_c", "log_e", "log_w", "log_i", "log_d", "log_t"]
+    assert [name for name in vars(expressions) if not name.startswith("__")] == [
+        "annotations", "tp", "Integral", *logger, "_expr2bx", "_expr2pb", "Expression", "VariableProxy", "Sum",
+        "And", "Or", "Xor", "Equiv", "Implication", "IfThenElse", "SumIt", "AndIt", "OrIt", "XorIt", "One",
+        "Zero", "pow_expression",
+    ]  # fmt: skip
+    assert [name for name in vars(variables) if not name.startswith("__")] == [
+        "annotations", "tp", "accumulate", "product", "mul", "deepcopy", "VariableProxy", *logger, "Index",
+        "Variable",
+    ]  # fmt: skip
+    # Each class body holds its operations alone: no slots and no other class-level value.
+    classes = [value for value in vars(expressions).values() if getattr(value, "__module__", None) == expressions.__name__
+               and isinstance(value, type)]
+    for cls in classes + [variables.Index, variables.Variable]:
+        assert "__slots__" not in vars(cls)
+        assert [name for name, value in vars(cls).items()
+                if not name.startswith("__") and not callable(value) and not isinstance(value, property)] == []
+
+
 @pytest.mark.parametrize("script", sorted((Path(__file__).parents[2] / "benchmarks").glob("*.py")),
                          ids=lambda script: script.name)
 def test_benchmarks_answer_help_with_their_usage_and_run_nothing(script):

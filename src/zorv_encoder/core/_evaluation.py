@@ -370,7 +370,11 @@ def _held_elements(members, wrapper, namespace, names):
     """(call texts, variable names used, per member its wrapper's argument or None) for members
     that are variable elements, x[0, 12], or such an element under `wrapper` ("scale" by an int,
     "not"); None for any other members. Adds the names used to `names`."""
-    if set(map(type, members)) <= {VariableProxy}:
+    kinds = set(map(type, members))
+    if kinds <= {str}:
+        # Variable elements alone keep only their texts.
+        texts, wrapped = list(members), [None] * len(members)
+    elif kinds <= {VariableProxy}:
         texts, wrapped = [member._expr for member in members], [None] * len(members)
     else:
         texts, wrapped = [], []

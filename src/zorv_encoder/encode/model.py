@@ -218,7 +218,7 @@ class Model:
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a soft constraint"
             log_e(msg)
             raise FormulaError(msg)
-        from .expressions import _minimization_flag, _soft_weight  # local, as the line above
+        from ._expression_rules import _minimization_flag, _soft_weight  # local, as the line above
 
         # A text or any other value would be read for its truth alone, or enter the evaluated text.
         flag = _minimization_flag(minimization)
