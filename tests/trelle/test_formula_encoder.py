@@ -688,8 +688,12 @@ def test_foralls_may_give_exactly_the_most_instances(needs_memory):
     encoder.add_constraint("x(0,0)", half)
     with pytest.raises(ValueError, match="would bring the model to 2147483648 clauses"):
         encoder.add_constraint("x(0,1)", half)
-    # One fewer: 2147483647 in all, as many as solvers read.
-    encoder.add_constraint("x(0,1)", "Foralls: {'i': range(0, 1073741823)}")
+    # One fewer: 2147483647 in all, as many as solvers read, taken for its clauses; refused only
+    # where its memory, the first half copied as the storage grows included, cannot be had.
+    try:
+        encoder.add_constraint("x(0,1)", "Foralls: {'i': range(0, 1073741823)}")
+    except ValueError as error:
+        assert "would take at least 38654705652 bytes" in str(error)
     encoder.reset()  # and counts from nothing again
     encoder.create_variables("x", [2, 3])
     encoder.add_constraint("x(0,1)", half)

@@ -505,7 +505,7 @@ def test_each_constraint_counts_its_own_auxiliaries(monkeypatch):
     model.add_constraint(x[0])
     handed = []
     monkeypatch.setattr(model._formula_container, "add_hard_constraint",
-                        lambda template, foralls, pb_count, bx_count: handed.append((pb_count, bx_count)))
+                        lambda template, foralls, pb_count, bx_count, text: handed.append((pb_count, bx_count)))
     model.add_constraint(SumIt([x[0], x[1], x[2], x[3]]) <= 2)
     model.add_constraint(SumIt([x[0], x[1], x[2], x[3]]) <= 2)
     model.add_constraint((x[0] & x[1]) | (x[2] & x[3]))
@@ -1115,7 +1115,7 @@ def test_deep_nesting_names_the_limit_and_the_way_out(chain, limit, logs):
 def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, refused, monkeypatch, logs):
     from zorv_encoder.core import _evaluation
 
-    monkeypatch.setattr(_evaluation, "_memory_limit", lambda: (1000, False))
+    monkeypatch.setattr(_evaluation, "_memory_limit", lambda: (1000, False, 0, 0))
     model = _model()
     x = model.create_variables("x", k=2)
     j, k = model.get_indexes(["j", "k"])
@@ -1126,6 +1126,6 @@ def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, r
         return
     with pytest.raises(ValueError, match=(
             f"^constraint '{re.escape(str(constraint))}': would take at least {refused} of its comprehension"
-            " loops, more than the 1000 bytes that this process can get .physical memory.$")):
+            " loops, more than the 1000 bytes that this process can still get .physical memory available.$")):
         model.add_constraint(constraint)
     assert len(logs(LEVEL.error)) == 1

@@ -122,8 +122,8 @@ def _bounded_arithmetic(sign: str, operation):
 
 
 # The values that the loops around the running comprehension loop take together; that product
-# when the running comprehension began; and the memory this process can get (bytes, whether
-# that is its address-space limit), read once an evaluation meets a list to check against it.
+# when the running comprehension began; and the memory this process can still get (as the
+# engine's memory_limit() gives it), read once an evaluation meets a list to check against it.
 _around = [1]
 _began = [1]
 _memory = [None]

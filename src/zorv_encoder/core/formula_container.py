@@ -9,6 +9,7 @@ from operator import mul
 import orbeny.trelle as tl
 from orbeny.trelle import bxpr as bx
 from orbeny.trelle._engine.bxpr import clause_texts as _clause_texts
+from orbeny.trelle._engine import inst as _inst
 from orbeny.trelle._engine.inst import work_refusal as _work_refusal
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
@@ -31,6 +32,8 @@ class FormulaContainer:
         self._list_hard_constraint_dump_args = []
         self._list_soft_constraint_dump_args = []
         self._cnf_stor = self.__create_cnf_storage()
+        # What the clauses merged into the storage take at the least (see __check_work).
+        self._stored_bytes = 0
         # Each variable's map; the engine makes its keys when the mapping is first merged.
         from ._fast_instantiate import variable_keys
 
@@ -85,11 +88,12 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         shift_pb_variable: int,
         shift_bx_variable: int,
+        text: str = "",
     ) -> None:
         # Prepared first: a constraint that cannot be instantiated fails here, with nothing
         # flushed, queued or counted.
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
-            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable
+            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, text=text
         )
         self.__dump_hard_constraints()
         self._list_hard_constraint_dump_args.append(dump_args)
@@ -118,10 +122,11 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         shift_pb_variable: int,
         shift_bx_variable: int,
+        text: str = "",
     ):
         weights = self.__copy_weights(weights)
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
-            template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable
+            template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable, text=text
         )
         # Every instance's clauses carry the weights; a file's top, 1 + their sum, must fit in 64 bits.
         instances = reduce(mul, [len(values) for values in dump_args.foralls.values()], 1)
@@ -139,13 +144,29 @@ class FormulaContainer:
 
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
-            self.__dump_pending(self._list_hard_constraint_dump_args)
+            self.__dump_named(self._list_hard_constraint_dump_args)
             self._cur_count_clauses_hard_constraints = 0
 
     def __dump_soft_constraints(self) -> None:
         if self._cur_count_clauses_soft_constraints > 0:
-            self.__dump_pending(self._list_soft_constraint_dump_args)
+            self.__dump_named(self._list_soft_constraint_dump_args)
             self._cur_count_clauses_soft_constraints = 0
+
+    def __dump_named(self, pending: tp.List[DumpArgs]) -> None:
+        """__dump_pending, whose running out of memory names the largest record's constraint, what
+        its clauses take at the least and what the process could get before the dump."""
+        room = _inst.memory_limit()
+        planned = sum(args.planned_bytes for args in pending)
+        try:
+            self.__dump_pending(pending)
+        except MemoryError as error:
+            largest = max(pending, key=lambda args: args.planned_bytes)
+            subject = _inst.constraint_subject(largest.text, str(largest.foralls))
+            raise MemoryError(
+                f"{subject}: ran out of memory writing its clauses, which take at least "
+                f"{_inst.bytes_text(largest.planned_bytes)}, and the build could get {_inst.limit_text(*room)}"
+            ) from error
+        self._stored_bytes += planned
 
     def __inner_add_constraint(
         self,
@@ -155,6 +176,7 @@ class FormulaContainer:
         shift_pb_variable: int,
         shift_bx_variable: int,
         target: bool = False,
+        text: str = "",
     ) -> tp.Tuple[DumpArgs, int, int]:
         template_constraint = FormulaContainer.__bx2list_clauses(template_constraint)
         foralls = FormulaContainer.copied_foralls(foralls)
@@ -163,7 +185,9 @@ class FormulaContainer:
             clauses = len(template_constraint)
         else:
             clauses = len(template_constraint) - weights[: len(template_constraint)].count(0)
-        self.__check_work(template_constraint, weights, foralls, num_foralls, clauses, target)
+        planned_bytes = self.__check_work(
+            template_constraint, weights, foralls, num_foralls, clauses, shift_pb_variable + shift_bx_variable, target
+        )
         eval_state = self.__namespace()
         self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls)
         dump_args = DumpArgs(
@@ -177,6 +201,8 @@ class FormulaContainer:
             offset_shift_for_formula=0,
             eval_state=eval_state,
             cnf_stor=self.__create_cnf_storage(),
+            planned_bytes=planned_bytes,
+            text=text,
         )
         return (
             dump_args,
@@ -370,11 +396,13 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         num_foralls: int,
         clauses: int,
+        variables: int,
         target: bool,
-    ) -> None:
+    ) -> int:
         """Refuses, before any of its work, a record whose clauses, or the model's with them, would
         pass what DIMACS solvers read, or whose clauses would take more memory than this process
-        can get. A target takes the place of the one before it."""
+        can still get; else returns what its clauses take at the least. A target takes the place of
+        the one before it."""
         literals = 0
         if num_foralls > 1:
             # One instance's storage takes less than its template, which is already held.
@@ -384,11 +412,24 @@ class FormulaContainer:
                 literals = sum(len(clause) for clause, weight in zip(template, weights) if weight)
         model_clauses = self._num_clauses + (0 if target else self._target_num_clauses)
         soft = weights is not None
-        reason = _work_refusal(min(num_foralls, _MAX_COUNT), clauses, literals, soft, model_clauses)
+        instances = min(num_foralls, _MAX_COUNT)
+        # The record is written into a storage of its own, then merged into the model's: when that
+        # holds clauses, or will by then, the merge copies them and the record beside it, and the
+        # records still pending are written before it, the model's clauses held (stored) apart.
+        pending = sum(
+            args.planned_bytes for args in self._list_hard_constraint_dump_args + self._list_soft_constraint_dump_args
+        )
+        held = self._stored_bytes + pending
+        reason, planned = _work_refusal(instances, clauses, literals, soft, model_clauses, variables, 0)
+        if held and not target and planned:
+            reason, planned = _work_refusal(
+                instances, clauses, literals, soft, model_clauses, variables, min(planned + held + pending, _MAX_COUNT)
+            )
         if reason:
             from ._work import Refused
 
             raise Refused(reason, str(foralls))
+        return planned
 
     def __check_template(
         self,

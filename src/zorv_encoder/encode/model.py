@@ -335,7 +335,7 @@ class Model:
                 log_w("Redundant constraint was detected in formula " + formula_str + ", line " + line_val)
             else:
                 logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
-                        shift_pb_variable, shift_bx_variable)
+                        shift_pb_variable, shift_bx_variable, str(constraint))
             rows.commit(self._manager, bool(foralls))
         except BaseException as error:
             # Only a fill that succeeds closes the declarations (see create_variables).
