@@ -64,6 +64,22 @@ def _text(value, what):
     return value
 
 
+def _read_named(model, text, foralls_text, *how):
+    """model.read(text, foralls_text, *how), whose running out of memory names the constraint, the
+    size of its text and what the process could get before it was read."""
+    from ._engine import inst
+
+    room = inst.memory_limit()
+    try:
+        return model.read(text, foralls_text, *how)
+    except MemoryError as error:
+        foralls = foralls_text[9:] if foralls_text.startswith("Foralls: ") else foralls_text
+        raise MemoryError(
+            f"{inst.constraint_subject(text, foralls)}: ran out of memory reading its text of {len(text)} characters,"
+            f" with {inst.limit_text(*room)}"
+        ) from error
+
+
 class formula_encoder:
     """The formula encoder of one model, made by `manager.create_formula_encoder(name)`."""
 
@@ -110,7 +126,7 @@ class formula_encoder:
     def _add(self, text, foralls_text, kind, weight, minimization):
         text = _text(text, "A constraint text")
         foralls_text = _text(foralls_text, "A foralls text")
-        read = self._model.read(text, foralls_text, kind, weight, minimization)
+        read = _read_named(self._model, text, foralls_text, kind, weight, minimization)
         for name, offset, in_foralls in read.names:
             problem = _name_problem(name)
             if problem is not None:

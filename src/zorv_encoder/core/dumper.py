@@ -25,10 +25,6 @@ class DumpArgs:
     offset_shift_for_formula: int
     eval_state: tp.Dict[str, tp.Any]
     cnf_stor: tl.wcnf_storage
-    # What its clauses take at the least once stored, and its constraint's text, for a build that
-    # runs out of memory.
-    planned_bytes: int = 0
-    text: str = ""
 
 
 class Dumper(ABC):

@@ -32,8 +32,11 @@ class FormulaContainer:
         self._list_hard_constraint_dump_args = []
         self._list_soft_constraint_dump_args = []
         self._cnf_stor = self.__create_cnf_storage()
-        # What the clauses merged into the storage take at the least (see __check_work).
+        # What the clauses merged into the storage take at the least (see __check_work), and per
+        # pending record, by its id, what its clauses take and its constraint's text.
         self._stored_bytes = 0
+        self._plans = {}
+        self._last_plan = None
         # Each variable's map; the engine makes its keys when the mapping is first merged.
         from ._fast_instantiate import variable_keys
 
@@ -95,8 +98,7 @@ class FormulaContainer:
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
             template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, text=text
         )
-        self.__dump_hard_constraints()
-        self._list_hard_constraint_dump_args.append(dump_args)
+        self.__queue(dump_args, self.__dump_hard_constraints, self._list_hard_constraint_dump_args)
         self._cur_count_clauses_hard_constraints += count_clauses
         self.__count_formula(offset_formula, count_clauses)
 
@@ -137,10 +139,17 @@ class FormulaContainer:
                 f"weights to {self.hard_weight - 1 + weight_sum}, which would exceed {_MAX_TOP - 1}"
             )
         self.hard_weight += weight_sum
-        self.__dump_soft_constraints()
-        self._list_soft_constraint_dump_args.append(dump_args)
+        self.__queue(dump_args, self.__dump_soft_constraints, self._list_soft_constraint_dump_args)
         self._cur_count_clauses_soft_constraints += count_clauses
         self.__count_formula(offset_formula, count_clauses)
+
+    def __queue(self, dump_args: DumpArgs, dump_before, pending: tp.List[DumpArgs]) -> None:
+        """Dumps what is pending before `dump_args` is queued in `pending`; its plan is kept only
+        when it is queued."""
+        plan, self._last_plan = self._last_plan, None
+        dump_before()
+        pending.append(dump_args)
+        self._plans[id(dump_args)] = plan
 
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
@@ -156,17 +165,18 @@ class FormulaContainer:
         """__dump_pending, whose running out of memory names the largest record's constraint, what
         its clauses take at the least and what the process could get before the dump."""
         room = _inst.memory_limit()
-        planned = sum(args.planned_bytes for args in pending)
+        plans = [self._plans[id(args)] for args in pending]
         try:
             self.__dump_pending(pending)
         except MemoryError as error:
-            largest = max(pending, key=lambda args: args.planned_bytes)
-            subject = _inst.constraint_subject(largest.text, str(largest.foralls))
+            planned, text, foralls, _ = max(plans, key=lambda plan: plan[0])
             raise MemoryError(
-                f"{subject}: ran out of memory writing its clauses, which take at least "
-                f"{_inst.bytes_text(largest.planned_bytes)}, and the build could get {_inst.limit_text(*room)}"
+                f"{_inst.constraint_subject(text, str(foralls))}: ran out of memory writing its clauses, which take"
+                f" at least {_inst.bytes_text(planned)}, and the build could get {_inst.limit_text(*room)}"
             ) from error
-        self._stored_bytes += planned
+        for plan in plans:
+            self._stored_bytes += plan[0]
+            del self._plans[id(plan[3])]
 
     def __inner_add_constraint(
         self,
@@ -201,9 +211,9 @@ class FormulaContainer:
             offset_shift_for_formula=0,
             eval_state=eval_state,
             cnf_stor=self.__create_cnf_storage(),
-            planned_bytes=planned_bytes,
-            text=text,
         )
+        # Kept once the record is queued (see __queue).
+        self._last_plan = (planned_bytes, text, foralls, dump_args)
         return (
             dump_args,
             num_foralls * (shift_pb_variable + shift_bx_variable),
@@ -416,9 +426,7 @@ class FormulaContainer:
         # The record is written into a storage of its own, then merged into the model's: when that
         # holds clauses, or will by then, the merge copies them and the record beside it, and the
         # records still pending are written before it, the model's clauses held (stored) apart.
-        pending = sum(
-            args.planned_bytes for args in self._list_hard_constraint_dump_args + self._list_soft_constraint_dump_args
-        )
+        pending = sum(plan[0] for plan in self._plans.values())
         held = self._stored_bytes + pending
         reason, planned = _work_refusal(instances, clauses, literals, soft, model_clauses, variables, 0)
         if held and not target and planned:
