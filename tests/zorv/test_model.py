@@ -1129,3 +1129,24 @@ def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, r
             " loops, more than the 1000 bytes that this process can still get .physical memory available.$")):
         model.add_constraint(constraint)
     assert len(logs(LEVEL.error)) == 1
+
+
+@pytest.mark.parametrize("exhausted", [MemoryError(), MemoryError("std::bad_alloc")])
+def test_a_constraint_whose_evaluation_runs_out_of_memory_is_named(exhausted, monkeypatch):
+    from zorv_encoder.encode import _model_steps
+
+    model = _model()
+    x = model.create_variables("x", k=2)
+    model.add_constraint(x[0] | x[1])
+
+    def evaluate(namespace, expression):
+        raise exhausted
+
+    with monkeypatch.context() as patched:
+        patched.setattr(_model_steps, "evaluate", evaluate)
+        with pytest.raises(MemoryError, match=(
+                r"^constraint 'bx.or_s.*' over \{'i': range\(0, 3\)\}: ran out of memory while it was evaluated"
+                r" .* the [0-9]+ bytes .* that this process can still get .*once its objects are freed$")):
+            model.add_constraint(x[0] | ~x[1], i=range(3))
+    # Nothing of it was taken.
+    assert model.build_cnf() and model.get_cnf_storage().get_clause_count() == 1

@@ -290,7 +290,7 @@ class Model:
                 logged(self._formula_container.add_target_constraint, target_constraint, {},
                         shift_pb_variable, shift_bx_variable)
         except BaseException as error:
-            raise_named(error, str(target))
+            raise_named(error, target)
             raise
         finally:
             # Every evaluation starts from a clean numbering, also after a failed one.
@@ -341,7 +341,7 @@ class Model:
             # Only a fill that succeeds closes the declarations (see create_variables).
             if created:
                 self._formula_container = None
-            raise_named(error, str(constraint), foralls)
+            raise_named(error, constraint, foralls)
             raise
         finally:
             self._rows.drop()
@@ -370,7 +370,7 @@ class Model:
         except BaseException as error:
             if created:
                 self._formula_container = None
-            raise_named(error, str(constraint), foralls)
+            raise_named(error, constraint, foralls)
             raise
         finally:
             self._manager.reset()
