@@ -73,7 +73,7 @@ std::string work_refusal(const planned_work& work, std::uint64_t model_clauses, 
         return "would bring the model to " + count_text(total) + " clauses" + solvers;
     }
     std::string what = std::to_string(work.clauses) + " clauses";
-    if (copied > 0) what += " and the copy of the model's clauses that its storage makes as it grows";
+    if (copied > 0) what += ", with the copies a storage makes as it grows";
     return memory_refusal(plus(work.bytes, copied), what, limit);
 }
 

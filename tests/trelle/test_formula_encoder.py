@@ -699,6 +699,25 @@ def test_foralls_may_give_exactly_the_most_instances(needs_memory):
     encoder.add_constraint("x(0,1)", half)
 
 
+def test_a_text_whose_read_runs_out_of_memory_is_named(monkeypatch):
+    encoder = _encoder("x(0,0)")
+
+    class Exhausted:
+        def read(self, *args):
+            raise MemoryError("std::bad_alloc")
+
+    model = encoder._model
+    monkeypatch.setattr(encoder, "_model", Exhausted())
+    with pytest.raises(MemoryError, match=(
+            r"^constraint 'x\(1,2\)' over \{'i': range\(0, 3\)\}: ran out of memory reading its text of 6"
+            r" characters, with the [0-9]+ bytes .* that this process can still get .* once the read let its memory go$")):
+        encoder.add_constraint("x(1,2)", "Foralls: {'i': range(0, 3)}")
+    # The model took nothing of it.
+    monkeypatch.setattr(encoder, "_model", model)
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage().get_clause_count() == 2
+
+
 def test_a_fresh_model_has_no_numbering():
     assert tl.manager().create_formula_encoder("m").get_var_mapping() is None
     model = _fenc.formula_model()

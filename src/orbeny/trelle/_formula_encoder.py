@@ -66,17 +66,16 @@ def _text(value, what):
 
 def _read_named(model, text, foralls_text, *how):
     """model.read(text, foralls_text, *how), whose running out of memory names the constraint, the
-    size of its text and what the process could get before it was read."""
-    from ._engine import inst
-
-    room = inst.memory_limit()
+    size of its text and what the process can get once the read let its memory go."""
     try:
         return model.read(text, foralls_text, *how)
     except MemoryError as error:
+        from ._engine import inst
+
         foralls = foralls_text[9:] if foralls_text.startswith("Foralls: ") else foralls_text
         raise MemoryError(
             f"{inst.constraint_subject(text, foralls)}: ran out of memory reading its text of {len(text)} characters,"
-            f" with {inst.limit_text(*room)}"
+            f" with {inst.limit_text(*inst.memory_limit())} once the read let its memory go"
         ) from error
 
 

@@ -163,8 +163,7 @@ class FormulaContainer:
 
     def __dump_named(self, pending: tp.List[DumpArgs]) -> None:
         """__dump_pending, whose running out of memory names the largest record's constraint, what
-        its clauses take at the least and what the process could get before the dump."""
-        room = _inst.memory_limit()
+        its clauses take at the least and what the process can get once the dump let its memory go."""
         plans = [self._plans[id(args)] for args in pending]
         try:
             self.__dump_pending(pending)
@@ -172,7 +171,8 @@ class FormulaContainer:
             planned, text, foralls, _ = max(plans, key=lambda plan: plan[0])
             raise MemoryError(
                 f"{_inst.constraint_subject(text, str(foralls))}: ran out of memory writing its clauses, which take"
-                f" at least {_inst.bytes_text(planned)}, and the build could get {_inst.limit_text(*room)}"
+                f" at least {_inst.bytes_text(planned)}, with {_inst.limit_text(*_inst.memory_limit())} once the"
+                " dump let its memory go"
             ) from error
         for plan in plans:
             self._stored_bytes += plan[0]
