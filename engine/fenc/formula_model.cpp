@@ -19,7 +19,8 @@ namespace zorv::fenc {
 namespace {
 
 // Why the instances of `c` ran out of memory, having written `clauses` clauses of `literals`
-// literals in the auxiliary runs `written`: what all of them take at that rate, against what the build could get.
+// literals in the auxiliary runs `written`: what all of them take at that rate, against what the
+// build could get.
 std::string out_of_memory(const constraint& c, std::uint64_t clauses, std::uint64_t literals,
                           const std::vector<aux_run>& written, const memory_limit& room) {
     std::uint64_t done = 0, aux = 0;

@@ -212,8 +212,9 @@ class FormulaContainer:
             eval_state=eval_state,
             cnf_stor=self.__create_cnf_storage(),
         )
-        # Kept once the record is queued (see __queue).
-        self._last_plan = (planned_bytes, text, foralls, dump_args)
+        if not target:
+            # Kept once the record is queued (see __queue).
+            self._last_plan = (planned_bytes, text, foralls, dump_args)
         return (
             dump_args,
             num_foralls * (shift_pb_variable + shift_bx_variable),
@@ -423,9 +424,9 @@ class FormulaContainer:
         model_clauses = self._num_clauses + (0 if target else self._target_num_clauses)
         soft = weights is not None
         instances = min(num_foralls, _MAX_COUNT)
-        # The record is written into a storage of its own, then merged into the model's: when that
-        # holds clauses, or will by then, the merge copies them and the record beside it, and the
-        # records still pending are written before it, the model's clauses held (stored) apart.
+        # The record is written into a storage of its own, then merged into the model's. Where that
+        # holds clauses by then (those stored, and the pending ones, merged before it), the merge
+        # copies them and the record beside both; the pending ones take their own storage first.
         pending = sum(plan[0] for plan in self._plans.values())
         held = self._stored_bytes + pending
         reason, planned = _work_refusal(instances, clauses, literals, soft, model_clauses, variables, 0)
