@@ -333,7 +333,7 @@ SQUARE = {"i": range(46000), "j": range(46000)}
         " get .(physical memory available|its address-space limit of .* it holds).$"
         for least, shown in [(67712000096, 63.1), (33856000096, 31.5)]]),
     (lambda x, i: Sum(x[i, 0], j="range(2**31)") <= 1, {"i": range(2)},
-     "would take at least 34359738368 bytes .32.0 GiB. for 2147483648 terms of its comprehension loops, more than",
+     "would take at least 154618822656 bytes .144.0 GiB. for 2147483648 terms of its comprehension loops, more than",
      "would take 2147483648 combinations of values in the comprehension loops of one instance .the product of their"
      " ranges., more than the 1000000 that one instance may take$"),
 ])
