@@ -710,7 +710,8 @@ def test_a_text_whose_read_runs_out_of_memory_is_named(monkeypatch):
     monkeypatch.setattr(encoder, "_model", Exhausted())
     with pytest.raises(MemoryError, match=(
             r"^constraint 'x\(1,2\)' over \{'i': range\(0, 3\)\}: ran out of memory reading its text of 6"
-            r" characters, with the [0-9]+ bytes .* that this process can still get .* once the read let its memory go$")):
+            r" characters, with the [0-9]+ bytes .* that this process can still get .* once the read let its"
+            r" memory go$")):
         encoder.add_constraint("x(1,2)", "Foralls: {'i': range(0, 3)}")
     # The model took nothing of it.
     monkeypatch.setattr(encoder, "_model", model)

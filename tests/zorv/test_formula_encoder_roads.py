@@ -455,11 +455,13 @@ def test_work_past_what_the_process_has_left_is_refused_or_named_when_it_runs_ou
     subject = re.escape("constraint 'bx.or_s([x(0).to_bx(), ~(x(1).to_bx())])' over {'i': range(0, 8000000)}: ")
     left = (r"the 67108864 bytes .64.0 MiB. that this process can still get .its address-space limit of [0-9]+ bytes"
             r" .[0-9.]+ MiB. less the [0-9]+ bytes .[0-9.]+ MiB. it holds.")
-    refused = subject + "would take at least 128000096 bytes .* for 8000000 clauses, with the copies .*, more than " + left
+    refused = subject + "would take at least 128000096 bytes .* for 8000000 clauses, with the copies .*, more than "
+    refused += left
     ran_out = [subject + "ran out of memory writing its clauses, which take at least 128000000 bytes .122.1 MiB., with"
                " the [0-9]+ bytes .* that this process can still get .* once the dump let its memory go",
                subject + "ran out of memory after writing [0-9]+ of its 8000000 instances .[0-9]+ clauses.; all its"
-               " instances take at least 128000000 bytes .122.1 MiB. for 8000000 clauses, and the build could get " + left]
+               " instances take at least 128000000 bytes .122.1 MiB. for 8000000 clauses, and the build could get "
+               + left]
     for road in (0, 1):
         # Refused at once, though the limit is far above its bytes; once taken, its build runs out
         # and names it; the model stays whole: unsaved, and built under the larger limit.
