@@ -324,7 +324,7 @@ void bind_inst(nb::module_& m) {
         [](std::uint64_t instances, std::uint64_t clauses, std::uint64_t literals, bool soft,
            std::uint64_t model_clauses, std::uint64_t variables, std::uint64_t copied) {
             const zorv::planned_work work = zorv::plan_instances(instances, {clauses, literals, soft, variables});
-            return std::make_tuple(zorv::work_refusal(work, model_clauses, zorv::process_memory_limit(), copied),
+            return std::make_tuple(zorv::work_refusal(work, model_clauses, copied),
                                    work.bytes);
         },
         "instances"_a, "clauses"_a, "literals"_a, "soft"_a, "model_clauses"_a, "variables"_a = 0, "copied"_a = 0,

@@ -62,8 +62,7 @@ planned_work plan_instances(std::uint64_t instances, const instance_output& each
     return {saturating_product(instances, each.clauses), saturating_product(instances, bytes)};
 }
 
-std::string work_refusal(const planned_work& work, std::uint64_t model_clauses, const memory_limit& limit,
-                         std::uint64_t copied) {
+std::string work_refusal(const planned_work& work, std::uint64_t model_clauses, std::uint64_t copied) {
     const std::string solvers = ", more than the " + std::to_string(dimacs_clause_limit) + " that DIMACS solvers read";
     if (work.clauses > dimacs_clause_limit) {
         return "would take " + count_text(work.clauses) + " clauses" + solvers;
@@ -72,9 +71,11 @@ std::string work_refusal(const planned_work& work, std::uint64_t model_clauses, 
     if (total > dimacs_clause_limit) {
         return "would bring the model to " + count_text(total) + " clauses" + solvers;
     }
+    const std::uint64_t bytes = plus(work.bytes, copied);
+    if (bytes < unchecked_bytes) return {};
     std::string what = std::to_string(work.clauses) + " clauses";
     if (copied > 0) what += ", with the copies a storage makes as it grows";
-    return memory_refusal(plus(work.bytes, copied), what, limit);
+    return memory_refusal(bytes, what, process_memory_limit());
 }
 
 std::string memory_refusal(std::uint64_t bytes, std::string_view what, const memory_limit& limit) {

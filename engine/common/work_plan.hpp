@@ -34,12 +34,15 @@ struct planned_work {
 
 planned_work plan_instances(std::uint64_t instances, const instance_output& each);
 
+// Work of fewer bytes is not held against the memory the process can get: asking takes longer
+// than doing such work, and a process without a MiB to spare fails at whatever it does next.
+inline constexpr std::uint64_t unchecked_bytes = std::uint64_t{1} << 20;
+
 // Why the planned work is refused, or an empty text when it is not: its clauses, then the
-// model's (`model_clauses` before it), then its memory, each against its limit. `copied` are
-// the bytes of clauses already written or planned that the storage copies beside the work when
-// it grows for it, taken at the same time.
-std::string work_refusal(const planned_work& work, std::uint64_t model_clauses, const memory_limit& limit,
-                         std::uint64_t copied = 0);
+// model's (`model_clauses` before it), then its memory against process_memory_limit(). `copied`
+// are the bytes of clauses already written or planned that the storage copies beside the work
+// when it grows for it, taken at the same time.
+std::string work_refusal(const planned_work& work, std::uint64_t model_clauses, std::uint64_t copied = 0);
 
 // Why `bytes` taken for `what` ("2 clauses") are refused, or an empty text.
 std::string memory_refusal(std::uint64_t bytes, std::string_view what, const memory_limit& limit);

@@ -69,7 +69,7 @@ void formula_model::add(constraint& c) {
     // A build writes every constraint anew into one storage, whose arrays, reserved for each
     // constraint in turn, are copied with the clauses before it.
     const std::uint64_t copied = work.bytes > 0 ? saturating_product(planned_bytes_, 2) : 0;
-    if (refusal.empty()) refusal = work_refusal(work, planned_clauses_, process_memory_limit(), copied);
+    if (refusal.empty()) refusal = work_refusal(work, planned_clauses_, copied);
     if (!refusal.empty()) throw value_error(constraint_subject(c.text, foralls_of(c.foralls_text)) + ": " + refusal);
     c.catalog_stamp = 0;
     planned_clauses_ += work.clauses;

@@ -1117,6 +1117,7 @@ def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, r
     from zorv_encoder.core import _evaluation
 
     monkeypatch.setattr(_evaluation, "_memory_limit", lambda: (1000, False, 0, 0))
+    monkeypatch.setattr(_evaluation, "_UNCHECKED_BYTES", 0)
     model = _model()
     x = model.create_variables("x", k=2)
     j, k = model.get_indexes(["j", "k"])

@@ -127,6 +127,9 @@ def _bounded_arithmetic(sign: str, operation):
 _around = [1]
 _began = [1]
 _memory = [None]
+# A list of fewer bytes is not held against that memory, as the engine's work_refusal does not
+# hold such work: asking takes longer than making the list.
+_UNCHECKED_BYTES = 1 << 20
 
 
 def _bounded_loop(values, first=False, element_bytes=0):
@@ -148,7 +151,7 @@ def _bounded_loop(values, first=False, element_bytes=0):
     began = outer if first else _began[0]
     # Its loops' values taken together: the elements of its list, which is still empty here.
     elements = outer * length // began
-    if element_bytes:
+    if element_bytes and elements * element_bytes >= _UNCHECKED_BYTES:
         if _memory[0] is None:
             _memory[0] = _memory_limit()
         if elements * element_bytes > _memory[0][0]:
