@@ -14,8 +14,8 @@ settings.load_profile("ci" if os.environ.get("CI") else "dev")
 @pytest.fixture
 def memory_capped():
     """This process's address space held to 24 GiB for one test: work refused for taking more
-    memory than the process can get (the lower of that limit and the machine's memory) is then
-    refused alike on a machine of any size, and never allocated."""
+    memory than the process can still get (the lower of the room under that limit and the memory
+    available) is then refused alike on a machine of any size, and never allocated."""
     import resource
 
     soft, hard = resource.getrlimit(resource.RLIMIT_AS)

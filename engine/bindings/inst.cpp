@@ -330,28 +330,37 @@ void bind_inst(nb::module_& m) {
     m.def(
         "work_refusal",
         [](std::uint64_t instances, std::uint64_t clauses, std::uint64_t literals, bool soft,
-           std::uint64_t model_clauses) {
-            const zorv::planned_work work = zorv::plan_instances(instances, {clauses, literals, soft});
-            return zorv::work_refusal(work, model_clauses, zorv::process_memory_limit());
+           std::uint64_t model_clauses, std::uint64_t variables, std::uint64_t copied) {
+            const zorv::planned_work work = zorv::plan_instances(instances, {clauses, literals, soft, variables});
+            return std::make_tuple(zorv::work_refusal(work, model_clauses, copied),
+                                   work.bytes);
         },
-        "instances"_a, "clauses"_a, "literals"_a, "soft"_a, "model_clauses"_a,
-        "Why a constraint whose instances each write `clauses` clauses of `literals` literals in all\n"
-        "is refused, the model holding `model_clauses` before it; an empty text when it is not.");
+        "instances"_a, "clauses"_a, "literals"_a, "soft"_a, "model_clauses"_a, "variables"_a = 0, "copied"_a = 0,
+        "(why, bytes): why a constraint whose instances each write `clauses` clauses of `literals`\n"
+        "literals and number `variables` auxiliaries is refused, the model holding `model_clauses`\n"
+        "before it and its storage copying `copied` bytes as it grows, or an empty text; and the\n"
+        "bytes its clauses take.");
     m.def(
         "memory_refusal",
-        [](std::uint64_t bytes, std::string_view what, std::uint64_t limit, bool address_space) {
-            return zorv::memory_refusal(bytes, what, {limit, address_space});
-        },
-        "bytes"_a, "what"_a, "limit"_a, "address_space"_a,
+        [](std::uint64_t bytes, std::string_view what, std::uint64_t room, bool address_space, std::uint64_t limit,
+           std::uint64_t held) { return zorv::memory_refusal(bytes, what, {room, address_space, limit, held}); },
+        "bytes"_a, "what"_a, "room"_a, "address_space"_a, "limit"_a, "held"_a,
         "Why `bytes` taken for `what` are refused under a memory_limit(); an empty text when they are not.");
     m.def(
         "memory_limit",
         [] {
             const zorv::memory_limit limit = zorv::process_memory_limit();
-            return std::make_tuple(limit.bytes, limit.address_space);
+            return std::make_tuple(limit.bytes, limit.address_space, limit.limit, limit.held);
         },
-        "(bytes, whether they are the address-space limit) that this process can get: physical memory,\n"
-        "or the address-space limit below it.");
+        "(bytes, whether they are room under the address-space limit, that limit, the address space\n"
+        "held) that this process can still get: physical memory available, or the room under the\n"
+        "address-space limit where that is less.");
+    m.def(
+        "limit_text", [](std::uint64_t room, bool address_space, std::uint64_t limit, std::uint64_t held) {
+            return zorv::limit_text({room, address_space, limit, held});
+        },
+        "room"_a, "address_space"_a, "limit"_a, "held"_a, "How a message names a memory_limit().");
+    m.def("bytes_text", &zorv::bytes_text, "bytes"_a, "How a message gives a number of bytes.");
     m.def("constraint_subject", &zorv::constraint_subject, "text"_a, "foralls"_a,
           "How a refusal names a constraint: its text quoted and cut, and its foralls.");
     m.def("element_call_names", &element_call_names, "texts"_a,

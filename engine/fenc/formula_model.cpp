@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <new>
 #include <utility>
 #include <string_view>
 
@@ -31,6 +32,34 @@ auto naming(const constraint& c, Work&& work) {
     }
 }
 
+// Why the instances of `c` ran out of memory, having written `clauses` clauses of `literals`
+// literals in the auxiliary runs `written`: what all of them take at that rate, against what the
+// build could get.
+std::string out_of_memory(const constraint& c, std::uint64_t clauses, std::uint64_t literals,
+                          const std::vector<aux_run>& written, const memory_limit& room) {
+    std::uint64_t done = 0, aux = 0;
+    for (const aux_run& run : written) {
+        done += run.instances;
+        aux += run.instances * (static_cast<std::uint64_t>(run.aux.pb) + run.aux.bx);
+    }
+    const std::uint64_t instances = c.foralls.instance_count();
+    std::string text = constraint_subject(c.text, foralls_of(c.foralls_text)) + ": ran out of memory after writing ";
+    instance_output each = least_instance_output(c);
+    if (done == 0 || c.kind != constraint_kind::hard) {
+        text += std::to_string(clauses) + " of its clauses";
+    } else {
+        text += std::to_string(done) + " of its " + std::to_string(instances) + " instances (" +
+                std::to_string(clauses) + " clauses)";
+        // Instances as large as those written, where that is more than the least planned.
+        each.clauses = std::max(each.clauses, clauses / done);
+        each.literals = std::max(each.literals, literals / done);
+        each.variables = std::max(each.variables, aux / done);
+    }
+    const planned_work all = plan_instances(instances, each);
+    return text + "; all its instances take at least " + bytes_text(all.bytes) + " for " + count_text(all.clauses) +
+           " clauses, and the build could get " + limit_text(room);
+}
+
 }  // namespace
 
 formula_model::formula_model() {
@@ -51,7 +80,10 @@ void formula_model::add(constraint& c) {
     // Refused before any of its work is done, and before the model takes it.
     const planned_work work = plan_instances(c.foralls.instance_count(), least_instance_output(c));
     std::string refusal = loop_refusal(c, variables_, instance_work(config_));
-    if (refusal.empty()) refusal = work_refusal(work, planned_clauses_, process_memory_limit());
+    // A build writes every constraint anew into one storage, whose arrays, reserved for each
+    // constraint in turn, are copied with the clauses before it.
+    const std::uint64_t copied = work.bytes > 0 ? saturating_product(planned_bytes_, 2) : 0;
+    if (refusal.empty()) refusal = work_refusal(work, planned_clauses_, copied);
     if (!refusal.empty()) throw value_error(constraint_subject(c.text, foralls_of(c.foralls_text)) + ": " + refusal);
     // Evaluated now: the soft weights of all instances, summed, past what a file's top holds would
     // leave a model that could never be built; a target, never encoded, must refer to cells that a
@@ -66,6 +98,9 @@ void formula_model::add(constraint& c) {
     c.catalog_stamp = 0;
     planned_clauses_ += work.clauses;
     soft_total_ += soft;
+    planned_bytes_ = work.bytes > std::numeric_limits<std::uint64_t>::max() - planned_bytes_
+                         ? std::numeric_limits<std::uint64_t>::max()
+                         : planned_bytes_ + work.bytes;
     add_read(std::move(c));
 }
 
@@ -83,20 +118,28 @@ std::vector<constraint_stats> formula_model::generate(cnf::wcnf_storage& out, co
     std::vector<std::int64_t> aux_start(constraints_.size(), 0);
     std::int64_t next_aux = variables_.cell_count() + 1;
     std::uint64_t soft_total = 0;
+    // What the process could get before the build took any of it, for a build that runs out.
+    const memory_limit room = process_memory_limit();
     for (std::size_t f = 0; f < constraints_.size(); ++f) {
         const constraint& c = constraints_[f];
         const auto started = std::chrono::steady_clock::now();
         const std::size_t clauses_before = out.clause_count();
+        const std::size_t literals_before = out.literals().size();
         aux_start[f] = next_aux;
         constraint_stats s;
         s.instances = c.foralls.instance_count();
-        naming(c, [&] {
-            if (c.kind == constraint_kind::hard) {
-                s.contradictions = encode_hard(c, variables_, config_, out, next_aux, aux[f]);
-            } else {
-                soft_total += encode_soft(c, variables_, config_, out);
-            }
-        });
+        try {
+            naming(c, [&] {
+                if (c.kind == constraint_kind::hard) {
+                    s.contradictions = encode_hard(c, variables_, config_, out, next_aux, aux[f]);
+                } else {
+                    soft_total += encode_soft(c, variables_, config_, out);
+                }
+            });
+        } catch (const std::bad_alloc&) {
+            throw memory_error(out_of_memory(c, out.clause_count() - clauses_before,
+                                             out.literals().size() - literals_before, aux[f], room));
+        }
         s.clauses = out.clause_count() - clauses_before;
         s.aux = static_cast<std::uint64_t>(next_aux - aux_start[f]);
         s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -229,6 +272,7 @@ void formula_model::clear() {
     generated_ = false;
     planned_clauses_ = 0;
     soft_total_ = 0;
+    planned_bytes_ = 0;
 }
 
 }  // namespace zorv::fenc

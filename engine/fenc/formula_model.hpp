@@ -76,10 +76,11 @@ private:
     std::int64_t clause_variables_ = 0;
     std::int64_t generated_cells_ = 0;
     bool generated_ = false;
-    // What the constraints taken write at least, all instances together.
+    // What the constraints taken write at least, all instances together, and the bytes it takes.
     std::uint64_t planned_clauses_ = 0;
     // The soft weights of the constraints taken, all instances together (at most cnf::max_top - 1).
     std::uint64_t soft_total_ = 0;
+    std::uint64_t planned_bytes_ = 0;
 };
 
 }  // namespace zorv::fenc

@@ -697,11 +697,35 @@ def test_foralls_may_give_exactly_the_most_instances(needs_memory):
     encoder.add_constraint("x(0,0)", half)
     with pytest.raises(ValueError, match="would bring the model to 2147483648 clauses"):
         encoder.add_constraint("x(0,1)", half)
-    # One fewer: 2147483647 in all, as many as solvers read.
-    encoder.add_constraint("x(0,1)", "Foralls: {'i': range(0, 1073741823)}")
+    # One fewer: 2147483647 in all, as many as solvers read, taken for its clauses; refused only
+    # where its memory, the first half copied as the storage grows included, cannot be had.
+    try:
+        encoder.add_constraint("x(0,1)", "Foralls: {'i': range(0, 1073741823)}")
+    except ValueError as error:
+        assert "would take at least 38654705652 bytes" in str(error)
     encoder.reset()  # and counts from nothing again
     encoder.create_variables("x", [2, 3])
     encoder.add_constraint("x(0,1)", half)
+
+
+def test_a_text_whose_read_runs_out_of_memory_is_named(monkeypatch):
+    encoder = _encoder("x(0,0)")
+
+    class Exhausted:
+        def read(self, *args):
+            raise MemoryError("std::bad_alloc")
+
+    model = encoder._model
+    monkeypatch.setattr(encoder, "_model", Exhausted())
+    with pytest.raises(MemoryError, match=(
+            r"^constraint 'x\(1,2\)' over \{'i': range\(0, 3\)\}: ran out of memory reading its text of 6"
+            r" characters, with the [0-9]+ bytes .* that this process can still get .* once the read let its"
+            r" memory go$")):
+        encoder.add_constraint("x(1,2)", "Foralls: {'i': range(0, 3)}")
+    # The model took nothing of it.
+    monkeypatch.setattr(encoder, "_model", model)
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage().get_clause_count() == 2
 
 
 def test_a_fresh_model_has_no_numbering():

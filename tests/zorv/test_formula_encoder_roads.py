@@ -324,11 +324,14 @@ SQUARE = {"i": range(46000), "j": range(46000)}
      "would take 2500000000 instances, more than the 2147483648 that one constraint may take"),
     (lambda x, i: x[0, 0] | x[1, 1], {"i": range(10**5), "j": range(10**5)},
      "10000000000 clauses", "10000000000 instances"),
-    (lambda x, i: x[0, 0] | x[1, 1], SQUARE, *2 * [
-        "would take at least 33856000000 bytes .31.5 GiB. for 2116000000 clauses, more than the [0-9]+ bytes "
-        ".[0-9.]+ GiB. that this process can get .(physical memory|address-space limit).$"]),
+    # The container merges the record beside the model's clauses: twice its bytes.
+    (lambda x, i: x[0, 0] | x[1, 1], SQUARE, *[
+        f"would take at least {least} bytes .{shown} GiB. for 2116000000 clauses, with the copies a storage"
+        " makes as it grows, more than the [0-9]+ bytes .[0-9.]+ GiB. that this process can still"
+        " get .(physical memory available|its address-space limit of .* it holds).$"
+        for least, shown in [(67712000096, 63.1), (33856000096, 31.5)]]),
     (lambda x, i: Sum(x[i, 0], j="range(2**31)") <= 1, {"i": range(2)},
-     "would take at least 34359738368 bytes .32.0 GiB. for 2147483648 terms of its comprehension loops, more than",
+     "would take at least 154618822656 bytes .144.0 GiB. for 2147483648 terms of its comprehension loops, more than",
      "would take 2147483648 combinations of values in the comprehension loops of one instance .the product of their"
      " ranges., more than the 1000000 that one instance may take$"),
 ])
@@ -395,11 +398,75 @@ def test_work_past_the_address_space_limit_is_refused_under_it():
     import sys
 
     out = subprocess.run([sys.executable, "-c", _UNDER_LIMIT], check=True, capture_output=True, text=True).stdout
-    limit = "more than the 2147483648 bytes .2.0 GiB. that this process can get .address-space limit."
+    limit = ("more than the [0-9]+ bytes .1.[0-9] GiB. that this process can still get .its address-space limit of"
+             " 2147483648 bytes .2.0 GiB. less the [0-9]+ bytes .[0-9.]+ MiB. it holds.")
     clauses = f"constraint 'bx.or_s.*' over {{'i': range.0, 200000000.}}: would take at least 3200000000 bytes .* {limit}"
     terms = f"constraint 'bx.or_s.*': would take at least 4000000000 bytes .3.7 GiB. for 200000000 terms .* {limit}"
     # Refused on both roads, the container's list of terms too, and the model builds what it took.
     assert re.fullmatch(f"{clauses}\n{terms}\n3\n{clauses}\n3\n", out), out
+
+
+_HELD = """
+import resource
+import orbeny.trelle as tl
+from zorv_encoder._exceptions import BuildError
+from zorv_encoder.encode.model import Model
+
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+
+
+def room(extra):
+    held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+    resource.setrlimit(resource.RLIMIT_AS, (held + extra if extra else soft, hard))
+
+
+for road in (False, True):
+    model = Model(tl.manager(), "held", road)
+    x = model.create_variables("x", k=2)
+    model.add_constraint(x[0] | x[1], i=range(3))
+    # 128 MB of clauses: far less than the limit, more than what is left under it.
+    room(64 << 20)
+    try:
+        model.add_constraint(x[0] | ~x[1], i=range(8_000_000))
+    except ValueError as error:
+        print(error)
+    room(None)
+    model.add_constraint(x[0] | ~x[1], i=range(8_000_000))
+    room(64 << 20)
+    for step in (model.build_cnf, lambda: model.save_to_file("never")):
+        try:
+            step()
+        except (MemoryError, BuildError) as error:
+            print(type(error).__name__, error)
+    room(None)
+    model.build_cnf()
+    print(model.get_cnf_storage().get_clause_count())
+"""
+
+
+def test_work_past_what_the_process_has_left_is_refused_or_named_when_it_runs_out(tmp_path):
+    import subprocess
+    import sys
+
+    out = subprocess.run([sys.executable, "-c", _HELD], check=True, capture_output=True, text=True, cwd=tmp_path)
+    lines = out.stdout.splitlines()
+    subject = re.escape("constraint 'bx.or_s([x(0).to_bx(), ~(x(1).to_bx())])' over {'i': range(0, 8000000)}: ")
+    left = (r"the 67108864 bytes .64.0 MiB. that this process can still get .its address-space limit of [0-9]+ bytes"
+            r" .[0-9.]+ MiB. less the [0-9]+ bytes .[0-9.]+ MiB. it holds.")
+    refused = subject + "would take at least 128000096 bytes .* for 8000000 clauses, with the copies .*, more than "
+    refused += left
+    ran_out = [subject + "ran out of memory writing its clauses, which take at least 128000000 bytes .122.1 MiB., with"
+               " the [0-9]+ bytes .* that this process can still get .* once the dump let its memory go",
+               subject + "ran out of memory after writing [0-9]+ of its 8000000 instances .[0-9]+ clauses.; all its"
+               " instances take at least 128000000 bytes .122.1 MiB. for 8000000 clauses, and the build could get "
+               + left]
+    for road in (0, 1):
+        # Refused at once, though the limit is far above its bytes; once taken, its build runs out
+        # and names it; the model stays whole: unsaved, and built under the larger limit.
+        found = lines[4 * road: 4 * road + 4]
+        assert re.fullmatch(refused.replace("128000096", ("256000096", "128000096")[road]), found[0]), found
+        assert re.fullmatch(f"MemoryError {ran_out[road]}", found[1]), found
+        assert found[2].startswith("BuildError Model <held> has not been built") and found[3] == "8000003"
 
 
 def test_bounded_index_values_read_as_before(tmp_path):

@@ -510,7 +510,7 @@ def test_each_constraint_counts_its_own_auxiliaries(monkeypatch):
     model.add_constraint(x[0])
     handed = []
     monkeypatch.setattr(model._formula_container, "add_hard_constraint",
-                        lambda template, foralls, pb_count, bx_count, calls: handed.append((pb_count, bx_count)))
+                        lambda template, foralls, pb_count, bx_count, calls, text: handed.append((pb_count, bx_count)))
     model.add_constraint(SumIt([x[0], x[1], x[2], x[3]]) <= 2)
     model.add_constraint(SumIt([x[0], x[1], x[2], x[3]]) <= 2)
     model.add_constraint((x[0] & x[1]) | (x[2] & x[3]))
@@ -1110,9 +1110,10 @@ def test_deep_nesting_names_the_limit_and_the_way_out(chain, limit, logs):
 
 
 @pytest.mark.parametrize("make, refused", [
-    # One list of 200 terms, 20 bytes each at the least beside a Boolean builder, 16 in a starred sum.
+    # One list of 200 terms, 20 bytes each at the least beside a Boolean builder, 72 in a starred sum
+    # of terms made anew.
     (lambda x, j, k: Or(x[0], j="range(200)"), "4000 bytes .3.9 KiB. for 200 terms"),
-    (lambda x, j, k: Sum(x[0], j="range(40)", k="range(40)") <= 1, "25600 bytes .25.0 KiB. for 1600 terms"),
+    (lambda x, j, k: Sum(x[0], j="range(40)", k="range(40)") <= 1, "115200 bytes .112.5 KiB. for 1600 terms"),
     # Lists of 40 made one after another, and a list whose inner loop is set by its outer one: taken.
     (lambda x, j, k: Or(Or(x[0], k="range(40)"), j="range(40)"), None),
     (lambda x, j, k: Sum(x[0], j="range(40)", k="range(j)") <= 1, None),
@@ -1120,7 +1121,8 @@ def test_deep_nesting_names_the_limit_and_the_way_out(chain, limit, logs):
 def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, refused, monkeypatch, logs):
     from zorv_encoder.core import _evaluation
 
-    monkeypatch.setattr(_evaluation, "_memory_limit", lambda: (1000, False))
+    monkeypatch.setattr(_evaluation, "_memory_limit", lambda: (1000, False, 0, 0))
+    monkeypatch.setattr(_evaluation, "_UNCHECKED_BYTES", 0)
     model = _model()
     x = model.create_variables("x", k=2)
     j, k = model.get_indexes(["j", "k"])
@@ -1131,7 +1133,7 @@ def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, r
         return
     with pytest.raises(ValueError, match=(
             f"^constraint '{re.escape(str(constraint))}': would take at least {refused} of its comprehension"
-            " loops, more than the 1000 bytes that this process can get .physical memory.$")):
+            " loops, more than the 1000 bytes that this process can still get .physical memory available.$")):
         model.add_constraint(constraint)
     assert len(logs(LEVEL.error)) == 1
 
@@ -1264,3 +1266,24 @@ def test_an_allocation_that_fails_raises_memory_error_and_leaves_the_model_whole
     # A process of its own: a failed allocation in pytest's machinery would fail the run, not the test.
     out = subprocess.run([sys.executable, "-c", _ONE_FAILED_ALLOCATION], capture_output=True, text=True)
     assert (out.returncode, out.stdout) == (0, "done\n"), out.stdout + out.stderr[-2000:]
+
+
+@pytest.mark.parametrize("exhausted", [MemoryError(), MemoryError("std::bad_alloc")])
+def test_a_constraint_whose_evaluation_runs_out_of_memory_is_named(exhausted, monkeypatch):
+    from zorv_encoder.encode import _model_steps
+
+    model = _model()
+    x = model.create_variables("x", k=2)
+    model.add_constraint(x[0] | x[1])
+
+    def evaluate(namespace, expression):
+        raise exhausted
+
+    with monkeypatch.context() as patched:
+        patched.setattr(_model_steps, "evaluate", evaluate)
+        with pytest.raises(MemoryError, match=(
+                r"^constraint 'bx.or_s.*' over \{'i': range\(0, 3\)\}: ran out of memory while it was evaluated"
+                r" .* the [0-9]+ bytes .* that this process can still get .*once its objects are freed$")):
+            model.add_constraint(x[0] | ~x[1], i=range(3))
+    # Nothing of it was taken.
+    assert model.build_cnf() and model.get_cnf_storage().get_clause_count() == 1

@@ -64,6 +64,23 @@ def _text(value, what):
     return value
 
 
+def _read_named(model, text, foralls_text, kind, weight, minimization):
+    """model.read(...), whose running out of memory names the constraint, the size of its text and
+    what the process can get once the read let its memory go."""
+    try:
+        # Called as written: a call with *args would first make a bound method of the engine's,
+        # which the binding library makes without checking its allocation.
+        return model.read(text, foralls_text, kind, weight, minimization)
+    except MemoryError as error:
+        from ._engine import inst
+
+        foralls = foralls_text[9:] if foralls_text.startswith("Foralls: ") else foralls_text
+        raise MemoryError(
+            f"{inst.constraint_subject(text, foralls)}: ran out of memory reading its text of {len(text)} characters,"
+            f" with {inst.limit_text(*inst.memory_limit())} once the read let its memory go"
+        ) from error
+
+
 class formula_encoder:
     """The formula encoder of one model, made by `manager.create_formula_encoder(name)`."""
 
@@ -110,7 +127,7 @@ class formula_encoder:
     def _add(self, text, foralls_text, kind, weight, minimization):
         text = _text(text, "A constraint text")
         foralls_text = _text(foralls_text, "A foralls text")
-        read = self._model.read(text, foralls_text, kind, weight, minimization)
+        read = _read_named(self._model, text, foralls_text, kind, weight, minimization)
         for name, offset, in_foralls in read.names:
             problem = _name_problem(name)
             if problem is not None:

@@ -122,11 +122,14 @@ def _bounded_arithmetic(sign: str, operation):
 
 
 # The values that the loops around the running comprehension loop take together; that product
-# when the running comprehension began; and the memory this process can get (bytes, whether
-# that is its address-space limit), read once an evaluation meets a list to check against it.
+# when the running comprehension began; and the memory this process can still get (as the
+# engine's memory_limit() gives it), read once an evaluation meets a list to check against it.
 _around = [1]
 _began = [1]
 _memory = [None]
+# A list of fewer bytes is not held against that memory, as the engine's work_refusal does not
+# hold such work: asking takes longer than making the list.
+_UNCHECKED_BYTES = 1 << 20
 
 
 def _bounded_loop(values, first=False, element_bytes=0):
@@ -148,7 +151,7 @@ def _bounded_loop(values, first=False, element_bytes=0):
     began = outer if first else _began[0]
     # Its loops' values taken together: the elements of its list, which is still empty here.
     elements = outer * length // began
-    if element_bytes:
+    if element_bytes and elements * element_bytes >= _UNCHECKED_BYTES:
         if _memory[0] is None:
             _memory[0] = _memory_limit()
         if elements * element_bytes > _memory[0][0]:
@@ -220,10 +223,22 @@ _COMPREHENSIONS = (ast.ListComp, ast.SetComp, ast.GeneratorExp, ast.DictComp)
 _BUILDERS = frozenset({"and_s", "or_s", "xor_s", "eq_s", "and_"})
 
 
+# A term that an element of a starred list makes anew, x(0).to_pb() or 2 * (...): an object of
+# 56 bytes at the least (measured: 117 bytes with its text, 320 bytes a term for the whole row).
+_TERM_BYTES = 56
+
+
+def _fresh_term(element) -> bool:
+    return isinstance(element, ast.BinOp) or (
+        isinstance(element, ast.Call) and isinstance(element.func, ast.Attribute) and element.func.attr == "to_pb"
+    )
+
+
 def _element_bytes(nodes) -> tp.Dict[int, int]:
     """What each element of a list comprehension among `nodes` takes at the least while its list
     is alive, by the comprehension's id: 8 bytes in the list, 8 more in the tuple of a starred
-    argument (Sum(*[...])), 12 more in the operands a Boolean builder reads from the list."""
+    argument (Sum(*[...])) and the term it makes anew, 12 more in the operands a Boolean builder
+    reads from the list (whose literals are the variables' own)."""
     kept = {}
     for node in nodes:
         if isinstance(node, ast.ListComp):
@@ -238,7 +253,7 @@ def _element_bytes(nodes) -> tp.Dict[int, int]:
             )
             for arg in node.args:
                 if isinstance(arg, ast.Starred) and isinstance(arg.value, ast.ListComp):
-                    kept[id(arg.value)] = 16
+                    kept[id(arg.value)] = 16 + (_TERM_BYTES if _fresh_term(arg.value.elt) else 0)
                 elif builder and isinstance(arg, ast.ListComp):
                     kept[id(arg)] = 20
     return kept

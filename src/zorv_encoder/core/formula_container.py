@@ -9,6 +9,7 @@ from operator import mul
 import orbeny.trelle as tl
 from orbeny.trelle import bxpr as bx
 from orbeny.trelle._engine.bxpr import clause_texts as _clause_texts
+from orbeny.trelle._engine import inst as _inst
 from orbeny.trelle._engine.inst import work_refusal as _work_refusal
 from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
@@ -31,6 +32,11 @@ class FormulaContainer:
         self._list_hard_constraint_dump_args = []
         self._list_soft_constraint_dump_args = []
         self._cnf_stor = self.__create_cnf_storage()
+        # What the clauses merged into the storage take at the least (see __check_work), and per
+        # pending record, by its id, what its clauses take and its constraint's text.
+        self._stored_bytes = 0
+        self._plans = {}
+        self._last_plan = None
         # Each variable's map; the engine makes its keys when the mapping is first merged.
         from ._fast_instantiate import variable_keys
 
@@ -86,16 +92,18 @@ class FormulaContainer:
         shift_pb_variable: int,
         shift_bx_variable: int,
         calls: tp.Optional[tp.List[str]] = None,
+        text: str = "",
     ) -> None:
         # Prepared first: a constraint that cannot be instantiated fails here, with nothing
         # flushed, queued or counted.
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
-            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, calls=calls
+            template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, calls=calls, text=text
         )
+        plan, self._last_plan = self._last_plan, None
         self.__dump_hard_constraints()
         pending = self._cur_count_clauses_hard_constraints + count_clauses
         counts = self.__counted_formula(offset_formula, count_clauses)
-        self._list_hard_constraint_dump_args.append(dump_args)
+        self.__queue(dump_args, self._list_hard_constraint_dump_args, plan)
         self._cur_count_clauses_hard_constraints = pending
         self._cur_init_shift_variable, self._num_clauses, self._num_formula = counts
 
@@ -123,10 +131,11 @@ class FormulaContainer:
         shift_pb_variable: int,
         shift_bx_variable: int,
         calls: tp.Optional[tp.List[str]] = None,
+        text: str = "",
     ):
         weights = self.__copy_weights(weights)
         dump_args, offset_formula, count_clauses = self.__inner_add_constraint(
-            template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable, calls=calls
+            template_constraint, weights, foralls, shift_pb_variable, shift_bx_variable, calls=calls, text=text
         )
         # Every instance's clauses carry the weights; a file's top, 1 + their sum, must fit in 64 bits.
         instances = reduce(mul, [len(values) for values in dump_args.foralls.values()], 1)
@@ -136,11 +145,12 @@ class FormulaContainer:
                 f"Soft weights of {weight_sum} over {instances} instances would bring the sum of soft "
                 f"weights to {self.hard_weight - 1 + weight_sum}, which would exceed {_MAX_TOP - 1}"
             )
+        plan, self._last_plan = self._last_plan, None
         self.__dump_soft_constraints()
         hard_weight = self.hard_weight + weight_sum
         pending = self._cur_count_clauses_soft_constraints + count_clauses
         counts = self.__counted_formula(offset_formula, count_clauses)
-        self._list_soft_constraint_dump_args.append(dump_args)
+        self.__queue(dump_args, self._list_soft_constraint_dump_args, plan)
         self.hard_weight, self._cur_count_clauses_soft_constraints = hard_weight, pending
         self._cur_init_shift_variable, self._num_clauses, self._num_formula = counts
 
@@ -151,15 +161,41 @@ class FormulaContainer:
         num_foralls = reduce(mul, [len(values) for values in foralls.values()], 1)
         self.__check_template([], None, foralls, self.__namespace(), num_foralls, calls)
 
+    def __queue(self, dump_args: DumpArgs, pending: tp.List[DumpArgs], plan) -> None:
+        """Queues `dump_args` in `pending` with its plan: both or neither."""
+        self._plans[id(dump_args)] = plan
+        try:
+            pending.append(dump_args)
+        except BaseException:
+            del self._plans[id(dump_args)]
+            raise
+
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
-            self.__dump_pending(self._list_hard_constraint_dump_args)
+            self.__dump_named(self._list_hard_constraint_dump_args)
             self._cur_count_clauses_hard_constraints = 0
 
     def __dump_soft_constraints(self) -> None:
         if self._cur_count_clauses_soft_constraints > 0:
-            self.__dump_pending(self._list_soft_constraint_dump_args)
+            self.__dump_named(self._list_soft_constraint_dump_args)
             self._cur_count_clauses_soft_constraints = 0
+
+    def __dump_named(self, pending: tp.List[DumpArgs]) -> None:
+        """__dump_pending, whose running out of memory names the largest record's constraint, what
+        its clauses take at the least and what the process can get once the dump let its memory go."""
+        plans = [self._plans[id(args)] for args in pending]
+        try:
+            self.__dump_pending(pending)
+        except MemoryError as error:
+            planned, text, foralls, _ = max(plans, key=lambda plan: plan[0])
+            raise MemoryError(
+                f"{_inst.constraint_subject(text, str(foralls))}: ran out of memory writing its clauses, which take"
+                f" at least {_inst.bytes_text(planned)}, with {_inst.limit_text(*_inst.memory_limit())} once the"
+                " dump let its memory go"
+            ) from error
+        for plan in plans:
+            self._stored_bytes += plan[0]
+            del self._plans[id(plan[3])]
 
     def __inner_add_constraint(
         self,
@@ -170,6 +206,7 @@ class FormulaContainer:
         shift_bx_variable: int,
         target: bool = False,
         calls: tp.Optional[tp.List[str]] = None,
+        text: str = "",
     ) -> tp.Tuple[DumpArgs, int, int]:
         template_constraint = FormulaContainer.__bx2list_clauses(template_constraint)
         foralls = FormulaContainer.copied_foralls(foralls)
@@ -178,7 +215,9 @@ class FormulaContainer:
             clauses = len(template_constraint)
         else:
             clauses = len(template_constraint) - weights[: len(template_constraint)].count(0)
-        self.__check_work(template_constraint, weights, foralls, num_foralls, clauses, target)
+        planned_bytes = self.__check_work(
+            template_constraint, weights, foralls, num_foralls, clauses, shift_pb_variable + shift_bx_variable, target
+        )
         eval_state = self.__namespace()
         self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls, calls)
         dump_args = DumpArgs(
@@ -193,6 +232,9 @@ class FormulaContainer:
             eval_state=eval_state,
             cnf_stor=self.__create_cnf_storage(),
         )
+        if not target:
+            # Kept once the record is queued (see __queue).
+            self._last_plan = (planned_bytes, text, foralls, dump_args)
         return (
             dump_args,
             num_foralls * (shift_pb_variable + shift_bx_variable),
@@ -397,11 +439,13 @@ class FormulaContainer:
         foralls: tp.Dict[str, tp.Sequence[int]],
         num_foralls: int,
         clauses: int,
+        variables: int,
         target: bool,
-    ) -> None:
+    ) -> int:
         """Refuses, before any of its work, a record whose clauses, or the model's with them, would
         pass what DIMACS solvers read, or whose clauses would take more memory than this process
-        can get. A target takes the place of the one before it."""
+        can still get; else returns what its clauses take at the least. A target takes the place of
+        the one before it."""
         literals = 0
         if num_foralls > 1:
             # One instance's storage takes less than its template, which is already held.
@@ -411,11 +455,22 @@ class FormulaContainer:
                 literals = sum(len(clause) for clause, weight in zip(template, weights) if weight)
         model_clauses = self._num_clauses + (0 if target else self._target_num_clauses)
         soft = weights is not None
-        reason = _work_refusal(min(num_foralls, _MAX_COUNT), clauses, literals, soft, model_clauses)
+        instances = min(num_foralls, _MAX_COUNT)
+        # The record is written into a storage of its own, then merged into the model's. Where that
+        # holds clauses by then (those stored, and the pending ones, merged before it), the merge
+        # copies them and the record beside both; the pending ones take their own storage first.
+        pending = sum(plan[0] for plan in self._plans.values())
+        held = self._stored_bytes + pending
+        reason, planned = _work_refusal(instances, clauses, literals, soft, model_clauses, variables, 0)
+        if held and not target and planned:
+            reason, planned = _work_refusal(
+                instances, clauses, literals, soft, model_clauses, variables, min(planned + held + pending, _MAX_COUNT)
+            )
         if reason:
             from ._work import Refused
 
             raise Refused(reason, str(foralls))
+        return planned
 
     def __check_template(
         self,

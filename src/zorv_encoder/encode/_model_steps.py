@@ -73,11 +73,17 @@ def end_evaluation(rows, manager) -> None:
     manager.unclean = False
 
 
-def raise_named(error: BaseException, text: str, foralls=None) -> None:
+def raise_named(error: BaseException, expression, foralls=None) -> None:
     """For the refusal of a constraint's work, raises instead the ValueError that names the
-    constraint by its text and its foralls, logged; returns for any other error."""
+    constraint, `expression`, by its text and its foralls, logged; for a bare MemoryError, one that
+    names it too and what the process can get once the evaluation's objects are gone; returns for
+    any other error."""
+    # The interpreter's gives no text, the engine's only the C++ one.
+    if type(error) is MemoryError and error.args in ((), ("std::bad_alloc",)):
+        _raise_out_of_memory(error, expression, foralls)
     if not isinstance(error, Refused):
         return
+    text = str(expression)
     if foralls and not error.foralls:
         # Refused while its text was evaluated, before the container took the foralls.
         try:
@@ -87,6 +93,28 @@ def raise_named(error: BaseException, text: str, foralls=None) -> None:
     named = error.named(text)
     log_e(str(named))
     raise named from None
+
+
+def _raise_out_of_memory(error: MemoryError, expression, foralls) -> None:
+    import traceback
+
+    from orbeny.trelle._engine import inst
+
+    # The frames of the evaluation hold its objects: gone, what is left is what the process can get.
+    traceback.clear_frames(error.__traceback__)
+    error.__traceback__ = None
+    room = inst.limit_text(*inst.memory_limit())
+    shown = ""
+    if foralls:
+        try:
+            shown = str(FormulaContainer.copied_foralls(foralls))
+        except (TypeError, ValueError):
+            pass
+    # Its text is joined only now, with that memory back.
+    msg = (inst.constraint_subject(str(expression), shown) + ": ran out of memory while it was evaluated and its"
+           " clauses prepared, before its work could be planned, with " + room + " once its objects are freed")
+    log_e(msg)
+    raise MemoryError(msg) from None
 
 
 def foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:

@@ -305,7 +305,7 @@ class Model:
                 logged(self._formula_container.add_target_constraint, target_constraint, {},
                         shift_pb_variable, shift_bx_variable, calls)
         except BaseException as error:
-            raise_named(error, str(target))
+            raise_named(error, target)
             raise
         finally:
             end_evaluation(self._rows, self._manager)
@@ -357,7 +357,7 @@ class Model:
                 take_back = rows.commit(self._manager, bool(foralls))
                 try:
                     logged(self._formula_container.add_hard_constraint, template_constraint, foralls,
-                           shift_pb_variable, shift_bx_variable, calls)
+                           shift_pb_variable, shift_bx_variable, calls, str(constraint))
                 except BaseException:
                     take_back()
                     raise
@@ -365,7 +365,7 @@ class Model:
             # Only a fill that succeeds closes the declarations (see create_variables).
             if created:
                 self._formula_container = None
-            raise_named(error, str(constraint), foralls)
+            raise_named(error, constraint, foralls)
             raise
         finally:
             end_evaluation(self._rows, self._manager)
@@ -395,7 +395,7 @@ class Model:
         except BaseException as error:
             if created:
                 self._formula_container = None
-            raise_named(error, str(constraint), foralls)
+            raise_named(error, constraint, foralls)
             raise
         finally:
             end_evaluation(self._rows, self._manager)
