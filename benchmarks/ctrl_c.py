@@ -13,8 +13,9 @@ moment asked for, reads CLOCK_MONOTONIC and sends the signal. Latency is measure
 reading to the caller's `except KeyboardInterrupt`, which includes what the call does after its
 handler ran: unwinding, closing and removing its file, freeing what it had made. The handler
 (which raises KeyboardInterrupt, as Python's handler of Ctrl-C does) records when it ran, and
-the time to it is printed too. Every interrupted build is of a fresh model (a model is built
-once). The largest file written is printed with its size.
+the time to it is printed too. A stopped call hands the freeing of what it made to other
+threads; the next try waits until they are done. Every interrupted build is of a fresh model (a
+model is built once). The largest file written is printed with its size.
 """
 
 import argparse
@@ -78,6 +79,7 @@ class Sender:
         """(ms from the signal to the handler, ms to the caller's except), or None when the call
         ended first."""
         self.fired, caught = None, None
+        threads = len(os.listdir("/proc/self/task"))
         previous = signal.signal(signal.SIGINT, self.handle)
         try:
             self.armed = True
@@ -102,6 +104,11 @@ class Sender:
             sent = float(self.process.stdout.readline())
         finally:
             signal.signal(signal.SIGINT, previous)
+        # The next try starts once the threads that free what this one made are done: freeing
+        # there holds up whatever maps memory meanwhile, such as a thread that starts.
+        deadline = time.monotonic() + 10
+        while len(os.listdir("/proc/self/task")) > threads and time.monotonic() < deadline:
+            time.sleep(0.001)
         return 1000 * (self.fired - sent), 1000 * (caught - sent)
 
     def close(self):
