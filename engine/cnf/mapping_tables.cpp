@@ -92,7 +92,7 @@ std::optional<variable_table> empty_table(const group& g, bool strict) {
     }
     // Filled a slice at a time: tens of megabytes at once would hold Ctrl-C up.
     std::vector<std::int64_t> numbers;
-    const free_aside_on_unwind<std::vector<std::int64_t>> free_numbers(
+    const free_aside_when_stopped<std::vector<std::int64_t>> free_numbers(
         numbers, [](const std::vector<std::int64_t>& v) noexcept { return v.size() * sizeof(v[0]); });
     numbers.reserve(static_cast<std::size_t>(cells));
     constexpr std::uint64_t slice = std::uint64_t{1} << 16;
@@ -161,7 +161,7 @@ std::optional<std::vector<variable_table>> build_mapping_tables(
         return std::nullopt;
     }
     key_walk walk(mapping, auxiliary_prefixes);
-    const free_aside_on_unwind free_tables(walk.groups, table_bytes);
+    const free_aside_when_stopped free_tables(walk.groups, table_bytes);
     // First pass: the groups, their ranks and shapes.
     const bool parsed = walk.run(strict, [&](std::size_t, group& g) {
         if (walk.indexes.size() != g.rank) {

@@ -5,6 +5,8 @@
 #include <thread>
 #include <utility>
 
+#include "common/interrupt.hpp"
+
 namespace zorv {
 
 // Giving back hundreds of megabytes (memory or a file's blocks) takes the kernel tens of
@@ -24,18 +26,22 @@ void run_aside(Work work) noexcept {
     work();
 }
 
-// Frees what `held` holds on another thread when an exception leaves the guard's scope and
-// `bytes(held)` (by default `held.held_bytes()`) is large; `held` is left empty and valid. A
-// plain return frees nothing.
+// Frees what `held` holds on another thread when the scope is left by Ctrl-C (poll_interrupt
+// throwing) and `bytes(held)` (by default `held.held_bytes()`) is large; `held` is left empty
+// and valid. A call that fails otherwise, out of memory above all, frees in place, so that the
+// memory is back before the caller tries again.
 template <class T>
-class free_aside_on_unwind {
+class free_aside_when_stopped {
 public:
     using measure = std::size_t (*)(const T&) noexcept;
 
-    explicit free_aside_on_unwind(T& held, measure bytes = [](const T& t) noexcept { return t.held_bytes(); })
-        : held_(held), bytes_(bytes), exceptions_(std::uncaught_exceptions()) {}
-    ~free_aside_on_unwind() {
-        if (std::uncaught_exceptions() > exceptions_ && bytes_(held_) > freed_inline_bytes) {
+    explicit free_aside_when_stopped(T& held,
+                                     measure bytes = [](const T& t) noexcept { return t.held_bytes(); })
+        : held_(held), bytes_(bytes), exceptions_(std::uncaught_exceptions()) {
+        interrupt_thrown = false;
+    }
+    ~free_aside_when_stopped() {
+        if (std::uncaught_exceptions() > exceptions_ && interrupt_thrown && bytes_(held_) > freed_inline_bytes) {
             try {
                 run_aside([doomed = std::exchange(held_, T{})] {});
             } catch (...) {
@@ -43,8 +49,8 @@ public:
             }
         }
     }
-    free_aside_on_unwind(const free_aside_on_unwind&) = delete;
-    free_aside_on_unwind& operator=(const free_aside_on_unwind&) = delete;
+    free_aside_when_stopped(const free_aside_when_stopped&) = delete;
+    free_aside_when_stopped& operator=(const free_aside_when_stopped&) = delete;
 
 private:
     T& held_;

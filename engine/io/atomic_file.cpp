@@ -253,7 +253,8 @@ void atomic_file::discard() noexcept {
         temp_.clear();
     }
     if (fd_ >= 0) {
-        // The last reference to a file with no name: closing it frees its blocks.
+        // The last reference to a file with no name: closing it frees its blocks, on another
+        // thread for a large file, as for a replaced one.
         const int fd = fd_;
         fd_ = -1;
         if (written_ > freed_inline_bytes) {
