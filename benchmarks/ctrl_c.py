@@ -1,24 +1,31 @@
-"""Ctrl-C latency: how soon a long call of either road raises KeyboardInterrupt.
+"""Ctrl-C latency: how soon a long call of either road raises KeyboardInterrupt in its caller.
 
-    python benchmarks/ctrl_c.py [--rows R] [--offsets 0.1,0.3,0.5,0.7,0.9]
+    python benchmarks/ctrl_c.py [--rows R] [--offsets 0.1,0.3,0.5,0.7,0.9] [--repeat N]
 
-One model of R x 10^4 clauses x[i, j] | ~x[i, j + 1] over R x 10,001 cells (R = 1000: 10^7 clauses
-over about 10^7 variables) on each road: the container road (`Model(tm, name)`) and the
-formula-encoder road (`Model(tm, name, True)`). For each long call, the build, the variable
-mapping read after it, the save to a new file and the save over the file of the last save
-(resave: freeing the replaced file's blocks takes the kernel tens of milliseconds without a
-break, which is why the save leaves it to another thread), the call is first run whole (the
-figure a call that never polls would show), then interrupted at each offset, a fraction of
-that time. The interrupt is an OS timer whose handler raises KeyboardInterrupt, as Python's
-handler of Ctrl-C does: the handler runs only when the engine asks for signals, so the time
-from the timer to the handler is the latency. Every interrupted build is of a fresh model (a
-model is built once).
+One model of R x 10^4 clauses x[i, j] | ~x[i, j + 1] over R x 10,001 cells (R = 1050: 1.05 x 10^7
+clauses over as many variables, a file of about 420 MB) on each road: the container road
+(`Model(tm, name)`) and the formula-encoder road (`Model(tm, name, True)`). For each long call,
+the build, the variable mapping read after it, the save to a new file and the save over the file
+of the last save (resave), the call is first run whole, then interrupted at each offset, a
+fraction of that time.
+
+The SIGINT comes from another process, as a terminal's Ctrl-C does: a helper sleeps until the
+moment asked for, reads CLOCK_MONOTONIC and sends the signal. Latency is measured from that
+reading to the caller's `except KeyboardInterrupt`, which includes what the call does after its
+handler ran: unwinding, closing and removing its file, freeing what it had made. The handler
+(which raises KeyboardInterrupt, as Python's handler of Ctrl-C does) records when it ran, and
+the time to it is printed too. A stopped call hands the freeing of what it made to other
+threads; the next try waits until they are done. Every interrupted build is of a fresh model (a
+model is built once). The largest file written is printed with its size.
 """
 
 import argparse
 import os
+import select
 import signal
 import statistics
+import subprocess
+import sys
 import tempfile
 import time
 
@@ -26,6 +33,88 @@ import orbeny.trelle as tl
 from zorv_encoder import Model
 
 COLUMNS = 10**4
+
+# The other process: for each line "<due>" it sends SIGINT to its parent at CLOCK_MONOTONIC <due>
+# unless a line "done" comes first, and answers the time it sent at, or "-".
+SENDER = r"""
+import os, select, signal, time
+target, pending = os.getppid(), b""
+def line():
+    global pending
+    while b"\n" not in pending:
+        chunk = os.read(0, 4096)
+        if not chunk:
+            raise SystemExit
+        pending += chunk
+    first, _, pending = pending.partition(b"\n")
+    return first
+while True:
+    due, sent = float(line()), None
+    while b"\n" not in pending:
+        left = due - time.monotonic()
+        if left > 0.002:
+            if select.select([0], [], [], left - 0.002)[0]:
+                break  # the call ended first
+        elif left <= 0:
+            sent = time.monotonic()
+            os.kill(target, signal.SIGINT)
+            break
+    line()
+    os.write(1, b"-\n" if sent is None else repr(sent).encode() + b"\n")
+"""
+
+
+class Sender:
+    def __init__(self):
+        self.process = subprocess.Popen([sys.executable, "-c", SENDER], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True, bufsize=1)
+        self.fired = None
+        self.armed = False
+
+    def handle(self, *_):
+        self.fired = time.monotonic()
+        if self.armed:
+            raise KeyboardInterrupt
+
+    def latency(self, call, after):
+        """(ms from the signal to the handler, ms to the caller's except), or None when the call
+        ended first."""
+        self.fired, caught = None, None
+        threads = len(os.listdir("/proc/self/task"))
+        previous = signal.signal(signal.SIGINT, self.handle)
+        try:
+            self.armed = True
+            self.process.stdin.write(f"{time.monotonic() + after!r}\n")
+            try:
+                try:
+                    result = call()
+                finally:
+                    self.armed = False
+            except KeyboardInterrupt:
+                caught = time.monotonic()
+            else:
+                # What the call returned is freed once it is sure not to be interrupted: freeing it
+                # is the caller's, when it drops the result.
+                self.process.stdin.write("done\n")
+                if self.process.stdout.readline().strip() != "-":
+                    while self.fired is None:  # sent too late: its handler runs before the next try
+                        time.sleep(0.001)
+                del result
+                return None
+            self.process.stdin.write("done\n")
+            sent = float(self.process.stdout.readline())
+        finally:
+            signal.signal(signal.SIGINT, previous)
+        # The next try starts once the threads that free what this one made are done: freeing
+        # there holds up whatever maps memory meanwhile, such as a thread that starts.
+        deadline = time.monotonic() + 10
+        while len(os.listdir("/proc/self/task")) > threads and time.monotonic() < deadline:
+            time.sleep(0.001)
+        return 1000 * (self.fired - sent), 1000 * (caught - sent)
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait()
 
 
 def make_model(road, rows):
@@ -36,45 +125,6 @@ def make_model(road, rows):
     return model
 
 
-class Interrupt:
-    """An OS timer `after` seconds from now whose handler raises KeyboardInterrupt, as Python's
-    handler of Ctrl-C does; `fired` is when the handler ran."""
-
-    def __init__(self, after):
-        self.after = after
-        self.due = self.fired = None
-
-    def handle(self, *_):
-        self.fired = time.perf_counter()
-        raise KeyboardInterrupt
-
-    def __enter__(self):
-        self.previous = signal.signal(signal.SIGALRM, self.handle)
-        self.due = time.perf_counter() + self.after
-        signal.setitimer(signal.ITIMER_REAL, self.after)
-        return self
-
-    def __exit__(self, *_):
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, self.previous)
-        return False
-
-
-def latency(call, after):
-    """Seconds from an interrupt `after` seconds into `call` to its handler; None when the call
-    ended first."""
-    interrupt = Interrupt(after)
-    try:
-        with interrupt:
-            result = call()
-    except KeyboardInterrupt:
-        return interrupt.fired - interrupt.due
-    # What the call returned is freed once the timer is off: freeing is the caller's, when it drops
-    # the result (a mapping of 10^7 entries takes the kernel about 25 ms, without a break).
-    del result
-    return None
-
-
 def timed(call):
     began = time.perf_counter()
     result = call()
@@ -83,12 +133,13 @@ def timed(call):
     return seconds
 
 
-def measure(road, rows, offsets, path):
-    """(call, seconds of the whole call, latencies of the interrupts that stopped it, tries)."""
+def measure(sender, road, rows, offsets, path):
+    """(call, seconds of the whole call, (handler ms, except ms) of the tries that stopped it,
+    tries)."""
     rows_out = []
     # A model is built once: a build of a fresh model for every try.
     whole = timed(make_model(road, rows).build_cnf)
-    found = [latency(make_model(road, rows).build_cnf, fraction * whole) for fraction in offsets]
+    found = [sender.latency(make_model(road, rows).build_cnf, fraction * whole) for fraction in offsets]
     rows_out.append(("build", whole, found))
     model = make_model(road, rows)
     model.build_cnf()
@@ -108,26 +159,39 @@ def measure(road, rows, offsets, path):
         found = []
         for fraction in offsets:
             clear()
-            found.append(latency(call, fraction * whole))
+            found.append(sender.latency(call, fraction * whole))
         rows_out.append((name, whole, found))
     return [(name, whole, [v for v in found if v is not None], len(found)) for name, whole, found in rows_out]
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rows", type=int, default=1000, help="R: clauses are R x 10^4 (default 10^7)")
+    parser.add_argument("--rows", type=int, default=1050, help="R: clauses are R x 10^4 (default 1.05 x 10^7)")
     parser.add_argument("--offsets", default="0.1,0.3,0.5,0.7,0.9", help="fractions of the whole call")
+    parser.add_argument("--repeat", type=int, default=1, help="times each offset is tried")
     args = parser.parse_args()
-    offsets = [float(value) for value in args.offsets.split(",")]
-    print(f"{args.rows * COLUMNS:,} clauses over {args.rows * (COLUMNS + 1):,} cells; interrupts at {offsets}")
-    print(f"{'road':<16}{'call':<9}{'whole call s':>13}{'stopped':>9}{'median ms':>11}{'max ms':>9}")
-    with tempfile.TemporaryDirectory() as folder:
-        path = os.path.join(folder, "stopped.cnf")
-        for road, label in ((False, "container"), (True, "formula encoder")):
-            for name, whole, stopped, tries in measure(road, args.rows, offsets, path):
-                median = f"{1000 * statistics.median(stopped):.2f}" if stopped else "-"
-                worst = f"{1000 * max(stopped):.2f}" if stopped else "-"
-                print(f"{label:<16}{name:<9}{whole:>13.2f}{len(stopped):>6}/{tries:<2}{median:>11}{worst:>9}")
+    offsets = [float(value) for value in args.offsets.split(",")] * args.repeat
+    print(f"{args.rows * COLUMNS:,} clauses over {args.rows * (COLUMNS + 1):,} cells;"
+          f" interrupts at {offsets} of each call, from another process")
+    print(f"{'road':<16}{'call':<9}{'whole call s':>13}{'stopped':>9}{'handler max ms':>16}"
+          f"{'except median ms':>18}{'except max ms':>15}")
+    sender = Sender()
+    try:
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "stopped.cnf")
+            worst = 0.0
+            for road, label in ((False, "container"), (True, "formula encoder")):
+                for name, whole, stopped, tries in measure(sender, road, args.rows, offsets, path):
+                    handler = [h for h, _ in stopped]
+                    caught = [c for _, c in stopped]
+                    worst = max([worst] + caught)
+                    shown = [f"{max(handler):.2f}", f"{statistics.median(caught):.2f}", f"{max(caught):.2f}"] \
+                        if stopped else ["-"] * 3
+                    print(f"{label:<16}{name:<9}{whole:>13.2f}{len(stopped):>6}/{tries:<2}{shown[0]:>16}"
+                          f"{shown[1]:>18}{shown[2]:>15}")
+            print(f"file saved: {os.path.getsize(path) / 1e6:.0f} MB; slowest Ctrl-C to except: {worst:.2f} ms")
+    finally:
+        sender.close()
 
 
 if __name__ == "__main__":

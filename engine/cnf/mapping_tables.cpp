@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/free_aside.hpp"
 #include "common/interrupt.hpp"
 
 namespace zorv::cnf {
@@ -64,6 +65,14 @@ struct group {
     std::optional<variable_table> table;
 };
 
+std::size_t table_bytes(const std::vector<group>& groups) noexcept {
+    std::size_t bytes = 0;
+    for (const group& g : groups) {
+        bytes += g.table ? g.table->numbers.size() * sizeof(std::int64_t) : 0;
+    }
+    return bytes;
+}
+
 bool is_auxiliary(std::string_view key, std::span<const std::string> prefixes) {
     return std::any_of(prefixes.begin(), prefixes.end(),
                        [key](const std::string& p) { return key.starts_with(p); });
@@ -83,6 +92,8 @@ std::optional<variable_table> empty_table(const group& g, bool strict) {
     }
     // Filled a slice at a time: tens of megabytes at once would hold Ctrl-C up.
     std::vector<std::int64_t> numbers;
+    const free_aside_when_stopped<std::vector<std::int64_t>> free_numbers(
+        numbers, [](const std::vector<std::int64_t>& v) noexcept { return v.size() * sizeof(v[0]); });
     numbers.reserve(static_cast<std::size_t>(cells));
     constexpr std::uint64_t slice = std::uint64_t{1} << 16;
     for (std::uint64_t filled = 0; filled < cells; filled += slice) {
@@ -150,6 +161,7 @@ std::optional<std::vector<variable_table>> build_mapping_tables(
         return std::nullopt;
     }
     key_walk walk(mapping, auxiliary_prefixes);
+    const free_aside_when_stopped free_tables(walk.groups, table_bytes);
     // First pass: the groups, their ranks and shapes.
     const bool parsed = walk.run(strict, [&](std::size_t, group& g) {
         if (walk.indexes.size() != g.rank) {

@@ -36,6 +36,11 @@ public:
 
     std::size_t size() const { return numbers_.size(); }
     std::size_t text_size() const { return text_.size(); }
+    // Bytes of keys, numbers and inverse held, which freeing gives back.
+    std::size_t held_bytes() const noexcept {
+        return text_.size() + ends_.size() * sizeof(std::size_t) + numbers_.size() * sizeof(std::int64_t) +
+               inverse_.size() * sizeof(inverse_[0]);
+    }
     std::string_view key(std::size_t i) const;
     std::int64_t number(std::size_t i) const { return numbers_[i]; }
 

@@ -58,6 +58,11 @@ public:
     // One weight per clause (0 = hard), or empty while every clause is hard.
     std::span<const weight> weights() const { return weights_; }
     std::span<const literal> prefatory_values() const { return prefatory_; }
+    // Bytes of clauses and values held, which freeing gives back.
+    std::size_t held_bytes() const noexcept {
+        return (lits_.size() + prefatory_.size()) * sizeof(literal) + offsets_.size() * sizeof(std::size_t) +
+               weights_.size() * sizeof(weight);
+    }
 
     // Largest variable in any clause (0 when there is none).
     std::int64_t max_variable_in_clauses() const { return max_var_; }

@@ -8,6 +8,9 @@ namespace zorv {
 // The exception unwinds like any engine error, so a call that fails leaves its target untouched.
 void poll_interrupt();
 
+// Set on this thread when poll_interrupt throws; cleared where free_aside_when_stopped begins.
+inline thread_local bool interrupt_thrown = false;
+
 // Long loops tick once per unit of work; every `stride` units the host is asked. Strides are
 // chosen so that a stride of work takes well under a millisecond.
 class interrupt_gate {

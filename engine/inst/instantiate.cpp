@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/free_aside.hpp"
 #include "common/interrupt.hpp"
 
 namespace zorv::inst {
@@ -168,6 +169,7 @@ outcome instantiate(const template_program& program, std::span<const forall_valu
     // Written aside first, so that a decline halfway leaves `out` untouched; the merge into a
     // fresh storage only swaps the arrays.
     cnf::wcnf_storage written;
+    const free_aside_when_stopped free_written(written);
     reserve_room(program, *instances, written);
     forall_odometer odometer(foralls);
     std::vector<literal> lits;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/errors.hpp"
+#include "common/free_aside.hpp"
 #include "common/interrupt.hpp"
 
 namespace zorv::inst {
@@ -189,6 +190,7 @@ void add_entries(cnf::var_mapping& merged, std::span<const key_part> parts) {
 cnf::var_mapping merge_keys(std::span<const key_part> parts) {
     const auto [entries, text_bytes] = sizes_of(parts);
     cnf::var_mapping merged;
+    const free_aside_when_stopped free_merged(merged);
     merged.reserve(entries, text_bytes);
     add_entries(merged, parts);
     merged.merge_repeated_keys(repeat_candidates(parts, merged));
@@ -207,6 +209,7 @@ cnf::var_mapping merge_keys_after(const cnf::var_mapping* previous, std::span<co
     const auto tail = parts.subspan(split);
     const auto [tail_entries, tail_bytes] = sizes_of(tail);
     cnf::var_mapping merged;
+    const free_aside_when_stopped free_merged(merged);
     if (previous != nullptr && previous->prefix_token() != 0) {
         merged = previous->prefix_copy(tail_entries, tail_bytes);
     } else {

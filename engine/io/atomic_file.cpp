@@ -1,6 +1,7 @@
 #include "io/atomic_file.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,9 +10,9 @@
 #include <random>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "common/errors.hpp"
+#include "common/free_aside.hpp"
 #include "common/interrupt.hpp"
 
 namespace zorv::io {
@@ -111,15 +112,34 @@ void sync_directory(const std::filesystem::path& dir) noexcept {
     ::close(fd);
 }
 
-// Opens a FIFO or a character device for writing; -1 when the path is not one (any more).
-// Opening a FIFO waits for its reader, which Ctrl-C interrupts.
+// A FIFO with no reader yet, or with a full pipe, is waited for in slices of this many
+// milliseconds with a look for Ctrl-C after each: the signal ends a slice at once when it
+// reaches this thread, and the slice bounds the delay when it reaches another thread or comes
+// just before the wait begins.
+constexpr int stream_wait_ms = 1;
+
+// Waits one slice for `fd` to be ready for `events` (just waits when `fd` is -1).
+void wait_for_stream(int fd, short events) {
+    pollfd watched{fd, events, 0};
+    ::poll(&watched, fd < 0 ? 0 : 1, stream_wait_ms);  // EINTR, a timeout or readiness alike
+    poll_interrupt();
+}
+
+// Opens a FIFO or a character device for writing, without blocking: a blocked open() or
+// write() would hold a Ctrl-C up until a stalled reader reads or exits. -1 when the path is
+// not one (any more).
 int open_stream(const std::filesystem::path& target, const std::filesystem::path& shown) {
     int fd = -1;
-    while ((fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY)) < 0) {
-        if (errno != EINTR) {
-            throw os_error(errno, shown.string());
+    while ((fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) < 0) {
+        const int code = errno;
+        struct stat st {};
+        if (code == ENXIO && ::stat(target.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+            wait_for_stream(-1, 0);  // a FIFO with no reader yet: waits for one
+        } else if (code == EINTR) {
+            poll_interrupt();
+        } else {
+            throw os_error(code, shown.string());
         }
-        poll_interrupt();
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
@@ -172,9 +192,6 @@ int hold_replaced(const std::filesystem::path& target) {
 #endif
 }
 
-// Blocks of a replaced file freed on the caller's thread; a larger file is freed on another.
-constexpr std::uint64_t freed_inline_bytes = std::uint64_t{8} << 20;
-
 void release_replaced(int fd) noexcept {
     if (fd < 0) {
         return;
@@ -182,14 +199,10 @@ void release_replaced(int fd) noexcept {
     struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_nlink == 0 &&
         static_cast<std::uint64_t>(st.st_blocks) * 512 > freed_inline_bytes) {
-        try {
-            std::thread([fd] { ::close(fd); }).detach();
-            return;
-        } catch (...) {
-            // no thread to be had: freed here
-        }
+        run_aside([fd] { ::close(fd); });
+    } else {
+        ::close(fd);
     }
-    ::close(fd);
 }
 
 }  // namespace
@@ -235,13 +248,20 @@ atomic_file::atomic_file(std::filesystem::path target)
 atomic_file::~atomic_file() { discard(); }
 
 void atomic_file::discard() noexcept {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
     if (!temp_.empty()) {
         ::unlink(temp_.c_str());
         temp_.clear();
+    }
+    if (fd_ >= 0) {
+        // The last reference to a file with no name: closing it frees its blocks, on another
+        // thread for a large file, as for a replaced one.
+        const int fd = fd_;
+        fd_ = -1;
+        if (written_ > freed_inline_bytes) {
+            run_aside([fd] { ::close(fd); });
+        } else {
+            ::close(fd);
+        }
     }
 }
 
@@ -277,8 +297,12 @@ void atomic_file::write(std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                wait_for_stream(fd_, POLLOUT);  // a reader that does not read must not hold Ctrl-C up
+                continue;
+            }
             if (errno == EINTR) {
-                poll_interrupt();  // a reader that does not read must not hold Ctrl-C up
+                poll_interrupt();
                 continue;
             }
             fail(errno);
