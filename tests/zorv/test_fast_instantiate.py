@@ -256,7 +256,7 @@ READ_BY_ENGINE = ["x(i,j + 1)", "--y(2 * (i + 1))", "-w(0 * i,i - -1,+j)", "z()"
                   "'_pbct_aux_007'", "'~_bxpr_aux_2'", "x(9223372036854775807 - 9223372036854775800,i)",
                   "y(99999999999999999999 - 99999999999999999998)"]
 LEFT_TO_THE_HOST = ["y(07)", "y(1_0)", "y(0x1)", "y(i,)", "y(True)", "y(i ** 1)", "y(i + j)", "if(0)", "y((i)",
-                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'",
+                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'", "'_bxpr_aux_1x'",
                     # past 64 bits, or past 128 bits where a wrapped value would read as 0
                     "y(4611686018427387904 * 4)", "y(i * 4611686018427387904 * 4)",
                     "y(i * 18446744073709551616 * 18446744073709551616)", "y(340282366920938463463374607431768211456)"]
@@ -336,6 +336,22 @@ def test_engine_declines_an_auxiliary_outside_its_instance_block(place, written)
     keys = inst.instantiate(storage, [], [1, 0, 0, 1], [0, 1, place, 0, 0], [], 100, 5, 0, [1, 0, place])
     assert (keys is not None) == written
     assert storage.get_clauses() == ([[100 + place]] if written else [])
+
+
+@pytest.mark.parametrize("what, arrays", [
+    ("clauses", ([1, 0, 0, 1, 0], [0, 1, 0, 0, 0], [], [1, 0, 0])),
+    ("literals", ([1, 0, 0, 1], [0, 1, 0, 0, 0, 0], [], [1, 0, 0])),
+    ("terms", ([1, 0, 0, 1], [0, 1, 0, 0, 0], [0], [1, 0, 0])),
+    ("key slots", ([1, 0, 0, 1], [0, 1, 0, 0, 0], [], [1, 0])),
+])
+def test_engine_refuses_program_arrays_cut_inside_an_entry(what, arrays):
+    from orbeny.trelle._engine import inst
+
+    clauses, literals, terms, slots = arrays
+    storage = tl.wcnf_storage()
+    with pytest.raises(ValueError, match=f"^{what} must hold [345] integers per entry$"):
+        inst.instantiate(storage, [], clauses, literals, terms, 100, 5, 0, slots)
+    assert storage.get_clauses() == []
 
 
 @pytest.mark.parametrize("instances, written", [(1, True), (2, False)])
