@@ -236,9 +236,10 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     storage = encoder.get_cnf_storage()
     assert list(zip(storage.get_clauses(), storage.get_clause_weights())) == [([1], 3), ([-2], 6)]
     assert storage.get_weight_limit() == 10
-    # A unit clause a term, none at weight 0: what the work rule plans.
+    # A unit clause a term, none for a term scaled by 0, none at weight 0: what the work rule plans.
     assert [encoder._model.read(text, "Foralls: {}", 1, weight).least_output
-            for text, weight in [("x(0).to_pb() - 2 * (x(1).to_pb())", 3), ("x(2)", 0)]] == [(2, 2), (0, 0)]
+            for text, weight in [("x(0).to_pb() - 2 * (x(1).to_pb())", 3), ("0 * x(0).to_pb() + x(1).to_pb()", 3),
+                                 ("x(2)", 0)]] == [(2, 2), (1, 1), (0, 0)]
     encoder.set_witness([1, 2, 3])
     encoder.set_another_witness([1, -2, 3])
     encoder.save_metrics_json(str(tmp_path / "m.json"))
