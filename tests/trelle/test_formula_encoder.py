@@ -396,10 +396,11 @@ def test_loop_work_is_refused_before_it_is_done(text, foralls, message, at_once)
         encoder.add_constraint(text, "Foralls: " + foralls)
         with pytest.raises(ValueError, match=message):
             encoder.generate_cnf()
-    # at the cap, taken
+    # at the cap, taken; with no instance, no loop runs
     encoder.reset()
     encoder.create_variables("x", [2, 3])
     encoder.add_constraint(ONES.format(1000, 1000), "Foralls: {'i': range(0, 2)}")
+    encoder.add_constraint(ONES.format(2 * 10**9, 2 * 10**9), "Foralls: {'i': range(0, 0)}")
     encoder.generate_cnf()
     assert encoder.get_cnf_storage().get_clause_count() == 0
 
