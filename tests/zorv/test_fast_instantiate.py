@@ -254,7 +254,8 @@ def test_other_records_take_the_plain_path(template, foralls, sent_logs, plain_c
 # the host's parser; what it takes, it must compile as _ProgramBuilder does.
 READ_BY_ENGINE = ["x(i,j + 1)", "--y(2 * (i + 1))", "-w(0 * i,i - -1,+j)", "z()", "y( i )", "y(i*2-1)", "y(-1 + 2)",
                   "'_pbct_aux_007'", "'~_bxpr_aux_2'", "x(9223372036854775807 - 9223372036854775800,i)",
-                  "y(99999999999999999999 - 99999999999999999998)"]
+                  "y(99999999999999999999 - 99999999999999999998)", "dummy_var(0)",
+                  "y(4951760157141521099596496895 + 1 - 4951760157141521099596496895)"]  # 2^92 on the way: the limit
 LEFT_TO_THE_HOST = ["y(07)", "y(1_0)", "y(0x1)", "y(i,)", "y(True)", "y(i ** 1)", "y(i + j)", "if(0)", "y((i)",
                     "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'", "'_pbct_aux_1x'",
                     # past 64 bits, or past 128 bits where a wrapped value would read as 0
