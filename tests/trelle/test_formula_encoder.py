@@ -94,6 +94,9 @@ def _pb(term, comparator, bound):
      "expected a pseudo-Boolean term at position 27"),
     (_pb("Sum(x(0,0).to_pb())", "LEQ", 1), "Foralls: {}", r"expected Sum\(\*\[...\]\) at position 10"),
     (_pb("bx.one()", "LEQ", 1), "Foralls: {}", "expected a pseudo-Boolean term at position 10"),
+    (_pb("x(0,0).to_pb()", "LT", 1), "Foralls: {}", "expected pb.Comparator_type.LEQ, GEQ or BOTH at position 45"),
+    ("FormulaPB(x(0,0).to_pb(), LEQ, 1).to_bx(manager)", "Foralls: {}",
+     "expected pb.Comparator_type.LEQ, GEQ or BOTH at position 26"),
     ("bx.impl_s(x(0,0).to_bx())", "Foralls: {}", "unknown Boolean combinator bx.impl_s at position 3"),
     ("bx.nand_s(x(0,0).to_bx(), x(0,1).to_bx())", "Foralls: {}", "unknown Boolean combinator bx.nand_s at position 3"),
     ("x(i,0)", "Foralls {'i': [1]}", "expected 'Foralls: ' at position 0"),
@@ -237,9 +240,10 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     storage = encoder.get_cnf_storage()
     assert list(zip(storage.get_clauses(), storage.get_clause_weights())) == [([1], 3), ([-2], 6)]
     assert storage.get_weight_limit() == 10
-    # A unit clause a term, none at weight 0: what the work rule plans.
+    # A unit clause a term, none for a term scaled by 0, none at weight 0: what the work rule plans.
     assert [encoder._model.read(text, "Foralls: {}", 1, weight).least_output
-            for text, weight in [("x(0).to_pb() - 2 * (x(1).to_pb())", 3), ("x(2)", 0)]] == [(2, 2), (0, 0)]
+            for text, weight in [("x(0).to_pb() - 2 * (x(1).to_pb())", 3), ("0 * x(0).to_pb() + x(1).to_pb()", 3),
+                                 ("x(2)", 0)]] == [(2, 2), (1, 1), (0, 0)]
     encoder.set_witness([1, 2, 3])
     encoder.set_another_witness([1, -2, 3])
     encoder.save_metrics_json(str(tmp_path / "m.json"))
@@ -399,10 +403,11 @@ def test_loop_work_is_refused_before_it_is_done(text, foralls, message, at_once)
         encoder.add_constraint(text, "Foralls: " + foralls)
         with pytest.raises(ValueError, match=message):
             encoder.generate_cnf()
-    # at the cap, taken
+    # at the cap, taken; with no instance, no loop runs
     encoder.reset()
     encoder.create_variables("x", [2, 3])
     encoder.add_constraint(ONES.format(1000, 1000), "Foralls: {'i': range(0, 2)}")
+    encoder.add_constraint(ONES.format(2 * 10**9, 2 * 10**9), "Foralls: {'i': range(0, 0)}")
     encoder.generate_cnf()
     assert encoder.get_cnf_storage().get_clause_count() == 0
 

@@ -271,10 +271,11 @@ def test_mapping_and_prefatory_comments(tmp_path):
     assert header(tmp_path / "d.cnf")[1][1] == "c y[2] 9"
 
 
-def test_a_number_just_after_a_text_that_fills_the_write_buffer(tmp_path):
+@pytest.mark.parametrize("length", [2**20 - len("c model: \n") - len("p cnf "), 2**21])
+def test_a_number_just_after_a_text_that_fills_the_write_buffer(tmp_path, length):
     # The model name fills the 1 MiB buffer up to the header's numbers: they go to the file
-    # whole, never past the buffer's end.
-    name = "m" * (2**20 - len("c model: \n") - len("p cnf "))
+    # whole, never past the buffer's end. A name longer than the buffer goes to the file itself.
+    name = "m" * length
     s = fill([([1], 0)])
     s.set_model_name(name)
     s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, None)

@@ -254,9 +254,10 @@ def test_other_records_take_the_plain_path(template, foralls, sent_logs, plain_c
 # the host's parser; what it takes, it must compile as _ProgramBuilder does.
 READ_BY_ENGINE = ["x(i,j + 1)", "--y(2 * (i + 1))", "-w(0 * i,i - -1,+j)", "z()", "y( i )", "y(i*2-1)", "y(-1 + 2)",
                   "'_pbct_aux_007'", "'~_bxpr_aux_2'", "x(9223372036854775807 - 9223372036854775800,i)",
-                  "y(99999999999999999999 - 99999999999999999998)"]
+                  "y(99999999999999999999 - 99999999999999999998)", "dummy_var(0)",
+                  "y(4951760157141521099596496895 + 1 - 4951760157141521099596496895)"]  # 2^92 on the way: the limit
 LEFT_TO_THE_HOST = ["y(07)", "y(1_0)", "y(0x1)", "y(i,)", "y(True)", "y(i ** 1)", "y(i + j)", "if(0)", "y((i)",
-                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'",
+                    "y(i)(0)", "'_pbct_aux_'", "'_pbct_aux_4", "'~_bxpr_aux_3'", "'_pbct_aux_1x'",
                     # past 64 bits, or past 128 bits where a wrapped value would read as 0
                     "y(4611686018427387904 * 4)", "y(i * 4611686018427387904 * 4)",
                     "y(i * 18446744073709551616 * 18446744073709551616)", "y(340282366920938463463374607431768211456)"]
@@ -289,6 +290,7 @@ def test_engine_compiles_templates_as_the_builder_does(text, weights):
     ([["y(2 * i - 1)"]], {"i": [3, 0]}, False),
     ([["x(i)"]], {"i": range(2)}, False),
     ([["y(k)"]], {"i": range(2)}, False),
+    ([["y(k)"]], {"i": []}, False),
     ([["v(0)"]], {}, False),
     ([["y(0)"]], {"y": range(2)}, False),
     ([["y(i // 2)"]], {"i": range(4)}, False),
@@ -318,13 +320,14 @@ def test_worked_example_and_weights(sent_logs):
 
 
 @pytest.mark.parametrize(
-    "weights, by_engine",
-    [([2**62, 2**62 - 2], True), ([2**62, 2**62 - 1], False)],  # the second sums to 2^63 - 1
+    "weights, written",
+    # the second sums to 2^63 - 1; the engine checks a clause of weight 0 and writes it not
+    [([2**62, 2**62 - 2], 2), ([2**62, 2**62 - 1], None), ([0, 2], 1)],
 )
-def test_soft_weights_past_the_top_limit_are_declined_whole(weights, by_engine):
+def test_soft_weights_past_the_top_limit_are_declined_whole(weights, written):
     args = record([["y(0)"], ["y(1)"]], {}, weights=weights)
-    assert (_fast_instantiate.dump(args) is not None) == by_engine
-    assert args.cnf_stor.get_soft_clause_count() == (2 if by_engine else 0)
+    assert (_fast_instantiate.dump(args) is not None) == (written is not None)
+    assert args.cnf_stor.get_soft_clause_count() == (written or 0)
 
 
 @pytest.mark.parametrize("place, written", [(4, True), (5, False), (-1, False)])
@@ -336,6 +339,22 @@ def test_engine_declines_an_auxiliary_outside_its_instance_block(place, written)
     keys = inst.instantiate(storage, [], [1, 0, 0, 1], [0, 1, place, 0, 0], [], 100, 5, 0, [1, 0, place])
     assert (keys is not None) == written
     assert storage.get_clauses() == ([[100 + place]] if written else [])
+
+
+@pytest.mark.parametrize("what, arrays", [
+    ("clauses", ([1, 0, 0, 1, 0], [0, 1, 0, 0, 0], [], [1, 0, 0])),
+    ("literals", ([1, 0, 0, 1], [0, 1, 0, 0, 0, 0], [], [1, 0, 0])),
+    ("terms", ([1, 0, 0, 1], [0, 1, 0, 0, 0], [0], [1, 0, 0])),
+    ("key slots", ([1, 0, 0, 1], [0, 1, 0, 0, 0], [], [1, 0])),
+])
+def test_engine_refuses_program_arrays_cut_inside_an_entry(what, arrays):
+    from orbeny.trelle._engine import inst
+
+    clauses, literals, terms, slots = arrays
+    storage = tl.wcnf_storage()
+    with pytest.raises(ValueError, match=f"^{what} must hold [345] integers per entry$"):
+        inst.instantiate(storage, [], clauses, literals, terms, 100, 5, 0, slots)
+    assert storage.get_clauses() == []
 
 
 @pytest.mark.parametrize("instances, written", [(1, True), (2, False)])
@@ -576,6 +595,7 @@ def test_container_road_alike_on_both_paths(sent_logs, plain_calls):
     st.lists(st.integers(-1, 4), max_size=3),
     st.integers(0, 2**40),
 )
+@example("x", [1, 3], 2**63 - 2)  # the last number passes 64 bits: the plain map
 def test_variable_keys_are_the_variable_map(name, sizes, start):
     variable = Variable(name, {f"i{position}": size for position, size in enumerate(sizes)}, start)
     keys = _fast_instantiate.variable_keys(variable)

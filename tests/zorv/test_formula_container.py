@@ -75,11 +75,12 @@ def test_clause_template_of_a_tseytin_result(clauses, template, alone):
     assert bx2list_clauses(node) == template
 
 
-def test_new_container_holds_the_model_variables():
-    container = FormulaContainer(table(), 7)
+@pytest.mark.parametrize("name", ["x", "ξ"])  # the engine keys ASCII names; the others are a plain map
+def test_new_container_holds_the_model_variables(name):
+    container = FormulaContainer({"dummy_var": table()["dummy_var"], name: Variable(name, {"i": 2, "j": 3}, 1)}, 7)
     assert list(container.mapping.items()) == [
-        ("dummy_var[0]", 0), ("x[0,0]", 1), ("x[0,1]", 2), ("x[0,2]", 3),
-        ("x[1,0]", 4), ("x[1,1]", 5), ("x[1,2]", 6),
+        ("dummy_var[0]", 0), (f"{name}[0,0]", 1), (f"{name}[0,1]", 2), (f"{name}[0,2]", 3),
+        (f"{name}[1,0]", 4), (f"{name}[1,1]", 5), (f"{name}[1,2]", 6),
     ]  # fmt: skip
     assert container.num_clauses == 0
     assert container.cnf_storage() is container.cnf_storage()
@@ -329,6 +330,13 @@ def test_index_values_are_only_checked_where_instances_exist():
     container = FormulaContainer(table(), 7)
     add(container, "hard", ([["x(i + 5,0)"]], {"i": [0, 1], "j": []}, 0, 0))
     assert container.num_clauses == 0
+
+
+def test_index_texts_other_than_affine_are_evaluated_per_instance():
+    container = FormulaContainer(table(), 7)
+    container.add_hard_constraint(cnf([["x(i,(2, 0)[i])", "~x(0 if i else 1,1)"]]), {"i": range(2)}, 0, 0)
+    container.build_cnf_formula("model")
+    assert [lits for lits, _ in stored(container)] == [[3, -5], [-2, 4]]
 
 
 @pytest.mark.parametrize(

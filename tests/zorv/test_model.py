@@ -827,7 +827,7 @@ def test_hand_over_to_the_manager():
     assert isinstance(manager.get_witness_interpreter(), tl.witness_interpreter)
 
 
-def test_build_without_container_or_manager():
+def test_build_without_container_or_manager(logs):
     model = _model()
     model.create_variables("x", i=2)
     assert model.get_cnf_storage() is None and model.get_var_mapping() is None
@@ -835,6 +835,7 @@ def test_build_without_container_or_manager():
         with pytest.raises(BuildError) as refused:
             build()
         assert str(refused.value) == "The model doesn't contain any formula container"
+    assert logs(LEVEL.error) == ["The model doesn't contain any formula container"] * 2
     no_manager = Model(None, "m")
     x = no_manager.create_variables("x", i=2)
     no_manager.add_constraint(x[0])

@@ -66,6 +66,7 @@ def test_pigeonhole(tmp_path, pigeons, holes, satisfiable):
 
 @pytest.mark.parametrize("order, parity", [
     ("pigeons as clauses, then holes", True),
+    ("pigeons as clauses twice, then holes", True),
     ("pigeons as sums, then holes", True),
     ("pigeons quantified, then holes", True),
     ("pigeons quantified, then holes quantified", True),
@@ -103,7 +104,8 @@ def test_pigeonhole_holes_link_by_parity_where_pigeon_clauses_alone_met_them(tmp
             model.add_constraint(SumIt([x[p, 0] for p in range(3)]) <= 2)
 
     if not order.startswith("holes"):
-        pigeon_rows()
+        for _ in range(2 if "twice" in order else 1):
+            pigeon_rows()
     if "holes quantified" in order:
         model.add_constraint(Sum(x[i, j], i=range(pigeons)) <= 1, j=range(holes))
     for h in range(holes if "holes quantified" not in order else 0):
