@@ -180,7 +180,7 @@ def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bo
     n = len(coefs)
     terms = list(zip(range(1, n + 1), coefs))
     if construction == "equality counter":
-        (kind, _), clauses, _ = encode_row(terms, cmp, bound, None, lambda lits: True)
+        (kind, *_), clauses, _ = encode_row(terms, cmp, bound, None, lambda lits: True)
         if kind != 3:
             pytest.skip("only cardinality equalities ask for it")
         assert clauses != encode_row(terms, cmp, bound, None, lambda lits: False)[1]
@@ -258,7 +258,7 @@ def test_parity_links_keep_the_row_its_size_and_its_conflicts(n):
     # Written as "the complements are at least n - 1": the row is read back as at most one.
     shape, clauses, _ = encode_row([(v, -1) for v in range(1, n + 1)], ">=", -1,
                                    lambda lits: asked.append(lits) or True)
-    assert shape == (2, list(range(1, n + 1))) and asked == [list(range(1, n + 1))]
+    assert shape[:2] == (2, list(range(1, n + 1))) and asked == [list(range(1, n + 1))]
     plain, _ = encode([(v, 1) for v in range(1, n + 1)], "<=", 1, first=n + 1)
     assert len(clauses) == len(plain) and sorted(map(sorted, clauses)) != sorted(map(sorted, plain))
     assert not any(len(c) == 2 and max(c) > n for c in clauses)  # no literal alone implies a link
@@ -285,7 +285,7 @@ def test_parity_links_keep_the_row_its_size_and_its_conflicts(n):
 def test_row_shapes_and_when_the_links_are_asked(terms, cmp, bound, shape):
     asked = []
     got, clauses, _ = encode_row(terms, cmp, bound, lambda lits: asked.append(lits) or True)
-    assert got == shape
+    assert got[:2] == shape
     assert asked == []  # pairwise rows and exactly-one chains have no choice to make
     assert (got, clauses) == encode_row(terms, cmp, bound, None)[:2]
 
