@@ -215,13 +215,75 @@ def test_at_most_one_chain_refuses_every_pair(n):
             assert {abs(lit) for lit in implied} >= set(links), v
 
 
-def encode_row(terms, cmp, bound, parity_links, equality_counter=None, allocator=None):
+def encode_row(terms, cmp, bound, parity_links, equality_counter=None, allocator=None, limit=None):
     config = pb.PBConfig()
+    if limit is not None:
+        config.max_clauses_per_constraint = limit
     allocator = allocator or pb.AuxVarManager(max(abs(lit) for lit, _ in terms) + 1)
     db = pb.VectorClauseDatabase(config)
     constraint = pb.PBConstraint([pb.WeightedLit(lit, c) for lit, c in terms], CMP[cmp], bound)
     shape = pb.pb2cnf(config)._encode_row(constraint, db, allocator, parity_links, equality_counter)
     return shape, db.get_clauses(), allocator
+
+
+def units(n):
+    return [(v, 1) for v in range(1, n + 1)]
+
+
+def drawn(n, lo, hi):
+    rng = random.Random(n)
+    return [(v, rng.randint(lo, hi)) for v in range(1, n + 1)]
+
+
+def chosen(label, terms, cmp, bound, expected, asked=False, limit=None):
+    """A float bound is that share of the total; None is the sum of the odd variables' weights
+    (reachable, for equalities)."""
+    total = sum(c for _, c in terms)
+    if bound is None:
+        bound = sum(c for v, c in terms if v % 2)
+    elif isinstance(bound, float):
+        bound = int(total * bound)
+    return pytest.param(terms, cmp, bound, asked, limit, expected, id=label)
+
+
+# The construction each shape of row takes: (construction, clauses, auxiliaries). A change to the
+# selection, to a size estimate, to a budget or to the shared sums' work cap moves a row here.
+# When the selection changes on purpose, update the table in the same commit and say why.
+# `asked`: the rows before answer yes to a chain of parities and to an equality's counter.
+@pytest.mark.parametrize("terms, cmp, bound, asked, limit, expected", [
+    chosen("at most one of 5: pairwise", units(5), "<=", 1, ("one_hot", 10, 0)),
+    chosen("at most one of 12: a chain", units(12), "<=", 1, ("one_hot", 36, 5)),
+    chosen("at most one of 12: parity links", units(12), "<=", 1, ("one_hot_parity", 36, 5), asked=True),
+    chosen("exactly one of 8", units(8), "==", 1, ("one_hot", 23, 3)),
+    chosen("at least one of 8", units(8), ">=", 1, ("one_hot", 1, 0)),
+    chosen("at most 2 of 20", units(20), "<=", 2, ("sequential_counter", 105, 36)),
+    chosen("at least 3 of 20", units(20), ">=", 3, ("sequential_counter", 120, 51)),
+    chosen("at most 17 of 20: 3 false", units(20), "<=", 17, ("sequential_counter", 120, 51)),
+    chosen("exactly 2 of 20", units(20), "==", 2, ("totalizer", 180, 46)),
+    chosen("exactly 2 of 20, crossed", units(20), "==", 2, ("sequential_counter", 161, 36), asked=True),
+    chosen("at most 4 of 20", units(20), "<=", 4, ("totalizer", 174, 58)),
+    chosen("at least 10 of 20", units(20), ">=", 10, ("totalizer", 218, 68)),
+    chosen("at most 806 of 2000: the budget", units(2000), "<=", 806, ("totalizer", 999886, 19566)),
+    chosen("at most 807 of 2000: over it", units(2000), "<=", 807, ("sorting_network", 150753, 100104)),
+    chosen("exactly 20 of 40 under a limit", units(40), "==", 20, ("compact_adder", 506, 150), limit=1000),
+    chosen("six weights, at most", drawn(6, 2, 7), "<=", 0.5, ("generalized_totalizer", 27, 12)),
+    chosen("six weights, exactly", drawn(6, 2, 7), "==", None, ("decision_diagram", 33, 12)),
+    chosen("18 weights of 10..60", drawn(18, 10, 60), "<=", 0.25, ("generalized_totalizer", 847, 271)),
+    chosen("30 weights of 1..100", drawn(30, 1, 100), "<=", 0.25, ("binary_merge", 1478, 406)),
+    chosen("29 weights near 10**5", drawn(29, 21753, 10 ** 5), "<=", 0.9, ("decision_diagram", 1886, 504)),
+    chosen("26 weights near 10**5, at least", drawn(26, 22819, 10 ** 5), ">=", 0.1, ("decision_diagram", 901, 251)),
+    chosen("30 weights of 40 bits, exactly", drawn(30, 1, 2 ** 40), "==", None, ("decision_diagram", 89, 30)),
+    chosen("150 weights of 20 bits", drawn(150, 1, 2 ** 20), "<=", 0.5, ("binary_merge", 167096, 12138)),
+    chosen("500 weights of 12 bits", drawn(500, 1, 2 ** 12), "<=", 0.5, ("network_merge", 198840, 132475)),
+    chosen("60 weights of 20 bits, exactly", drawn(60, 1, 2 ** 20), "==", None, ("compact_adder", 5835, 1690)),
+    chosen("1000 weights of 52 bits", drawn(1000, 1, 2 ** 52), "<=", 0.5, ("compact_adder", 93832, 26827)),
+    chosen("6000 weights of 50 bits: the work cap", drawn(6000, 1, 2 ** 50), "<=", 0.5,
+           ("compact_adder", 472042, 134891)),
+])
+def test_each_shape_of_row_takes_its_construction(terms, cmp, bound, asked, limit, expected):
+    yes = (lambda lits: True) if asked else None
+    shape, clauses, allocator = encode_row(terms, cmp, bound, yes, yes, limit=limit)
+    assert (shape[2], len(clauses), allocator._next - len(terms) - 1) == expected
 
 
 def test_the_allocator_remembers_the_rows_encoded_with_it():
