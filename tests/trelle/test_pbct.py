@@ -215,8 +215,10 @@ def test_at_most_one_chain_refuses_every_pair(n):
             assert {abs(lit) for lit in implied} >= set(links), v
 
 
-def encode_row(terms, cmp, bound, parity_links, equality_counter=None, allocator=None, limit=None):
+def encode_row(terms, cmp, bound, parity_links, equality_counter=None, allocator=None, limit=None,
+               construction=""):
     config = pb.PBConfig()
+    config._construction = construction
     if limit is not None:
         config.max_clauses_per_constraint = limit
     allocator = allocator or pb.AuxVarManager(max(abs(lit) for lit, _ in terms) + 1)
@@ -235,22 +237,22 @@ def drawn(n, lo, hi):
     return [(v, rng.randint(lo, hi)) for v in range(1, n + 1)]
 
 
-def chosen(label, terms, cmp, bound, expected, asked=False, limit=None):
+def chosen(label, terms, cmp, bound, expected, asked=False, **how):
     """A float bound is that share of the total; None is the sum of the odd variables' weights
-    (reachable, for equalities)."""
+    (reachable, for equalities). `how`: a clause limit, a forced construction."""
     total = sum(c for _, c in terms)
     if bound is None:
         bound = sum(c for v, c in terms if v % 2)
     elif isinstance(bound, float):
         bound = int(total * bound)
-    return pytest.param(terms, cmp, bound, asked, limit, expected, id=label)
+    return pytest.param(terms, cmp, bound, asked, how, expected, id=label)
 
 
 # The construction each shape of row takes: (construction, clauses, auxiliaries). A change to the
 # selection, to a size estimate, to a budget or to the shared sums' work cap moves a row here.
 # When the selection changes on purpose, update the table in the same commit and say why.
 # `asked`: the rows before answer yes to a chain of parities and to an equality's counter.
-@pytest.mark.parametrize("terms, cmp, bound, asked, limit, expected", [
+@pytest.mark.parametrize("terms, cmp, bound, asked, how, expected", [
     chosen("at most one of 5: pairwise", units(5), "<=", 1, ("one_hot", 10, 0)),
     chosen("at most one of 12: a chain", units(12), "<=", 1, ("one_hot", 36, 5)),
     chosen("at most one of 12: parity links", units(12), "<=", 1, ("one_hot_parity", 36, 5), asked=True),
@@ -268,11 +270,22 @@ def chosen(label, terms, cmp, bound, expected, asked=False, limit=None):
     chosen("exactly 20 of 40 under a limit", units(40), "==", 20, ("compact_adder", 506, 150), limit=1000),
     chosen("six weights, at most", drawn(6, 2, 7), "<=", 0.5, ("generalized_totalizer", 27, 12)),
     chosen("six weights, exactly", drawn(6, 2, 7), "==", None, ("decision_diagram", 33, 12)),
+    chosen("six weights, exactly, within the diagram's steps", drawn(6, 10, 60), "==", 0.2,
+           ("decision_diagram", 3, 0), limit=7),
+    chosen("two weights, the totalizer forced", [(1, 3), (2, 5)], "<=", 6, ("generalized_totalizer", 1, 0),
+           construction="generalized_totalizer"),
     chosen("18 weights of 10..60", drawn(18, 10, 60), "<=", 0.25, ("generalized_totalizer", 847, 271)),
     chosen("30 weights of 1..100", drawn(30, 1, 100), "<=", 0.25, ("binary_merge", 1478, 406)),
+    # the totalizer within 4 times the merge's clauses, and just beyond; the diagram within twice them
+    chosen("23 weights of 10..60", drawn(23, 10, 60), "<=", 0.75, ("generalized_totalizer", 5623, 835)),
+    chosen("26 weights of 30..100", drawn(26, 30, 100), ">=", 0.3, ("binary_merge", 2142, 524)),
+    chosen("39 weights of 1..100", drawn(39, 1, 100), "<=", 0.9, ("decision_diagram", 7433, 2105)),
+    chosen("26 weights of 1000..10**5", drawn(26, 1000, 10 ** 5), "<=", 0.8, ("binary_merge", 4769, 1178)),
     chosen("29 weights near 10**5", drawn(29, 21753, 10 ** 5), "<=", 0.9, ("decision_diagram", 1886, 504)),
     chosen("26 weights near 10**5, at least", drawn(26, 22819, 10 ** 5), ">=", 0.1, ("decision_diagram", 901, 251)),
     chosen("30 weights of 40 bits, exactly", drawn(30, 1, 2 ** 40), "==", None, ("decision_diagram", 89, 30)),
+    chosen("4096 weights of 1..2, exactly", drawn(4096, 1, 2), "==", 3, ("decision_diagram", 36765, 12256)),
+    chosen("4097: too long for the diagram", drawn(4097, 1, 2), "==", 3, ("compact_adder", 35869, 8718)),
     chosen("150 weights of 20 bits", drawn(150, 1, 2 ** 20), "<=", 0.5, ("binary_merge", 167096, 12138)),
     chosen("500 weights of 12 bits", drawn(500, 1, 2 ** 12), "<=", 0.5, ("network_merge", 198840, 132475)),
     chosen("60 weights of 20 bits, exactly", drawn(60, 1, 2 ** 20), "==", None, ("compact_adder", 5835, 1690)),
@@ -280,9 +293,9 @@ def chosen(label, terms, cmp, bound, expected, asked=False, limit=None):
     chosen("6000 weights of 50 bits: the work cap", drawn(6000, 1, 2 ** 50), "<=", 0.5,
            ("compact_adder", 472042, 134891)),
 ])
-def test_each_shape_of_row_takes_its_construction(terms, cmp, bound, asked, limit, expected):
+def test_each_shape_of_row_takes_its_construction(terms, cmp, bound, asked, how, expected):
     yes = (lambda lits: True) if asked else None
-    shape, clauses, allocator = encode_row(terms, cmp, bound, yes, yes, limit=limit)
+    shape, clauses, allocator = encode_row(terms, cmp, bound, yes, yes, **how)
     assert (shape[2], len(clauses), allocator._next - len(terms) - 1) == expected
 
 
