@@ -1,10 +1,12 @@
 #include <climits>
 #include <functional>
 #include <span>
+#include <tuple>
 #include <utility>
 
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
 #include "bindings/module.hpp"
@@ -187,7 +189,7 @@ void bind_pbct(nb::module_& m) {
                 };
                 const RowShape shape = encoder.encode_row(constraint, database, allocator,
                                                           {question(parity_links), question(equality_counter)});
-                return std::make_pair(static_cast<int>(shape.kind), shape.lits);
+                return std::make_tuple(static_cast<int>(shape.kind), shape.lits, std::string(shape.construction));
             },
             "constraint"_a, "database"_a, "allocator"_a, "parity_links"_a.none() = nb::none(),
             "equality_counter"_a.none() = nb::none(),
@@ -196,5 +198,6 @@ void bind_pbct(nb::module_& m) {
             "rows, (1, the literals of an at-least-one row), (2, those of an at-most-one row) or (3, "
             "those of a cardinality equality). `parity_links(literals)` is asked whether an at-most-one "
             "row's chain links by parity, `equality_counter(literals)` whether an equality takes the "
-            "sequential counter.");
+            "sequential counter. A third item names the construction that encoded the row (\"\" when "
+            "the row is decided without one).");
 }

@@ -38,7 +38,12 @@ public:
     std::span<const std::size_t> ends() const { return ends_; }
     std::int64_t end_aux() const { return next_aux_; }
 
+    // The construction whose clauses these are, for the tests that pin each row's choice.
+    const char* made_by() const { return made_by_; }
+    void set_made_by(const char* name) { made_by_ = name; }
+
 private:
+    const char* made_by_ = "compact_adder";
     std::int64_t next_aux_;
     std::size_t max_clauses_;  // as configured; the message names it
     std::size_t budget_;       // clauses this sink may still take

@@ -97,6 +97,7 @@ RowShape PB2CNF::encode_row(const PBConstraint& constraint, VectorClauseDatabase
         for (const AtMost& part : parts_of(nf.range)) {
             encode_at_most(part, sink);
         }
+        shape.construction = sink.made_by();
     } else if (!nf.impossible) {
         shape = encode_selected(nf.range, sink, forced_construction(config_.forced), ask);
     }

@@ -14,6 +14,7 @@ struct RowShape {
     enum class Kind { other, at_least_one, at_most_one, equality };
     Kind kind = Kind::other;
     std::vector<std::int64_t> lits;  // the row's literals, signed, for all but `other`
+    const char* construction = "";   // the one that encoded the row; none when it is decided alone
 };
 
 // Questions a row's encoding asks about the rows before it; each gets the row's literals. An

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "common/errors.hpp"
@@ -36,6 +37,24 @@ std::size_t unary_budget(const Range& r) {
     return std::max(size_allowance, std::min(size_cap, factor * adder_estimate(r)));
 }
 
+const char* name_of(Construction construction) {
+    static constexpr std::pair<Construction, const char*> names[] = {
+        {encode_binary_merge, "binary_merge"},
+        {encode_network_merge, "network_merge"},
+        {encode_generalized_totalizer, "generalized_totalizer"},
+        {encode_decision_diagram, "decision_diagram"},
+        {encode_sorting_network, "sorting_network"},
+        {encode_totalizer, "totalizer"},
+        {encode_sequential_counter, "sequential_counter"},
+        {encode_one_hot, "one_hot"},
+        {encode_one_hot_parity, "one_hot_parity"},
+    };
+    for (const auto& [known, name] : names) {
+        if (known == construction) return name;
+    }
+    return "";
+}
+
 std::optional<ClauseSink> attempt(Construction construction, const Range& r, const ClauseSink& sink,
                                   std::size_t budget) {
     ClauseSink trial = sink.fork(budget);
@@ -44,6 +63,7 @@ std::optional<ClauseSink> attempt(Construction construction, const Range& r, con
     } catch (const limit_error&) {
         return std::nullopt;
     }
+    trial.set_made_by(name_of(construction));
     return trial;
 }
 
@@ -154,6 +174,7 @@ RowShape encode_selected(const Range& range, ClauseSink& sink, Construction forc
         chosen = sink.fork();
         encode_by_adder(r, *chosen);
     }
+    shape.construction = chosen->made_by();
     sink.absorb(*chosen);
     return shape;
 }

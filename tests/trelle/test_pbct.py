@@ -182,7 +182,7 @@ def test_unit_propagation_finds_every_conflict_and_forced_literal(coefs, cmp, bo
     n = len(coefs)
     terms = list(zip(range(1, n + 1), coefs))
     if construction == "equality counter":
-        (kind, _), clauses, _ = encode_row(terms, cmp, bound, None, lambda lits: True)
+        (kind, *_), clauses, _ = encode_row(terms, cmp, bound, None, lambda lits: True)
         if kind != 3:
             pytest.skip("only cardinality equalities ask for it")
         assert clauses != encode_row(terms, cmp, bound, None, lambda lits: False)[1]
@@ -217,13 +217,96 @@ def test_at_most_one_chain_refuses_every_pair(n):
             assert {abs(lit) for lit in implied} >= set(links), v
 
 
-def encode_row(terms, cmp, bound, parity_links, equality_counter=None, allocator=None):
+def encode_row(terms, cmp, bound, parity_links, equality_counter=None, allocator=None, limit=None,
+               construction=""):
     config = pb.PBConfig()
+    config._construction = construction
+    if limit is not None:
+        config.max_clauses_per_constraint = limit
     allocator = allocator or pb.AuxVarManager(max(abs(lit) for lit, _ in terms) + 1)
     db = pb.VectorClauseDatabase(config)
     constraint = pb.PBConstraint([pb.WeightedLit(lit, c) for lit, c in terms], CMP[cmp], bound)
     shape = pb.pb2cnf(config)._encode_row(constraint, db, allocator, parity_links, equality_counter)
     return shape, db.get_clauses(), allocator
+
+
+def units(n):
+    return [(v, 1) for v in range(1, n + 1)]
+
+
+def drawn(n, lo, hi):
+    rng = random.Random(n)
+    return [(v, rng.randint(lo, hi)) for v in range(1, n + 1)]
+
+
+def chosen(label, terms, cmp, bound, expected, asked=False, **how):
+    """A float bound is that share of the total; None is the sum of the odd variables' weights
+    (reachable, for equalities). `how`: a clause limit, a forced construction."""
+    total = sum(c for _, c in terms)
+    if bound is None:
+        bound = sum(c for v, c in terms if v % 2)
+    elif isinstance(bound, float):
+        bound = int(total * bound)
+    return pytest.param(terms, cmp, bound, asked, how, expected, id=label)
+
+
+# The construction each shape of row takes: (construction, clauses, auxiliaries). A change to the
+# selection, to a size estimate, to a budget or to the shared sums' work cap moves a row here.
+# When the selection changes on purpose, update the table in the same commit and say why.
+# `asked`: the rows before answer yes to a chain of parities and to an equality's counter.
+@pytest.mark.parametrize("terms, cmp, bound, asked, how, expected", [
+    chosen("at most one of 5: pairwise", units(5), "<=", 1, ("one_hot", 10, 0)),
+    chosen("at most one of 12: a chain", units(12), "<=", 1, ("one_hot", 36, 5)),
+    chosen("at most one of 12: parity links", units(12), "<=", 1, ("one_hot_parity", 36, 5), asked=True),
+    chosen("exactly one of 8", units(8), "==", 1, ("one_hot", 23, 3)),
+    chosen("at least one of 8", units(8), ">=", 1, ("one_hot", 1, 0)),
+    chosen("at most 2 of 20", units(20), "<=", 2, ("sequential_counter", 105, 36)),
+    chosen("at least 3 of 20", units(20), ">=", 3, ("sequential_counter", 120, 51)),
+    chosen("at most 17 of 20: 3 false", units(20), "<=", 17, ("sequential_counter", 120, 51)),
+    chosen("exactly 2 of 20", units(20), "==", 2, ("totalizer", 180, 46)),
+    chosen("exactly 2 of 20, crossed", units(20), "==", 2, ("sequential_counter", 161, 36), asked=True),
+    chosen("at most 4 of 20", units(20), "<=", 4, ("totalizer", 174, 58)),
+    chosen("at least 10 of 20", units(20), ">=", 10, ("totalizer", 218, 68)),
+    chosen("at most 806 of 2000: the budget", units(2000), "<=", 806, ("totalizer", 999886, 19566)),
+    chosen("at most 807 of 2000: over it", units(2000), "<=", 807, ("sorting_network", 150753, 100104)),
+    chosen("exactly 20 of 40 under a limit", units(40), "==", 20, ("compact_adder", 506, 150), limit=1000),
+    chosen("six weights, at most", drawn(6, 2, 7), "<=", 0.5, ("generalized_totalizer", 27, 12)),
+    chosen("six weights, exactly", drawn(6, 2, 7), "==", None, ("decision_diagram", 33, 12)),
+    chosen("six weights, exactly, within the diagram's steps", drawn(6, 10, 60), "==", 0.2,
+           ("decision_diagram", 3, 0), limit=7),
+    chosen("two weights, the totalizer forced", [(1, 3), (2, 5)], "<=", 6, ("generalized_totalizer", 1, 0),
+           construction="generalized_totalizer"),
+    chosen("18 weights of 10..60", drawn(18, 10, 60), "<=", 0.25, ("generalized_totalizer", 847, 271)),
+    chosen("30 weights of 1..100", drawn(30, 1, 100), "<=", 0.25, ("binary_merge", 1478, 406)),
+    # the totalizer within 4 times the merge's clauses, and just beyond; the diagram within twice them
+    chosen("23 weights of 10..60", drawn(23, 10, 60), "<=", 0.75, ("generalized_totalizer", 5623, 835)),
+    chosen("26 weights of 30..100", drawn(26, 30, 100), ">=", 0.3, ("binary_merge", 2142, 524)),
+    chosen("39 weights of 1..100", drawn(39, 1, 100), "<=", 0.9, ("decision_diagram", 7433, 2105)),
+    chosen("26 weights of 1000..10**5", drawn(26, 1000, 10 ** 5), "<=", 0.8, ("binary_merge", 4769, 1178)),
+    # digits no weight has: the merge's counters there are empty, and cost nothing
+    chosen("18 weights of sparse digits", list(enumerate([66, 192, 128, 66, 66, 2, 82, 16, 130, 128, 64, 2,
+                                                         128, 146, 16, 64, 144, 2], 1)),
+           ">=", 243, ("decision_diagram", 328, 99)),
+    chosen("20 weights of sparse digits", list(enumerate([27, 35, 18, 16, 35, 32, 51, 50, 41, 33, 48, 8, 24,
+                                                         26, 16, 1, 10, 17, 11, 2], 1)),
+           ">=", 189, ("generalized_totalizer", 2254, 513)),
+    chosen("29 weights near 10**5", drawn(29, 21753, 10 ** 5), "<=", 0.9, ("decision_diagram", 1886, 504)),
+    chosen("26 weights near 10**5, at least", drawn(26, 22819, 10 ** 5), ">=", 0.1,
+           ("decision_diagram", 901, 251)),
+    chosen("30 weights of 40 bits, exactly", drawn(30, 1, 2 ** 40), "==", None, ("decision_diagram", 89, 30)),
+    chosen("4096 weights of 1..2, exactly", drawn(4096, 1, 2), "==", 3, ("decision_diagram", 36765, 12256)),
+    chosen("4097: too long for the diagram", drawn(4097, 1, 2), "==", 3, ("compact_adder", 35869, 8718)),
+    chosen("150 weights of 20 bits", drawn(150, 1, 2 ** 20), "<=", 0.5, ("binary_merge", 167096, 12138)),
+    chosen("500 weights of 12 bits", drawn(500, 1, 2 ** 12), "<=", 0.5, ("network_merge", 198840, 132475)),
+    chosen("60 weights of 20 bits, exactly", drawn(60, 1, 2 ** 20), "==", None, ("compact_adder", 5835, 1690)),
+    chosen("1000 weights of 52 bits", drawn(1000, 1, 2 ** 52), "<=", 0.5, ("compact_adder", 93832, 26827)),
+    chosen("6000 weights of 50 bits: the work cap", drawn(6000, 1, 2 ** 50), "<=", 0.5,
+           ("compact_adder", 472042, 134891)),
+])
+def test_each_shape_of_row_takes_its_construction(terms, cmp, bound, asked, how, expected):
+    yes = (lambda lits: True) if asked else None
+    shape, clauses, allocator = encode_row(terms, cmp, bound, yes, yes, **how)
+    assert (shape[2], len(clauses), allocator._next - len(terms) - 1) == expected
 
 
 def test_the_allocator_remembers_the_rows_encoded_with_it():
@@ -260,7 +343,7 @@ def test_parity_links_keep_the_row_its_size_and_its_conflicts(n):
     # Written as "the complements are at least n - 1": the row is read back as at most one.
     shape, clauses, _ = encode_row([(v, -1) for v in range(1, n + 1)], ">=", -1,
                                    lambda lits: asked.append(lits) or True)
-    assert shape == (2, list(range(1, n + 1))) and asked == [list(range(1, n + 1))]
+    assert shape[:2] == (2, list(range(1, n + 1))) and asked == [list(range(1, n + 1))]
     plain, _ = encode([(v, 1) for v in range(1, n + 1)], "<=", 1, first=n + 1)
     assert len(clauses) == len(plain) and sorted(map(sorted, clauses)) != sorted(map(sorted, plain))
     assert not any(len(c) == 2 and max(c) > n for c in clauses)  # no literal alone implies a link
@@ -287,7 +370,7 @@ def test_parity_links_keep_the_row_its_size_and_its_conflicts(n):
 def test_row_shapes_and_when_the_links_are_asked(terms, cmp, bound, shape):
     asked = []
     got, clauses, _ = encode_row(terms, cmp, bound, lambda lits: asked.append(lits) or True)
-    assert got == shape
+    assert got[:2] == shape
     assert asked == []  # pairwise rows and exactly-one chains have no choice to make
     assert (got, clauses) == encode_row(terms, cmp, bound, None)[:2]
 

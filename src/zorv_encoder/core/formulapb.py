@@ -212,7 +212,7 @@ def _asserted(circuit, manager, rows=None):
     if rows is None:
         encoder.encode2(constraint, database, manager.pb_var_manager)
     else:
-        kind, lits = encoder._encode_row(constraint, database, manager.pb_var_manager,
-                                         rows._parity_links(manager), rows._equality_counter(manager))
+        kind, lits, _ = encoder._encode_row(constraint, database, manager.pb_var_manager,
+                                            rows._parity_links(manager), rows._equality_counter(manager))
         rows._note(manager, kind, lits)
     return _engine_bx.clauses_formula(database, manager.pb2bx, manager._new_pb_vars)
