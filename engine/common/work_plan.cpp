@@ -21,11 +21,6 @@ constexpr std::uint64_t literal_bytes = 4;
 // bytes on both roads with keys such as _pbct_aux[0,59999,13].
 constexpr std::uint64_t variable_bytes = 32;
 
-std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t r = 0;
-    return __builtin_add_overflow(a, b, &r) ? saturated : r;
-}
-
 }  // namespace
 
 std::string bytes_text(std::uint64_t bytes) {
@@ -45,6 +40,11 @@ std::string bytes_text(std::uint64_t bytes) {
     return text;
 }
 
+std::uint64_t saturating_sum(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t r = 0;
+    return __builtin_add_overflow(a, b, &r) ? saturated : r;
+}
+
 std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b) {
     std::uint64_t r = 0;
     return __builtin_mul_overflow(a, b, &r) ? saturated : r;
@@ -57,7 +57,7 @@ std::string count_text(std::uint64_t count) {
 planned_work plan_instances(std::uint64_t instances, const instance_output& each) {
     const std::uint64_t per_clause = each.soft ? offset_bytes + weight_bytes : offset_bytes;
     const std::uint64_t bytes =
-        plus(plus(saturating_product(each.clauses, per_clause), saturating_product(each.literals, literal_bytes)),
+        saturating_sum(saturating_sum(saturating_product(each.clauses, per_clause), saturating_product(each.literals, literal_bytes)),
              saturating_product(each.variables, variable_bytes));
     return {saturating_product(instances, each.clauses), saturating_product(instances, bytes)};
 }
@@ -67,11 +67,11 @@ std::string work_refusal(const planned_work& work, std::uint64_t model_clauses, 
     if (work.clauses > dimacs_clause_limit) {
         return "would take " + count_text(work.clauses) + " clauses" + solvers;
     }
-    const std::uint64_t total = plus(model_clauses, work.clauses);
+    const std::uint64_t total = saturating_sum(model_clauses, work.clauses);
     if (total > dimacs_clause_limit) {
         return "would bring the model to " + count_text(total) + " clauses" + solvers;
     }
-    const std::uint64_t bytes = plus(work.bytes, copied);
+    const std::uint64_t bytes = saturating_sum(work.bytes, copied);
     if (bytes < unchecked_bytes) return {};
     std::string what = std::to_string(work.clauses) + " clauses";
     if (copied > 0) what += ", with the copies a storage makes as it grows";

@@ -68,6 +68,7 @@ private:
 // without the foralls part when `foralls` is empty or "{}"; "a constraint" without a text.
 std::string constraint_subject(std::string_view text, std::string_view foralls);
 
+std::uint64_t saturating_sum(std::uint64_t a, std::uint64_t b);
 std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b);
 
 // A count as refusals write it: "at least 18446744073709551615" for a saturated one.

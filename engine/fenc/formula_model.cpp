@@ -98,9 +98,7 @@ void formula_model::add(constraint& c) {
     c.catalog_stamp = 0;
     planned_clauses_ += work.clauses;
     soft_total_ += soft;
-    planned_bytes_ = work.bytes > std::numeric_limits<std::uint64_t>::max() - planned_bytes_
-                         ? std::numeric_limits<std::uint64_t>::max()
-                         : planned_bytes_ + work.bytes;
+    planned_bytes_ = saturating_sum(planned_bytes_, work.bytes);
     add_read(std::move(c));
 }
 

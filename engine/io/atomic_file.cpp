@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "common/errors.hpp"
 #include "common/free_aside.hpp"
@@ -192,17 +193,23 @@ int hold_replaced(const std::filesystem::path& target) {
 #endif
 }
 
+// Closes `fd`, the last reference to a file of `bytes` with no name left: closing frees its
+// blocks, on another thread for a large file.
+void close_freeing(int fd, std::uint64_t bytes) noexcept {
+    if (bytes > freed_inline_bytes) {
+        run_aside([fd] { ::close(fd); });
+    } else {
+        ::close(fd);
+    }
+}
+
 void release_replaced(int fd) noexcept {
     if (fd < 0) {
         return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_nlink == 0 &&
-        static_cast<std::uint64_t>(st.st_blocks) * 512 > freed_inline_bytes) {
-        run_aside([fd] { ::close(fd); });
-    } else {
-        ::close(fd);
-    }
+    const bool unlinked = ::fstat(fd, &st) == 0 && st.st_nlink == 0;
+    close_freeing(fd, unlinked ? static_cast<std::uint64_t>(st.st_blocks) * 512 : 0);
 }
 
 }  // namespace
@@ -253,15 +260,7 @@ void atomic_file::discard() noexcept {
         temp_.clear();
     }
     if (fd_ >= 0) {
-        // The last reference to a file with no name: closing it frees its blocks, on another
-        // thread for a large file, as for a replaced one.
-        const int fd = fd_;
-        fd_ = -1;
-        if (written_ > freed_inline_bytes) {
-            run_aside([fd] { ::close(fd); });
-        } else {
-            ::close(fd);
-        }
+        close_freeing(std::exchange(fd_, -1), written_);
     }
 }
 

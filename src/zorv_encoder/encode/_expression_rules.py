@@ -374,13 +374,14 @@ def _check_operands(operands: tp.Iterable, message: str) -> None:
             raise _refused(message)
 
 
-def _joined(prefix: str, texts: tp.List[str], suffix: str) -> str:
-    """prefix, the texts joined by ", ", and suffix, in one piece: a long text is copied once."""
+def _joined(prefix: str, texts: tp.List[str], suffix: str, call: str = "") -> str:
+    """prefix, the texts each followed by `call` (a variable element's conversion) and joined by
+    ", ", and suffix, in one piece: a text of a million elements is copied once. Takes over `texts`."""
     if not texts:
         return prefix + suffix
     texts[0] = prefix + texts[0]
-    texts[-1] += suffix
-    return ", ".join(texts)
+    texts[-1] += call + suffix
+    return (call + ", ").join(texts)
 
 
 def _element_texts(expressions) -> tp.Optional[tp.List[str]]:
@@ -395,19 +396,11 @@ def _element_texts(expressions) -> tp.Optional[tp.List[str]]:
 _ELEMENT_CALLS = {_expr2bx: ".to_bx()", _expr2pb: ".to_pb()"}
 
 
-def _elements_joined(prefix: str, texts: tp.List[str], call: str, suffix: str) -> str:
-    """Variable elements' texts, each followed by its conversion's call, in one piece with the
-    prefix and suffix: a text of a million elements is copied once. Takes over `texts`."""
-    texts[0] = prefix + texts[0]
-    texts[-1] += call + suffix
-    return (call + ", ").join(texts)
-
-
 def operands_text(prefix: str, operands: tp.Sequence, convert, suffix: str, message: str = _ELEMENTS_EXPECTED) -> str:
     """A combinator's text over its operands, once every one is an expression."""
     texts = _element_texts(operands)
     if texts is not None:
-        return _elements_joined(prefix, texts, _ELEMENT_CALLS[convert], suffix)
+        return _joined(prefix, texts, suffix, _ELEMENT_CALLS[convert])
     _check_operands(operands, message)
     return _joined(prefix, list(map(convert, operands)), suffix)
 
@@ -419,7 +412,7 @@ def sequence_text(expressions, combinator: str, prefix: str, convert) -> tp.Tupl
     texts = _element_texts(expressions)
     if texts is not None:
         members = tuple(texts)
-        return _elements_joined(prefix, texts, _ELEMENT_CALLS[convert], "])"), members
+        return _joined(prefix, texts, "])", _ELEMENT_CALLS[convert]), members
     if not isinstance(expressions, tp.Sequence):
         message = f"Use an iterable sequence as {combinator} input argument"
         if combinator == "SumIt":
