@@ -330,16 +330,19 @@ void bind_inst(nb::module_& m) {
     m.def(
         "work_refusal",
         [](std::uint64_t instances, std::uint64_t clauses, std::uint64_t literals, bool soft,
-           std::uint64_t model_clauses, std::uint64_t variables, std::uint64_t copied) {
+           std::uint64_t model_clauses, std::uint64_t variables, std::uint64_t merged_into) {
             const zorv::planned_work work = zorv::plan_instances(instances, {clauses, literals, soft, variables});
-            return std::make_tuple(zorv::work_refusal(work, model_clauses, copied),
-                                   work.bytes);
+            // A merge into a storage that holds clauses copies them and the work's own beside them.
+            const std::uint64_t copied =
+                work.bytes > 0 && merged_into > 0 ? zorv::saturating_sum(merged_into, work.bytes) : 0;
+            return std::make_tuple(zorv::work_refusal(work, model_clauses, copied), work.bytes);
         },
-        "instances"_a, "clauses"_a, "literals"_a, "soft"_a, "model_clauses"_a, "variables"_a = 0, "copied"_a = 0,
+        "instances"_a, "clauses"_a, "literals"_a, "soft"_a, "model_clauses"_a, "variables"_a = 0,
+        "merged_into"_a = 0,
         "(why, bytes): why a constraint whose instances each write `clauses` clauses of `literals`\n"
         "literals and number `variables` auxiliaries is refused, the model holding `model_clauses`\n"
-        "before it and its storage copying `copied` bytes as it grows, or an empty text; and the\n"
-        "bytes its clauses take.");
+        "before it and the work being merged into a storage of `merged_into` bytes, or an empty text;\n"
+        "and the bytes its clauses take.");
     m.def(
         "memory_refusal",
         [](std::uint64_t bytes, std::string_view what, std::uint64_t room, bool address_space, std::uint64_t limit,

@@ -461,11 +461,8 @@ class FormulaContainer:
         # copies them and the record beside both; the pending ones take their own storage first.
         pending = sum(plan[0] for plan in self._plans.values())
         held = self._stored_bytes + pending
-        reason, planned = _work_refusal(instances, clauses, literals, soft, model_clauses, variables, 0)
-        if held and not target and planned:
-            reason, planned = _work_refusal(
-                instances, clauses, literals, soft, model_clauses, variables, min(planned + held + pending, _MAX_COUNT)
-            )
+        merged_into = 0 if target else min(held + pending, _MAX_COUNT)
+        reason, planned = _work_refusal(instances, clauses, literals, soft, model_clauses, variables, merged_into)
         if reason:
             from ._work import Refused
 
