@@ -201,7 +201,7 @@ def test_second_generate_reset_and_reuse(caplog):
 
 
 @pytest.mark.parametrize("name, sizes, error", [
-    ("x1", [2], ValueError), ("my_var", [2], ValueError), ("dummy_var", [1], ValueError), ("range", [2], ValueError),
+    ("x1", [2], ValueError), ("my_var", [2], ValueError), ("range", [2], ValueError),
     ("x", [2, -1], ValueError),
     ("y", [3], ValueError),  # declared before with other sizes
     ("x", [2**32, 2**32], OverflowError), ("x", [4, 2**62], OverflowError),  # the count wraps around

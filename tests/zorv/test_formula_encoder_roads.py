@@ -15,7 +15,7 @@ from pysat.solvers import Solver
 
 import orbeny.trelle as tl
 from zorv_encoder import And, Equiv, IfThenElse, Implication, Or, OrIt, Sum, SumIt, Xor, pow_expression
-from zorv_encoder._exceptions import FormulaError
+from zorv_encoder._exceptions import FormulaError, VariableError
 from zorv_encoder.encode.model import Model
 
 ROWS, COLS, YS = 2, 3, 3
@@ -549,11 +549,10 @@ def test_cells_out_of_range_are_refused_at_the_call_on_both_roads(add):
     (lambda m, x: m.add_soft_constraint(x[0, 0], -(2**63) - 1), OverflowError, "does not fit in 64 bits$"),
     (lambda m, x: m.create_variables("z", k=2**31), OverflowError, "^variable z has too many cells"),
     (lambda m, x: m.create_variables("z", k=2**31 - ROWS * COLS), OverflowError, "^variable z does not fit"),
-    (lambda m, x: m.create_variables("dummy_var", d=1), ValueError, "only letters$"),
-    (lambda m, x: m.get_indexes(["dummy_var"]), ValueError, "^Index name 'dummy_var' is reserved"),
-    (lambda m, x: m.get_indexes(["i", "self"]), ValueError, "^Index name 'self' is a parameter"),
-    (lambda m, x: m.get_indexes(["constraint"]), ValueError, "^Index name 'constraint' is a parameter"),
-    (lambda m, x: m.get_indexes(["weight"]), ValueError, "^Index name 'weight' is a parameter"),
+    (lambda m, x: m.add_constraint(x[0, m.get_indexes(["self"])], self=range(2)), TypeError,
+     "multiple values for argument 'self'"),
+    (lambda m, x: m.add_constraint(x[0, m.get_indexes(["constraint"])], constraint=range(2)), TypeError,
+     "multiple values for argument 'constraint'"),
 ])
 def test_bad_arguments_are_refused_at_the_call_alike(call, error, message):
     for road in (False, True):
@@ -563,6 +562,35 @@ def test_bad_arguments_are_refused_at_the_call_alike(call, error, message):
             call(model, x)
         model.add_soft_constraint(x[0, 1], 3)
         assert model.build_wcnf() is True
+
+
+def test_index_and_variable_names_each_road_takes():
+    for road in (False, True):
+        model = Model(tl.manager(), "names", road)
+        # Named like parameters of other calls: plain foralls here.
+        k, e, i = model.get_indexes(["weight", "expr", "i"])
+        x, y = model.create_variables("x", a=3), model.create_variables("y", a=3)
+        model.create_variables("i", a=5)
+        # A forall named like a variable would read the variable in the text.
+        with pytest.raises(ValueError, match="^(cannot read the foralls .*)?forall i has the name of"
+                                              " (a|the) declared variable"):
+            model.add_constraint(y[i] | y[i + 1], i=range(2))
+        model.add_constraint(x[k] | y[k], weight=range(3))
+        model.add_constraint(~x[e], expr=[1])
+        assert model.build_cnf() is True
+        assert model.get_cnf_storage().get_clauses() == [[1, 4], [2, 5], [3, 6], [-2]]
+    # Only the container road declares dummy_var itself.
+    with pytest.raises(VariableError, match="^Variable named dummy_var is already in use$"):
+        model = Model(tl.manager(), "dummy")
+        model.create_variables("dummy_var", d=1)
+    with pytest.raises(VariableError, match="^Index named dummy_var is already in use$"):
+        model.get_indexes(["dummy_var"])
+    model = Model(tl.manager(), "dummy", True)
+    d = model.create_variables("dummy_var", d=2)
+    model.add_constraint(d[0] | d[1])
+    model.build_cnf()
+    assert model.get_var_mapping().get_var_map() == {"dummy_var[0]": 1, "dummy_var[1]": 2}
+    assert model.get_cnf_storage().get_clauses() == [[1, 2]]
 
 
 wide = st.sampled_from([B, M, B - 1, M + 1, 2**62, -(2**62), 4611686018427387905, 5100000000000000000,

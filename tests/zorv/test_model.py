@@ -161,7 +161,7 @@ LETTERS = "Variable must have a non-empty name containing only letters"
                           " (FormulaPB, Sum, bx, manager, pb, range)"),
     ("ｘ", ValueError, "Variable name 'ｘ' is read by Python as 'x'"),
     ("ﬁ", ValueError, "Variable name 'ﬁ' is read by Python as 'fi'"),
-    ("dummy_var", ValueError, LETTERS),
+    ("dummy_var", VariableError, "Variable named dummy_var is already in use"),
     ("x", VariableError, "Variable named x is already in use"),
 ])
 def test_create_variables_refusals(logs, name, error, message):

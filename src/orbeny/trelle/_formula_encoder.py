@@ -21,16 +21,18 @@ _logger = logging.getLogger("orbeny.trelle")
 
 # Names the texts themselves use: a model name must not hide them.
 _RESERVED = frozenset({"Sum", "FormulaPB", "bx", "pb", "manager", "range"})
+# The one variable name beyond letters that a model may declare (its container road's placeholder).
+_DUMMY = "dummy_var"
 _HARD, _SOFT, _TARGET = 0, 1, 2
 _INT64 = (-(1 << 63), (1 << 63) - 1)
 
 
 def _name_problem(name, variable=False):
-    """Why `name` may not name a variable (letters only) or an index (an identifier that does not
+    """Why `name` may not name a variable (letters only, or dummy_var) or an index (an identifier that does not
     begin with an underscore), or None."""
     if not isinstance(name, str) or not name:
         return "a name must be a non-empty str"
-    if variable and not name.isalpha():
+    if variable and not name.isalpha() and name != _DUMMY:
         return f"variable name {name!r} must consist of letters only"
     if not name.isidentifier() or name.startswith("_"):
         return f"name {name!r} must be an identifier that does not begin with an underscore"

@@ -9,12 +9,6 @@ import unicodedata
 # range(3)): a variable or index of the same name would hide them.
 RESERVED_NAMES = frozenset({"Sum", "FormulaPB", "bx", "pb", "manager", "range"})
 
-# Index names that a model cannot take: the parameters of the calls that take forall values as
-# keywords (add_constraint, add_soft_constraint, the combinators), which would receive the values,
-# and the variable that a model of the container road declares itself.
-PARAMETER_NAMES = frozenset({"self", "constraint", "weight", "minimization", "expr"})
-DUMMY_VARIABLE = "dummy_var"
-
 # The built-ins of every evaluation of a model text: texts call range and nothing else, so that
 # a text cannot reach the host (imports, files, attributes of the interpreter).
 EVAL_BUILTINS = {"range": range}
@@ -25,17 +19,13 @@ def name_fault(name, identifier: bool = False) -> tp.Optional[str]:
     identifier not beginning with an underscore, which could hide a name the evaluation itself
     uses, and none of the names above) in a text, or None when it can. Neither may be a keyword
     or a reserved name, or change under NFKC normalisation, which the host applies to every
-    identifier it reads (a fullwidth x would name x)."""
+    identifier it reads (a fullwidth x would name x). An index named like a parameter of the call
+    it is passed to meets the host's own TypeError there, which names the clash."""
     if identifier:
         if not isinstance(name, str) or not name.isidentifier():
             return "identifier"
         if name.startswith("_"):
             return f"'{name}' begins with an underscore"
-        if name in PARAMETER_NAMES:
-            return (f"'{name}' is a parameter of the calls that take forall values as keywords"
-                    f" ({', '.join(sorted(PARAMETER_NAMES))})")
-        if name == DUMMY_VARIABLE:
-            return f"'{name}' is reserved for the variable that a model declares itself"
     elif not isinstance(name, str) or not name.isalpha():
         return "letters"
     if keyword.iskeyword(name):

@@ -36,6 +36,16 @@ def check_weight(weight) -> None:
         raise OverflowError(msg)
 
 
+def check_forall_names(foralls, declared) -> None:
+    """Refuses, logged, a forall named like a declared variable: the text would read the variable
+    where it means the forall."""
+    for name in foralls:
+        if name in declared:
+            msg = "forall " + name + " has the name of the declared variable " + name
+            log_e(msg)
+            raise ValueError(msg)
+
+
 def is_constant(expression) -> bool:
     """Whether `expression` is one of the two shared Boolean constants."""
     return expression is One or expression is Zero

@@ -84,9 +84,9 @@ class Model:
         # Loaded at first use, so that importing the package loads what it always did.
         from ..core._names import name_message
 
-        # Only the container road's own dummy_var, declared first, passes the name rule unread.
-        own = name == self.__DUMMY_VAR and not self._use_formula_encoder and not self._used_vars
-        msg = None if own else name_message("Variable", name)
+        # dummy_var passes the name rule: the container road holds it already and refuses it as in
+        # use below; the other road declares it like any name.
+        msg = None if name == self.__DUMMY_VAR else name_message("Variable", name)
         if msg is not None:
             log_e(msg)
             raise ValueError(msg)
@@ -312,8 +312,9 @@ class Model:
 
     def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import begin_evaluation, end_evaluation, evaluate, logged, raise_named
+        from ._model_steps import begin_evaluation, check_forall_names, end_evaluation, evaluate, logged, raise_named
 
+        check_forall_names(foralls, self._used_vars)
         created = self._formula_container is None
         self.__init_formula_container()
         try:
@@ -373,8 +374,9 @@ class Model:
     def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
                                foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import begin_evaluation, end_evaluation, evaluate, logged, raise_named
+        from ._model_steps import begin_evaluation, check_forall_names, end_evaluation, evaluate, logged, raise_named
 
+        check_forall_names(foralls, self._used_vars)
         created = self._formula_container is None
         self.__init_formula_container()
         try:
