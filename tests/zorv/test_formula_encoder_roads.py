@@ -3,6 +3,7 @@ and the same MaxSAT optimum, with python-sat as the oracle."""
 
 import enum
 import itertools
+import os
 import re
 
 import numpy as np
@@ -467,6 +468,20 @@ def test_work_past_what_the_process_has_left_is_refused_or_named_when_it_runs_ou
         assert re.fullmatch(refused.replace("128000096", ("256000096", "128000096")[road]), found[0]), found
         assert re.fullmatch(f"MemoryError {ran_out[road]}", found[1]), found
         assert found[2].startswith("BuildError Model <held> has not been built") and found[3] == "8000003"
+
+
+def test_memory_checks_leave_no_file_open():
+    # Each add and build reads what memory is left from /proc: a file left open there runs a long
+    # session out of descriptors, and opening or saving then fails.
+    for road in (False, True):
+        before = len(os.listdir("/proc/self/fd"))
+        for k in range(100):
+            model = Model(tl.manager(), "descriptors", road)
+            x = model.create_variables("x", r=ROWS, c=COLS)
+            model.add_constraint(x[0, 0] | x[1, 1])
+            model.add_constraint(x[0, k % COLS] | x[1, 0], i=range(2))
+            model.build_cnf()
+        assert len(os.listdir("/proc/self/fd")) == before, f"descriptors left open on road {road}"
 
 
 def test_bounded_index_values_read_as_before(tmp_path):
