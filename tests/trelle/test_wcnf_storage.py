@@ -511,6 +511,33 @@ def test_fifos_and_devices_are_written_in_place_and_other_files_refused(tmp_path
     assert sorted(os.listdir(tmp_path)) == ["fifo", "sock"]
 
 
+def test_a_save_after_one_stopped_waiting_for_a_fifo_ends(tmp_path):
+    # Ctrl-C ends the wait for a reader inside a system call and leaves errno at EINTR: the next
+    # save, over a file, must not take that for a failure of its own and retry it forever.
+    script = f"""
+import os, signal, orbeny.trelle as tl
+os.chdir({str(tmp_path)!r})
+os.mkfifo("fifo")
+signal.signal(signal.SIGALRM, signal.default_int_handler)
+s = tl.wcnf_storage()
+s.add_hard_clause([1])
+for _ in range(3):
+    with open("f.cnf", "w") as old:
+        old.write("old\\n")
+    signal.setitimer(signal.ITIMER_REAL, 0.02)
+    try:
+        s.save_to_file("fifo", tl.input_sat_format.cnf)
+    except KeyboardInterrupt:
+        pass
+    s.save_to_file("f.cnf", tl.input_sat_format.cnf)
+"""
+    try:
+        subprocess.run([sys.executable, "-c", script], check=True, timeout=20)
+    except subprocess.TimeoutExpired:
+        pytest.fail("a save over a file after one stopped waiting for a FIFO never ended")
+    assert (tmp_path / "f.cnf").read_text() == "p cnf 1 1\n1 0\n"
+
+
 def test_ctrl_c_from_a_terminal_stops_a_save_into_a_fifo_that_is_not_read(tmp_path):
     # SIGINT comes from another process, as a terminal's does, while the save waits first for a
     # reader that never comes and then for one that never reads, with the pipe full.
@@ -535,19 +562,23 @@ for stalled in ("open", "write"):
     child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE)
     pending = [b""]
 
-    def line(seconds):
+    def line(seconds, awaited):
+        deadline = time.monotonic() + seconds
         while b"\n" not in pending[0]:
-            assert select.select([child.stdout], [], [], seconds)[0], "no line in time"
-            pending[0] += os.read(child.stdout.fileno(), 100)
+            left = deadline - time.monotonic()
+            assert left > 0 and select.select([child.stdout], [], [], left)[0], f"{awaited}: no line in time"
+            more = os.read(child.stdout.fileno(), 100)
+            assert more, f"{awaited}: the child ended with code {child.wait(10)}"
+            pending[0] += more
         first, pending[0] = pending[0].split(b"\n", 1)
         return first.decode()
 
     try:
-        for _ in ("open", "write"):
-            assert line(60) == "saving"
+        for stalled in ("open", "write"):
+            assert line(60, f"a save that stalls at {stalled}") == "saving"
             time.sleep(0.2)  # waiting by now: a pipe holds far less than the file
             child.send_signal(signal.SIGINT)
-            assert line(2) == "stopped"
+            assert line(2, f"Ctrl-C stopping a save stalled at {stalled}") == "stopped"
         assert child.wait(10) == 0
     finally:
         child.kill()
