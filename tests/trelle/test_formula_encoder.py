@@ -166,6 +166,12 @@ def test_witnesses_are_read_through_the_mapping_and_checked_on_the_texts():
     assert encoder.check_another_witness() is True
     encoder.set_another_witness([-1, 2, 3, -4, 5, -6] + other[6:])  # two in row 0
     assert encoder.check_another_witness() is False
+    # A witness of a CNF that the constraints have moved past says nothing of them.
+    encoder.add_constraint("x(0,0)", "Foralls: {}")
+    for set_witness in (encoder.set_witness, encoder.set_another_witness):
+        with pytest.raises(ValueError, match="no CNF generated for the current constraints"):
+            set_witness(good)
+            pytest.fail(f"{set_witness.__name__} took a witness of a CNF the constraints have moved past")
 
 
 @pytest.mark.parametrize("padding", ["", ", bx.zero()" * 10000])
