@@ -615,22 +615,29 @@ def test_interrupt_while_writing_leaves_the_old_file(tmp_path):
         s.add_hard_clause([i, -i - 1, i + 2])
 
     def written():
-        return sum(os.stat(f"/proc/self/fd/{fd}").st_size for fd in os.listdir("/proc/self/fd")
-                   if os.path.realpath(f"/proc/self/fd/{fd}").startswith(str(tmp_path) + os.sep))
+        total = 0
+        for fd in os.listdir("/proc/self/fd"):
+            try:
+                if os.readlink(f"/proc/self/fd/{fd}").startswith(str(tmp_path) + os.sep):
+                    total += os.stat(f"/proc/self/fd/{fd}").st_size
+            except OSError:
+                pass  # closed meanwhile, by the thread that frees a stopped file's blocks
+        return total
 
     # The first stop comes long before the file could be complete; the second once it holds
     # more than a small file, whose blocks are given back on another thread.
     for enough in (0, 16 << 20):
         def interrupt(*_):
             if written() >= enough:
-                # Once: a later alarm would land outside the save, in the test itself.
-                signal.setitimer(signal.ITIMER_REAL, 0)
                 raise KeyboardInterrupt
+            # One alarm at a time, the next set only now: none can land while this one runs,
+            # nor, once it has stopped the save, in the test after it.
+            signal.setitimer(signal.ITIMER_REAL, 0.001)
 
         previous = signal.signal(signal.SIGALRM, interrupt)
         try:
             with pytest.raises(KeyboardInterrupt):
-                signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+                signal.setitimer(signal.ITIMER_REAL, 0.001)
                 s.save_to_file(str(path), FMT.cnf, None)
         finally:
             signal.setitimer(signal.ITIMER_REAL, 0)
