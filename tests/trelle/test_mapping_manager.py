@@ -142,7 +142,7 @@ wi.set_var_mapping(m)
 assert wi.build_mapping_tables(False) is True
 assert list(wi.get_mapping_tables()) == ["y"]
 """
-    subprocess.run([sys.executable, "-c", script], check=True)
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=300)
 
 
 @pytest.mark.parametrize(

@@ -398,7 +398,8 @@ def test_work_past_the_address_space_limit_is_refused_under_it():
     import subprocess
     import sys
 
-    out = subprocess.run([sys.executable, "-c", _UNDER_LIMIT], check=True, capture_output=True, text=True).stdout
+    out = subprocess.run([sys.executable, "-c", _UNDER_LIMIT], check=True, capture_output=True, text=True,
+                         timeout=300).stdout
     limit = ("more than the [0-9]+ bytes .1.[0-9] GiB. that this process can still get .its address-space limit of"
              " 2147483648 bytes .2.0 GiB. less the [0-9]+ bytes .[0-9.]+ MiB. it holds.")
     clauses = f"constraint 'bx.or_s.*' over {{'i': range.0, 200000000.}}: would take at least 3200000000 bytes .* {limit}"
@@ -449,7 +450,8 @@ def test_work_past_what_the_process_has_left_is_refused_or_named_when_it_runs_ou
     import subprocess
     import sys
 
-    out = subprocess.run([sys.executable, "-c", _HELD], check=True, capture_output=True, text=True, cwd=tmp_path)
+    out = subprocess.run([sys.executable, "-c", _HELD], check=True, capture_output=True, text=True, cwd=tmp_path,
+                         timeout=300)
     lines = out.stdout.splitlines()
     subject = re.escape("constraint 'bx.or_s([x(0).to_bx(), ~(x(1).to_bx())])' over {'i': range(0, 8000000)}: ")
     left = (r"the 67108864 bytes .64.0 MiB. that this process can still get .its address-space limit of [0-9]+ bytes"
