@@ -451,7 +451,7 @@ except MemoryError:
 else:
     raise SystemExit("get_args() did not run out of memory")
 """
-    subprocess.run([sys.executable, "-c", script], check=True)
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=120)
 
 
 # ---------------------------------------------------------------- larger formulas, SAT oracle

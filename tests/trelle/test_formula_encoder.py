@@ -166,6 +166,12 @@ def test_witnesses_are_read_through_the_mapping_and_checked_on_the_texts():
     assert encoder.check_another_witness() is True
     encoder.set_another_witness([-1, 2, 3, -4, 5, -6] + other[6:])  # two in row 0
     assert encoder.check_another_witness() is False
+    # A witness of a CNF that the constraints have moved past says nothing of them.
+    encoder.add_constraint("x(0,0)", "Foralls: {}")
+    for set_witness in (encoder.set_witness, encoder.set_another_witness):
+        with pytest.raises(ValueError, match="no CNF generated for the current constraints"):
+            set_witness(good)
+            pytest.fail(f"{set_witness.__name__} took a witness of a CNF the constraints have moved past")
 
 
 @pytest.mark.parametrize("padding", ["", ", bx.zero()" * 10000])
@@ -213,6 +219,32 @@ def test_bad_declarations(name, sizes, error):
     with pytest.raises(error):
         encoder.create_variables(name, sizes)
     assert list(encoder.get_var_mapping().get_var_map().items()) == [("y[0]", 1), ("y[1]", 2)]
+
+
+def test_every_64_bit_range_takes_both_its_ends_and_nothing_past_them():
+    top, low = 2**63 - 1, -(2**63)
+    encoder = tl.manager().create_formula_encoder("m")
+    # Sizes: the ends reach the count of cells, which has its own refusal.
+    encoder.create_variables("e", [0])
+    with pytest.raises(OverflowError, match="too many cells"):
+        encoder.create_variables("z", [top])
+    for past in (top + 1, -1):
+        with pytest.raises(ValueError, match="must be non-negative integers"):
+            encoder.create_variables("z", [past])
+    # Weights: the ends reach the sum of the weights, which has its own refusal.
+    encoder.create_variables("x", [2])
+    encoder.add_soft_constraint("x(0)", "Foralls: {}", -(2**62) - 1, True)
+    for end in (low, top):
+        with pytest.raises(OverflowError, match="the sum of soft weights would exceed"):
+            encoder.add_soft_constraint("x(1)", "Foralls: {}", end, True)
+    for past in (low - 1, top + 1):
+        with pytest.raises(OverflowError, match=f"^Soft weight {past} does not fit in 64 bits$"):
+            encoder.add_soft_constraint("x(1)", "Foralls: {}", past, True)
+    # Witness values: -2^63 has no variable number to negate; none of these names a variable.
+    encoder.generate_cnf()
+    for value in (low, low + 1, top, top + 1):
+        with pytest.raises(ValueError, match=f"^witness value {value} names no variable of the formula$"):
+            encoder.set_witness([value])
 
 
 def test_the_models_names_are_taken():

@@ -100,6 +100,23 @@ def test_the_compact_adder_alone_against_brute_force(signs_coefs, cmp, bound):
     check_extends_exactly(terms, cmp, bound, assignments, clauses)
 
 
+@pytest.mark.parametrize("construction", ["", "compact_adder"] + ONE_SIDED)
+def test_every_construction_over_small_rows_whose_low_bit_is_variable_1(construction):
+    # Variable 1 alone in the lowest digit reaches the comparison as itself: a network's
+    # placeholders must never be taken for it. Every bound from out of reach to out of reach.
+    assignments = [dict(zip((1, 2, 3), bits)) for bits in itertools.product([False, True], repeat=3)]
+    for lit1, a, b in itertools.product((1, -1), (1, 2, 3, -2), (2, 3, 4, -4)):
+        terms = [(lit1, 1), (2, a), (3, b)]
+        lo = sum(min(c, 0) for _, c in terms)
+        hi = sum(max(c, 0) for _, c in terms)
+        for cmp, bound in itertools.product(sorted(CMP), range(lo - 1, hi + 2)):
+            clauses, _ = encode(terms, cmp, bound, first=4, construction=construction)
+            if clauses == [[]]:
+                assert not any(meets(value(terms, x), cmp, bound) for x in assignments), (terms, cmp, bound)
+            else:
+                check_extends_exactly(terms, cmp, bound, assignments, clauses)
+
+
 @pytest.mark.parametrize("seed", range(6))
 @pytest.mark.parametrize("cmp", sorted(CMP))
 @pytest.mark.parametrize("kind", ["weighted", "cardinality", "few", "wide", "compact_adder"] + ONE_SIDED)

@@ -340,7 +340,7 @@ try:
 except OSError as e:
     print(e.errno, e.filename)
 """
-    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
     assert out.stdout.split() == [str(errno.EFBIG), str(tmp_path / "big.cnf")], out.stderr
     assert os.listdir(tmp_path) == []
 
@@ -450,10 +450,11 @@ while True:
         try:
             deadline = time.monotonic() + 60
             while not files_open_in(tmp_path, child.pid):
-                assert child.poll() is None and time.monotonic() < deadline
+                assert child.poll() is None, f"the saving child ended with code {child.returncode}"
+                assert time.monotonic() < deadline, "the saving child opened no file in a minute"
         finally:
             child.kill()
-            child.wait()
+            child.wait(10)
     left = set(os.listdir(tmp_path)) - {LONG_NAME}
     if unnamed:
         assert not left
@@ -483,25 +484,20 @@ for name in ("real.cnf", "new.cnf", {LONG_NAME!r}, {STRAY_NAME!r}):
 def test_fifos_and_devices_are_written_in_place_and_other_files_refused(tmp_path):
     import socket
     import stat
-    import threading
 
     fifo = tmp_path / "fifo"
     os.mkfifo(fifo)
-    read = []
-    reader = threading.Thread(target=lambda: read.append(fifo.read_text()))
-    reader.start()
-    fill([([1], 0)]).save_to_file(str(fifo), FMT.cnf, None)
-    reader.join()
-    assert read == ["p cnf 1 1\n1 0\n"] and stat.S_ISFIFO(os.stat(fifo).st_mode)
-    # a FIFO nobody reads waits for its reader, as long as Ctrl-C lets it
-    previous = signal.signal(signal.SIGALRM, signal.default_int_handler)
+    # A reader of its own process, which a deadline can end wherever it waits.
+    reader = subprocess.Popen(["cat", str(fifo)], stdout=subprocess.PIPE)
     try:
-        signal.setitimer(signal.ITIMER_REAL, 0.05)
-        with pytest.raises(KeyboardInterrupt):
-            fill([([1], 0)]).save_to_file(str(fifo), FMT.cnf, None)
+        fill([([1], 0)]).save_to_file(str(fifo), FMT.cnf, None)
+        read = reader.communicate(timeout=10)[0]
+    except subprocess.TimeoutExpired:
+        pytest.fail("the FIFO's reader never saw the end of what was saved into it")
     finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, previous)
+        reader.kill()
+        reader.wait(10)
+    assert read == b"p cnf 1 1\n1 0\n" and stat.S_ISFIFO(os.stat(fifo).st_mode)
     fill([([1], 0)]).save_to_file("/dev/null", FMT.cnf, None)
     assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
     with socket.socket(socket.AF_UNIX) as sock:
@@ -509,6 +505,33 @@ def test_fifos_and_devices_are_written_in_place_and_other_files_refused(tmp_path
         with pytest.raises(ValueError, match="neither a regular file, a FIFO nor a character device"):
             fill([([1], 0)]).save_to_file(str(tmp_path / "sock"), FMT.cnf, None)
     assert sorted(os.listdir(tmp_path)) == ["fifo", "sock"]
+
+
+def test_a_save_after_one_stopped_waiting_for_a_fifo_ends(tmp_path):
+    # Ctrl-C ends the wait for a reader inside a system call and leaves errno at EINTR: the next
+    # save, over a file, must not take that for a failure of its own and retry it forever.
+    script = f"""
+import os, signal, orbeny.trelle as tl
+os.chdir({str(tmp_path)!r})
+os.mkfifo("fifo")
+signal.signal(signal.SIGALRM, signal.default_int_handler)
+s = tl.wcnf_storage()
+s.add_hard_clause([1])
+for _ in range(3):
+    with open("f.cnf", "w") as old:
+        old.write("old\\n")
+    signal.setitimer(signal.ITIMER_REAL, 0.02)
+    try:
+        s.save_to_file("fifo", tl.input_sat_format.cnf)
+    except KeyboardInterrupt:
+        pass
+    s.save_to_file("f.cnf", tl.input_sat_format.cnf)
+"""
+    try:
+        subprocess.run([sys.executable, "-c", script], check=True, timeout=20)
+    except subprocess.TimeoutExpired:
+        pytest.fail("a save over a file after one stopped waiting for a FIFO never ended")
+    assert (tmp_path / "f.cnf").read_text() == "p cnf 1 1\n1 0\n"
 
 
 def test_ctrl_c_from_a_terminal_stops_a_save_into_a_fifo_that_is_not_read(tmp_path):
@@ -535,23 +558,27 @@ for stalled in ("open", "write"):
     child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE)
     pending = [b""]
 
-    def line(seconds):
+    def line(seconds, awaited):
+        deadline = time.monotonic() + seconds
         while b"\n" not in pending[0]:
-            assert select.select([child.stdout], [], [], seconds)[0], "no line in time"
-            pending[0] += os.read(child.stdout.fileno(), 100)
+            left = deadline - time.monotonic()
+            assert left > 0 and select.select([child.stdout], [], [], left)[0], f"{awaited}: no line in time"
+            more = os.read(child.stdout.fileno(), 100)
+            assert more, f"{awaited}: the child ended with code {child.wait(10)}"
+            pending[0] += more
         first, pending[0] = pending[0].split(b"\n", 1)
         return first.decode()
 
     try:
-        for _ in ("open", "write"):
-            assert line(60) == "saving"
+        for stalled in ("open", "write"):
+            assert line(60, f"a save that stalls at {stalled}") == "saving"
             time.sleep(0.2)  # waiting by now: a pipe holds far less than the file
             child.send_signal(signal.SIGINT)
-            assert line(2) == "stopped"
+            assert line(2, f"Ctrl-C stopping a save stalled at {stalled}") == "stopped"
         assert child.wait(10) == 0
     finally:
         child.kill()
-        child.wait()
+        child.wait(10)
     assert os.listdir(tmp_path) == ["fifo"]
 
 
@@ -584,22 +611,29 @@ def test_interrupt_while_writing_leaves_the_old_file(tmp_path):
         s.add_hard_clause([i, -i - 1, i + 2])
 
     def written():
-        return sum(os.stat(f"/proc/self/fd/{fd}").st_size for fd in os.listdir("/proc/self/fd")
-                   if os.path.realpath(f"/proc/self/fd/{fd}").startswith(str(tmp_path) + os.sep))
+        total = 0
+        for fd in os.listdir("/proc/self/fd"):
+            try:
+                if os.readlink(f"/proc/self/fd/{fd}").startswith(str(tmp_path) + os.sep):
+                    total += os.stat(f"/proc/self/fd/{fd}").st_size
+            except OSError:
+                pass  # closed meanwhile, by the thread that frees a stopped file's blocks
+        return total
 
     # The first stop comes long before the file could be complete; the second once it holds
     # more than a small file, whose blocks are given back on another thread.
     for enough in (0, 16 << 20):
         def interrupt(*_):
             if written() >= enough:
-                # Once: a later alarm would land outside the save, in the test itself.
-                signal.setitimer(signal.ITIMER_REAL, 0)
                 raise KeyboardInterrupt
+            # One alarm at a time, the next set only now: none can land while this one runs,
+            # nor, once it has stopped the save, in the test after it.
+            signal.setitimer(signal.ITIMER_REAL, 0.001)
 
         previous = signal.signal(signal.SIGALRM, interrupt)
         try:
             with pytest.raises(KeyboardInterrupt):
-                signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+                signal.setitimer(signal.ITIMER_REAL, 0.001)
                 s.save_to_file(str(path), FMT.cnf, None)
         finally:
             signal.setitimer(signal.ITIMER_REAL, 0)

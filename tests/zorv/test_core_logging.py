@@ -44,7 +44,7 @@ def test_star_import_gives_switch_and_level_functions():
 
 def _run(code):
     out = subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
-                         capture_output=True, text=True, check=True)
+                         capture_output=True, text=True, check=True, timeout=60)
     return out.stdout.strip()
 
 

@@ -541,7 +541,7 @@ assert merged.get_var_name(n) == f"x[{n - 1}]"
 def test_a_mapping_is_made_in_the_room_its_keys_take():
     # Room made once for the whole text: one that grew by doubling would hold its old and new
     # copies at once, some 50 MB more than the limit leaves.
-    subprocess.run([sys.executable, "-c", _MAPPING_UNDER_LIMIT], check=True)
+    subprocess.run([sys.executable, "-c", _MAPPING_UNDER_LIMIT], check=True, timeout=300)
 
 
 @pytest.mark.parametrize("split, head", [(0, []), (1, [("v[0]", 30)]), (2, [("v[0]", 30), ("y[0]", 10), ("y[1]", 11)])])
@@ -611,7 +611,8 @@ def test_variable_keys_are_the_variable_map(name, sizes, start):
 
 def test_importing_the_package_leaves_the_engine_path_unloaded():
     code = "import sys, zorv_encoder; print('zorv_encoder.core._fast_instantiate' in sys.modules)"
-    assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout == "False\n"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=60)
+    assert out.stdout == "False\n"
 
 
 def node_text(literal):

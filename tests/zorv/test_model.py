@@ -1265,7 +1265,7 @@ def test_an_allocation_that_fails_raises_memory_error_and_leaves_the_model_whole
     if importlib.util.find_spec("_testcapi") is None:
         pytest.skip("this Python has no _testcapi")
     # A process of its own: a failed allocation in pytest's machinery would fail the run, not the test.
-    out = subprocess.run([sys.executable, "-c", _ONE_FAILED_ALLOCATION], capture_output=True, text=True)
+    out = subprocess.run([sys.executable, "-c", _ONE_FAILED_ALLOCATION], capture_output=True, text=True, timeout=120)
     assert (out.returncode, out.stdout) == (0, "done\n"), out.stdout + out.stderr[-2000:]
 
 

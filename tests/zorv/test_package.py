@@ -68,7 +68,8 @@ print(json.dumps(finished))
 
 
 def test_modules_finish_loading_in_order():
-    out = subprocess.run([sys.executable, "-c", _RECORD_LOAD_ORDER], check=True, capture_output=True, text=True)
+    out = subprocess.run([sys.executable, "-c", _RECORD_LOAD_ORDER], check=True, capture_output=True, text=True,
+                         timeout=60)
     assert [name.replace("zorv_encoder", "", 1).lstrip(".") for name in json.loads(out.stdout)] == [
         "core", "core.zorv_logger", "encode.expressions", "encode", "encode.variables", "core.dumper",
         "core.formula_container", "core.pboperations", "core.formulapb", "core.variable", "core.manager",
