@@ -16,6 +16,7 @@ from pysat.solvers import Solver
 import orbeny.trelle as tl
 from zorv_encoder import And, Equiv, IfThenElse, Implication, Or, OrIt, Sum, SumIt, Xor, pow_expression
 from zorv_encoder._exceptions import FormulaError
+from zorv_encoder.encode.expressions import Expression
 from zorv_encoder.encode.model import Model
 
 ROWS, COLS, YS = 2, 3, 3
@@ -220,6 +221,18 @@ def test_foralls_of_every_form_agree(tmp_path, values):
     assert found[0] == found[1]
     # y[0] and y[2] are each tied to two cells; y[1] and the x[., 1] are free.
     assert len(found[0]) == 3 ** 2 * 2 ** 3
+
+
+def test_a_written_sum_too_deep_for_the_parser_keeps_its_grouping():
+    # The parser cannot read a sum of 3,000 terms, which the encoder reads: x[0] - (x[1] + ... + x[3000])
+    # >= 0 with x[2] and x[3] has no model; x[0] - x[1] + x[2] + ... would have one.
+    model = Model(tl.manager(), "long", True)
+    x = model.create_variables("x", k=3001)
+    model.add_constraint(x[0] - Expression(" + ".join(f"x({k}).to_pb()" for k in range(1, 3001))) >= 0)
+    model.add_constraint(x[2] & x[3])
+    assert model.build_cnf()
+    with Solver(name="g3", bootstrap_with=model.get_cnf_storage().get_clauses()) as solver:
+        assert not solver.solve()
 
 
 # Index names are identifiers, combinator keywords too.
