@@ -235,6 +235,37 @@ def test_a_written_sum_too_deep_for_the_parser_keeps_its_grouping():
         assert not solver.solve()
 
 
+# Texts that would reach the host: through dunder attributes, through the frame of a running
+# generator (no underscore at all), and a name beginning with an underscore.
+REACHING = [
+    "[c for c in ().__class__.__base__.__subclasses__() if c.__name__ == '_wrap_close'][0]"
+    ".__init__.__globals__['system']('touch {path}') or x(0,0).to_bx()",
+    "[r for L in [[]] for g in [(L[0].gi_frame.f_back.f_builtins['open']('{path}', 'w') for k in [0])]"
+    " if L.append(g) is None for r in g] and x(0,0).to_bx() or x(0,0).to_bx()",
+    "x(0,0).to_bx() | _x(0).to_bx()",
+]
+
+
+@pytest.mark.parametrize("text", REACHING)
+@pytest.mark.parametrize("add", [
+    lambda m, e: m.add_constraint(e, i=range(2)),
+    lambda m, e: m.add_soft_constraint(e, 2),
+    lambda m, e: m.add_target(e),
+], ids=["hard", "soft", "target"])
+def test_texts_that_read_past_the_model_are_refused_when_given(tmp_path, text, add):
+    touched = tmp_path / "touched"
+    text = text.format(path=touched)
+    for road in (False, True):
+        model = Model(tl.manager(), "reaching", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        # One class and message form on both roads: the container's refusal names what is read.
+        with pytest.raises(ValueError, match=f"^cannot read constraint '{re.escape(text[:20])}.*': .* at position [0-9]+$"):
+            add(model, Expression(text, True))
+        model.add_constraint(x[0, 1])
+        assert model.build_cnf() and model.get_cnf_storage().get_clause_count() == 1
+        assert not touched.exists()
+
+
 # Index names are identifiers, combinator keywords too.
 def test_identifier_index_names_on_both_roads(tmp_path):
     found = []
