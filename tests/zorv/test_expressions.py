@@ -331,6 +331,9 @@ def test_arithmetic_texts_keep_their_value(expr_and_value):
     assert eval(str(expr)) == value
 
 
+LONG_SUM = " + ".join(f"x({k}).to_pb()" for k in range(1, 3001))
+
+
 @pytest.mark.parametrize(
     "build, text",
     [
@@ -343,8 +346,75 @@ def test_arithmetic_texts_keep_their_value(expr_and_value):
         (lambda: pow_expression(2, -1), "2 ** -1"),
         (lambda: p - Expression("a if c else b"), "x(0).to_pb() - (a if c else b)"),
         (lambda: Expression("a <= b") + p, "(a <= b) + x(0).to_pb()"),
-        (lambda: p - Expression(""), "x(0).to_pb() - "),
+        # A text the parser cannot read stays whole: here a sum too deep for it, which the host compiles.
+        (lambda: p - Expression(""), "x(0).to_pb() - ()"),
+        (lambda: Expression(LONG_SUM) * pow_expression(2, "i"), f"({LONG_SUM}) * (2 ** i)"),
+        (lambda: pow_expression(2, Index("i", LONG_SUM)), f"2 ** ({LONG_SUM})"),
     ],
 )
 def test_compound_operands_are_parenthesised_only_where_needed(build, text):
     assert str(build()) == text
+
+
+# Fails the k-th allocation of each operation, for every k past its last one: each gives its text,
+# or raises MemoryError, never a text grouped otherwise or a refusal of its arguments.
+_OPERATIONS_UNDER_ONE_FAILED_ALLOCATION = """
+import sys, _testcapi
+from zorv_encoder import And, AndIt, Equiv, IfThenElse, Implication, Or, OrIt, Sum, SumIt, Xor, XorIt, pow_expression
+from zorv_encoder.encode.expressions import Expression, VariableProxy
+from zorv_encoder.encode.variables import Index, Variable
+
+def fresh(text):
+    # A str of its own, without the forms that an earlier call left cached in a shared one.
+    return "".join(list(text))
+
+p, q, i, x = VariableProxy("x(0)"), VariableProxy("x(1)"), Index("i"), Variable("x", {"a": 4, "b": 4}, 0)
+OPERATIONS = [
+    lambda: p - Expression(fresh("x(1).to_pb() + x(2).to_pb()")),
+    lambda: Expression(fresh("x(1).to_pb() - x(2).to_pb()")) * pow_expression(2, 3),
+    lambda: pow_expression(2, fresh("k + 1")),
+    lambda: pow_expression(Expression(fresh("-2")), i + 1),
+    lambda: Sum(p, i=fresh("range(3)")),
+    lambda: (And(x[i, 0], i=range(3), j=[0, 2]), Or(~x[i, 1], i=(1, 2)), Xor(x[0, i], i={3, 1})),
+    lambda: (3 * (p + q) - 2 * p, (p & q) | (p ^ ~q), p + q <= 1, p >= 0, p == 1, (2 * p).maxsat(True)),
+    lambda: (SumIt([p, 2 * q]), AndIt([p, q]), OrIt((p, ~q)), XorIt([p])),
+    lambda: (Equiv(p, q), Implication(p, q), IfThenElse(p, q, ~p)),
+    lambda: (x[2 * i - 1, i + 1], x[1, 2]),
+]
+
+def texts(value):
+    return tuple(map(str, value)) if isinstance(value, tuple) else str(value)
+
+def attempt(operation, k):
+    _testcapi.set_nomemory(k, k + 1)
+    try:
+        value = operation()
+    except:
+        _testcapi.remove_mem_hooks()
+        return sys.exc_info()[1]
+    _testcapi.remove_mem_hooks()
+    return texts(value)
+
+for number, operation in enumerate(OPERATIONS):
+    expected = texts(operation())
+    outcomes = [attempt(operation, k) for k in range(400)]
+    for k, got in enumerate(outcomes):
+        if got != expected and type(got) is not MemoryError:
+            print(number, k, repr(got))
+    if outcomes[-100:] != [expected] * 100:
+        print(number, "has more allocations than the sweep fails")
+print("done")
+"""
+
+
+def test_operators_give_their_text_or_memory_error_under_a_failed_allocation():
+    import importlib.util
+    import subprocess
+    import sys
+
+    if importlib.util.find_spec("_testcapi") is None:
+        pytest.skip("this Python has no _testcapi")
+    # A process of its own: a failed allocation in pytest's machinery would fail the run, not the test.
+    out = subprocess.run([sys.executable, "-c", _OPERATIONS_UNDER_ONE_FAILED_ALLOCATION], capture_output=True,
+                         text=True, timeout=120)
+    assert (out.returncode, out.stdout) == (0, "done\n"), out.stdout + out.stderr[-2000:]

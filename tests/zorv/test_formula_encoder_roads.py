@@ -17,6 +17,7 @@ from pysat.solvers import Solver
 import orbeny.trelle as tl
 from zorv_encoder import And, Equiv, IfThenElse, Implication, Or, OrIt, Sum, SumIt, Xor, pow_expression
 from zorv_encoder._exceptions import FormulaError, VariableError
+from zorv_encoder.encode.expressions import Expression
 from zorv_encoder.encode.model import Model
 
 ROWS, COLS, YS = 2, 3, 3
@@ -221,6 +222,49 @@ def test_foralls_of_every_form_agree(tmp_path, values):
     assert found[0] == found[1]
     # y[0] and y[2] are each tied to two cells; y[1] and the x[., 1] are free.
     assert len(found[0]) == 3 ** 2 * 2 ** 3
+
+
+def test_a_written_sum_too_deep_for_the_parser_keeps_its_grouping():
+    # The parser cannot read a sum of 3,000 terms, which the encoder reads: x[0] - (x[1] + ... + x[3000])
+    # >= 0 with x[2] and x[3] has no model; x[0] - x[1] + x[2] + ... would have one.
+    model = Model(tl.manager(), "long", True)
+    x = model.create_variables("x", k=3001)
+    model.add_constraint(x[0] - Expression(" + ".join(f"x({k}).to_pb()" for k in range(1, 3001))) >= 0)
+    model.add_constraint(x[2] & x[3])
+    assert model.build_cnf()
+    with Solver(name="g3", bootstrap_with=model.get_cnf_storage().get_clauses()) as solver:
+        assert not solver.solve()
+
+
+# Texts that would reach the host: through dunder attributes, through the frame of a running
+# generator (no underscore at all), and a name beginning with an underscore.
+REACHING = [
+    "[c for c in ().__class__.__base__.__subclasses__() if c.__name__ == '_wrap_close'][0]"
+    ".__init__.__globals__['system']('touch {path}') or x(0,0).to_bx()",
+    "[r for L in [[]] for g in [(L[0].gi_frame.f_back.f_builtins['open']('{path}', 'w') for k in [0])]"
+    " if L.append(g) is None for r in g] and x(0,0).to_bx() or x(0,0).to_bx()",
+    "x(0,0).to_bx() | _x(0).to_bx()",
+]
+
+
+@pytest.mark.parametrize("text", REACHING)
+@pytest.mark.parametrize("add", [
+    lambda m, e: m.add_constraint(e, i=range(2)),
+    lambda m, e: m.add_soft_constraint(e, 2),
+    lambda m, e: m.add_target(e),
+], ids=["hard", "soft", "target"])
+def test_texts_that_read_past_the_model_are_refused_when_given(tmp_path, text, add):
+    touched = tmp_path / "touched"
+    text = text.format(path=touched)
+    for road in (False, True):
+        model = Model(tl.manager(), "reaching", road)
+        x = model.create_variables("x", r=ROWS, c=COLS)
+        # One class and message form on both roads: the container's refusal names what is read.
+        with pytest.raises(ValueError, match=f"^cannot read constraint '{re.escape(text[:20])}.*': .* at position [0-9]+$"):
+            add(model, Expression(text, True))
+        model.add_constraint(x[0, 1])
+        assert model.build_cnf() and model.get_cnf_storage().get_clause_count() == 1
+        assert not touched.exists()
 
 
 # Index names are identifiers, combinator keywords too.

@@ -8,13 +8,18 @@ million terms never goes through the parser.
 """
 
 import ast
+import dis
 import functools
 import gc
 import operator
+import re
+import types
+import unicodedata
 from itertools import repeat
 import typing as tp
 
 from orbeny.trelle._engine.fenc import work_cap as _work_cap
+from orbeny.trelle._engine.inst import constraint_subject as _constraint_subject
 from orbeny.trelle._engine.inst import element_call_names as _element_call_names
 from orbeny.trelle._engine.inst import memory_limit as _memory_limit
 from orbeny.trelle._engine.inst import memory_refusal as _memory_refusal
@@ -30,6 +35,103 @@ from .variable import GeneratorVariable
 
 # Longer texts are compiled each time rather than kept: they are rarely met twice.
 _LONGEST_KEPT = 1 << 16
+
+
+# A name or an attribute beginning with an underscore reaches the interpreter's internals
+# (().__class__.__base__.__subclasses__()), and the frame of a running generator reaches the host's
+# built-ins (g.gi_frame.f_back.f_builtins): a text that reads either is refused before it runs.
+# Nothing the package writes reads them, and no index name begins with an underscore.
+_FRAME_PREFIXES = ("gi_", "cr_", "ag_", "f_", "tb_")
+# An underscore that can begin a name, alone or after one of those prefixes; the package's own
+# underscores follow a letter of a longer name (to_pb, or_s, Comparator_type). Found by the
+# underscore, then the character before it, which rules out most at once (only b, f, g, i and r
+# end a prefix): a text of a million terms is scanned in some 40 ms.
+_NAME_UNDERSCORE = re.compile(
+    r"_(?<![0-9A-Zacdehj-qs-z]_)"
+    r"(?:(?<![0-9A-Za-z]_)|(?<=(?<![0-9A-Za-z_])f_)|(?<=(?<![0-9A-Za-z_])(?:gi|cr|ag|tb)_))"
+)
+
+
+def text_refusal(text: str) -> tp.Optional[str]:
+    """Why the container road refuses to evaluate `text`, in the words of the formula encoder's
+    refusal of a text outside its grammar; None when it does not. Its names are read from the code
+    that the host compiles of it, the very names its evaluation reads (normalised as the host
+    normalises them), whatever a text nests and however deep."""
+    source = text.lstrip(" \t")
+    scanned = source if source.isascii() else unicodedata.normalize("NFKC", source)
+    if _NAME_UNDERSCORE.search(scanned) is None:
+        return None
+    # Quoted and cut as the engine does; its first characters are enough, with no lone surrogate.
+    subject = _constraint_subject(text[:201].encode(errors="backslashreplace").decode(), "")
+    try:
+        compiled = compile(source, "<string>", "eval", dont_inherit=True)
+    except (SyntaxError, ValueError):
+        return None  # nothing of it can run: its evaluation says what is wrong
+    except RecursionError:
+        # Unread, it could not be evaluated either, save from a shallower stack.
+        return f"cannot read {subject}: it nests deeper than the host compiler's recursion limit"
+    except SystemError as error:  # the host's compiler can lose the MemoryError of a failed allocation
+        raise MemoryError(f"the host's compiler ran out of memory reading a text of {len(text)} characters") from error
+    found = _refused_read(compiled, source)
+    if found is None:
+        return None
+    what, name, position = found
+    if name.startswith("_"):
+        reason = "begins with an underscore"
+    else:
+        reason = "begins as the attributes of the interpreter's frames do (" + ", ".join(_FRAME_PREFIXES) + ")"
+    return f"cannot read {subject}: {what} {name!r} {reason} at position {len(text) - len(source) + position}"
+
+
+def _refused_read(compiled, source: str):
+    """(what, name, position in `source`) of the first name beginning with an underscore, or
+    attribute beginning with one or reading a frame, that the code reads; None when there is none."""
+    codes, names = [compiled], set()
+    for code in codes:  # the code of each comprehension and lambda too, without recursion
+        names.update(code.co_names, code.co_varnames, code.co_cellvars, code.co_freevars)
+        codes.extend(const for const in code.co_consts if isinstance(const, types.CodeType))
+    if not any(name.startswith(("_", *_FRAME_PREFIXES)) for name in names):
+        return None
+    found = []
+    for code in codes:
+        for instruction in dis.get_instructions(code):
+            name = instruction.argval
+            if instruction.opcode not in _NAMED_OPCODES or not isinstance(name, str):
+                continue
+            attribute = "ATTR" in instruction.opname or "METHOD" in instruction.opname
+            if name.startswith("_") or (attribute and name.startswith(_FRAME_PREFIXES)):
+                found.append((_read_at(source, instruction.positions, name, attribute), attribute, name))
+    if not found:
+        # A name that no instruction reads, such as a lambda's unused parameter.
+        found = [(_written_at(source, name), False, name) for name in names if name.startswith("_")]
+    if not found:
+        return None
+    position, attribute, name = min(found)
+    return ("attribute" if attribute else "name"), name, position
+
+
+# The opcodes that name a variable or an attribute.
+_NAMED_OPCODES = frozenset(dis.hasname) | frozenset(dis.haslocal) | frozenset(dis.hasfree)
+
+
+def _read_at(source: str, where, name: str, attribute: bool) -> int:
+    """The position in `source` of the name that an instruction at `where` reads (an attribute's
+    span runs from its object: the name ends it)."""
+    if where is None or where.lineno is None or where.end_col_offset is None:
+        return _written_at(source, name)
+    lines = re.split(r"(?<=\r\n)|(?<=\r)(?!\n)|(?<=\n)", source)
+    column = where.end_col_offset - len(name.encode()) if attribute else where.col_offset
+    # Columns count bytes of UTF-8.
+    before = lines[where.lineno - 1].encode()[:max(column, 0)].decode(errors="ignore")
+    return sum(map(len, lines[:where.lineno - 1])) + len(before)
+
+
+def _written_at(source: str, name: str) -> int:
+    """Where `source` first writes the identifier `name` (as the host normalises it), or 0."""
+    for match in re.finditer(r"\w+", source):
+        if unicodedata.normalize("NFKC", match.group()) == name:
+            return match.start()
+    return 0
 
 
 def held(expression, namespace: tp.Dict[str, tp.Any]):

@@ -1,6 +1,7 @@
 """What the evaluated constraint texts may see: the names a model may declare, and the only
 built-ins an evaluation gets. Kept in one place because every road reads the same texts."""
 
+import ast
 import keyword
 import typing as tp
 import unicodedata
@@ -49,3 +50,13 @@ def name_message(what: str, name) -> tp.Optional[str]:
     if fault == "identifier":
         return f"{what} must have a non-empty name that is a Python identifier"
     return f"{what} name {fault}"
+
+
+def parsed(text: str) -> ast.expr:
+    """The expression that `text` reads as (ast.parse in eval mode). The host's parser can lose the
+    MemoryError of an allocation that fails inside it and raise a SystemError instead: that is
+    raised as the MemoryError it stands for, never taken for a fault of the text."""
+    try:
+        return ast.parse(text, mode="eval").body
+    except SystemError as error:
+        raise MemoryError(f"the host's parser ran out of memory reading a text of {len(text)} characters") from error

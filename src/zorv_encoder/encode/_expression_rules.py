@@ -9,6 +9,7 @@ import typing as tp
 import unicodedata
 from numbers import Integral
 
+from ..core._names import parsed
 from ..core.zorv_logger import log_e, log_w
 from .expressions import (
     And,
@@ -117,9 +118,10 @@ def _safe_text(text: str, check) -> bool:
         return False
     if unicodedata.normalize("NFKC", text) != text:
         return False
+    # A failed allocation is not a fault of the text: it propagates as itself.
     try:
-        return check(ast.parse(text.strip(" "), mode="eval").body)
-    except (SyntaxError, ValueError, RecursionError, MemoryError):
+        return check(parsed(text.strip(" ")))
+    except (SyntaxError, ValueError, RecursionError):
         return False
 
 
@@ -209,10 +211,11 @@ def _text_rank(text: str) -> int:
     if text.isidentifier() or (text.isascii() and text.isdigit()):
         return _ATOM
     try:
-        node = ast.parse(text.lstrip(" \t"), mode="eval").body
-    except (SyntaxError, ValueError, RecursionError, MemoryError):
-        # The model cannot evaluate such a text however it is grouped: leave it whole.
-        return _ATOM
+        node = parsed(text.lstrip(" \t"))
+    except (SyntaxError, ValueError, RecursionError):
+        # Unread here (a long sum nests past the parser's depth, though the host still compiles it):
+        # grouped as loosely as any text, so that it stays whole.
+        return _LOOSE
     if isinstance(node, ast.BinOp):
         # Shifts and bitwise operators bind more loosely than a sum.
         return _BINARY_RANKS.get(type(node.op), _LOOSE)

@@ -127,6 +127,17 @@ def _raise_out_of_memory(error: MemoryError, expression, foralls) -> None:
     raise MemoryError(msg) from None
 
 
+def refuse_unsafe(expression) -> None:
+    """Refuses, logged, the text of a constraint or target that reads what the model's evaluation
+    must not reach, before anything of it runs (see text_refusal)."""
+    from ..core._evaluation import text_refusal  # loaded at first use, as in evaluate
+
+    msg = text_refusal(str(expression))
+    if msg is not None:
+        log_e(msg)
+        raise ValueError(msg)
+
+
 def foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:
     """The foralls as the formula encoder reads them: ranges as they are, every other value as
     the plain ints it stands for (a numpy array or integer, a Boolean, an enum member, a set)."""

@@ -312,9 +312,11 @@ class Model:
 
     def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import begin_evaluation, check_forall_names, end_evaluation, evaluate, logged, raise_named
+        from ._model_steps import (begin_evaluation, check_forall_names, end_evaluation, evaluate, logged,
+                                   raise_named, refuse_unsafe)
 
         check_forall_names(foralls, self._used_vars)
+        refuse_unsafe(constraint)
         created = self._formula_container is None
         self.__init_formula_container()
         try:
@@ -374,9 +376,11 @@ class Model:
     def __fill_soft_constraint(self, constraint, weight: int, minimization: bool,
                                foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import begin_evaluation, check_forall_names, end_evaluation, evaluate, logged, raise_named
+        from ._model_steps import (begin_evaluation, check_forall_names, end_evaluation, evaluate, logged,
+                                   raise_named, refuse_unsafe)
 
         check_forall_names(foralls, self._used_vars)
+        refuse_unsafe(constraint)
         created = self._formula_container is None
         self.__init_formula_container()
         try:
@@ -408,6 +412,10 @@ class Model:
             log_e(msg)
             raise TypeError(msg)
         if target.soft:
+            from ._model_steps import refuse_unsafe  # local: the module binds no names beyond its fixed set
+
+            # Evaluated only at a build: refused here, where the text is given.
+            refuse_unsafe(target)
             self.__init_formula_container()
             if self.use_target:
                 log_w("Target already used")
