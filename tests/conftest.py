@@ -41,3 +41,38 @@ def needs_memory():
             pytest.skip(f"plans {nbytes >> 30} GiB; this process can get {limit >> 30} GiB")
 
     return check
+
+
+@pytest.fixture
+def small_stack():
+    """Runs a script's main() in a child process, in a thread of 256 KiB of stack, and gives what it
+    printed: native recursion that grows with the input crashes the child, which fails the test."""
+    import subprocess
+    import sys
+    import textwrap
+
+    def run(script):
+        code = textwrap.dedent(script) + textwrap.dedent("""
+            import sys
+            import threading
+
+            failed = []
+
+            def guarded():
+                try:
+                    main()
+                except BaseException as error:
+                    failed.append(error)
+                    raise
+
+            threading.stack_size(256 << 10)
+            thread = threading.Thread(target=guarded)
+            thread.start()
+            thread.join()
+            sys.exit(1 if failed else 0)
+            """)
+        out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+        assert out.returncode == 0, (out.returncode, out.stderr[-3000:])
+        return out.stdout
+
+    return run

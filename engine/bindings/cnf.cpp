@@ -14,6 +14,8 @@
 #include "cnf/var_mapping.hpp"
 #include "cnf/wcnf_storage.hpp"
 #include "common/interrupt.hpp"
+#include "common/process_memory.hpp"
+#include "common/work_plan.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -85,6 +87,34 @@ nb::object tables_to_python(std::optional<std::vector<zorv::cnf::variable_table>
                                              to_numpy<std::int64_t, const std::int64_t>(std::move(t.numbers))));
     }
     return out;
+}
+
+// Every clause as a list of literals. Running out of memory frees the lists made so far, then
+// names the read: what it takes as lists and ints, against what the process can get by then.
+nb::list clauses_to_list(const wcnf_storage& s) {
+    try {
+        const nb::list out = zorv::py::new_list(s.clause_count());
+        zorv::interrupt_gate gate;
+        for (std::size_t i = 0; i < s.clause_count(); ++i) {
+            gate.tick();
+            PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), zorv::py::int_list(s.clause(i)).release().ptr());
+        }
+        return out;
+    } catch (const nb::python_error& error) {
+        if (!error.matches(PyExc_MemoryError)) throw;
+    }
+    // A list takes 56 bytes and 8 per item; an int outside -5..256, which the host does not
+    // share, 32 more.
+    const std::size_t literals = s.literals().size();
+    std::uint64_t own_ints = 0;
+    for (const zorv::cnf::literal lit : s.literals()) {
+        own_ints += (lit < -5 || lit > 256) ? 1 : 0;
+    }
+    const std::uint64_t bytes = 56 + 64 * std::uint64_t{s.clause_count()} + 8 * std::uint64_t{literals} + 32 * own_ints;
+    throw zorv::memory_error("get_clauses ran out of memory reading " + std::to_string(s.clause_count()) +
+                             " clauses of " + std::to_string(literals) + " literals, which take at least " +
+                             zorv::bytes_text(bytes) + " as lists, with " +
+                             zorv::limit_text(zorv::process_memory_limit()) + " once the read let its memory go");
 }
 
 // A Ctrl-C that came while the file was written cancels the save before the file replaces
@@ -200,17 +230,7 @@ void bind_cnf(nb::module_& m) {
         .def("get_hard_clause_count", &wcnf_storage::hard_clause_count)
         .def("get_soft_clause_count", &wcnf_storage::soft_clause_count)
         .def(
-            "get_clauses",
-            [](const wcnf_storage& s) {
-                const nb::list out = zorv::py::new_list(s.clause_count());
-                zorv::interrupt_gate gate;
-                for (std::size_t i = 0; i < s.clause_count(); ++i) {
-                    gate.tick();
-                    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i),
-                                    zorv::py::int_list(s.clause(i)).release().ptr());
-                }
-                return out;
-            },
+            "get_clauses", &clauses_to_list,
             "Every clause as a list of literals, in stored order.")
         .def(
             "get_clause_weights",

@@ -41,7 +41,8 @@ struct form {
 
 // Recursive descent over  sum := product (('+' | '-') product)*,  product := unary ('*' unary)*,
 // unary := ('-' | '+') unary | atom,  atom := number | name | '(' sum ')'; every step computes
-// the affine form as the host's arithmetic would.
+// the affine form as the host's arithmetic would. Nesting past max_depth (parentheses and signs)
+// is left to the host, which keeps the native stack this takes small.
 class index_reader {
 public:
     explicit index_reader(std::string_view text) : text_(text) {}
@@ -73,6 +74,8 @@ public:
         skip_spaces();
         if (peek() == '-' || peek() == '+') {
             const bool minus = text_[at_++] == '-';
+            const level nested(depth_);
+            if (depth_ > max_depth) return std::nullopt;
             auto inner = unary();
             if (!inner || !minus) return inner;
             inner->factor = -inner->factor;
@@ -87,6 +90,8 @@ public:
         const char c = peek();
         if (c == '(') {
             ++at_;
+            const level nested(depth_);
+            if (depth_ > max_depth) return std::nullopt;
             auto inner = sum();
             if (!inner || !skip_spaces() || peek() != ')') return std::nullopt;
             ++at_;
@@ -120,6 +125,17 @@ public:
     bool done() const { return at_ == text_.size(); }
 
 private:
+    static constexpr int max_depth = 100;
+
+    // One level of nesting, for as long as it is being read.
+    struct level {
+        explicit level(int& depth) : depth_(depth) { ++depth_; }
+        ~level() { --depth_; }
+        level(const level&) = delete;
+        level& operator=(const level&) = delete;
+        int& depth_;
+    };
+
     static std::optional<form> checked(form f) {
         if (f.factor > magnitude_limit || f.factor < -magnitude_limit || f.offset > magnitude_limit ||
             f.offset < -magnitude_limit) {
@@ -154,6 +170,7 @@ private:
 
     std::string_view text_;
     std::size_t at_ = 0;
+    int depth_ = 0;
 };
 
 std::optional<literal_text> read_auxiliary(std::string_view text) {

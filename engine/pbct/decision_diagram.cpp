@@ -14,7 +14,6 @@ constexpr std::int64_t true_node = true_literal;
 constexpr std::int64_t false_node = false_literal;
 constexpr i128 plus_infinity = i128{1} << 120;
 constexpr i128 minus_infinity = -plus_infinity;
-// One level of recursion per term: longer ranges are refused.
 constexpr std::size_t max_terms = 4096;
 
 // The node for partial sums beta..gamma, all of which leave the same function of the
@@ -52,32 +51,73 @@ public:
     }
 
 private:
-    // The function "lo <= s + (sum of terms i..) <= hi" of the terms from i on.
+    // The function "lo <= s + (sum of terms i..) <= hi" of the terms from i on, low branch
+    // before high as the recursion over the terms would go, on a stack of our own: the
+    // depth is the number of terms.
     Interval build(std::size_t i, i128 s) {
+        struct Frame {
+            std::size_t i;
+            i128 s;
+            Interval low;
+            bool high;  // the low branch is done, the high one is being built
+        };
+        std::vector<Frame> stack;
+        Interval done{};
+        for (;;) {
+            if (!known(i, s, done)) {
+                stack.push_back({i, s, {}, false});
+                ++i;
+                continue;
+            }
+            for (;;) {
+                if (stack.empty()) {
+                    return done;
+                }
+                Frame& f = stack.back();
+                const i128 c = terms_[f.i].coef;
+                if (!f.high) {
+                    f.low = done;
+                    f.high = true;
+                    i = f.i + 1;
+                    s = f.s + c;
+                    break;
+                }
+                const Interval& low = f.low;
+                const Interval& high = done;
+                const Interval here{std::max(low.beta, high.beta - c), std::min(low.gamma, high.gamma - c),
+                                    low.node == high.node ? low.node : node(f.i, high.node, low.node)};
+                levels_[f.i].emplace(here.beta, here);
+                done = here;
+                stack.pop_back();
+            }
+        }
+    }
+
+    // The interval of (i, s) when it is a constant or already built; otherwise false, and
+    // one step of the budget is taken for building it.
+    bool known(std::size_t i, i128 s, Interval& out) {
         if (s > range_.hi) {
-            return {range_.hi + 1, plus_infinity, false_node};
+            out = {range_.hi + 1, plus_infinity, false_node};
+            return true;
         }
         if (s + rest_[i] < range_.lo) {
-            return {minus_infinity, range_.lo - rest_[i] - 1, false_node};
+            out = {minus_infinity, range_.lo - rest_[i] - 1, false_node};
+            return true;
         }
         if (s >= range_.lo && s + rest_[i] <= range_.hi) {
-            return {range_.lo, range_.hi - rest_[i], true_node};
+            out = {range_.lo, range_.hi - rest_[i], true_node};
+            return true;
         }
-        auto& level = levels_[i];
+        const auto& level = levels_[i];
         auto it = level.upper_bound(s);
         if (it != level.begin() && std::prev(it)->second.gamma >= s) {
-            return std::prev(it)->second;
+            out = std::prev(it)->second;
+            return true;
         }
         if (steps_left_-- == 0) {
             sink_.fail();
         }
-        const i128 c = terms_[i].coef;
-        const Interval low = build(i + 1, s);
-        const Interval high = build(i + 1, s + c);
-        const Interval here{std::max(low.beta, high.beta - c), std::min(low.gamma, high.gamma - c),
-                            low.node == high.node ? low.node : node(i, high.node, low.node)};
-        level.emplace(here.beta, here);
-        return here;
+        return false;
     }
 
     std::int64_t node(std::size_t i, std::int64_t high, std::int64_t low) {

@@ -288,13 +288,56 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     assert [row[0] for row in rows[-2:]] == ["witness"] * 2 and rows[-2][-3:] == ["True", "6", "7"]
 
 
-@pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000, "~" * 398 + "x(0,0).to_bx()",
+@pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000, "~" * 198 + "x(0,0).to_bx()",
                                   "FormulaPB(" + "1 * " * 5000 + "(x(0,0).to_pb()), pb.Comparator_type.LEQ, 1)"
                                   ".to_bx(manager)",
                                   "bx.or_s([x(0,0).to_bx()" + " for k in range(0, 1)" * 100000 + "])"])
 def test_deep_texts_are_refused_not_crashed(text):
     with pytest.raises(ValueError, match="nesting too deep"):
         _encoder().add_constraint(text, "Foralls: {}")
+
+
+def test_the_deepest_texts_taken_build_on_a_small_stack_and_one_level_more_is_refused(small_stack):
+    # Each shape at the deepest nesting the reader takes, read, built and checked against a
+    # witness in a thread of 256 KiB; one more level (or twice as many) is refused.
+    out = small_stack("""
+        import orbeny.trelle as tl
+
+        def pb(term):
+            return f"FormulaPB({term}, pb.Comparator_type.GEQ, -1).to_bx(manager)"
+
+        shapes = [
+            (lambda k: "~" * k + "x(0).to_bx()", 197),
+            (lambda k: "~(" * k + "x(0).to_bx()" + ")" * k, 65),
+            (lambda k: "bx.xor_s([x(1).to_bx(), " * k + "x(0).to_bx()" + "])" * k, 49),
+            (lambda k: "bx.ite_s(x(1).to_bx(), " * k + "x(0).to_bx()" + ", x(2).to_bx())" * k, 98),
+            (lambda k: "x(" + "(" * k + "0" + ")" * k + ").to_bx()", 98),
+            (lambda k: "x(" + "1 ** " * k + "0).to_bx()", 197),
+            (lambda k: pb("1 * " * k + "x(0).to_pb()"), 198),
+            (lambda k: pb("x(1).to_pb() - (" * k + "x(0).to_pb()" + ")" * k), 97),
+            (lambda k: "bx.and_s([" * k + pb("x(0).to_pb() + x(1).to_pb()") + "])" * k, 48),
+            (lambda k: "bx.or_s([x(0).to_bx()" + " for k in range(0, 1)" * k + "])", 196),
+        ]
+
+        def main():
+            for make, deepest in shapes:
+                encoder = tl.manager().create_formula_encoder("m")
+                encoder.create_variables("x", [3])
+                for k in (deepest + 1, 2 * deepest):
+                    try:
+                        encoder.add_constraint(make(k), "Foralls: {}")
+                    except ValueError as error:
+                        assert "nesting too deep (more than 200 levels)" in str(error), error
+                    else:
+                        raise AssertionError(f"{k} levels taken")
+                encoder.add_constraint(make(deepest), "Foralls: {}")
+                encoder.add_soft_constraint("x(1).to_pb() - (" * 98 + "x(0).to_pb()" + ")" * 98, "Foralls: {}", 1, True)
+                encoder.generate_cnf()
+                count = encoder.get_cnf_storage().get_variable_count()
+                encoder.set_another_witness([1, 2, 3] + [-v for v in range(4, count + 1)])
+                print(encoder.check_another_witness() is not None, end=" ")
+        """)
+    assert out == "True " * 10
 
 
 def _index_texts():
@@ -611,7 +654,7 @@ PAIRS = "Sum(*[x(i + j).to_pb() for j in range(0, 2)])"
     (_pb("x(0)", "LEQ", 9223372036854775807), "", []),
     ("x(+1)", "", [[2]]),
     ("x(2 ** 40 - 2 ** 40 + 3 ** 0)", "", [[2]]),
-    ("~" * 397 + "x(0).to_bx()", "", [[-1]]),  # the deepest nesting taken
+    ("~" * 197 + "x(0).to_bx()", "", [[-1]]),  # the deepest nesting taken
     ("bx.or_s([x(jÀ).to_bx() for jÀ in range(3)])", "", [[1, 2, 3]]),
     ("bx.or_s([x(0).to_bx(),\n\tx(1).to_bx()\r])", "", [[1, 2]]),
     (f"bx.and_s([{X[0]}, {_pb('x(1)', 'LEQ', 0)}])", "", [[1], [-2]]),

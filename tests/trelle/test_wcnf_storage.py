@@ -345,6 +345,33 @@ except OSError as e:
     assert os.listdir(tmp_path) == []
 
 
+def test_a_read_of_every_clause_that_runs_out_of_memory_says_what_it_needed():
+    script = """
+import resource, orbeny.trelle as tl
+s = tl.wcnf_storage()
+for i in range(1, 400001):
+    s.add_hard_clause([i, -i - 1])
+try:
+    s.add_hard_clause([0])  # the first exception on a thread allocates the runtime's own state
+except ValueError:
+    pass
+held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (held + (16 << 20), hard))
+try:
+    s.get_clauses()
+except MemoryError as error:
+    print(error)
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+print(len(s.get_clauses()))
+"""
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    # 400,000 lists of two, and 799,740 ints outside -5..256
+    assert re.fullmatch(r"get_clauses ran out of memory reading 400000 clauses of 800000 literals, which take at least"
+                        r" 57591736 bytes \(54.9 MiB\) as lists, with the [0-9]+ bytes .* that this process can still"
+                        r" get .* once the read let its memory go\n400000\n", out.stdout), out.stderr
+
+
 def files_open_in(folder, pid="self"):
     """What the descriptors of a process name inside `folder`."""
     found = []

@@ -303,6 +303,19 @@ def test_engine_intake_check_passes_only_templates_sure_to_instantiate(template,
     assert _fast_instantiate.template_fits(template, namespace, foralls, bounds) is fits
 
 
+def test_deep_index_texts_are_left_to_the_host_not_read_on_the_native_stack(small_stack):
+    out = small_stack("""
+        import numpy as np
+        from orbeny.trelle._engine import inst
+
+        def main():
+            for k in (100, 101, 100000):
+                for text in ("y(" + "(" * k + "0" + ")" * k + ")", "y(" + "-" * k + "0)"):
+                    print(inst.template_fits([[text]], {"y": np.array([7])}, {}, True), end=" ")
+        """)
+    assert out == "True True False False False False "
+
+
 def test_worked_example_and_weights(sent_logs):
     template = [["x(i,j)", "-x(i,j + 1)"], ["'~_bxpr_aux_1'", "x(i,j + 1)", "'_pbct_aux_0'"]]
     args = record(template, {"i": range(0, 2), "j": [0]}, weights=[0, 5], formula=2, start=10)

@@ -686,3 +686,23 @@ def test_rows_of_wide_coefficients_have_their_models_on_both_roads(tmp_path, ter
             continue
         assert model.build_cnf() is True
         assert _solutions(_formula(model, tmp_path, str(road))) == expected
+
+
+def test_a_row_of_4096_weighted_terms_builds_on_a_small_stack(small_stack):
+    # The decision diagram goes one term deeper per level, 4096 levels here.
+    out = small_stack("""
+        import random
+        import orbeny.trelle as tl
+        from zorv_encoder import SumIt
+        from zorv_encoder.encode.model import Model
+
+        def main():
+            for road in (False, True):
+                model = Model(tl.manager(), "deep", road)
+                x = model.create_variables("x", k=4096)
+                weights = random.Random(4096)
+                model.add_constraint(SumIt([weights.randint(1, 2) * x[k] for k in range(4096)]) == 3)
+                model.build_cnf()
+                print(model.get_cnf_storage().get_clause_count())
+        """)
+    assert out == "36765\n36765\n"
