@@ -4,6 +4,7 @@
 
 #include "bindings/numpy_vector.hpp"
 #include "common/errors.hpp"
+#include "common/thread_state.hpp"
 
 namespace nb = nanobind;
 
@@ -35,6 +36,7 @@ void translate_engine_errors(const std::exception_ptr& p, void* /*payload*/) {
 }  // namespace
 
 NB_MODULE(_engine, m) {
+    zorv::ready_thread_state();  // the importing thread, usually the only one
     nb::register_exception_translator(translate_engine_errors);
     bind_vector_buffer(m);
 

@@ -1,4 +1,5 @@
 #include "common/process_memory.hpp"
+#include "common/thread_state.hpp"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -56,6 +57,8 @@ std::uint64_t available_memory() {
 }  // namespace
 
 memory_limit process_memory_limit() {
+    // Every large work asks this first, on the thread that will do it.
+    ready_thread_state();
     memory_limit limit{available_memory(), false, 0, 0};
     // Asked every time: the process may set it, and take or give back memory, at any moment.
     rlimit address_space{};

@@ -351,10 +351,6 @@ import resource, orbeny.trelle as tl
 s = tl.wcnf_storage()
 for i in range(1, 400001):
     s.add_hard_clause([i, -i - 1])
-try:
-    s.add_hard_clause([0])  # the first exception on a thread allocates the runtime's own state
-except ValueError:
-    pass
 held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
 soft, hard = resource.getrlimit(resource.RLIMIT_AS)
 resource.setrlimit(resource.RLIMIT_AS, (held + (16 << 20), hard))
