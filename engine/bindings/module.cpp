@@ -37,6 +37,9 @@ void translate_engine_errors(const std::exception_ptr& p, void* /*payload*/) {
 NB_MODULE(_engine, m) {
     nb::register_exception_translator(translate_engine_errors);
     bind_vector_buffer(m);
+    m.def(
+        "set_leak_warnings", [](bool on) { nb::set_leak_warnings(on); }, nb::arg("on"),
+        "Whether the binding library reports engine objects still alive when the interpreter ends.");
 
     auto bxpr = m.def_submodule("bxpr", "Boolean expressions and the Tseytin transformation");
     bind_bxpr(bxpr);
