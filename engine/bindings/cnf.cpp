@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "bindings/dict_aside.hpp"
 #include "bindings/module.hpp"
 #include "bindings/numpy_vector.hpp"
 #include "bindings/py_clause.hpp"
@@ -57,6 +58,7 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
 
 nb::dict to_dict(const var_mapping& mapping) {
     const nb::dict out = zorv::py::new_dict();
+    const zorv::py::dict_aside_when_stopped free_out(out);
     zorv::interrupt_gate gate;
     for (std::size_t i = 0; i < mapping.size(); ++i) {
         gate.tick();
@@ -67,6 +69,7 @@ nb::dict to_dict(const var_mapping& mapping) {
 
 nb::dict inverse_to_dict(const var_mapping& mapping) {
     const nb::dict out = zorv::py::new_dict();
+    const zorv::py::dict_aside_when_stopped free_out(out);
     zorv::interrupt_gate gate;
     mapping.for_each_by_number([&](std::int64_t number, std::size_t entry) {
         gate.tick();

@@ -39,6 +39,9 @@ NB_MODULE(_engine, m) {
     zorv::ready_thread_state();  // the importing thread, usually the only one
     nb::register_exception_translator(translate_engine_errors);
     bind_vector_buffer(m);
+    m.def(
+        "set_leak_warnings", [](bool on) { nb::set_leak_warnings(on); }, nb::arg("on"),
+        "Whether the binding library reports engine objects still alive when the interpreter ends.");
 
     auto bxpr = m.def_submodule("bxpr", "Boolean expressions and the Tseytin transformation");
     bind_bxpr(bxpr);

@@ -1,3 +1,4 @@
+import signal
 import subprocess
 import sys
 
@@ -70,6 +71,32 @@ def test_var_mapping_survives_a_number_that_drops_itself():
     with pytest.raises(RuntimeError, match="gone"):
         m.set_var_map(keys)
     assert m.get_var_map() == {"y[0]": 1}
+
+
+def test_a_stopped_mapping_read_leaves_the_mapping_whole():
+    m = tl.var_mapping()
+    m.set_var_map({f"x[{k}]": k + 1 for k in range(1_000_000)})
+    m.build_inverse_map()
+    full, inverse = m.get_var_map(), m.get_inverse_map()
+
+    def interrupt(*_):
+        # Once the read holds more than is freed in place (two objects an entry), so that its
+        # dict is handed to another thread.
+        if sys.getallocatedblocks() - base > 400_000:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        for read in (m.get_var_map, m.get_inverse_map):
+            base = sys.getallocatedblocks()
+            with pytest.raises(KeyboardInterrupt):
+                signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+                read()
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert (m.get_var_map(), m.get_inverse_map()) == (full, inverse)
 
 
 def test_tables_group_model_variables_with_shapes():

@@ -123,3 +123,30 @@ def test_benchmarks_answer_help_with_their_usage_and_run_nothing(script):
     assert (out.returncode, out.stderr) == (0, "") and out.stdout.startswith(f"usage: {script.name} ")
     opening = " ".join(ast.get_docstring(ast.parse(script.read_text())).split()[:4])
     assert opening in " ".join(out.stdout.split())
+
+
+_BUILD_AND_END = """
+import ctypes, threading, time
+import orbeny.trelle as tl
+from zorv_encoder import Model
+model = Model(tl.manager(), "quiet", {road})
+x = model.create_variables("x", a=4)
+i = model.get_indexes(["i"])
+model.add_constraint(x[i] | x[i + 1], i=range(3))
+model.build_cnf()
+mapping = model.get_var_mapping()
+"""
+
+
+@pytest.mark.parametrize("road", [False, True], ids=["container", "formula_encoder"])
+def test_a_script_ends_quietly_and_a_real_leak_is_still_reported(road):
+    def run(tail):
+        return subprocess.run([sys.executable, "-c", _BUILD_AND_END.format(road=road) + tail],
+                              capture_output=True, text=True, timeout=60)
+
+    clean = run("")
+    # A daemon thread that holds the model keeps it alive through the exit.
+    beside_daemon = run("threading.Thread(target=lambda: (model, time.sleep(60)), daemon=True).start()")
+    leaked = run("ctypes.pythonapi.Py_IncRef(ctypes.py_object(mapping))")
+    assert (clean.returncode, clean.stderr, beside_daemon.returncode, beside_daemon.stderr) == (0, "", 0, "")
+    assert leaked.returncode == 0 and "nanobind: leaked" in leaked.stderr

@@ -53,6 +53,7 @@ def test_shapes_and_immutability():
     t = s + c
     assert type(t) is AddOp and t.first_variable is s and s.variables == (a, b)
     assert (a.pb_var, a.name, a.coefficient) == (5, "x(1)", 1)
+    assert vars(PBVariable(1, "x(1)")) == {"pb_var": 1, "name": "x(1)", "coefficient": 1}
 
 
 @pytest.mark.parametrize(

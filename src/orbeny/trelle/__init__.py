@@ -1,10 +1,22 @@
 """Encoding back end: Boolean expressions, pseudo-Boolean encoders, clause storage."""
 
+import atexit
 import enum
 import logging
 import sys
+import threading
 
 from . import _engine  # noqa: F401  (fails early if the engine is not built)
+
+
+@atexit.register
+def _quiet_exit_beside_daemon_threads():
+    # While a daemon thread runs at exit, the host keeps module globals and that thread's frames
+    # alive, engine objects included: they are not leaks, and are not reported as such. Exit
+    # handlers run once the other threads have been joined.
+    if any(thread.daemon and thread.is_alive() for thread in threading.enumerate()):
+        _engine.set_leak_warnings(False)
+
 
 TRACE = 5
 logging.addLevelName(TRACE, "TRACE")

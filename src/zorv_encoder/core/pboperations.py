@@ -6,9 +6,6 @@ from .zorv_logger import _heard
 
 
 class PBBaseOp(ABC):
-    # Lets a term class hold no per-object dict: a long SumIt makes millions of them.
-    __slots__ = ()
-
     def __add__(self, other):
         return AddOp(self, other)
 
@@ -33,8 +30,6 @@ class PBBaseOp(ABC):
 
 
 class PBVariable(PBBaseOp):
-    __slots__ = ("pb_var", "name", "coefficient")
-
     def __init__(self, pb_var, name, coefficient=1):
         self.pb_var = pb_var
         self.name = name
