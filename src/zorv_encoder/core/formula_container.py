@@ -120,8 +120,7 @@ class FormulaContainer:
             template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, target=True, calls=calls
         )
         list_dump_args.append(dump_args)
-        self.__set_target(FormulaContainer.__dump(list_dump_args), dump_args.cnf_stor)
-        self._target_num_clauses = count_clauses
+        self.__set_target(FormulaContainer.__dump(list_dump_args), dump_args.cnf_stor, count_clauses)
 
     def add_soft_formula(
         self,
@@ -172,20 +171,18 @@ class FormulaContainer:
 
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
-            self.__dump_named(self._list_hard_constraint_dump_args)
-            self._cur_count_clauses_hard_constraints = 0
+            self.__dump_named(self._list_hard_constraint_dump_args, "_cur_count_clauses_hard_constraints")
 
     def __dump_soft_constraints(self) -> None:
         if self._cur_count_clauses_soft_constraints > 0:
-            self.__dump_named(self._list_soft_constraint_dump_args)
-            self._cur_count_clauses_soft_constraints = 0
+            self.__dump_named(self._list_soft_constraint_dump_args, "_cur_count_clauses_soft_constraints")
 
-    def __dump_named(self, pending: tp.List[DumpArgs]) -> None:
+    def __dump_named(self, pending: tp.List[DumpArgs], count: str) -> None:
         """__dump_pending, whose running out of memory names the largest record's constraint, what
         its clauses take at the least and what the process can get once the dump let its memory go."""
         plans = [self._plans[id(args)] for args in pending]
         try:
-            self.__dump_pending(pending)
+            self.__dump_pending(pending, plans, count)
         except MemoryError as error:
             planned, text, foralls, _ = max(plans, key=lambda plan: plan[0])
             raise MemoryError(
@@ -193,9 +190,6 @@ class FormulaContainer:
                 f" at least {_inst.bytes_text(planned)}, with {_inst.limit_text(*_inst.memory_limit())} once the"
                 " dump let its memory go"
             ) from error
-        for plan in plans:
-            self._stored_bytes += plan[0]
-            del self._plans[id(plan[3])]
 
     def __inner_add_constraint(
         self,
@@ -291,22 +285,33 @@ class FormulaContainer:
         return (self._cur_init_shift_variable + offset_formula, self._num_clauses + count_clauses,
                 self._num_formula + 1)
 
-    def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
+    def __dump_pending(self, pending: tp.List[DumpArgs], plans, count: str) -> None:
         # All or nothing: stopped anywhere (Ctrl-C, a failed allocation, an error), the records
         # stay pending and the storage and mapping as they were, so that a later dump writes each
-        # record once. Each dump starts from empty record storages for the same reason.
+        # record once. Each dump starts from empty record storages for the same reason. The
+        # storage's merge is the last step: once it holds the clauses nothing is left to fail.
         for args in pending:
             args.cnf_stor = self.__create_cnf_storage()
         mapping = FormulaContainer.__dump(pending)
         staged = self.__create_cnf_storage()
         self.__cnf_stor_merge(staged, pending)
-        self._mappings.append(mapping)
+        records, stored, counted, mappings = pending.copy(), self._stored_bytes, getattr(self, count), len(self._mappings)
         try:
+            self._mappings.append(mapping)
+            for plan in plans:
+                self._stored_bytes += plan[0]
+                del self._plans[id(plan[3])]
+            pending.clear()
+            setattr(self, count, 0)
             self._cnf_stor.merge(staged)
         except BaseException:
-            self._mappings.pop()
+            del self._mappings[mappings:]
+            for plan in plans:
+                self._plans[id(plan[3])] = plan
+            pending[:] = records
+            self._stored_bytes = stored
+            setattr(self, count, counted)
             raise
-        pending.clear()
 
     @staticmethod
     def __dump(records: tp.Sequence[DumpArgs]) -> tp.Mapping[str, int]:
@@ -322,25 +327,60 @@ class FormulaContainer:
 
     def clear_target(self) -> None:
         """A target that always holds: the current target's clauses and keys go, and none come."""
-        self.__set_target({}, self.__create_cnf_storage())
-        self._target_num_clauses = 0
+        self.__set_target({}, self.__create_cnf_storage(), 0)
 
-    def __set_target(self, target_mapping: tp.Mapping[str, int], storage) -> None:
+    def __set_target(self, target_mapping: tp.Mapping[str, int], storage, clauses: int) -> None:
         """Puts a target's clauses in the storage's target segment, in place of the current
-        target's (where later clauses may follow), and its keys in the current target's place."""
-        first = self._target_place is None
-        if first:
-            place = len(self._mappings)
-            self._mappings.append(target_mapping)
-            try:
-                self._cnf_stor.merge_target(storage)
-            except BaseException:
-                self._mappings.pop()
-                raise
-            self._target_place = place
-        else:
+        target's (where later clauses may follow), its keys in the current target's place and its
+        count of clauses; the storage's merge last, all or nothing."""
+        place, counted, mappings = self._target_place, self._target_num_clauses, len(self._mappings)
+        previous = None if place is None else self._mappings[place]
+        try:
+            if place is None:
+                self._mappings.append(target_mapping)
+                self._target_place = mappings
+            else:
+                self._mappings[place] = target_mapping
+            self._target_num_clauses = clauses
             self._cnf_stor.merge_target(storage)
-            self._mappings[self._target_place] = target_mapping
+        except BaseException:
+            if place is None:
+                del self._mappings[mappings:]
+            else:
+                self._mappings[place] = previous
+            self._target_place, self._target_num_clauses = place, counted
+            raise
+
+    def checkpoint(self) -> tuple:
+        """What rollback needs to take back every record queued and every count changed after it:
+        a few numbers and the records pending now, not the records or clauses themselves."""
+        return (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight,
+                tuple(self._list_hard_constraint_dump_args), self._cur_count_clauses_hard_constraints,
+                tuple(self._list_soft_constraint_dump_args), self._cur_count_clauses_soft_constraints,
+                self.target_token())
+
+    def rollback(self, checkpoint: tuple) -> None:
+        """Back to `checkpoint`: the records queued since are dropped. A dump since then stays, its
+        records written once: it changes what is stored, not what the model holds. So does a target
+        set since then, which the next targeted build replaces."""
+        (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight, hard, hard_count,
+         soft, soft_count, _) = checkpoint
+        self._last_plan = None
+        for pending, queued, count, attribute in (
+            (self._list_hard_constraint_dump_args, hard, hard_count, "_cur_count_clauses_hard_constraints"),
+            (self._list_soft_constraint_dump_args, soft, soft_count, "_cur_count_clauses_soft_constraints"),
+        ):
+            # A dump takes every pending record at once: those queued before are all pending, or none.
+            still = len(pending) >= len(queued) and all(a is b for a, b in zip(pending, queued))
+            kept = len(queued) if still else 0
+            for args in pending[kept:]:
+                self._plans.pop(id(args), None)
+            del pending[kept:]
+            setattr(self, attribute, count if still else 0)
+
+    def target_token(self):
+        """What tells whether a target was set (see rollback)."""
+        return None if self._target_place is None else self._mappings[self._target_place]
 
     # ---- the merged mapping
 
