@@ -352,20 +352,33 @@ class FormulaContainer:
             raise
 
     def checkpoint(self) -> tuple:
-        """What rollback needs to take back every record queued and every count changed after it:
-        a few numbers and the records pending now, not the records or clauses themselves."""
+        """What rollback needs to bring the container back to this moment: a few numbers, the
+        records pending now with their plans and a mark of the storage, not the clauses."""
+        pending = self._list_hard_constraint_dump_args + self._list_soft_constraint_dump_args
         return (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight,
-                tuple(self._list_hard_constraint_dump_args), self._cur_count_clauses_hard_constraints,
-                tuple(self._list_soft_constraint_dump_args), self._cur_count_clauses_soft_constraints,
-                self.target_token())
+                self._cur_count_clauses_hard_constraints, self._cur_count_clauses_soft_constraints,
+                self._stored_bytes, len(self._mappings), tuple(self._list_hard_constraint_dump_args),
+                tuple(self._list_soft_constraint_dump_args), [self._plans[id(args)] for args in pending],
+                self._cnf_stor._mark(), self.target_token())
 
     def rollback(self, checkpoint: tuple) -> None:
-        """Back to `checkpoint`: the records queued since are dropped. A dump since then stays, its
-        records written once: it changes what is stored, not what the model holds. So does a target
-        set since then, which the next targeted build replaces."""
-        (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight, hard, hard_count,
-         soft, soft_count, _) = checkpoint
+        """Back to `checkpoint`: the records queued since are dropped, those dumped since are pending
+        again and their clauses leave the storage. A target merged since may have replaced the
+        clauses of the one before in place: then the dumps stay, each record written once (the
+        next targeted build replaces that target), and only what was queued since goes."""
+        (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight, hard_count,
+         soft_count, stored, mappings, hard, soft, plans, mark, target) = checkpoint
         self._last_plan = None
+        if target is self.target_token():
+            self._cnf_stor._roll_back(mark)
+            del self._mappings[mappings:]
+            self._stored_bytes = stored
+            self._plans.clear()
+            self._plans.update((id(plan[3]), plan) for plan in plans)
+            self._list_hard_constraint_dump_args[:] = hard
+            self._list_soft_constraint_dump_args[:] = soft
+            self._cur_count_clauses_hard_constraints, self._cur_count_clauses_soft_constraints = hard_count, soft_count
+            return
         for pending, queued, count, attribute in (
             (self._list_hard_constraint_dump_args, hard, hard_count, "_cur_count_clauses_hard_constraints"),
             (self._list_soft_constraint_dump_args, soft, soft_count, "_cur_count_clauses_soft_constraints"),
