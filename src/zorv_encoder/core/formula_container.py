@@ -16,6 +16,8 @@ from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
 # The largest top of a weighted CNF: the storage keeps weights in 64 bits.
 _MAX_TOP = (1 << 63) - 1
+# The pending clause counts of the hard and the soft list.
+_PENDING_COUNTS = ("_cur_count_clauses_hard_constraints", "_cur_count_clauses_soft_constraints")
 # The largest count the engine's work rule takes; a larger one is given as this, which it saturates at.
 _MAX_COUNT = (1 << 64) - 1
 
@@ -52,6 +54,8 @@ class FormulaContainer:
         # __merged_mapping).
         self._merged = {}
         self._merged_from = []
+        # Dumps of the hard and of the soft list so far (see rollback).
+        self._dumps = [0, 0]
 
     @property
     def mapping(self) -> tp.Dict[str, int]:
@@ -171,18 +175,18 @@ class FormulaContainer:
 
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
-            self.__dump_named(self._list_hard_constraint_dump_args, "_cur_count_clauses_hard_constraints")
+            self.__dump_named(self._list_hard_constraint_dump_args, 0)
 
     def __dump_soft_constraints(self) -> None:
         if self._cur_count_clauses_soft_constraints > 0:
-            self.__dump_named(self._list_soft_constraint_dump_args, "_cur_count_clauses_soft_constraints")
+            self.__dump_named(self._list_soft_constraint_dump_args, 1)
 
-    def __dump_named(self, pending: tp.List[DumpArgs], count: str) -> None:
+    def __dump_named(self, pending: tp.List[DumpArgs], kind: int) -> None:
         """__dump_pending, whose running out of memory names the largest record's constraint, what
         its clauses take at the least and what the process can get once the dump let its memory go."""
         plans = [self._plans[id(args)] for args in pending]
         try:
-            self.__dump_pending(pending, plans, count)
+            self.__dump_pending(pending, plans, kind)
         except MemoryError as error:
             planned, text, foralls, _ = max(plans, key=lambda plan: plan[0])
             raise MemoryError(
@@ -285,7 +289,7 @@ class FormulaContainer:
         return (self._cur_init_shift_variable + offset_formula, self._num_clauses + count_clauses,
                 self._num_formula + 1)
 
-    def __dump_pending(self, pending: tp.List[DumpArgs], plans, count: str) -> None:
+    def __dump_pending(self, pending: tp.List[DumpArgs], plans, kind: int) -> None:
         # All or nothing: stopped anywhere (Ctrl-C, a failed allocation, an error), the records
         # stay pending and the storage and mapping as they were, so that a later dump writes each
         # record once. Each dump starts from empty record storages for the same reason. The
@@ -295,7 +299,9 @@ class FormulaContainer:
         mapping = FormulaContainer.__dump(pending)
         staged = self.__create_cnf_storage()
         self.__cnf_stor_merge(staged, pending)
+        count = _PENDING_COUNTS[kind]
         records, stored, counted, mappings = pending.copy(), self._stored_bytes, getattr(self, count), len(self._mappings)
+        dumps = self._dumps[kind]
         try:
             self._mappings.append(mapping)
             for plan in plans:
@@ -303,6 +309,7 @@ class FormulaContainer:
                 del self._plans[id(plan[3])]
             pending.clear()
             setattr(self, count, 0)
+            self._dumps[kind] += 1
             self._cnf_stor.merge(staged)
         except BaseException:
             del self._mappings[mappings:]
@@ -311,6 +318,7 @@ class FormulaContainer:
             pending[:] = records
             self._stored_bytes = stored
             setattr(self, count, counted)
+            self._dumps[kind] = dumps
             raise
 
     @staticmethod
@@ -352,44 +360,49 @@ class FormulaContainer:
             raise
 
     def checkpoint(self) -> tuple:
-        """What rollback needs to bring the container back to this moment: a few numbers, the
-        records pending now with their plans and a mark of the storage, not the clauses."""
-        pending = self._list_hard_constraint_dump_args + self._list_soft_constraint_dump_args
+        """What rollback needs to bring the container back to this moment: a few numbers and, while
+        both lists hold records, those records with their plans and a mark of the storage."""
+        hard, soft = self._list_hard_constraint_dump_args, self._list_soft_constraint_dump_args
+        undo = None
+        if hard and soft:
+            # A build dumps the hard records before the soft ones: later soft records would then
+            # follow them in the storage. Only such a dump is taken back, so only then are the
+            # records kept (their templates may be large).
+            undo = (tuple(hard), tuple(soft), [(id(args), self._plans[id(args)]) for args in hard + soft],
+                    self._stored_bytes, len(self._mappings), self._cnf_stor._mark())
         return (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight,
-                self._cur_count_clauses_hard_constraints, self._cur_count_clauses_soft_constraints,
-                self._stored_bytes, len(self._mappings), tuple(self._list_hard_constraint_dump_args),
-                tuple(self._list_soft_constraint_dump_args), [self._plans[id(args)] for args in pending],
-                self._cnf_stor._mark(), self.target_token())
+                self._cur_count_clauses_hard_constraints, self._cur_count_clauses_soft_constraints, len(hard),
+                len(soft), tuple(self._dumps), undo, self.target_token())
 
     def rollback(self, checkpoint: tuple) -> None:
-        """Back to `checkpoint`: the records queued since are dropped, those dumped since are pending
-        again and their clauses leave the storage. A target merged since may have replaced the
-        clauses of the one before in place: then the dumps stay, each record written once (the
-        next targeted build replaces that target), and only what was queued since goes."""
+        """Back to `checkpoint`: the records queued since are dropped. A dump since then stays, its
+        records written once, where it leaves the order of the records stored later as it was: a
+        dump of one list alone, or after a target was merged (which may have replaced clauses in
+        place; the next targeted build replaces it, and a targeted model takes no more records).
+        Otherwise its records are pending again and their clauses leave the storage."""
         (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight, hard_count,
-         soft_count, stored, mappings, hard, soft, plans, mark, target) = checkpoint
+         soft_count, hard_length, soft_length, dumps, undo, target) = checkpoint
         self._last_plan = None
-        if target is self.target_token():
+        if undo is not None and target is self.target_token() and tuple(self._dumps) != dumps:
+            hard, soft, plans, stored, mappings, mark = undo
             self._cnf_stor._roll_back(mark)
             del self._mappings[mappings:]
             self._stored_bytes = stored
             self._plans.clear()
-            self._plans.update((id(plan[3]), plan) for plan in plans)
+            self._plans.update(plans)
             self._list_hard_constraint_dump_args[:] = hard
             self._list_soft_constraint_dump_args[:] = soft
             self._cur_count_clauses_hard_constraints, self._cur_count_clauses_soft_constraints = hard_count, soft_count
+            self._dumps[:] = dumps
             return
-        for pending, queued, count, attribute in (
-            (self._list_hard_constraint_dump_args, hard, hard_count, "_cur_count_clauses_hard_constraints"),
-            (self._list_soft_constraint_dump_args, soft, soft_count, "_cur_count_clauses_soft_constraints"),
-        ):
+        for kind, pending, length, count in ((0, self._list_hard_constraint_dump_args, hard_length, hard_count),
+                                             (1, self._list_soft_constraint_dump_args, soft_length, soft_count)):
             # A dump takes every pending record at once: those queued before are all pending, or none.
-            still = len(pending) >= len(queued) and all(a is b for a, b in zip(pending, queued))
-            kept = len(queued) if still else 0
+            kept = length if self._dumps[kind] == dumps[kind] else 0
             for args in pending[kept:]:
                 self._plans.pop(id(args), None)
             del pending[kept:]
-            setattr(self, attribute, count if still else 0)
+            setattr(self, _PENDING_COUNTS[kind], count if kept == length else 0)
 
     def target_token(self):
         """What tells whether a target was set (see rollback)."""
