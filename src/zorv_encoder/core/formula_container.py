@@ -300,8 +300,8 @@ class FormulaContainer:
         staged = self.__create_cnf_storage()
         self.__cnf_stor_merge(staged, pending)
         count = _PENDING_COUNTS[kind]
-        records, stored, counted, mappings = pending.copy(), self._stored_bytes, getattr(self, count), len(self._mappings)
-        dumps = self._dumps[kind]
+        records, stored, counted = pending.copy(), self._stored_bytes, getattr(self, count)
+        mappings, dumps = len(self._mappings), self._dumps[kind]
         try:
             self._mappings.append(mapping)
             for plan in plans:
