@@ -190,9 +190,15 @@ void bind_cnf(nb::module_& m) {
         .value("cnf", zorv::cnf::sat_format::cnf, "p cnf V C")
         .value("wcnf", zorv::cnf::sat_format::wcnf, "p wcnf V C top; hard clauses at weight top");
 
+    nb::class_<wcnf_storage::mark>(m, "_storage_mark", "What a storage held at one moment (see _roll_back).");
+
     nb::class_<wcnf_storage>(m, "wcnf_storage",
                              "Hard and weighted soft clauses in one flat literal array.")
         .def(nb::init<>())
+        .def("_mark", &wcnf_storage::marked, "What the storage holds now, for _roll_back.")
+        .def("_roll_back", &wcnf_storage::roll_back, "mark"_a,
+             "Back to what the storage held at `mark`, dropping the clauses and prefatory values\n"
+             "appended since; ValueError when a target was merged since or the mark is not its own.")
         .def(
             "add_hard_clause",
             [](wcnf_storage& s, nb::handle lits) {

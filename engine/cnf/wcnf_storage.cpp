@@ -181,8 +181,44 @@ void wcnf_storage::merge_target(wcnf_storage& other) {
         target_begin_ = target_end_ = clause_count();
         has_target_ = true;
     }
+    ++target_changes_;
     replace_target(other);
     release(other);
+}
+
+wcnf_storage::mark wcnf_storage::marked() const {
+    return mark{lits_.size(), clause_count(), weights_.size(), prefatory_.size(), soft_count_, soft_sum_,
+                max_var_, max_var_outside_, max_var_target_, has_target_, target_begin_, target_end_,
+                target_changes_, variable_count_, clause_count_, weight_limit_};
+}
+
+void wcnf_storage::roll_back(const mark& m) {
+    if (m.target_changes != target_changes_) {
+        throw value_error("the storage cannot roll back: a target was merged since its mark");
+    }
+    const bool fits = m.clauses <= clause_count() && m.lits == offsets_[m.clauses] &&
+                      m.prefatory <= prefatory_.size() && m.weights <= weights_.size() &&
+                      (m.weights == 0 || m.weights == m.clauses) && m.soft_count <= m.clauses &&
+                      m.target_end <= m.clauses && m.target_begin <= m.target_end;
+    if (!fits) {
+        throw value_error("the storage cannot roll back: the mark is not one of its past");
+    }
+    // Shrinking keeps the memory and cannot fail.
+    lits_.resize(m.lits);
+    offsets_.resize(m.clauses + 1);
+    weights_.resize(m.weights);
+    prefatory_.resize(m.prefatory);
+    soft_count_ = m.soft_count;
+    soft_sum_ = m.soft_sum;
+    max_var_ = m.max_var;
+    max_var_outside_ = m.max_var_outside;
+    max_var_target_ = m.max_var_target;
+    has_target_ = m.has_target;
+    target_begin_ = m.target_begin;
+    target_end_ = m.target_end;
+    variable_count_ = m.variable_count;
+    clause_count_ = m.clause_count;
+    weight_limit_ = m.weight_limit;
 }
 
 void wcnf_storage::replace_target(const wcnf_storage& other) {

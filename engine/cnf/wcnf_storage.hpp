@@ -47,6 +47,22 @@ public:
 
     void insert_prefatory_value(std::int64_t lit);
 
+    // What the storage holds at one moment, for rollback: the sizes of its arrays, its sums and
+    // stamps. Small, whatever the storage holds.
+    struct mark {
+        std::size_t lits = 0, clauses = 0, weights = 0, prefatory = 0, soft_count = 0;
+        weight soft_sum = 0;
+        std::int64_t max_var = 0, max_var_outside = 0, max_var_target = 0;
+        bool has_target = false;
+        std::size_t target_begin = 0, target_end = 0, target_changes = 0;
+        std::int64_t variable_count = 0, clause_count = 0, weight_limit = 0;
+    };
+    mark marked() const;
+    // Back to `m`, dropping what was appended since: clauses, weights and prefatory values.
+    // value_error, with nothing changed, when `m` is not a mark of this storage's past or a
+    // target was merged since (it may have replaced clauses in place). Cannot fail otherwise.
+    void roll_back(const mark& m);
+
     std::size_t clause_count() const { return offsets_.size() - 1; }
     std::size_t soft_clause_count() const { return soft_count_; }
     std::size_t hard_clause_count() const { return clause_count() - soft_count_; }
@@ -100,6 +116,7 @@ private:
     bool has_target_ = false;
     std::size_t target_begin_ = 0;
     std::size_t target_end_ = 0;
+    std::size_t target_changes_ = 0;
     std::int64_t max_var_outside_ = 0;
     std::int64_t max_var_target_ = 0;
 

@@ -128,6 +128,38 @@ def test_merge_moves_clauses_in_order():
         e.merge([1])
 
 
+@settings(max_examples=40)
+@given(entries, st.lists(entries, min_size=1, max_size=3))
+def test_roll_back_drops_what_merges_appended_since_the_mark(first, later):
+    s = fill(first)
+    s.set_variable_count(50)
+    before = (s.get_clauses(), s.get_clause_weights(), s.get_soft_clause_count(), s.get_variable_count())
+    top = s.get_weight_limit()
+    mark = s._mark()
+    for part in later:
+        s.merge(fill(part))
+    s.set_variable_count(60)
+    s.insert_prefatory_value(3)
+    s._roll_back(mark)
+    assert (s.get_clauses(), s.get_clause_weights(), s.get_soft_clause_count(), s.get_variable_count()) == before
+    assert s.get_weight_limit() == top and s.get_prefatory_values() == []
+    # What it holds after the roll-back merges as if nothing had come between.
+    s.merge(fill(later[0]))
+    assert s.get_clauses() == before[0] + [c for c, _ in later[0]]
+
+
+def test_roll_back_refuses_a_mark_it_cannot_go_back_to():
+    s, other = fill([([1], 0), ([2], 0)]), fill([([1], 0)])
+    mark, foreign = s._mark(), fill([([1], 0), ([2], 0), ([3], 0)])._mark()
+    target = fill([([4], 0)])
+    s.merge_target(target)
+    with pytest.raises(ValueError, match="a target was merged since its mark"):
+        s._roll_back(mark)
+    with pytest.raises(ValueError, match="the mark is not one of its past"):
+        other._roll_back(foreign)
+    assert s.get_clauses() == [[1], [2], [4]] and other.get_clauses() == [[1]]
+
+
 hard_entries = st.lists(clauses.map(lambda c: (c, 0)), max_size=6)
 
 

@@ -219,7 +219,8 @@ def test_get_indexes():
     with pytest.raises(VariableError, match=re.escape(
             "Names '_bxpr_aux' and '_pbct_aux' are reserved. Change the name to a valid one")):
         model.get_indexes(["m", "_pbct_aux"])
-    assert "m" in model._indexes and "_pbct_aux" not in model._indexes
+    # All or nothing: the name before the refused one is not taken either.
+    assert "m" not in model._indexes and "_pbct_aux" not in model._indexes
     assert [index.name for index in model.get_indexes(["i1", "row_a", "ξ2"])] == ["i1", "row_a", "ξ2"]
     for names, message in [(["print('x')"], "Index must have a non-empty name that is a Python identifier"),
                            ([""], "Index must have a non-empty name that is a Python identifier"),
@@ -1288,3 +1289,146 @@ def test_a_constraint_whose_evaluation_runs_out_of_memory_is_named(exhausted, mo
             model.add_constraint(x[0] | ~x[1], i=range(3))
     # Nothing of it was taken.
     assert model.build_cnf() and model.get_cnf_storage().get_clause_count() == 1
+
+
+# --- all or nothing at every line --------------------------------------------------------
+
+class _RaiseAtLine:
+    """A tracer that raises `error` once, at the k-th line run inside the two packages, as a
+    Ctrl-C or a failed allocation may land there; it remembers where."""
+
+    ROOTS = tuple(str(__import__("pathlib").Path(package.__file__).parent) + "/"
+                  for package in (__import__("zorv_encoder"), __import__("orbeny")))
+
+    def __init__(self, k, error):
+        self.k, self.error, self.seen, self.where = k, error, 0, None
+
+    def __call__(self, frame, event, arg):
+        return self.line if frame.f_code.co_filename.startswith(self.ROOTS) else None
+
+    def line(self, frame, event, arg):
+        if event == "line":
+            self.seen += 1
+            if self.seen == self.k:
+                self.where = "%s:%d" % (frame.f_code.co_filename.rpartition("/src/")[2], frame.f_lineno)
+                raise self.error()  # a trace function that raises is switched off: once only
+        return self.line
+
+
+def _ones(m, x, i, j):
+    m.add_constraint(Sum(x[i, j], j=range(5)) == 1, i=range(4))
+
+
+def _declare_z(m, x, i, j):
+    try:
+        m.create_variables("z", k=2)
+    except VariableError:
+        pass  # the container road takes no declaration after a constraint
+
+
+_PAIR = lambda m, x, i, j: m.add_constraint(x[0, 0] | x[1, 1])  # noqa: E731
+_SOFT = lambda m, x, i, j: m.add_soft_constraint(x[2, 2] + x[3, 3], 2)  # noqa: E731
+_TARGET = lambda m, x, i, j: m.add_target(x[0, 0] + x[1, 1])  # noqa: E731
+_BUILD = lambda m, x, i, j: m.build_cnf(1, False) if m.use_target else m.build_cnf()  # noqa: E731
+# name: (steps before the call, the call, steps after it, whether the model is weighted)
+_SWEPT = {
+    "create_variables": ([], lambda m, x, i, j: m.create_variables("y", k=3), [_declare_z, _ones, _PAIR], False),
+    "get_indexes": ([_ones], lambda m, x, i, j: m.get_indexes(["k", "l"]), [_PAIR, _declare_z], False),
+    "add_constraint": ([_ones], lambda m, x, i, j: m.add_constraint(Sum(x[i, j], i=range(4)) <= 2, j=range(5)),
+                       [_PAIR, _declare_z], False),
+    "add_soft_constraint": ([_ones], lambda m, x, i, j: m.add_soft_constraint(x[0, 0] + 2 * x[1, 1], 3),
+                            [_SOFT, _declare_z], True),
+    "add_target": ([_ones], lambda m, x, i, j: m.add_target(x[0, 0] + 2 * x[1, 1]), [_declare_z], False),
+    "build_cnf": ([_ones, _TARGET], _BUILD, [_declare_z], False),
+    "build_wcnf": ([_ones, _SOFT], lambda m, x, i, j: m.build_wcnf(), [_SOFT, _declare_z], True),
+    "save_to_file": ([_ones, _BUILD], None, [_declare_z], False),
+}
+
+
+@pytest.fixture(scope="module")
+def sweep_dir(tmp_path_factory):
+    import os
+    import tempfile
+
+    # The saves wait for the disk: in memory where the system has it.
+    if os.path.isdir("/dev/shm"):
+        with tempfile.TemporaryDirectory(dir="/dev/shm") as directory:
+            yield directory
+    else:
+        yield str(tmp_path_factory.mktemp("sweep"))
+
+
+def _swept_run(road, name, directory, k=None, error=None, repeat=False, skip=False):
+    """The model of `name` with its call made once (skip: never; k: stopped at its k-th line, then
+    repeated or not), built and saved: whether the call raised, where, and what the model saved."""
+    import os
+    import sys
+
+    before, call, after, weighted = _SWEPT[name]
+    saved = os.path.join(directory, "call.cnf")
+    if os.path.exists(saved):
+        os.unlink(saved)
+    if call is None:
+        call = lambda m, x, i, j: m.save_to_file(saved)  # noqa: E731
+    m = Model(tl.manager(), "sweep", road)
+    x = m.create_variables("x", i=4, j=5)
+    state = (m, x) + tuple(m.get_indexes(["i", "j"]))
+    for step in before:
+        step(*state)
+    raised, tracer = False, _RaiseAtLine(k, error)
+    if k is not None:
+        previous = sys.gettrace()
+        sys.settrace(tracer)
+        try:
+            call(*state)
+        except error:
+            raised = True
+        finally:
+            sys.settrace(previous)
+        if raised and repeat:
+            call(*state)
+    elif not skip:
+        call(*state)
+    for step in after:
+        step(*state)
+    m.build_wcnf() if weighted else _BUILD(*state)
+    path = os.path.join(directory, "model.cnf")
+    m.save_to_file(path)
+    tables = m._trell_manager.get_witness_interpreter().get_mapping_tables()
+    with open(path) as file:
+        text = file.read()
+    first = None
+    if os.path.exists(saved):
+        with open(saved) as file:
+            first = file.read()
+    return raised, tracer.where, (text, first, {key: value.tolist() for key, value in tables.items()})
+
+
+@pytest.mark.parametrize("name", list(_SWEPT))
+@pytest.mark.parametrize("road", [False, True], ids=["container", "encoder"])
+def test_a_call_stopped_at_any_line_leaves_the_model_as_it_was(road, name, sweep_dir):
+    # Stopped at its k-th line, for every k until it returns, by a failed allocation or a Ctrl-C
+    # in turn; then the model goes on without it or makes it again, in turn, and saves what a model
+    # that never made it, or made it once, saves.
+    import logging
+
+    logging.disable(logging.CRITICAL)
+    try:
+        once = _swept_run(road, name, sweep_dir)[2]
+        never = _swept_run(road, name, sweep_dir, skip=True)[2]
+        faults, k = [], 0
+        while True:
+            k += 1
+            error, repeat = (MemoryError, KeyboardInterrupt)[k % 2], k // 2 % 2 == 1
+            try:
+                raised, where, saved = _swept_run(road, name, sweep_dir, k, error, repeat)
+            except Exception as failure:
+                faults.append((k, error.__name__, repeat, "then " + repr(failure)[:120]))
+                continue
+            if not raised:
+                break
+            if saved != (once if repeat else never):
+                faults.append((k, error.__name__, repeat, where))
+    finally:
+        logging.disable(logging.NOTSET)
+    assert k > 5 and not faults, faults[:10]

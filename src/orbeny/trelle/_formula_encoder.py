@@ -107,8 +107,13 @@ class formula_encoder:
         for size in sizes:
             if not 0 <= size <= _INT64[1]:
                 raise ValueError(f"Sizes of variable {name} must be non-negative integers")
-        self._model.declare(name, sizes)
-        self._changed_model()
+        witnesses, changed = self._witnesses.copy(), self._changed
+        try:
+            self._changed_model()
+            self._model.declare(name, sizes)
+        except BaseException:
+            self._unchanged(witnesses, changed)
+            raise
 
     def add_constraint(self, text, foralls_text):
         self._add(text, foralls_text, _HARD, 1, False)
@@ -137,15 +142,24 @@ class formula_encoder:
                 # The engine counts bytes of UTF-8; the position is in characters.
                 position = len((foralls_text if in_foralls else text).encode()[:offset].decode())
                 raise ValueError(f"cannot read {where}constraint {_cut(text)}: {problem} at position {position}")
-        self._model.add(read)
-        self._changed_model()
+        witnesses, changed = self._witnesses.copy(), self._changed
+        try:
+            self._changed_model()
+            self._model.add(read)
+        except BaseException:
+            self._unchanged(witnesses, changed)
+            raise
 
+    # A change is all or nothing: the engine's step comes last, so that nothing is left to fail
+    # once it holds the change, and what went before it is put back when it fails.
     def _changed_model(self):
-        # Witnesses were read against the numbering of the last generation. Cleared in place: this
-        # runs once the engine holds the change, where a failed allocation would make a repeated
-        # call add it twice.
+        # Witnesses were read against the numbering of the last generation.
         self._changed = True
         self._witnesses[0] = self._witnesses[1] = None
+
+    def _unchanged(self, witnesses, changed):
+        self._witnesses[:] = witnesses
+        self._changed = changed
 
     # ---- building
 
@@ -155,8 +169,6 @@ class formula_encoder:
             return
         storage = wcnf_storage()
         stats = self._model.generate(storage, str(self._name))
-        self._storage, self._stats, self._changed = storage, stats, False
-        self._witnesses[0] = self._witnesses[1] = None
         for (text, _), row in zip(self._model.constraint_texts, stats):
             if row[4]:
                 _logger.warning("formula encoder %s: contradiction was detected in constraint %s: %d of its "
@@ -164,6 +176,8 @@ class formula_encoder:
         if self._model.has_target:
             _logger.info("formula encoder %s: the target is not encoded, since generate_cnf takes no "
                          "border; its value is reported for each witness in the metrics", self._name)
+        # Taken in one line, the last: stopped before it, the encoder still has to generate.
+        self._storage, self._stats, self._changed = storage, stats, False
 
     def get_cnf_storage(self):
         return self._storage
@@ -178,11 +192,16 @@ class formula_encoder:
 
     def reset(self):
         """Forget declarations, constraints, the storage and the witnesses; keep the name."""
-        self._model.clear()
-        self._storage = None
-        self._stats = None
-        self._changed = True
-        self._witnesses[0] = self._witnesses[1] = None
+        kept = self._storage, self._stats, self._witnesses.copy(), self._changed
+        try:
+            self._storage = None
+            self._stats = None
+            self._changed_model()
+            self._model.clear()  # the last step (see _changed_model)
+        except BaseException:
+            self._storage, self._stats = kept[:2]
+            self._unchanged(*kept[2:])
+            raise
 
     # ---- witnesses
 

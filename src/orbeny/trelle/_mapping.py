@@ -35,8 +35,8 @@ class witness_interpreter:
     def set_var_mapping(self, mapping):
         if mapping is not None and not isinstance(mapping, var_mapping):
             raise TypeError(f"expected a var_mapping or None, not {type(mapping).__name__}")
-        self._mapping = mapping
-        self._tables = {}
+        # One line: the tables never outlive the mapping they were built from.
+        self._mapping, self._tables = mapping, {}
 
     def get_var_mapping(self):
         return self._mapping
@@ -57,8 +57,7 @@ class witness_interpreter:
                 raise ValueError(
                     f"auxiliary prefixes may hold {_PREFIX_TEXT_LIMIT} characters in all; these hold more"
                 )
-        self._auxiliary = prefixes
-        self._tables = {}
+        self._auxiliary, self._tables = prefixes, {}
 
     def get_auxiliary_vars(self):
         return list(self._auxiliary)

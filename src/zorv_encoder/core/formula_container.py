@@ -16,6 +16,8 @@ from .dumper import DumpArgs, One2OneDumper, reduce_ex
 
 # The largest top of a weighted CNF: the storage keeps weights in 64 bits.
 _MAX_TOP = (1 << 63) - 1
+# The pending clause counts of the hard and the soft list.
+_PENDING_COUNTS = ("_cur_count_clauses_hard_constraints", "_cur_count_clauses_soft_constraints")
 # The largest count the engine's work rule takes; a larger one is given as this, which it saturates at.
 _MAX_COUNT = (1 << 64) - 1
 
@@ -52,6 +54,8 @@ class FormulaContainer:
         # __merged_mapping).
         self._merged = {}
         self._merged_from = []
+        # Dumps of the hard and of the soft list so far (see rollback).
+        self._dumps = [0, 0]
 
     @property
     def mapping(self) -> tp.Dict[str, int]:
@@ -120,8 +124,7 @@ class FormulaContainer:
             template_constraint, None, foralls, shift_pb_variable, shift_bx_variable, target=True, calls=calls
         )
         list_dump_args.append(dump_args)
-        self.__set_target(FormulaContainer.__dump(list_dump_args), dump_args.cnf_stor)
-        self._target_num_clauses = count_clauses
+        self.__set_target(FormulaContainer.__dump(list_dump_args), dump_args.cnf_stor, count_clauses)
 
     def add_soft_formula(
         self,
@@ -172,20 +175,18 @@ class FormulaContainer:
 
     def __dump_hard_constraints(self) -> None:
         if self._cur_count_clauses_hard_constraints > 0:
-            self.__dump_named(self._list_hard_constraint_dump_args)
-            self._cur_count_clauses_hard_constraints = 0
+            self.__dump_named(self._list_hard_constraint_dump_args, 0)
 
     def __dump_soft_constraints(self) -> None:
         if self._cur_count_clauses_soft_constraints > 0:
-            self.__dump_named(self._list_soft_constraint_dump_args)
-            self._cur_count_clauses_soft_constraints = 0
+            self.__dump_named(self._list_soft_constraint_dump_args, 1)
 
-    def __dump_named(self, pending: tp.List[DumpArgs]) -> None:
+    def __dump_named(self, pending: tp.List[DumpArgs], kind: int) -> None:
         """__dump_pending, whose running out of memory names the largest record's constraint, what
         its clauses take at the least and what the process can get once the dump let its memory go."""
         plans = [self._plans[id(args)] for args in pending]
         try:
-            self.__dump_pending(pending)
+            self.__dump_pending(pending, plans, kind)
         except MemoryError as error:
             planned, text, foralls, _ = max(plans, key=lambda plan: plan[0])
             raise MemoryError(
@@ -193,9 +194,6 @@ class FormulaContainer:
                 f" at least {_inst.bytes_text(planned)}, with {_inst.limit_text(*_inst.memory_limit())} once the"
                 " dump let its memory go"
             ) from error
-        for plan in plans:
-            self._stored_bytes += plan[0]
-            del self._plans[id(plan[3])]
 
     def __inner_add_constraint(
         self,
@@ -291,22 +289,37 @@ class FormulaContainer:
         return (self._cur_init_shift_variable + offset_formula, self._num_clauses + count_clauses,
                 self._num_formula + 1)
 
-    def __dump_pending(self, pending: tp.List[DumpArgs]) -> None:
+    def __dump_pending(self, pending: tp.List[DumpArgs], plans, kind: int) -> None:
         # All or nothing: stopped anywhere (Ctrl-C, a failed allocation, an error), the records
         # stay pending and the storage and mapping as they were, so that a later dump writes each
-        # record once. Each dump starts from empty record storages for the same reason.
+        # record once. Each dump starts from empty record storages for the same reason. The
+        # storage's merge is the last step: once it holds the clauses nothing is left to fail.
         for args in pending:
             args.cnf_stor = self.__create_cnf_storage()
         mapping = FormulaContainer.__dump(pending)
         staged = self.__create_cnf_storage()
         self.__cnf_stor_merge(staged, pending)
-        self._mappings.append(mapping)
+        count = _PENDING_COUNTS[kind]
+        records, stored, counted = pending.copy(), self._stored_bytes, getattr(self, count)
+        mappings, dumps = len(self._mappings), self._dumps[kind]
         try:
+            self._mappings.append(mapping)
+            for plan in plans:
+                self._stored_bytes += plan[0]
+                del self._plans[id(plan[3])]
+            pending.clear()
+            setattr(self, count, 0)
+            self._dumps[kind] += 1
             self._cnf_stor.merge(staged)
         except BaseException:
-            self._mappings.pop()
+            del self._mappings[mappings:]
+            for plan in plans:
+                self._plans[id(plan[3])] = plan
+            pending[:] = records
+            self._stored_bytes = stored
+            setattr(self, count, counted)
+            self._dumps[kind] = dumps
             raise
-        pending.clear()
 
     @staticmethod
     def __dump(records: tp.Sequence[DumpArgs]) -> tp.Mapping[str, int]:
@@ -322,25 +335,78 @@ class FormulaContainer:
 
     def clear_target(self) -> None:
         """A target that always holds: the current target's clauses and keys go, and none come."""
-        self.__set_target({}, self.__create_cnf_storage())
-        self._target_num_clauses = 0
+        self.__set_target({}, self.__create_cnf_storage(), 0)
 
-    def __set_target(self, target_mapping: tp.Mapping[str, int], storage) -> None:
+    def __set_target(self, target_mapping: tp.Mapping[str, int], storage, clauses: int) -> None:
         """Puts a target's clauses in the storage's target segment, in place of the current
-        target's (where later clauses may follow), and its keys in the current target's place."""
-        first = self._target_place is None
-        if first:
-            place = len(self._mappings)
-            self._mappings.append(target_mapping)
-            try:
-                self._cnf_stor.merge_target(storage)
-            except BaseException:
-                self._mappings.pop()
-                raise
-            self._target_place = place
-        else:
+        target's (where later clauses may follow), its keys in the current target's place and its
+        count of clauses; the storage's merge last, all or nothing."""
+        place, counted, mappings = self._target_place, self._target_num_clauses, len(self._mappings)
+        previous = None if place is None else self._mappings[place]
+        try:
+            if place is None:
+                self._mappings.append(target_mapping)
+                self._target_place = mappings
+            else:
+                self._mappings[place] = target_mapping
+            self._target_num_clauses = clauses
             self._cnf_stor.merge_target(storage)
-            self._mappings[self._target_place] = target_mapping
+        except BaseException:
+            if place is None:
+                del self._mappings[mappings:]
+            else:
+                self._mappings[place] = previous
+            self._target_place, self._target_num_clauses = place, counted
+            raise
+
+    def checkpoint(self) -> tuple:
+        """What rollback needs to bring the container back to this moment: a few numbers and, while
+        both lists hold records, those records with their plans and a mark of the storage."""
+        hard, soft = self._list_hard_constraint_dump_args, self._list_soft_constraint_dump_args
+        undo = None
+        if hard and soft:
+            # A build dumps the hard records before the soft ones: later soft records would then
+            # follow them in the storage. Only such a dump is taken back, so only then are the
+            # records kept (their templates may be large).
+            undo = (tuple(hard), tuple(soft), [(id(args), self._plans[id(args)]) for args in hard + soft],
+                    self._stored_bytes, len(self._mappings), self._cnf_stor._mark())
+        return (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight,
+                self._cur_count_clauses_hard_constraints, self._cur_count_clauses_soft_constraints, len(hard),
+                len(soft), tuple(self._dumps), undo, self.target_token())
+
+    def rollback(self, checkpoint: tuple) -> None:
+        """Back to `checkpoint`: the records queued since are dropped. A dump since then stays, its
+        records written once, where it leaves the order of the records stored later as it was: a
+        dump of one list alone, or after a target was merged (which may have replaced clauses in
+        place; the next targeted build replaces it, and a targeted model takes no more records).
+        Otherwise its records are pending again and their clauses leave the storage."""
+        (self._cur_init_shift_variable, self._num_clauses, self._num_formula, self.hard_weight, hard_count,
+         soft_count, hard_length, soft_length, dumps, undo, target) = checkpoint
+        self._last_plan = None
+        if undo is not None and target is self.target_token() and tuple(self._dumps) != dumps:
+            hard, soft, plans, stored, mappings, mark = undo
+            self._cnf_stor._roll_back(mark)
+            del self._mappings[mappings:]
+            self._stored_bytes = stored
+            self._plans.clear()
+            self._plans.update(plans)
+            self._list_hard_constraint_dump_args[:] = hard
+            self._list_soft_constraint_dump_args[:] = soft
+            self._cur_count_clauses_hard_constraints, self._cur_count_clauses_soft_constraints = hard_count, soft_count
+            self._dumps[:] = dumps
+            return
+        for kind, pending, length, count in ((0, self._list_hard_constraint_dump_args, hard_length, hard_count),
+                                             (1, self._list_soft_constraint_dump_args, soft_length, soft_count)):
+            # A dump takes every pending record at once: those queued before are all pending, or none.
+            kept = length if self._dumps[kind] == dumps[kind] else 0
+            for args in pending[kept:]:
+                self._plans.pop(id(args), None)
+            del pending[kept:]
+            setattr(self, _PENDING_COUNTS[kind], count if kept == length else 0)
+
+    def target_token(self):
+        """What tells whether a target was set (see rollback)."""
+        return None if self._target_place is None else self._mappings[self._target_place]
 
     # ---- the merged mapping
 

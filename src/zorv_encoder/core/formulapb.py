@@ -72,6 +72,7 @@ class RowHistory:
         self._equalities = {}               # name -> the cardinality equalities over it, by number
         self._equality_count = 0
         self._pending_equalities = []       # this constraint's, as lists of names
+        self._last_commit = None            # what takes the last commit back (see checkpoint)
 
     def _parity_links(self, manager):
         met, spent, blocks_met, blocks_spent = self._met, self._spent, self._blocks_met, self._blocks_spent
@@ -153,6 +154,7 @@ class RowHistory:
         noted, count = [], self._equality_count
 
         def take_back():
+            # Idempotent: the caller and a rollback may both call it.
             for target, gained in gains:
                 target -= gained
             for name in reversed(noted):
@@ -160,8 +162,11 @@ class RowHistory:
                 rows.pop()
                 if not rows:
                     del self._equalities[name]
+            noted.clear()
             self._equality_count = count
 
+        # Known before anything changes, so that a rollback stopped anywhere after finds it.
+        self._last_commit = take_back
         try:
             for target, gained in gains:
                 target |= gained
@@ -174,6 +179,16 @@ class RowHistory:
             take_back()
             raise
         return take_back
+
+    def checkpoint(self) -> None:
+        """Marks the rows as they are now, for rollback; what took the commit before back is let go."""
+        self._last_commit = None
+
+    def rollback(self) -> None:
+        """Takes back the commit made since checkpoint(), if any."""
+        if self._last_commit is not None:
+            self._last_commit()
+            self._last_commit = None
 
     def drop(self):
         """Forgets what the constraint being evaluated noted (it was not added)."""

@@ -172,3 +172,45 @@ def evaluate(namespace: tp.Dict[str, tp.Any], expression):
         raise FormulaError(msg)
     _evaluation.start_bounded()
     return eval(code, namespace, namespace)
+
+
+
+def saved(model) -> tuple:
+    """What restore needs to bring `model` back to this moment: its attributes, copies of its
+    sets, dicts and lists of names (an entry per declaration), the checkpoint of its container,
+    which holds a few numbers rather than the records, and what its manager was handed."""
+    container, trell = model._formula_container, model._trell_manager
+    model._rows.checkpoint()
+    handed = (trell.get_input_cnf_storage(), trell.get_witness_interpreter()) if _hands_over(trell) else None
+    names = (model._used_vars, model._variables, model._indexes, model._indexes2, model._manager.name2genvar)
+    return (model.__dict__.copy(), [held.copy() for held in names],
+            None if container is None else container.checkpoint(), handed)
+
+
+def restore(model, state: tuple) -> None:
+    """Brings `model` back to what saved() gave `state` for, after a call that raised anywhere,
+    also in this package's own clean-up or logging lines."""
+    attributes, copies, checkpoint, handed = state
+    model._rows.rollback()
+    container = attributes["_formula_container"]
+    if container is not None:
+        container.rollback(checkpoint)
+        if container.target_token() is not checkpoint[-1]:
+            # A failed build replaced the target's clauses: the storage no longer holds the last build.
+            attributes["_built"] = False
+    model.__dict__.clear()
+    model.__dict__.update(attributes)
+    names = (model._used_vars, model._variables, model._indexes, model._indexes2, model._manager.name2genvar)
+    for held, copy in zip(names, copies):
+        if held != copy:
+            held.clear()
+            held.extend(copy) if isinstance(held, list) else held.update(copy)
+    # What the evaluation left in the manager goes before the next one.
+    model._manager.unclean = True
+    if handed is not None:
+        model._trell_manager.set_input_cnf_storage(handed[0])
+        model._trell_manager.set_witness_interpreter(handed[1])
+
+
+def _hands_over(trell) -> bool:
+    return hasattr(trell, "get_input_cnf_storage") and hasattr(trell, "get_witness_interpreter")

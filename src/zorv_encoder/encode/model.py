@@ -19,6 +19,26 @@ from .._exceptions import VariableError, FormulaError, TargetError, BuildError
 from ..core.zorv_logger import *
 
 
+def _atomic(method):
+    """`method` all or nothing: whatever it raises, wherever (Ctrl-C included), the model is
+    brought back to what it was before the call. Only the call's own engine step, its last, cannot
+    be taken back, and nothing runs after it."""
+    import functools
+
+    @functools.wraps(method)
+    def call(self, *args, **kwargs):
+        from ._model_steps import restore, saved  # local: the module binds no names beyond its fixed set
+
+        state = saved(self)
+        try:
+            return method(self, *args, **kwargs)
+        except BaseException:
+            restore(self, state)
+            raise
+
+    return call
+
+
 class Model:
     """
     Main class of pseudo-boolean model
@@ -74,6 +94,7 @@ class Model:
     def get_name(self) -> str:
         return self._model_name
 
+    @_atomic
     def create_variables(self, name: str, **dims: int) -> Variable:
         """
         Provides variables for writing expressions.
@@ -120,7 +141,6 @@ class Model:
         if self._use_formula_encoder:
             self.__init_formula_encoder()
             self._indexes2.append(Index(name))
-            self._formula_encoder.create_variables(name, list(dims.values()))
             var = Variable(name, dims, 0)
         else:
             self._used_vars.add(name)
@@ -132,8 +152,12 @@ class Model:
         log_i("    add new var : " + name + str(dims) + " = [" + str(count) + "]")
         self._start_time = datetime.now()
         self._built = False
+        if self._use_formula_encoder:
+            # The encoder's declaration is the last step, in the line that returns (see _atomic).
+            return self._formula_encoder.create_variables(name, list(dims.values())) or var
         return var
 
+    @_atomic
     def get_indexes(self, indexes: tp.Sequence[str]) -> tp.Union[Index, tp.Sequence[Index]]:
         """
         Provides indexes for writing expressions.
@@ -166,6 +190,7 @@ class Model:
             result.append(index)
         return result if len(result) > 1 else result[0]
 
+    @_atomic
     def add_constraint(self, constraint: Expression, **foralls: tp.Sequence[int]) -> None:
         """
         Adds hard constraint to the model.
@@ -181,15 +206,17 @@ class Model:
             log_e(msg)
             raise TargetError(msg)
         log_d("     constraint : " + str(constraint) + "___" + str(foralls))
+        self._built = False
         if self._use_formula_encoder:
             self.__init_formula_encoder()
             from ._model_steps import foralls_text  # local: the module binds no names beyond its fixed set
 
+            # The encoder's taking it is the last step (see _atomic).
             self._formula_encoder.add_constraint(str(constraint), foralls_text(foralls))
         else:
             self.__fill_hard_constraint(constraint, foralls)
-        self._built = False
 
+    @_atomic
     def add_soft_constraint(self, constraint: Expression, weight: int = 1, minimization: bool = False,
                             **foralls: tp.Sequence[int]) -> None:
         """
@@ -223,21 +250,23 @@ class Model:
         # A text or any other value would be read for its truth alone, or enter the evaluated text.
         flag = _minimization_flag(minimization)
         check_weight(weight)
+        self._built = False
         if self._use_formula_encoder:
             _soft_weight(weight)  # the container road refuses it when it scales the objective
             self.__init_formula_encoder()
-            self._formula_encoder.add_soft_constraint(str(constraint), foralls_text(foralls), weight, flag)
-            # Only a constraint the encoder took makes the model weighted.
+            # Only a constraint the encoder took makes the model weighted: _atomic takes this back
+            # when it does not. The encoder's taking it is the last step.
             self._is_wcnf = True
+            self._formula_encoder.add_soft_constraint(str(constraint), foralls_text(foralls), weight, flag)
         else:
             self.__fill_soft_constraint(constraint, weight, minimization, foralls)
-        self._built = False
 
     @property
     def use_target(self) -> bool:
         """Is the target set in the model"""
         return self._is_wcnf is not None and not self._is_wcnf
 
+    @_atomic
     def add_target(self, target) -> None:
         """
         Adds target to the model.
@@ -253,12 +282,12 @@ class Model:
             msg = "One and Zero are Boolean constants, not pseudo-Boolean terms: they cannot be a target"
             log_e(msg)
             raise TargetError(msg)
+        self._built = False
         if self._use_formula_encoder:
             self.__init_formula_encoder()
-            self._formula_encoder.add_target(str(target))
+            self._formula_encoder.add_target(str(target))  # the last step (see _atomic)
         else:
             self.__fill_target(target)
-        self._built = False
 
     def __reset_target(self) -> None:
         if self.use_target:
@@ -341,8 +370,8 @@ class Model:
             is_false = isinstance(template_constraint, bx.Zero)
             if is_false or isinstance(template_constraint, bx.One):
                 logged(self._formula_container.check_calls, calls, foralls)
-                # The first entry is the statement that called add_constraint.
-                stack = traceback.format_stack(limit=3)
+                # The first entry is the statement that called add_constraint (through _atomic).
+                stack = traceback.format_stack(limit=4)
                 found = self.__EXPRESSION_FORMULA_RE.match(stack[0]) if stack else None
                 line_val = found.group(2).strip() if found else "unknown"
                 formula_str = found.group(4).strip() if found else ""
@@ -435,6 +464,7 @@ class Model:
         if self._formula_encoder is None:
             self._formula_encoder = self._trell_manager.create_formula_encoder(self._model_name)
 
+    @_atomic
     def build_cnf(self, border: tp.Optional[int] = None, minimization: tp.Optional[bool] = None) -> bool:
         """
         Creation CNF
@@ -502,6 +532,7 @@ class Model:
               + (" (formula encoder)." if self._use_formula_encoder else ".") + " Duration = " + duration)
         return rez
 
+    @_atomic
     def build_wcnf(self) -> bool:
         # A model of hard constraints only is built with every clause hard.
         if self._is_wcnf is False:
@@ -597,6 +628,7 @@ class Model:
         if self._use_formula_encoder and self._formula_encoder is not None:
             self._formula_encoder.save_metrics_csv(filename)
 
+    @_atomic
     def reset(self) -> None:
         if self._use_formula_encoder and self._formula_encoder is not None:
             self._formula_encoder.reset()
@@ -625,3 +657,5 @@ class Model:
         if cnf_stor is not None:
             cnf_stor.insert_prefatory_value(x)
 
+
+del _atomic  # the module binds no names beyond its fixed set
