@@ -25,15 +25,16 @@ def _atomic(method):
     be taken back, and nothing runs after it."""
     import functools
 
+    # No parameter of its own: a forall keyword named like one meets the method's own TypeError.
     @functools.wraps(method)
-    def call(self, *args, **kwargs):
+    def call(*args, **kwargs):
         from ._model_steps import restore, saved  # local: the module binds no names beyond its fixed set
 
-        state = saved(self)
+        state = saved(args[0])
         try:
-            return method(self, *args, **kwargs)
+            return method(*args, **kwargs)
         except BaseException:
-            restore(self, state)
+            restore(args[0], state)
             raise
 
     return call
@@ -157,7 +158,6 @@ class Model:
             return self._formula_encoder.create_variables(name, list(dims.values())) or var
         return var
 
-    @_atomic
     def get_indexes(self, indexes: tp.Sequence[str]) -> tp.Union[Index, tp.Sequence[Index]]:
         """
         Provides indexes for writing expressions.
@@ -171,24 +171,24 @@ class Model:
         from ..core._names import name_message
 
         result = []
+        # Taken in one step: a call stopped anywhere takes none, a refused one those before it.
+        staged = {}
         for name in indexes:
-            if isinstance(name, str) and (name == self.__BXPR_AUX or name == self.__PBCT_AUX):
-                msg = ("Names '" + self.__BXPR_AUX + "' and '" + self.__PBCT_AUX
-                       + "' are reserved. Change the name to a valid one")
-                log_e(msg)
-                raise VariableError(msg)
             msg = name_message("Index", name)
-            if msg is not None:
+            error = None if msg is None else ValueError
+            if isinstance(name, str) and (name == self.__BXPR_AUX or name == self.__PBCT_AUX):
+                msg, error = ("Names '" + self.__BXPR_AUX + "' and '" + self.__PBCT_AUX
+                              + "' are reserved. Change the name to a valid one"), VariableError
+            elif error is None and name in self._used_vars:
+                msg, error = "Index named " + name + " is already in use", VariableError
+            if error is not None:
+                self._indexes.update(staged)
                 log_e(msg)
-                raise ValueError(msg)
-            if name in self._used_vars:
-                msg = "Index named " + name + " is already in use"
-                log_e(msg)
-                raise VariableError(msg)
+                raise error(msg)
             index = Index(name)
-            self._indexes[name] = index
+            staged[name] = index
             result.append(index)
-        return result if len(result) > 1 else result[0]
+        return self._indexes.update(staged) or (result if len(result) > 1 else result[0])
 
     @_atomic
     def add_constraint(self, constraint: Expression, **foralls: tp.Sequence[int]) -> None:
