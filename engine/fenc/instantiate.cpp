@@ -365,6 +365,17 @@ public:
           rows_(config), first_aux_(variables.cell_count() + 1) {}
 
     void run() {
+        const std::size_t foralls = c_.foralls.values.size();
+        const bool alike = std::none_of(p_.ints.begin(), p_.ints.end(), [&](const int_node& n) {
+            return n.op == int_op::slot && static_cast<std::uint64_t>(n.value) < foralls;
+        });
+        if (alike) {
+            // No value of the foralls is read: every instance is the first.
+            if (c_.foralls.instance_count() == 0) return;
+            ev_.begin_instance(c_.foralls.instance_count());
+            visit(p_.root, true);
+            return;
+        }
         for_each_instance(c_.foralls, ev_, [&](std::uint64_t) { visit(p_.root, true); });
     }
 

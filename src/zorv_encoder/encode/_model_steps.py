@@ -120,8 +120,8 @@ def _raise_out_of_memory(error: MemoryError, expression, foralls) -> None:
     error.__traceback__ = None
     room = inst.limit_text(*inst.memory_limit())
     # Its text is joined only now, with that memory back.
-    msg = (inst.constraint_subject(str(expression), _shown(foralls)) + ": ran out of memory while it was evaluated and its"
-           " clauses prepared, before its work could be planned, with " + room + " once its objects are freed")
+    msg = (inst.constraint_subject(str(expression), _shown(foralls)) + ": ran out of memory while it was evaluated and"
+           " its clauses prepared, before its work could be planned, with " + room + " once its objects are freed")
     log_e(msg)
     raise MemoryError(msg) from None
 
