@@ -286,9 +286,10 @@ private:
 
 // The circuit of a pseudo-Boolean comparison (see pbcircuit/comparison_circuit.hpp). Numbers
 // whose coefficients cancel are never looked up.
-nb::object pb_circuit(const zorv::pbct::PBConstraint& constraint, nb::dict known, nb::handle literal_of) {
+nb::object pb_circuit(const zorv::pbct::PBConstraint& constraint, nb::dict known, nb::handle literal_of,
+                      nb::handle runs) {
     using zorv::pbct::i128;
-    pb_literals nodes(std::move(known), literal_of);
+    pb_literals nodes(std::move(known), literal_of, runs);
     std::vector<std::pair<NodeId, i128>> looked_up;
     for (const auto& [number, coefficient] : zorv::pbcircuit::merge_terms(constraint.literals)) {
         if (coefficient != 0) looked_up.emplace_back(nodes.get(number), coefficient);
@@ -304,8 +305,8 @@ nb::object pb_circuit(const zorv::pbct::PBConstraint& constraint, nb::dict known
 // `known` gets its variable from `new_variables`, called once with every such number in order of
 // first occurrence, which returns their variables in that order.
 nb::object clauses_formula(const zorv::pbct::VectorClauseDatabase& database, nb::dict known,
-                           nb::handle new_variables) {
-    pb_literals nodes(known, nb::none());
+                           nb::handle new_variables, nb::handle runs) {
+    pb_literals nodes(known, nb::none(), runs);
     std::unordered_map<std::int64_t, NodeId> variables;
     std::vector<std::int64_t> fresh;
     for (std::size_t i = 0; i < database.size(); ++i) {
@@ -556,11 +557,13 @@ void bind_bxpr(nb::module_& m) {
         nb::arg("cond"), nb::arg("then_"), nb::arg("else_"), "Simplified if-then-else.");
 
     m.def("pb_circuit", &pb_circuit, nb::arg("constraint"), nb::arg("known"), nb::arg("literal_of"),
-          "The comparison of a PBConstraint as a circuit over its variables, found in `known` or made\n"
-          "by `literal_of(number)`.");
+          nb::arg("runs") = nb::none(),
+          "The comparison of a PBConstraint as a circuit over its variables, found in `runs` or `known`\n"
+          "or made by `literal_of(number)`.");
     m.def("clauses_formula", &clauses_formula, nb::arg("database"), nb::arg("known"), nb::arg("new_variables"),
-          "and_s of one or_s per clause of a VectorClauseDatabase, over variables found in `known` or\n"
-          "made by one call of `new_variables(numbers)` for the others.");
+          nb::arg("runs") = nb::none(),
+          "and_s of one or_s per clause of a VectorClauseDatabase, over variables found in `runs` or\n"
+          "`known` or made by one call of `new_variables(numbers)` for the others.");
     m.def("clause_texts", &clause_texts, nb::arg("formula"),
           "Per clause of a formula in clause form, its literal texts as clause templates hold them.");
     m.def("maxsat_literals", &maxsat_literals, nb::arg("items"), nb::arg("minimization"), nb::arg("known"),

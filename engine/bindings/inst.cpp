@@ -280,6 +280,18 @@ nb::object element_call_names(nb::handle texts) {
     return out;
 }
 
+// make(), a variable mapping, whose running out of memory names it.
+template <class Make>
+zorv::cnf::var_mapping mapping_named(Make&& make) {
+    try {
+        return make();
+    } catch (const zorv::memory_error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw zorv::ran_out_of_memory("building the variable mapping");
+    }
+}
+
 }  // namespace
 
 void bind_inst(nb::module_& m) {
@@ -293,12 +305,13 @@ void bind_inst(nb::module_& m) {
           "The keys name[v0,v1,...] of every element, row-major, numbered start + sum v * stride.");
     m.def(
         "merge_keys",
-        [](nb::handle parts) { return zorv::inst::merge_keys(key_parts(parts).parts); }, "parts"_a,
+        [](nb::handle parts) { return mapping_named([&] { return zorv::inst::merge_keys(key_parts(parts).parts); }); },
+        "parts"_a,
         "A var_mapping of every part's keys, merged as successive dict updates would merge them.");
     m.def(
         "merge_keys_after",
         [](const zorv::cnf::var_mapping* previous, nb::handle parts, std::size_t split) {
-            return zorv::inst::merge_keys_after(previous, key_parts(parts).parts, split);
+            return mapping_named([&] { return zorv::inst::merge_keys_after(previous, key_parts(parts).parts, split); });
         },
         "previous"_a.none(), "parts"_a, "split"_a,
         "merge_keys(parts), copying the keys of the first `split` parts from `previous` (merged\n"

@@ -54,6 +54,17 @@ std::int64_t to_int64(nb::handle value, const char* what) {
     return v;
 }
 
+// The bounds given after the comparator; PBConstraint takes exactly one.
+std::vector<std::int64_t> bounds_of(nb::handle bound, nb::handle second) {
+    std::vector<std::int64_t> values;
+    for (const nb::handle b : {bound, second}) {
+        if (!b.is_none()) {
+            values.push_back(to_int64(b, "bound"));
+        }
+    }
+    return values;
+}
+
 std::vector<WeightedLit> to_weighted_lits(nb::handle literals) {
     std::vector<WeightedLit> out;
     for (nb::handle item : nb::iter(literals)) {
@@ -68,6 +79,31 @@ std::vector<WeightedLit> to_weighted_lits(nb::handle literals) {
                                    nb::type_name(item.type()).c_str());
         }
         out.push_back(*wl);
+    }
+    return out;
+}
+
+// The terms of two lists of the same length, literals and coefficients, as PBConstraint takes
+// them: a long row then makes no engine object per term.
+std::vector<WeightedLit> to_terms(nb::handle literals, nb::handle coefficients) {
+    if (!PyList_CheckExact(literals.ptr()) || !PyList_CheckExact(coefficients.ptr())) {
+        throw zorv::type_error("PBConstraint terms must come as two lists");
+    }
+    const auto size = [](nb::handle list) { return static_cast<std::size_t>(PyList_GET_SIZE(list.ptr())); };
+    if (size(literals) != size(coefficients)) {
+        throw zorv::value_error("PBConstraint terms: " + std::to_string(size(literals)) + " literals but " +
+                                std::to_string(size(coefficients)) + " coefficients");
+    }
+    std::vector<WeightedLit> out;
+    out.reserve(size(literals));
+    // The lengths are read again at each step: an item's __index__ may change either list.
+    for (std::size_t i = 0; i < size(literals) && i < size(coefficients); ++i) {
+        const nb::object lit = nb::borrow(PyList_GET_ITEM(literals.ptr(), static_cast<Py_ssize_t>(i)));
+        const nb::object coef = nb::borrow(PyList_GET_ITEM(coefficients.ptr(), static_cast<Py_ssize_t>(i)));
+        out.emplace_back(to_int64(lit, "literal"), to_int64(coef, "coefficient"));
+    }
+    if (out.size() != size(literals) || out.size() != size(coefficients)) {
+        throw zorv::value_error("PBConstraint terms changed while they were read");
     }
     return out;
 }
@@ -155,15 +191,19 @@ void bind_pbct(nb::module_& m) {
              // The bound as an optional argument rather than *args: nanobind makes the tuple of
              // *args without checking that the allocation succeeded.
              [](PBConstraint* self, nb::handle literals, Comparator cmp, nb::handle bound, nb::handle second) {
-                 std::vector<std::int64_t> values;
-                 for (const nb::handle b : {bound, second}) {
-                     if (!b.is_none()) {
-                         values.push_back(to_int64(b, "bound"));
-                     }
-                 }
+                 const std::vector<std::int64_t> values = bounds_of(bound, second);
                  new (self) PBConstraint(to_weighted_lits(literals), cmp, values);
              },
              "literals"_a, "comparator"_a, "bound"_a.none() = nb::none(), "second_bound"_a.none() = nb::none())
+        .def_static(
+            "_of_terms",
+            [](nb::handle literals, nb::handle coefficients, Comparator cmp, nb::handle bound, nb::handle second) {
+                const std::vector<std::int64_t> values = bounds_of(bound, second);
+                return PBConstraint(to_terms(literals, coefficients), cmp, values);
+            },
+            "literals"_a, "coefficients"_a, "comparator"_a, "bound"_a.none() = nb::none(),
+            "second_bound"_a.none() = nb::none(),
+            "The constraint of the terms literals[i] * coefficients[i], each list of integers.")
         .def("__repr__", &PBConstraint::repr);
 
     nb::class_<VectorClauseDatabase>(m, "VectorClauseDatabase")

@@ -91,6 +91,11 @@ std::string limit_text(const memory_limit& limit) {
            " it holds)";
 }
 
+memory_error ran_out_of_memory(std::string_view what) {
+    return memory_error(std::string(what) + " ran out of memory, with " + limit_text(process_memory_limit()) +
+                        " once it let its memory go");
+}
+
 std::string constraint_subject(std::string_view text, std::string_view foralls) {
     constexpr std::size_t shown = 200;
     std::string subject = text.empty() ? "a constraint" : "constraint " + quoted(text);

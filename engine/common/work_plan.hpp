@@ -64,6 +64,10 @@ private:
     std::string text_;
 };
 
+// The error of `what` ("building the variable mapping of 3 entries") that ran out of memory, with
+// what the process can get, measured once that work let its memory go.
+memory_error ran_out_of_memory(std::string_view what);
+
 // "constraint 'text' over {'i': range(0, 3)}", the text quoted and cut as in every message;
 // without the foralls part when `foralls` is empty or "{}"; "a constraint" without a text.
 std::string constraint_subject(std::string_view text, std::string_view foralls);

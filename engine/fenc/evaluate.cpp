@@ -8,19 +8,19 @@ namespace zorv::fenc {
 
 std::int64_t checked_mul(std::int64_t a, std::int64_t b) {
     std::int64_t r = 0;
-    if (__builtin_mul_overflow(a, b, &r)) throw value_error("integer overflow in a constraint");
+    if (__builtin_mul_overflow(a, b, &r)) throw value_error("integer overflow in a constraint, whose integers are of 64 bits");
     return r;
 }
 
 std::int64_t checked_add(std::int64_t a, std::int64_t b) {
     std::int64_t r = 0;
-    if (__builtin_add_overflow(a, b, &r)) throw value_error("integer overflow in a constraint");
+    if (__builtin_add_overflow(a, b, &r)) throw value_error("integer overflow in a constraint, whose integers are of 64 bits");
     return r;
 }
 
 std::int64_t checked_sub(std::int64_t a, std::int64_t b) {
     std::int64_t r = 0;
-    if (__builtin_sub_overflow(a, b, &r)) throw value_error("integer overflow in a constraint");
+    if (__builtin_sub_overflow(a, b, &r)) throw value_error("integer overflow in a constraint, whose integers are of 64 bits");
     return r;
 }
 

@@ -94,7 +94,13 @@ void formula_model::add(constraint& c) {
         if (c.kind == constraint_kind::soft) soft = sum;
     }
     naming(c, [&] { cnf::check_weight_room(soft_total_, soft); });
-    if (c.kind == constraint_kind::hard) naming(c, [&] { check_cells(c, variables_, instance_work(config_)); });
+    if (c.kind == constraint_kind::hard) {
+        naming(c, [&] {
+            check_cells(c, variables_, instance_work(config_));
+            // A row that no build could write would fail every build after.
+            check_rows(c, variables_, config_);
+        });
+    }
     c.catalog_stamp = 0;
     planned_clauses_ += work.clauses;
     soft_total_ += soft;
@@ -196,8 +202,19 @@ std::pair<std::size_t, std::size_t> formula_model::mapping_room() const {
 
 void formula_model::fill_mapping(cnf::var_mapping& out) const {
     out.clear();
-    // Made room for at once: arrays that double copy all they hold without a Ctrl-C check.
     const auto [entries, bytes] = mapping_room();
+    try {
+        write_mapping(out, entries, bytes);
+    } catch (const memory_error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        out = cnf::var_mapping();
+        throw ran_out_of_memory("building the variable mapping of " + std::to_string(entries) + " entries");
+    }
+}
+
+void formula_model::write_mapping(cnf::var_mapping& out, std::size_t entries, std::size_t bytes) const {
+    // Made room for at once: arrays that double copy all they hold without a Ctrl-C check.
     out.reserve(entries, bytes);
     interrupt_gate gate;
     for (std::size_t v = 0; v < variables_.size(); ++v) {

@@ -51,7 +51,7 @@ public:
     // Keys name[i,j] of every cell, then _pbct_aux[f,n,k] and _bxpr_aux[f,n,k] of every
     // auxiliary (f the constraint's place, n the instance, k the counter within the instance).
     // The auxiliaries are left out once a declaration since the last generation has taken
-    // their numbers.
+    // their numbers. Running out of memory leaves `out` empty and says how many entries it took.
     void fill_mapping(cnf::var_mapping& out) const;
 
     // One byte per cell from a solver model (signed variable numbers): value_error when a number
@@ -65,6 +65,7 @@ private:
     void add_read(constraint c);
     // Entries and key bytes (an upper bound) that fill_mapping writes.
     std::pair<std::size_t, std::size_t> mapping_room() const;
+    void write_mapping(cnf::var_mapping& out, std::size_t entries, std::size_t bytes) const;
 
     catalog variables_;
     std::vector<constraint> constraints_;

@@ -1,6 +1,7 @@
 #include "fenc/instantiate.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <memory>
 #include <new>
@@ -352,6 +353,103 @@ private:
 std::uint64_t encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
                           cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<aux_run>& aux) {
     return hard_instances(c, variables, config, out).run(next_aux, aux);
+}
+
+namespace {
+
+// Walks the comparisons of every instance of a hard constraint, as hard_instances meets them.
+class row_check {
+public:
+    row_check(const constraint& c, const catalog& variables, const pbct::PBConfig& config)
+        : c_(c), p_(c.code), ev_(c.code, variables, instance_work(config)), encoder_(config), config_(config),
+          rows_(config), first_aux_(variables.cell_count() + 1) {}
+
+    void run() {
+        const std::size_t foralls = c_.foralls.values.size();
+        const bool alike = std::none_of(p_.ints.begin(), p_.ints.end(), [&](const int_node& n) {
+            return n.op == int_op::slot && static_cast<std::uint64_t>(n.value) < foralls;
+        });
+        if (alike) {
+            // No value of the foralls is read: every instance is the first.
+            if (c_.foralls.instance_count() == 0) return;
+            ev_.begin_instance(c_.foralls.instance_count());
+            visit(p_.root, true);
+            return;
+        }
+        for_each_instance(c_.foralls, ev_, [&](std::uint64_t) { visit(p_.root, true); });
+    }
+
+private:
+    void visit(std::uint32_t id, bool top) {
+        const bool_node& n = p_.bools[id];
+        switch (n.op) {
+            case bool_op::compare:
+                compare(n, top);
+                return;
+            case bool_op::and_:
+            case bool_op::or_:
+            case bool_op::xor_:
+            case bool_op::eq_:
+                // Only a conjunction keeps its operands at the top.
+                ev_.operands(n, [&](std::uint32_t kid) { visit(kid, top && n.op == bool_op::and_); });
+                return;
+            default: {
+                // A negation, an implication and an if-then-else hold their operands in a, b, c.
+                const std::uint32_t kids[] = {n.a, n.b, n.c};
+                const std::size_t count = n.op == bool_op::negate    ? 1
+                                          : n.op == bool_op::implies ? 2
+                                          : n.op == bool_op::ite     ? 3
+                                                                     : 0;
+                for (std::size_t k = 0; k < count; ++k) visit(kids[k], false);
+            }
+        }
+    }
+
+    void compare(const bool_node& n, bool top) {
+        weighted_.clear();
+        ev_.term(n.a, 1, weighted_);
+        std::vector<pbct::WeightedLit> lits;
+        lits.reserve(weighted_.size());
+        // The compact adder, where every other construction ends, takes about 7 clauses per
+        // binary digit of a coefficient, twice over for a range bounded on both sides: a row
+        // whose digits allow four times that and more stays within the limit untried.
+        std::uint64_t digits = 0;
+        for (const auto& [cell, coefficient] : weighted_) {
+            lits.emplace_back(cell, row_coefficient(coefficient));
+            const std::int64_t v = lits.back().coefficient;
+            digits += static_cast<std::uint64_t>(std::bit_width(v < 0 ? ~static_cast<std::uint64_t>(v) + 1
+                                                                       : static_cast<std::uint64_t>(v)));
+        }
+        const std::int64_t bound = ev_.integer(n.b);
+        const std::int64_t limit = config_.max_clauses_per_constraint();
+        if (!top || (limit > 0 && digits <= (static_cast<std::uint64_t>(limit) - std::min<std::uint64_t>(
+                                                 static_cast<std::uint64_t>(limit), 4096)) / 64)) {
+            return;
+        }
+        const pbct::PBConstraint pb(std::move(lits), n.comparator, {bound});
+        rows_.clear();
+        pbct::AuxVarManager allocator(first_aux_);
+        encoder_.encode_row(pb, rows_, allocator, {});
+    }
+
+    const constraint& c_;
+    const program& p_;
+    evaluator ev_;
+    pbct::PB2CNF encoder_;
+    const pbct::PBConfig& config_;
+    pbct::VectorClauseDatabase rows_;
+    std::int64_t first_aux_;
+    weighted_cells weighted_;
+};
+
+bool compares(const program& p) {
+    return std::any_of(p.bools.begin(), p.bools.end(), [](const bool_node& n) { return n.op == bool_op::compare; });
+}
+
+}  // namespace
+
+void check_rows(const constraint& c, const catalog& variables, const pbct::PBConfig& config) {
+    if (c.kind == constraint_kind::hard && compares(c.code)) row_check(c, variables, config).run();
 }
 
 std::uint64_t encode_soft(const constraint& c, const catalog& variables, const pbct::PBConfig& config,

@@ -40,6 +40,11 @@ std::vector<std::uint8_t> clause_shapes(const program& p);
 std::uint64_t encode_hard(const constraint& c, const catalog& variables, const pbct::PBConfig& config,
                           cnf::wcnf_storage& out, std::int64_t& next_aux, std::vector<aux_run>& aux);
 
+// Throws, as encode_hard would, where an instance of hard constraint `c` has a comparison
+// whose coefficients or bound do not fit in 64 bits, or one asserted at its top whose
+// encoding needs more clauses than `config` lets one constraint have; nothing is written.
+void check_rows(const constraint& c, const catalog& variables, const pbct::PBConfig& config);
+
 // Writes the soft unit clauses of every instance of soft constraint `c`: one per term of the
 // weighted sum in a left-to-right walk, weighted |weight * coefficient|, the literal negated
 // when that product is positive and minimization is set, or when it is not and minimization

@@ -530,6 +530,89 @@ def test_memory_checks_leave_no_file_open():
         assert len(os.listdir("/proc/self/fd")) == before, f"descriptors left open on road {road}"
 
 
+_LONG_ROW = """
+import resource
+import orbeny.trelle as tl
+from zorv_encoder import SumIt
+from zorv_encoder.encode.model import Model
+
+model = Model(tl.manager(), "long", False)
+x = model.create_variables("x", k=500_000)
+row = SumIt([x[k] for k in range(500_000)]) <= 5
+held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (held + (100 << 20), resource.getrlimit(resource.RLIMIT_AS)[1]))
+try:
+    model.add_constraint(row)
+except (MemoryError, OverflowError) as error:
+    print(type(error).__name__, error)
+"""
+
+
+def test_a_long_row_under_an_address_space_limit_is_refused_by_name_not_aborted():
+    import subprocess
+    import sys
+
+    # An engine object per term made the binding library's registry grow, past our code.
+    out = subprocess.run([sys.executable, "-c", _LONG_ROW], capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0, out.stderr[-300:]
+    assert re.match(r"(MemoryError|OverflowError) constraint 'FormulaPB\(Sum", out.stdout), out.stdout
+
+
+# Work that no build could finish is refused at the call on both roads, naming the constraint; the
+# model, without it, builds.
+@pytest.mark.parametrize("make, error, message", [
+    (lambda x, j: SumIt([x[k] for k in range(200_000)]) <= 5, OverflowError,
+     "pseudo-Boolean encoding needs more than max_clauses_per_constraint = 1000000 clauses"),
+    (lambda x, j: pow_expression(2, 64) * x[0] + x[1] <= 1, ValueError, "2 \\*\\* 64: .*integers of 64 bits|"
+     "integer overflow in a constraint, whose integers are of 64 bits"),
+    (lambda x, j: (Sum(pow_expression(2, j) * x[j], j=range(65)) <= 1) | x[0], ValueError, ".*64 bits"),
+])
+def test_work_no_build_can_finish_is_refused_at_the_call_alike(make, error, message):
+    for road in (False, True):
+        model = Model(tl.manager(), "unfinishable", road)
+        x = model.create_variables("x", k=200_000)
+        j = model.get_indexes(["j"])
+        with pytest.raises(error, match=f"^constraint '.*': ({message})$"):
+            model.add_constraint(make(x, j))
+        model.add_constraint(x[0] | x[1])
+        model.build_cnf()
+        assert model.get_cnf_storage().get_clause_count() == 1
+
+
+_MAPPING = """
+import resource
+import orbeny.trelle as tl
+from zorv_encoder.encode.model import Model
+
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+for road in (False, True):
+    model = Model(tl.manager(), "mapped", road)
+    x = model.create_variables("x", k=2_000_000)
+    model.add_constraint(x[0] | x[1])
+    held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+    resource.setrlimit(resource.RLIMIT_AS, (held + (8 << 20), hard))
+    try:
+        model.build_cnf()
+    except MemoryError as error:
+        print(error)
+    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+    model.build_cnf()
+    print(model.get_cnf_storage().get_clause_count())
+"""
+
+
+def test_a_mapping_past_what_the_process_has_left_is_named_when_it_runs_out():
+    import subprocess
+    import sys
+
+    out = subprocess.run([sys.executable, "-c", _MAPPING], check=True, capture_output=True, text=True, timeout=120)
+    lines = out.stdout.splitlines()
+    ran_out = (r"building the variable mapping{} ran out of memory, with the [0-9]+ bytes .* that this process can"
+               r" still get .* once it let its memory go")
+    assert re.fullmatch(ran_out.format(""), lines[0]) and lines[1] == "1", lines
+    assert re.fullmatch(ran_out.format(" of 2000000 entries"), lines[2]) and lines[3] == "1", lines
+
+
 def test_bounded_index_values_read_as_before(tmp_path):
     found = []
     for road in (False, True):

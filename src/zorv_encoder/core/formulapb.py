@@ -3,6 +3,7 @@ import orbeny.trelle.bxpr as bx
 from orbeny.trelle._engine import bxpr as _engine_bx
 from .zorv_logger import *
 from .zorv_logger import _heard
+from .pboperations import PBBaseOp, _terms
 
 
 class FormulaPB:
@@ -15,14 +16,19 @@ class FormulaPB:
         heard = _heard(tl.log_level_type.debug)
         if heard:
             log_d(f"FormulaPB before to_bx: {self.expression}")
-        pb_expression = self.expression.to_pb()
         # The sibling constraint checks the literals, the comparator and the bound.
-        constraint = pb.PBConstraint(pb_expression, self.comparator, *self.border)
+        if isinstance(self.expression, PBBaseOp) and not heard:
+            # As two lists of numbers: no engine object per term.
+            constraint = pb.PBConstraint._of_terms(*_terms(self.expression), self.comparator, *self.border)
+        else:
+            constraint = pb.PBConstraint(self.expression.to_pb(), self.comparator, *self.border)
         # Built as a circuit, not as the encoder's clauses: those are exact only where
         # the comparison stands positively, and it may stand negated.
-        bx_formula = _engine_bx.pb_circuit(constraint, manager.pb2bx, manager.get_pb_var)
+        # Over the registration runs as they are: a long row's variables are then not each made
+        # into an object of their own.
+        bx_formula = _engine_bx.pb_circuit(constraint, manager._pb2bx, manager.get_pb_var, manager._pb2bx_runs)
         if not isinstance(bx_formula, (bx.Zero, bx.One)):
-            manager._pb_circuits[bx_formula] = (pb_expression, self.comparator, self.border)
+            manager._pb_circuits[bx_formula] = constraint
         if heard:
             log_d(f"Bx formula from FormulaPB: {bx_formula}")
         return bx_formula
@@ -220,8 +226,7 @@ def _assert_comparisons(formula, manager, rows=None):
 
 
 def _asserted(circuit, manager, rows=None):
-    pb_expression, comparator, border = manager._pb_circuits[circuit]
-    constraint = pb.PBConstraint(pb_expression, comparator, *border)
+    constraint = manager._pb_circuits[circuit]
     database = pb.VectorClauseDatabase(manager.pb_config)
     encoder = pb.pb2cnf(manager.pb_config)
     if rows is None:
@@ -230,4 +235,4 @@ def _asserted(circuit, manager, rows=None):
         kind, lits, _ = encoder._encode_row(constraint, database, manager.pb_var_manager,
                                             rows._parity_links(manager), rows._equality_counter(manager))
         rows._note(manager, kind, lits)
-    return _engine_bx.clauses_formula(database, manager.pb2bx, manager._new_pb_vars)
+    return _engine_bx.clauses_formula(database, manager._pb2bx, manager._new_pb_vars, manager._pb2bx_runs)

@@ -125,7 +125,8 @@ class Manager:
         self.cnt_pbvar += len(pb_vars)
         self.name2pb.update(zip(names, pb_vars))
         self.pb2name.update(zip(pb_vars, names))
-        self.pb2bx.update(zip(pb_vars, bx_vars))
+        # Numbers of no registration run: the runs stay as they are.
+        self._pb2bx.update(zip(pb_vars, bx_vars))
         return bx_vars
 
     def __register(self, name, pb_var, bx_var):

@@ -172,22 +172,30 @@ def _rebuild(root, on_leaf, on_other):
     return built[0]
 
 
-def _flatten(root, weighted_lits):
+def _flatten(root, weighted_lits, coefficients=None):
     """The items of `root`'s leaves, depth-first, left to right: weighted literals
-    (with one debug line per Sum, inner ones first) or (number, coefficient) pairs."""
+    (with one debug line per Sum, inner ones first) or (number, coefficient) pairs.
+    With a list `coefficients` (and weighted_lits false), the literals of what to_pb gives
+    instead, their coefficients appended to that list, and no debug line: a long row then
+    makes no engine object per term."""
     items = []
     stack = [root]
     if weighted_lits:
         weighted_lit = pb.WeightedLit
         heard = _heard(tl.log_level_type.debug)
+    elif coefficients is not None:
+        add_coefficient = coefficients.append
     while stack:
         node = stack.pop()
         cls = type(node)
         if cls is PBVariable:
             if weighted_lits:
                 items.append(weighted_lit(node.pb_var, node.coefficient))
-            else:
+            elif coefficients is None:
                 items.append((node.pb_var, node.coefficient))
+            else:
+                items.append(node.pb_var)
+                add_coefficient(node.coefficient)
         elif cls is AddOp:
             stack += (node.second_variable, node.first_variable)
         elif cls is Sum:
@@ -197,9 +205,19 @@ def _flatten(root, weighted_lits):
         elif cls is _SumEnd:
             if heard:
                 log_d("Sum to_pb result " + f"{items[node.start:]}")
+        elif coefficients is not None:
+            for item in node.to_pb():
+                items.append(item.literal)
+                add_coefficient(item.coefficient)
         else:
             items.extend(node.to_pb() if weighted_lits else node.to_maxsat())
     return items
+
+
+def _terms(root):
+    """What `root.to_pb()` gives, as two lists: the literals and their coefficients."""
+    coefficients = []
+    return _flatten(root, False, coefficients), coefficients
 
 
 def _text(root):

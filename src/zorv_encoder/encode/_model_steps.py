@@ -91,18 +91,33 @@ def raise_named(error: BaseException, expression, foralls=None) -> None:
     # The interpreter's gives no text, the engine's only the C++ one.
     if type(error) is MemoryError and error.args in ((), ("std::bad_alloc",)):
         _raise_out_of_memory(error, expression, foralls)
-    if not isinstance(error, Refused):
+    if type(error) is OverflowError and str(error).startswith(_CLAUSE_CAP):
+        # The encoder's refusal of a row, which knows no constraint.
+        from orbeny.trelle._engine import inst
+
+        named = OverflowError(inst.constraint_subject(str(expression), _shown(foralls)) + ": " + str(error))
+    elif isinstance(error, Refused):
+        if foralls and not error.foralls:
+            # Refused while its text was evaluated, before the container took the foralls.
+            error.foralls = _shown(foralls)
+        named = error.named(str(expression))
+    else:
         return
-    text = str(expression)
-    if foralls and not error.foralls:
-        # Refused while its text was evaluated, before the container took the foralls.
-        try:
-            error.foralls = str(FormulaContainer.copied_foralls(foralls))
-        except (TypeError, ValueError):
-            pass
-    named = error.named(text)
     log_e(str(named))
     raise named from None
+
+
+_CLAUSE_CAP = "pseudo-Boolean encoding needs more than max_clauses_per_constraint"
+
+
+def _shown(foralls) -> str:
+    """The foralls as a refusal shows them; "" for none, or for foralls the container refuses."""
+    if not foralls:
+        return ""
+    try:
+        return str(FormulaContainer.copied_foralls(foralls))
+    except (TypeError, ValueError):
+        return ""
 
 
 def _raise_out_of_memory(error: MemoryError, expression, foralls) -> None:
@@ -114,15 +129,9 @@ def _raise_out_of_memory(error: MemoryError, expression, foralls) -> None:
     traceback.clear_frames(error.__traceback__)
     error.__traceback__ = None
     room = inst.limit_text(*inst.memory_limit())
-    shown = ""
-    if foralls:
-        try:
-            shown = str(FormulaContainer.copied_foralls(foralls))
-        except (TypeError, ValueError):
-            pass
     # Its text is joined only now, with that memory back.
-    msg = (inst.constraint_subject(str(expression), shown) + ": ran out of memory while it was evaluated and its"
-           " clauses prepared, before its work could be planned, with " + room + " once its objects are freed")
+    msg = (inst.constraint_subject(str(expression), _shown(foralls)) + ": ran out of memory while it was evaluated and"
+           " its clauses prepared, before its work could be planned, with " + room + " once its objects are freed")
     log_e(msg)
     raise MemoryError(msg) from None
 
