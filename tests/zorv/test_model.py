@@ -328,10 +328,11 @@ def test_soft_constraint_must_be_soft(logs, make, message):
 
 
 @pytest.mark.parametrize("call", [
+    lambda model: model.add_constraint("x(0)"),
     lambda model: model.add_soft_constraint("x(0)"),
     lambda model: model.add_target(3),
 ])
-def test_soft_constraint_and_target_refuse_non_expressions(logs, call):
+def test_constraints_and_target_refuse_non_expressions(logs, call):
     model, _ = _in_state(None)
     with pytest.raises(TypeError, match="must contain only objects of type 'Expression'") as refused:
         call(model)
