@@ -280,6 +280,8 @@ def chosen(label, terms, cmp, bound, expected, asked=False, **how):
     chosen("30 weights of 1..100", drawn(30, 1, 100), "<=", 0.25, ("binary_merge", 1478, 406)),
     # the totalizer within 4 times the merge's clauses, and just beyond; the diagram within twice them
     chosen("23 weights of 10..60", drawn(23, 10, 60), "<=", 0.75, ("generalized_totalizer", 5623, 835)),
+    chosen("26 weights of 10..60: the totalizer just within", drawn(26, 10, 60), "<=", 0.23,
+           ("generalized_totalizer", 5537, 641)),
     chosen("26 weights of 30..100", drawn(26, 30, 100), ">=", 0.3, ("binary_merge", 2142, 524)),
     chosen("39 weights of 1..100", drawn(39, 1, 100), "<=", 0.9, ("decision_diagram", 7433, 2105)),
     chosen("26 weights of 1000..10**5", drawn(26, 1000, 10 ** 5), "<=", 0.8, ("binary_merge", 4769, 1178)),
