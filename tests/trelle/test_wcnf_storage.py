@@ -513,6 +513,22 @@ def test_fifos_and_devices_are_written_in_place_and_other_files_refused(tmp_path
     assert sorted(os.listdir(tmp_path)) == ["fifo", "sock"]
 
 
+def test_a_device_that_cannot_be_opened_is_refused_at_once():
+    # The terminal of a process that has none: opening it fails, and that is no reason to retry.
+    script = """
+import orbeny.trelle as tl
+s = tl.wcnf_storage()
+s.add_hard_clause([1])
+try:
+    s.save_to_file("/dev/tty", tl.input_sat_format.cnf)
+except OSError as e:
+    print(e.errno, e.filename)
+"""
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=30,
+                         start_new_session=True)
+    assert out.stdout.split() == [str(errno.ENXIO), "/dev/tty"], out.stderr
+
+
 def test_ctrl_c_from_a_terminal_stops_a_save_into_a_fifo_that_is_not_read(tmp_path):
     # SIGINT comes from another process, as a terminal's does, while the save waits first for a
     # reader that never comes and then for one that never reads, with the pipe full.
