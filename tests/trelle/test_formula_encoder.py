@@ -288,6 +288,14 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     assert [row[0] for row in rows[-2:]] == ["witness"] * 2 and rows[-2][-3:] == ["True", "6", "7"]
 
 
+def test_the_top_weight_is_one_past_the_soft_weights_even_at_one():
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [1])
+    encoder.add_soft_constraint("x(0)", "Foralls: {}", 1, False)
+    encoder.generate_cnf()
+    assert encoder.get_cnf_storage().get_weight_limit() == 2
+
+
 @pytest.mark.parametrize("text", ["~(" * 2000 + "x(0,0).to_bx()" + ")" * 2000, "~" * 198 + "x(0,0).to_bx()",
                                   "FormulaPB(" + "1 * " * 5000 + "(x(0,0).to_pb()), pb.Comparator_type.LEQ, 1)"
                                   ".to_bx(manager)",

@@ -115,6 +115,7 @@ def test_lp_with_known_optimum_and_constants():
     mgr, sol = solve(s)
     assert sol.is_optimal() and sol.get_status() == "optimal"
     assert sol.get_objective_value() == pytest.approx(12.0)
+    assert list(sol.get_col_values()) == pytest.approx([3.0, 1.0])
     values = mgr.get_witness_interpreter().get_lp_var_values("v")
     assert values.get_ndarray() == pytest.approx([3.0, 1.0])
     assert values.get_ndarray().dtype == np.float64

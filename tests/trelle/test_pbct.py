@@ -297,6 +297,8 @@ def chosen(label, terms, cmp, bound, expected, asked=False, **how):
     chosen("30 weights of 1..100", drawn(30, 1, 100), "<=", 0.25, ("binary_merge", 1478, 406)),
     # the totalizer within 4 times the merge's clauses, and just beyond; the diagram within twice them
     chosen("23 weights of 10..60", drawn(23, 10, 60), "<=", 0.75, ("generalized_totalizer", 5623, 835)),
+    chosen("26 weights of 10..60: the totalizer just within", drawn(26, 10, 60), "<=", 0.23,
+           ("generalized_totalizer", 5537, 641)),
     chosen("26 weights of 30..100", drawn(26, 30, 100), ">=", 0.3, ("binary_merge", 2142, 524)),
     chosen("39 weights of 1..100", drawn(39, 1, 100), "<=", 0.9, ("decision_diagram", 7433, 2105)),
     chosen("26 weights of 1000..10**5", drawn(26, 1000, 10 ** 5), "<=", 0.8, ("binary_merge", 4769, 1178)),
@@ -315,6 +317,8 @@ def chosen(label, terms, cmp, bound, expected, asked=False, **how):
     chosen("4097: too long for the diagram", drawn(4097, 1, 2), "==", 3, ("compact_adder", 35869, 8718)),
     chosen("150 weights of 20 bits", drawn(150, 1, 2 ** 20), "<=", 0.5, ("binary_merge", 167096, 12138)),
     chosen("500 weights of 12 bits", drawn(500, 1, 2 ** 12), "<=", 0.5, ("network_merge", 198840, 132475)),
+    chosen("1760 weights of 12 bits: the networks 1479 clauses within the budget", drawn(1760, 1, 2 ** 12), "<=",
+           0.5, ("network_merge", 998521, 665385)),
     chosen("60 weights of 20 bits, exactly", drawn(60, 1, 2 ** 20), "==", None, ("compact_adder", 5835, 1690)),
     chosen("1000 weights of 52 bits", drawn(1000, 1, 2 ** 52), "<=", 0.5, ("compact_adder", 93832, 26827)),
     chosen("6000 weights of 50 bits: the work cap", drawn(6000, 1, 2 ** 50), "<=", 0.5,

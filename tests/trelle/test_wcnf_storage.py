@@ -332,7 +332,8 @@ def test_bad_mapping_writes_nothing(tmp_path, mapping, error):
 def test_line_ends_in_comment_texts_are_refused(tmp_path, end):
     s = fill([([1], 0)])
     s.set_model_name("m" + end + "p cnf 9 9")
-    with pytest.raises(ValueError, match="model name"):
+    shown = "\\x00" if end == "\0" else end  # the refused text is named, a NUL spelt out
+    with pytest.raises(ValueError, match=re.escape(f"model name 'm{shown}p cnf 9 9'")):
         s.save_to_file(str(tmp_path / "f.cnf"), FMT.cnf, None)
     s.set_model_name("m")
     with pytest.raises(ValueError, match="mapping key"):
@@ -522,6 +523,7 @@ def test_temporary_file_roads_keep_modes_and_take_long_names(tmp_path, unnamed):
     (tmp_path / "real.cnf").write_text("old\n")
     os.chmod(tmp_path / "real.cnf", 0o640)
     script = saving_child(tmp_path, unnamed, f"""
+os.close(0)  # a process without standard input saves alike
 os.umask(0o002)
 s = tl.wcnf_storage()
 s.add_hard_clause([1])
@@ -587,6 +589,22 @@ for _ in range(3):
     except subprocess.TimeoutExpired:
         pytest.fail("a save over a file after one stopped waiting for a FIFO never ended")
     assert (tmp_path / "f.cnf").read_text() == "p cnf 1 1\n1 0\n"
+
+
+def test_a_device_that_cannot_be_opened_is_refused_at_once():
+    # The terminal of a process that has none: opening it fails, and that is no reason to retry.
+    script = """
+import orbeny.trelle as tl
+s = tl.wcnf_storage()
+s.add_hard_clause([1])
+try:
+    s.save_to_file("/dev/tty", tl.input_sat_format.cnf)
+except OSError as e:
+    print(e.errno, e.filename)
+"""
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=30,
+                         start_new_session=True)
+    assert out.stdout.split() == [str(errno.ENXIO), "/dev/tty"], out.stderr
 
 
 def test_ctrl_c_from_a_terminal_stops_a_save_into_a_fifo_that_is_not_read(tmp_path):

@@ -663,6 +663,14 @@ def test_rows_past_64_bits_are_refused_alike(constraint, message):
             model.build_cnf()
 
 
+def test_a_loop_value_just_past_64_bits_is_named_on_the_container_road():
+    model = Model(tl.manager(), "wide", False)
+    y = model.create_variables("y", k=YS)
+    j = model.get_indexes(["j"])
+    with pytest.raises(ValueError, match="the literal 9223372036854775808: the index values of a comprehension"):
+        model.add_constraint(Or(y[j - B - 1], j=range(B + 1, B + 2)))
+
+
 # Every cell that some instance refers to lies in its variable, even where the encoding drops
 # the term or the whole constraint always holds.
 @pytest.mark.parametrize("add", [

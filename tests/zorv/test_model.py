@@ -321,22 +321,23 @@ def test_cnf_build_makes_the_model_targeted():
     (lambda x: x[0] <= 1, "Input constraint cannot be converted to a soft constraints"),
     (lambda x: x[0] & x[1], "Input constraint cannot be converted to a soft constraints"),
 ])
-def test_soft_constraint_must_be_soft(make, message):
+def test_soft_constraint_must_be_soft(logs, make, message):
     model, x = _in_state(None)
     with pytest.raises(FormulaError, match="^" + re.escape(message) + "$"):
         model.add_soft_constraint(make(x))
-    assert model._is_wcnf is None
+    assert model._is_wcnf is None and logs(LEVEL.error) == [message]
 
 
 @pytest.mark.parametrize("call", [
+    lambda model: model.add_constraint("x(0)"),
     lambda model: model.add_soft_constraint("x(0)"),
     lambda model: model.add_target(3),
 ])
-def test_soft_constraint_and_target_refuse_non_expressions(call):
+def test_constraints_and_target_refuse_non_expressions(logs, call):
     model, _ = _in_state(None)
-    with pytest.raises(TypeError, match="must contain only objects of type 'Expression'"):
+    with pytest.raises(TypeError, match="must contain only objects of type 'Expression'") as refused:
         call(model)
-    assert model._is_wcnf is None
+    assert model._is_wcnf is None and logs(LEVEL.error) == [str(refused.value)]
 
 
 @pytest.mark.parametrize("call, error", [
