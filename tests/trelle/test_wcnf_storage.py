@@ -622,8 +622,8 @@ for i in range(1, 200000):
 for stalled in ("open", "write"):
     if stalled == "write":
         reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
-    print("saving", flush=True)
-    try:
+    try:  # a signal that a loaded machine delivers early is still the test's own
+        print("saving", flush=True)
         s.save_to_file(fifo, tl.input_sat_format.cnf)
     except KeyboardInterrupt:
         print("stopped", flush=True)
@@ -647,7 +647,8 @@ for stalled in ("open", "write"):
             assert line(60, f"a save that stalls at {stalled}") == "saving"
             time.sleep(0.2)  # waiting by now: a pipe holds far less than the file
             child.send_signal(signal.SIGINT)
-            assert line(2, f"Ctrl-C stopping a save stalled at {stalled}") == "stopped"
+            # Milliseconds when the machine is idle; a stalled save never answers at all.
+            assert line(10, f"Ctrl-C stopping a save stalled at {stalled}") == "stopped"
         assert child.wait(10) == 0
     finally:
         child.kill()
