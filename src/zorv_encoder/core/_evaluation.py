@@ -100,7 +100,7 @@ def _refused_read(compiled, source: str):
                 continue
             attribute = "ATTR" in instruction.opname or "METHOD" in instruction.opname
             if name.startswith("_") or (attribute and name.startswith(_FRAME_PREFIXES)):
-                found.append((_read_at(source, instruction.positions, name, attribute), attribute, name))
+                found.append((_read_at(source, getattr(instruction, "positions", None), name, attribute), attribute, name))
     if not found:
         # A name that no instruction reads, such as a lambda's unused parameter.
         found = [(_written_at(source, name), False, name) for name in names if name.startswith("_")]
