@@ -174,14 +174,12 @@ void bind_cnf(nb::module_& m) {
     m.def(
         "build_mapping_tables",
         [](const var_mapping& mapping, const std::vector<std::string>& prefixes, bool strict) {
-            try {
-                return tables_to_python(zorv::cnf::build_mapping_tables(mapping, prefixes, strict));
-            } catch (const zorv::memory_error&) {
-                throw;
-            } catch (const std::bad_alloc&) {
-                throw zorv::ran_out_of_memory("building the witness tables of a variable mapping of " +
-                                              std::to_string(mapping.size()) + " entries");
-            }
+            return zorv::named_out_of_memory(
+                [&] { return tables_to_python(zorv::cnf::build_mapping_tables(mapping, prefixes, strict)); },
+                [&] {
+                    return "building the witness tables of a variable mapping of " + std::to_string(mapping.size()) +
+                           " entries";
+                });
         },
         "mapping"_a, "auxiliary_prefixes"_a, "strict"_a,
         "(name, shape, read-only int64 array) per model variable, or None; see witness_interpreter.");

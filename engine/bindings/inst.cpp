@@ -283,13 +283,7 @@ nb::object element_call_names(nb::handle texts) {
 // make(), a variable mapping, whose running out of memory names it.
 template <class Make>
 zorv::cnf::var_mapping mapping_named(Make&& make) {
-    try {
-        return make();
-    } catch (const zorv::memory_error&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw zorv::ran_out_of_memory("building the variable mapping");
-    }
+    return zorv::named_out_of_memory(make, [] { return std::string("building the variable mapping"); });
 }
 
 }  // namespace

@@ -68,6 +68,19 @@ private:
 // what the process can get, measured once that work let its memory go.
 memory_error ran_out_of_memory(std::string_view what);
 
+// work(), whose running out of memory with no name of its own (a bare bad_alloc) raises
+// ran_out_of_memory(what()); what() runs once work() has let its memory go.
+template <class Work, class What>
+decltype(auto) named_out_of_memory(Work&& work, What&& what) {
+    try {
+        return work();
+    } catch (const memory_error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw ran_out_of_memory(what());
+    }
+}
+
 // "constraint 'text' over {'i': range(0, 3)}", the text quoted and cut as in every message;
 // without the foralls part when `foralls` is empty or "{}"; "a constraint" without a text.
 std::string constraint_subject(std::string_view text, std::string_view foralls);

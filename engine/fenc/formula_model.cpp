@@ -203,14 +203,11 @@ std::pair<std::size_t, std::size_t> formula_model::mapping_room() const {
 void formula_model::fill_mapping(cnf::var_mapping& out) const {
     out.clear();
     const auto [entries, bytes] = mapping_room();
-    try {
-        write_mapping(out, entries, bytes);
-    } catch (const memory_error&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        out = cnf::var_mapping();
-        throw ran_out_of_memory("building the variable mapping of " + std::to_string(entries) + " entries");
-    }
+    named_out_of_memory([&] { write_mapping(out, entries, bytes); },
+                        [&] {
+                            out = cnf::var_mapping();  // its memory back before the room is measured
+                            return "building the variable mapping of " + std::to_string(entries) + " entries";
+                        });
 }
 
 void formula_model::write_mapping(cnf::var_mapping& out, std::size_t entries, std::size_t bytes) const {

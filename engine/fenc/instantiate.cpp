@@ -408,15 +408,14 @@ private:
     void compare(const bool_node& n, bool top) {
         weighted_.clear();
         ev_.term(n.a, 1, weighted_);
-        std::vector<pbct::WeightedLit> lits;
-        lits.reserve(weighted_.size());
+        lits_.clear();  // kept across comparisons: most rows are checked without being encoded
         // The compact adder, where every other construction ends, takes about 7 clauses per
         // binary digit of a coefficient, twice over for a range bounded on both sides: a row
         // whose digits allow four times that and more stays within the limit untried.
         std::uint64_t digits = 0;
         for (const auto& [cell, coefficient] : weighted_) {
-            lits.emplace_back(cell, row_coefficient(coefficient));
-            const std::int64_t v = lits.back().coefficient;
+            lits_.emplace_back(cell, row_coefficient(coefficient));
+            const std::int64_t v = lits_.back().coefficient;
             digits += static_cast<std::uint64_t>(std::bit_width(v < 0 ? ~static_cast<std::uint64_t>(v) + 1
                                                                        : static_cast<std::uint64_t>(v)));
         }
@@ -426,7 +425,7 @@ private:
                                                  static_cast<std::uint64_t>(limit), 4096)) / 64)) {
             return;
         }
-        const pbct::PBConstraint pb(std::move(lits), n.comparator, {bound});
+        const pbct::PBConstraint pb(lits_, n.comparator, {bound});
         rows_.clear();
         pbct::AuxVarManager allocator(first_aux_);
         encoder_.encode_row(pb, rows_, allocator, {});
@@ -440,6 +439,7 @@ private:
     pbct::VectorClauseDatabase rows_;
     std::int64_t first_aux_;
     weighted_cells weighted_;
+    std::vector<pbct::WeightedLit> lits_;
 };
 
 bool compares(const program& p) {

@@ -107,13 +107,7 @@ class formula_encoder:
         for size in sizes:
             if not 0 <= size <= _INT64[1]:
                 raise ValueError(f"Sizes of variable {name} must be non-negative integers")
-        witnesses, changed = self._witnesses.copy(), self._changed
-        try:
-            self._changed_model()
-            self._model.declare(name, sizes)
-        except BaseException:
-            self._unchanged(witnesses, changed)
-            raise
+        self._change(lambda: self._model.declare(name, sizes))
 
     def add_constraint(self, text, foralls_text):
         self._add(text, foralls_text, _HARD, 1, False)
@@ -142,24 +136,23 @@ class formula_encoder:
                 # The engine counts bytes of UTF-8; the position is in characters.
                 position = len((foralls_text if in_foralls else text).encode()[:offset].decode())
                 raise ValueError(f"cannot read {where}constraint {_cut(text)}: {problem} at position {position}")
+        self._change(lambda: self._model.add(read))
+
+    def _change(self, step):
+        """step(), the engine's part of a change, made all or nothing: it comes last, so that
+        nothing is left to fail once the engine holds the change, and what went before it is put
+        back when it fails. (A lambda, not a bound method of the engine taken beforehand: taking
+        one can crash the binding library when that allocation fails.)"""
         witnesses, changed = self._witnesses.copy(), self._changed
         try:
-            self._changed_model()
-            self._model.add(read)
+            # Witnesses were read against the numbering of the last generation.
+            self._changed = True
+            self._witnesses[0] = self._witnesses[1] = None
+            step()
         except BaseException:
-            self._unchanged(witnesses, changed)
+            self._witnesses[:] = witnesses
+            self._changed = changed
             raise
-
-    # A change is all or nothing: the engine's step comes last, so that nothing is left to fail
-    # once it holds the change, and what went before it is put back when it fails.
-    def _changed_model(self):
-        # Witnesses were read against the numbering of the last generation.
-        self._changed = True
-        self._witnesses[0] = self._witnesses[1] = None
-
-    def _unchanged(self, witnesses, changed):
-        self._witnesses[:] = witnesses
-        self._changed = changed
 
     # ---- building
 
@@ -192,15 +185,12 @@ class formula_encoder:
 
     def reset(self):
         """Forget declarations, constraints, the storage and the witnesses; keep the name."""
-        kept = self._storage, self._stats, self._witnesses.copy(), self._changed
+        kept = self._storage, self._stats
         try:
-            self._storage = None
-            self._stats = None
-            self._changed_model()
-            self._model.clear()  # the last step (see _changed_model)
+            self._storage = self._stats = None
+            self._change(lambda: self._model.clear())
         except BaseException:
-            self._storage, self._stats = kept[:2]
-            self._unchanged(*kept[2:])
+            self._storage, self._stats = kept
             raise
 
     # ---- witnesses

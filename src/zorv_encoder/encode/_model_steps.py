@@ -183,6 +183,10 @@ def evaluate(namespace: tp.Dict[str, tp.Any], expression):
     return eval(code, namespace, namespace)
 
 
+def _name_tables(model) -> tuple:
+    """The model's sets, dicts and lists of names: an entry per declaration."""
+    return model._used_vars, model._variables, model._indexes, model._indexes2, model._manager.name2genvar
+
 
 def saved(model) -> tuple:
     """What restore needs to bring `model` back to this moment: its attributes, copies of its
@@ -191,8 +195,7 @@ def saved(model) -> tuple:
     container, trell = model._formula_container, model._trell_manager
     model._rows.checkpoint()
     handed = (trell.get_input_cnf_storage(), trell.get_witness_interpreter()) if _hands_over(trell) else None
-    names = (model._used_vars, model._variables, model._indexes, model._indexes2, model._manager.name2genvar)
-    return (model.__dict__.copy(), [held.copy() for held in names],
+    return (model.__dict__.copy(), [held.copy() for held in _name_tables(model)],
             None if container is None else container.checkpoint(), handed)
 
 
@@ -209,8 +212,7 @@ def restore(model, state: tuple) -> None:
             attributes["_built"] = False
     model.__dict__.clear()
     model.__dict__.update(attributes)
-    names = (model._used_vars, model._variables, model._indexes, model._indexes2, model._manager.name2genvar)
-    for held, copy in zip(names, copies):
+    for held, copy in zip(_name_tables(model), copies):
         if held != copy:
             held.clear()
             held.extend(copy) if isinstance(held, list) else held.update(copy)
