@@ -1316,6 +1316,20 @@ class _RaiseAtLine:
         return self.line
 
 
+class _RaiseInRollback(_RaiseAtLine):
+    """_RaiseAtLine(k, KeyboardInterrupt) for a rollback, which also notes a line at which the model
+    lacks one of its attributes, as another thread may find it there."""
+
+    def __init__(self, k):
+        super().__init__(k, KeyboardInterrupt)
+        self.model, self.bare = None, None
+
+    def line(self, frame, event, arg):
+        if event == "line" and not vars(self.model).keys() >= self.attributes:
+            self.bare = "%s:%d" % (frame.f_code.co_filename, frame.f_lineno)
+        return super().line(frame, event, arg)
+
+
 def _ones(m, x, i, j):
     m.add_constraint(Sum(x[i, j], j=range(5)) == 1, i=range(4))
 
@@ -1359,11 +1373,14 @@ def sweep_dir(tmp_path_factory):
         yield str(tmp_path_factory.mktemp("sweep"))
 
 
-def _swept_run(road, name, directory, k=None, error=None, repeat=False, skip=False):
+def _swept_run(road, name, directory, k=None, error=None, repeat=False, skip=False, rollback=None):
     """The model of `name` with its call made once (skip: never; k: stopped at its k-th line, then
-    repeated or not), built and saved: whether the call raised, where, and what the model saved."""
+    repeated or not; rollback: and its rollback too, by a Ctrl-C at that tracer's line), built and
+    saved: whether the call raised, the tracer of the call, and what the model saved."""
     import os
     import sys
+
+    from zorv_encoder.encode import _model_steps
 
     before, call, after, weighted = _SWEPT[name]
     saved = os.path.join(directory, "call.cnf")
@@ -1377,15 +1394,29 @@ def _swept_run(road, name, directory, k=None, error=None, repeat=False, skip=Fal
     for step in before:
         step(*state)
     raised, tracer = False, _RaiseAtLine(k, error)
+    restore = _model_steps.restore
+
+    def traced_restore(model, *args):
+        # The same tracer at each run: it raises once.
+        rollback.model, rollback.attributes = model, vars(model).keys()
+        sys.settrace(rollback)
+        try:
+            restore(model, *args)
+        finally:
+            sys.settrace(None)
+
     if k is not None:
         previous = sys.gettrace()
         sys.settrace(tracer)
         try:
+            if rollback is not None:
+                _model_steps.restore = traced_restore
             call(*state)
-        except error:
+        except (error, KeyboardInterrupt):
             raised = True
         finally:
             sys.settrace(previous)
+            _model_steps.restore = restore
         if raised and repeat:
             call(*state)
     elif not skip:
@@ -1402,7 +1433,7 @@ def _swept_run(road, name, directory, k=None, error=None, repeat=False, skip=Fal
     if os.path.exists(saved):
         with open(saved) as file:
             first = file.read()
-    return raised, tracer.where, (text, first, {key: value.tolist() for key, value in tables.items()})
+    return raised, tracer, (text, first, {key: value.tolist() for key, value in tables.items()})
 
 
 @pytest.mark.parametrize("name", list(_SWEPT))
@@ -1422,14 +1453,47 @@ def test_a_call_stopped_at_any_line_leaves_the_model_as_it_was(road, name, sweep
             k += 1
             error, repeat = (MemoryError, KeyboardInterrupt)[k % 2], k // 2 % 2 == 1
             try:
-                raised, where, saved = _swept_run(road, name, sweep_dir, k, error, repeat)
+                raised, tracer, saved = _swept_run(road, name, sweep_dir, k, error, repeat)
             except Exception as failure:
                 faults.append((k, error.__name__, repeat, "then " + repr(failure)[:120]))
                 continue
             if not raised:
                 break
             if saved != (once if repeat else never):
-                faults.append((k, error.__name__, repeat, where))
+                faults.append((k, error.__name__, repeat, tracer.where))
     finally:
         logging.disable(logging.NOTSET)
     assert k > 5 and not faults, faults[:10]
+
+
+@pytest.mark.parametrize("road", [False, True], ids=["container", "encoder"])
+def test_a_rollback_stopped_at_any_line_leaves_the_model_as_it_was(road, sweep_dir):
+    # Each call stopped at its last line, and its rollback by a second Ctrl-C at its m-th line, for
+    # every m: the model goes on without the call or makes it again, as after one stop; and at no
+    # line of a rollback does the model lack an attribute.
+    import logging
+
+    logging.disable(logging.CRITICAL)
+    try:
+        faults, stops = [], 0
+        for name in _SWEPT:
+            once = _swept_run(road, name, sweep_dir)[2]
+            never = _swept_run(road, name, sweep_dir, skip=True)[2]
+            last = _swept_run(road, name, sweep_dir, 1 << 40, MemoryError)[1].seen
+            m = 0
+            while True:
+                m += 1
+                rollback = _RaiseInRollback(m)
+                try:
+                    saved = _swept_run(road, name, sweep_dir, last, MemoryError, m % 2 == 1, rollback=rollback)[2]
+                except Exception as failure:
+                    faults.append((name, m, "then " + repr(failure)[:120]))
+                    continue
+                if rollback.where is None:
+                    break
+                stops += 1
+                if saved != (once if m % 2 == 1 else never) or rollback.bare:
+                    faults.append((name, m, rollback.where, rollback.bare))
+    finally:
+        logging.disable(logging.NOTSET)
+    assert stops > 50 and not faults, faults[:10]

@@ -160,13 +160,14 @@ class RowHistory:
         noted, count = [], self._equality_count
 
         def take_back():
-            # Idempotent: the caller and a rollback may both call it.
+            # Idempotent, also after a run stopped part way: the caller and a rollback may both call it.
             for target, gained in gains:
                 target -= gained
             for name in reversed(noted):
-                rows = self._equalities[name]
-                rows.pop()
-                if not rows:
+                rows = self._equalities.get(name)
+                if rows and rows[-1] >= count:
+                    rows.pop()
+                if rows == []:
                     del self._equalities[name]
             noted.clear()
             self._equality_count = count

@@ -1,6 +1,7 @@
 """The model's steps that its module does not bind: that module binds only its fixed names."""
 
 import typing as tp
+from itertools import islice
 from numbers import Integral
 
 from ..core._work import Refused
@@ -183,26 +184,29 @@ def evaluate(namespace: tp.Dict[str, tp.Any], expression):
     return eval(code, namespace, namespace)
 
 
-def _name_tables(model) -> tuple:
-    """The model's sets, dicts and lists of names: an entry per declaration."""
-    return model._used_vars, model._variables, model._indexes, model._indexes2, model._manager.name2genvar
+def _name_tables(attributes) -> tuple:
+    """The model's dicts and list of names, among its `attributes`: an entry per declaration, only
+    ever added by a call (create_variables checks first that its name is new), in order."""
+    return attributes["_variables"], attributes["_manager"].name2genvar, attributes["_indexes"], attributes["_indexes2"]
 
 
 def saved(model) -> tuple:
-    """What restore needs to bring `model` back to this moment: its attributes, copies of its
-    sets, dicts and lists of names (an entry per declaration), the checkpoint of its container,
+    """What restore needs to bring `model` back to this moment: its attributes, the lengths of its
+    tables of names (what a call adds to them goes at their ends), the checkpoint of its container,
     which holds a few numbers rather than the records, and what its manager was handed."""
     container, trell = model._formula_container, model._trell_manager
     model._rows.checkpoint()
     handed = (trell.get_input_cnf_storage(), trell.get_witness_interpreter()) if _hands_over(trell) else None
-    return (model.__dict__.copy(), [held.copy() for held in _name_tables(model)],
+    attributes = model.__dict__.copy()
+    return (attributes, [len(held) for held in _name_tables(attributes)],
             None if container is None else container.checkpoint(), handed)
 
 
 def restore(model, state: tuple) -> None:
     """Brings `model` back to what saved() gave `state` for, after a call that raised anywhere,
-    also in this package's own clean-up or logging lines."""
-    attributes, copies, checkpoint, handed = state
+    also in this package's own clean-up or logging lines. Each step may run again: stopped
+    anywhere (a second Ctrl-C), restore runs once more from the start and ends where it would."""
+    attributes, lengths, checkpoint, handed = state
     model._rows.rollback()
     container = attributes["_formula_container"]
     if container is not None:
@@ -210,12 +214,21 @@ def restore(model, state: tuple) -> None:
         if container.target_token() is not checkpoint[-1]:
             # A failed build replaced the target's clauses: the storage no longer holds the last build.
             attributes["_built"] = False
-    model.__dict__.clear()
+    # In one step, then what the call added goes: no reader ever finds the model without them.
     model.__dict__.update(attributes)
-    for held, copy in zip(_name_tables(model), copies):
-        if held != copy:
-            held.clear()
-            held.extend(copy) if isinstance(held, list) else held.update(copy)
+    for key in model.__dict__.keys() - attributes.keys():
+        model.__dict__.pop(key, None)
+    tables = _name_tables(attributes)
+    # A name enters the set of used names after its other tables (see create_variables): the
+    # names still there past their length are all it may hold of the call's.
+    for table, length in zip(tables[:2], lengths):
+        attributes["_used_vars"].difference_update(list(islice(reversed(table), len(table) - length)))
+    for table, length in zip(tables, lengths):
+        if isinstance(table, list):
+            del table[length:]
+        else:
+            while len(table) > length:
+                table.popitem()
     # What the evaluation left in the manager goes before the next one.
     model._manager.unclean = True
     if handed is not None:

@@ -34,7 +34,12 @@ def _atomic(method):
         try:
             return method(*args, **kwargs)
         except BaseException:
-            restore(args[0], state)
+            try:
+                restore(args[0], state)
+            except BaseException:
+                # Stopped itself, by a second Ctrl-C: each of its steps may run again.
+                restore(args[0], state)
+                raise
             raise
 
     return call
@@ -144,10 +149,11 @@ class Model:
             self._indexes2.append(Index(name))
             var = Variable(name, dims, 0)
         else:
-            self._used_vars.add(name)
             self._manager.registration_generator_variables(name)
             var = Variable(name, dims, self._shift_target_variable)
             self._variables[name] = var
+            # Last: a rollback finds the names to take out of it in the tables above.
+            self._used_vars.add(name)
         count = reduce(mul, dims.values(), 1)
         self._shift_target_variable += count
         log_i("    add new var : " + name + str(dims) + " = [" + str(count) + "]")
