@@ -457,8 +457,9 @@ def _held_comparison(expression, namespace):
 
 
 def _uses(names, namespace) -> bool:
-    # A missing name is left to eval, which reports it.
-    return names.issubset(namespace)
+    # A missing name is left to eval, which reports it. Looked up one by one: issubset would
+    # first make a set of the whole namespace, every declared variable.
+    return all(name in namespace for name in names)
 
 
 def _held_term(expression, namespace, names, shape):

@@ -22,6 +22,19 @@ _PENDING_COUNTS = ("_cur_count_clauses_hard_constraints", "_cur_count_clauses_so
 _MAX_COUNT = (1 << 64) - 1
 
 
+class _Copies(dict):
+    """Copies of the declared `variables`, each made when first read by get()."""
+
+    def __init__(self, variables) -> None:
+        super().__init__()
+        self.variables = variables
+
+    def get(self, name, default=None):
+        if name not in self and name in self.variables:
+            self[name] = self.variables[name].copy()
+        return super().get(name, default)
+
+
 class FormulaContainer:
     def __init__(self, target_variables, shift_target_variable: int):
         self._target_variables = target_variables
@@ -162,7 +175,7 @@ class FormulaContainer:
         constraint that adds none (one that always holds)."""
         foralls = FormulaContainer.copied_foralls(foralls)
         num_foralls = reduce(mul, [len(values) for values in foralls.values()], 1)
-        self.__check_template([], None, foralls, self.__namespace(), num_foralls, calls)
+        self.__check_template([], None, foralls, self.__namespace([], calls), num_foralls, calls)
 
     def __queue(self, dump_args: DumpArgs, pending: tp.List[DumpArgs], plan) -> None:
         """Queues `dump_args` in `pending` with its plan: both or neither."""
@@ -216,8 +229,10 @@ class FormulaContainer:
         planned_bytes = self.__check_work(
             template_constraint, weights, foralls, num_foralls, clauses, shift_pb_variable + shift_bx_variable, target
         )
-        eval_state = self.__namespace()
+        eval_state = self.__namespace(template_constraint, calls)
         self.__check_template(template_constraint, weights, foralls, eval_state, num_foralls, calls)
+        # Every name the dump reads the check has read: the copies it made are all the dump needs.
+        eval_state = dict(eval_state)
         dump_args = DumpArgs(
             template_constraint=template_constraint,
             weights=weights,
@@ -441,8 +456,20 @@ class FormulaContainer:
 
     # ---- intake checks: a constraint that cannot be instantiated fails when it is added
 
-    def __namespace(self) -> tp.Dict[str, tp.Any]:
-        return {name: variable.copy() for name, variable in self._target_variables.items()}
+    def __namespace(self, template, calls) -> tp.Dict[str, tp.Any]:
+        """A copy of each declared variable that the record's template and `calls` read, made now:
+        the names their texts begin with, or every variable when there are fewer of them than
+        texts; any other name is copied when the check first reads it (see _Copies)."""
+        variables = self._target_variables
+        texts = sum(map(len, template)) + len(calls or ())
+        if len(variables) <= texts:
+            names = variables
+        else:
+            names = {text.lstrip("-").partition("(")[0] for text in itertools.chain(*template, calls or ())}
+        copies = _Copies(variables)
+        for name in names:
+            copies.get(name)
+        return copies
 
     @staticmethod
     def copied_foralls(foralls: tp.Dict[str, tp.Sequence[int]]) -> tp.Dict[str, tp.Sequence[int]]:

@@ -154,6 +154,16 @@ def foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:
     return "Foralls: " + str(logged(FormulaContainer.copied_foralls, foralls))
 
 
+def model_namespace(model) -> tp.Dict[str, tp.Any]:
+    """The names a text of `model` reads: its variables', then its indexes', then the texts' own,
+    each hiding those after it. Copied in one step from the largest table."""
+    namespace = model._manager.name2genvar.copy()
+    for table in (model._indexes, model._formulas_dir):
+        for name, value in table.items():
+            namespace.setdefault(name, value)
+    return namespace
+
+
 def evaluate(namespace: tp.Dict[str, tp.Any], expression):
     """The evaluation of an expression's text in the model's namespace, with only the built-ins that
     texts use. The host's parser limits how deep a text may nest: past them the error says what to

@@ -301,7 +301,7 @@ class Model:
 
     def __build_target(self, border: int, minimization: bool):
         # local: the module binds no names beyond its fixed set
-        from ._model_steps import begin_evaluation, end_evaluation, evaluate, logged, raise_named
+        from ._model_steps import begin_evaluation, end_evaluation, evaluate, logged, model_namespace, raise_named
 
         self.__init_formula_container()
         if minimization:
@@ -311,7 +311,7 @@ class Model:
         log_i("Building target")
         try:
             begin_evaluation(self._rows, self._manager)
-            namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
+            namespace = model_namespace(self)
             target_constraint = evaluate(namespace, target)
             if isinstance(target_constraint, variable.Variable):
                 target_constraint = target_constraint.to_bx()
@@ -348,7 +348,7 @@ class Model:
     def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
         from ._model_steps import (begin_evaluation, check_forall_names, end_evaluation, evaluate, logged,
-                                   raise_named, refuse_unsafe)
+                                   model_namespace, raise_named, refuse_unsafe)
 
         check_forall_names(foralls, self._used_vars)
         refuse_unsafe(constraint)
@@ -356,7 +356,7 @@ class Model:
         self.__init_formula_container()
         try:
             begin_evaluation(self._rows, self._manager)
-            namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
+            namespace = model_namespace(self)
             template_constraint = evaluate(namespace, constraint)
             if isinstance(template_constraint, variable.Variable):
                 template_constraint = template_constraint.to_bx()
@@ -412,7 +412,7 @@ class Model:
                                foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
         from ._model_steps import (begin_evaluation, check_forall_names, end_evaluation, evaluate, logged,
-                                   raise_named, refuse_unsafe)
+                                   model_namespace, raise_named, refuse_unsafe)
 
         check_forall_names(foralls, self._used_vars)
         refuse_unsafe(constraint)
@@ -426,7 +426,7 @@ class Model:
             # The text of a long objective is worth joining only for a line that is heard.
             if _heard(tl.log_level_type.debug):
                 log_d("Building soft constraint: " + str(template_constraint))
-            namespace = {**self._formulas_dir, **self._indexes, **self._manager.name2genvar}
+            namespace = model_namespace(self)
             # Its template keeps every term, of weight 0 too: the container checks every call there.
             formula, weights = evaluate(namespace, template_constraint)
             # The container needs none of the registrations: their memory goes before it makes its own.
