@@ -154,14 +154,33 @@ def foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:
     return "Foralls: " + str(logged(FormulaContainer.copied_foralls, foralls))
 
 
+class _Names(dict):
+    """The names a text of the model reads, each taken from the model's tables when first read
+    (eval reads a missing global through __missing__): an evaluation costs the names it reads.
+    Iterating it gives only the names read so far."""
+
+    def __init__(self, tables) -> None:
+        super().__init__()
+        self.tables = tables
+
+    def __missing__(self, name):
+        for table in self.tables:
+            if name in table:
+                value = self[name] = table[name]
+                return value
+        raise KeyError(name)
+
+    def __contains__(self, name) -> bool:
+        return dict.__contains__(self, name) or any(name in table for table in self.tables)
+
+    def get(self, name, default=None):
+        return self[name] if name in self else default
+
+
 def model_namespace(model) -> tp.Dict[str, tp.Any]:
     """The names a text of `model` reads: its variables', then its indexes', then the texts' own,
-    each hiding those after it. Copied in one step from the largest table."""
-    namespace = model._manager.name2genvar.copy()
-    for table in (model._indexes, model._formulas_dir):
-        for name, value in table.items():
-            namespace.setdefault(name, value)
-    return namespace
+    each hiding those after it."""
+    return _Names((model._manager.name2genvar, model._indexes, model._formulas_dir))
 
 
 def evaluate(namespace: tp.Dict[str, tp.Any], expression):
