@@ -1526,6 +1526,8 @@ def test_a_call_takes_what_it_changes_whatever_the_model_holds(road, monkeypatch
             m.create_variables("v" + str(k).translate(str.maketrans("0123456789", "abcdefghij")), i=2)
         x, declared = peak(lambda: m.create_variables("x", i=2))
         y = m.create_variables("y", i=2)
+        # The first add maps every declared variable once, for the builds: the second is measured.
+        m.add_constraint(x[1] | y[0])
         copied.clear()
         peaks.append((declared, peak(lambda: m.add_constraint(x[0] | ~y[1]))[1]))
         assert sorted(copied) == ([] if road else ["x", "y"])
