@@ -5,8 +5,8 @@
 
 (a) the time of ADDS add_constraint calls after MANY declared variables, beside the same adds
 after FEW (the baseline); (b) the time per declaration of MORE variables, beside that of DECLARED.
-Each measurement runs in a fresh process, so that none inherits another's heap. A call whose cost
-follows what it changes shows ratios near 1.
+Each measurement is the least of three fresh processes, so that none inherits another's heap. A
+call whose cost follows what it changes shows ratios near 1.
 """
 import argparse
 import json
@@ -59,10 +59,14 @@ def child(kind, road, size, count):
     print(json.dumps(seconds))
 
 
-def measure(kind, road, size, count=0):
-    out = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", kind, str(int(road)), str(size),
-                          str(count)], check=True, capture_output=True, text=True).stdout
-    return json.loads(out.strip().splitlines()[-1])
+def measure(kind, road, size, count=0, repeat=3):
+    """The least time of `repeat` fresh processes: the machine's other load only ever adds."""
+    times = []
+    for _ in range(repeat):
+        out = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", kind, str(int(road)), str(size),
+                              str(count)], check=True, capture_output=True, text=True).stdout
+        times.append(json.loads(out.strip().splitlines()[-1]))
+    return min(times)
 
 
 def main():
