@@ -646,7 +646,7 @@ def test_held_sumit_comparison_takes_the_text_where_the_namespace_differs():
     model = _model()
     x = model.create_variables("x", i=3)
     elsewhere = Model(tl.manager(), "other").create_variables("w", i=3)
-    with pytest.raises(NameError, match="'w'"):
+    with pytest.raises(ValueError, match="unknown variable w at position 30$"):
         model.add_constraint(SumIt([x[0], elsewhere[1]]) <= 1)
 
 
@@ -701,7 +701,7 @@ def test_manager_is_reset_after_a_failed_evaluation():
     model, x = _in_state(None)
     context = model._manager.bx_context
     broken = Expression("(%s, undefined_name)" % (x[0] + x[1] + x[2] <= 1), False)
-    with pytest.raises(NameError):
+    with pytest.raises(ValueError, match="unknown name undefined_name"):
         model.add_constraint(broken)
     assert model._manager.cnt_pbvar == 0 and model._manager.bx_context is not context
     model.add_constraint(x[0] + x[1] <= 1)
@@ -1077,8 +1077,8 @@ def test_no_route_runs_code_from_model_data(tmp_path):
     for route in routes:
         with pytest.raises((TypeError, ValueError)):
             route()
-    # A text written by hand still sees no built-in beyond range.
-    with pytest.raises(NameError, match="'open'"):
+    # A text written by hand holds only what the package's texts hold.
+    with pytest.raises(ValueError, match="^cannot read constraint .*: unknown variable open at position 0$"):
         model.add_constraint(Expression(payload))
     assert not flag.exists()
 
@@ -1096,18 +1096,19 @@ def test_coefficient_or_range_over_a_forall_is_refused_clearly(make, logs):
     assert len(logs(LEVEL.error)) == 1
 
 
-@pytest.mark.parametrize("chain, limit", [
-    (lambda e, x: e | x, "200 nested parentheses"),
-    (lambda e, x: ~e, "200 nested parentheses"),
-    (lambda e, x: e + x, "recursion limit"),
+@pytest.mark.parametrize("chain, error, limit", [
+    # Refused as the formula encoder refuses them; a chain of sums nests only in the host's compiler.
+    (lambda e, x: e | x, ValueError, r"nesting too deep \(more than 200 levels\) at position [0-9]+$"),
+    (lambda e, x: ~e, ValueError, r"nesting too deep \(more than 200 levels\) at position [0-9]+$"),
+    (lambda e, x: e + x, FormulaError, "recursion limit.*SumIt.*OrIt"),
 ])
-def test_deep_nesting_names_the_limit_and_the_way_out(chain, limit, logs):
+def test_deep_nesting_names_the_limit_and_the_way_out(chain, error, limit, logs):
     model = _model()
     x = model.create_variables("x", k=2)
     expression = x[0]
     for _ in range(20000):
         expression = chain(expression, x[1])
-    with pytest.raises(FormulaError, match=limit + ".*SumIt.*OrIt"):
+    with pytest.raises(error, match=limit):
         model.add_constraint(expression if not expression.soft else expression <= 1)
     assert len(logs(LEVEL.error)) == 1
 
@@ -1279,7 +1280,7 @@ def test_a_constraint_whose_evaluation_runs_out_of_memory_is_named(exhausted, mo
     x = model.create_variables("x", k=2)
     model.add_constraint(x[0] | x[1])
 
-    def evaluate(namespace, expression):
+    def evaluate(namespace, expression, *checked):
         raise exhausted
 
     with monkeypatch.context() as patched:
