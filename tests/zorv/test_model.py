@@ -1142,6 +1142,18 @@ def test_lists_of_terms_past_the_memory_this_process_can_get_are_refused(make, r
     assert len(logs(LEVEL.error)) == 1
 
 
+def test_the_comprehensions_of_a_text_share_one_cap(monkeypatch):
+    from zorv_encoder.core import _evaluation
+
+    monkeypatch.setattr(_evaluation, "WORK_CAP", 100)
+    model = _model()
+    x = model.create_variables("x", k=2)
+    model.add_constraint(Or(x[0], j="range(60)") | Or(x[1], k="range(40)"))
+    with pytest.raises(ValueError, match="would take more than 100 combinations of values together"):
+        model.add_constraint(Or(x[0], j="range(60)") | Or(x[1], k="range(41)"))
+    assert model.build_cnf() and model.get_cnf_storage().get_clause_count() == 1
+
+
 # Fails the n-th Python allocation of one operation, for each n in turn, and prints every outcome
 # other than completing or raising MemoryError, or, after a MemoryError and the same operation
 # again, a result that differs from the operation's result without the failure.
