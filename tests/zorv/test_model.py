@@ -1096,6 +1096,14 @@ def test_coefficient_or_range_over_a_forall_is_refused_clearly(make, logs):
     assert len(logs(LEVEL.error)) == 1
 
 
+def test_a_text_past_the_host_parsers_depth_is_refused_as_too_deep():
+    model = _model()
+    x = model.create_variables("x", k=2)
+    deep = Expression("~" * 10000 + "x(0).to_pb()") + x[1]
+    with pytest.raises(ValueError, match=r"nesting too deep \(more than 200 levels\) at position 210$"):
+        model.add_constraint(deep <= 1)
+
+
 @pytest.mark.parametrize("chain, error, limit", [
     # Refused as the formula encoder refuses them; a chain of sums nests only in the host's compiler.
     (lambda e, x: e | x, ValueError, r"nesting too deep \(more than 200 levels\) at position [0-9]+$"),
