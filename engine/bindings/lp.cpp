@@ -124,7 +124,7 @@ void bind_storage(nb::module_& m) {
     nb::class_<lp_storage>(m, "lp_storage")
         .def(nb::init<>())
         .def("get_model_name", &lp_storage::model_name)
-        .def("set_model_name", &lp_storage::set_model_name, "name"_a)
+        .def("_set_model_name", &lp_storage::set_model_name, "name"_a)
         // Each returned index is made before the storage changes: once it has, nothing can fail.
         .def("create_variable_block",
              [](lp_storage& s, std::string name, std::vector<index_t> shape, zorv::lp::var_type type,

@@ -12,8 +12,7 @@ namespace {
 
 void check_stamp(std::int64_t value, const char* what) {
     if (value < 0) {
-        throw value_error(std::string(what) + " must not be negative, got " +
-                          std::to_string(value));
+        throw_negative_stamp(what, std::to_string(value));
     }
 }
 
@@ -43,6 +42,10 @@ void make_room(std::vector<T>& v, std::size_t size) {
 }
 
 }  // namespace
+
+void throw_negative_stamp(const std::string& what, const std::string& number) {
+    throw value_error(what + " must not be negative, got " + number);
+}
 
 void check_weight_room(weight sum, weight add) {
     if (add > max_top - 1 - sum) {
@@ -285,9 +288,7 @@ weight wcnf_storage::top() const {
 void wcnf_storage::set_variable_count(std::int64_t count) {
     check_stamp(count, "variable count");
     if (count > max_variable) {
-        throw value_error("variable count " + std::to_string(count) +
-                          " is out of range: variable numbers go up to " +
-                          std::to_string(max_variable));
+        throw_past_variables("variable count", std::to_string(count));
     }
     variable_count_ = count;
 }
