@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/errors.hpp"
+#include "common/room.hpp"
 
 namespace zorv::cnf {
 
@@ -29,15 +30,6 @@ void resize_gap(std::vector<T>& v, std::size_t at, std::size_t old, std::size_t 
     } else if (count < old) {
         v.erase(std::move(tail, v.end(), v.begin() + static_cast<std::ptrdiff_t>(at + count)),
                 v.end());
-    }
-}
-
-// Room for `size` elements. A target replaced again and again grows by a few clauses at a
-// time: an exact reserve would move the whole array each time, so some headroom is taken.
-template <class T>
-void make_room(std::vector<T>& v, std::size_t size) {
-    if (size > v.capacity()) {
-        v.reserve(std::max(size, v.capacity() + v.capacity() / 8));
     }
 }
 
