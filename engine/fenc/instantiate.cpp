@@ -409,11 +409,9 @@ private:
     void compare(const bool_node& n, bool top) {
         weighted_.clear();
         ev_.term(n.a, 1, weighted_);
-        lits_.clear();  // kept across comparisons: most rows are checked without being encoded
         std::uint64_t digits = 0;
         for (const auto& [cell, coefficient] : weighted_) {
-            lits_.emplace_back(cell, row_coefficient(coefficient));
-            const std::int64_t v = lits_.back().coefficient;
+            const std::int64_t v = row_coefficient(coefficient);
             digits += static_cast<std::uint64_t>(std::bit_width(v < 0 ? ~static_cast<std::uint64_t>(v) + 1
                                                                        : static_cast<std::uint64_t>(v)));
         }
@@ -428,7 +426,10 @@ private:
         const std::uint64_t parts = n.comparator == pbct::Comparator::BOTH ? 2 : 1;
         const std::uint64_t most = 1 + parts * (pbct::clauses_per_digit * digits + pbct::clauses_per_bound_digit * 128);
         if (limit > 0 && most <= static_cast<std::uint64_t>(limit)) return;
-        const pbct::PBConstraint pb(lits_, n.comparator, {bound});
+        std::vector<pbct::WeightedLit> lits;
+        lits.reserve(weighted_.size());
+        for (const auto& [cell, coefficient] : weighted_) lits.emplace_back(cell, row_coefficient(coefficient));
+        const pbct::PBConstraint pb(std::move(lits), n.comparator, {bound});
         if (limit > 0 && encoder_.fallback_clauses(pb) <= static_cast<std::uint64_t>(limit)) return;
         rows_.clear();
         pbct::AuxVarManager allocator(first_aux_);
@@ -443,7 +444,6 @@ private:
     pbct::VectorClauseDatabase rows_;
     std::int64_t first_aux_;
     weighted_cells weighted_;
-    std::vector<pbct::WeightedLit> lits_;
 };
 
 bool compares(const program& p) {
