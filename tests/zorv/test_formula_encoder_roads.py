@@ -595,10 +595,41 @@ def test_a_long_row_under_an_address_space_limit_is_refused_by_name_not_aborted(
     assert re.match(r"(MemoryError|OverflowError) constraint 'FormulaPB\(Sum", out.stdout), out.stdout
 
 
+_ROW_WITHIN_THE_CAP = """
+import resource
+import orbeny.trelle as tl
+from zorv_encoder import Sum
+from zorv_encoder.encode.model import Model
+
+model = Model(tl.manager(), "long", True)
+x = model.create_variables("x", k=100_000)
+j = model.get_indexes(["j"])
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (held + (32 << 20), hard))
+model.add_constraint(Sum(x[j], j=range(100_000)) <= 5)
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+model.build_cnf()
+print(model.get_cnf_storage().get_clause_count())
+"""
+
+
+def test_a_long_row_that_fits_the_clause_cap_is_not_encoded_at_the_call():
+    import subprocess
+    import sys
+
+    # Its 600,000 clauses took some 90 MB to encode at the call, and again at the build.
+    out = subprocess.run([sys.executable, "-c", _ROW_WITHIN_THE_CAP], capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0 and out.stdout == "599990\n", out.stderr[-300:]
+
+
 # Work that no build could finish is refused at the call on both roads, naming the constraint; the
 # model, without it, builds.
 @pytest.mark.parametrize("make, error, message", [
     (lambda x, j: SumIt([x[k] for k in range(200_000)]) <= 5, OverflowError,
+     "pseudo-Boolean encoding needs more than max_clauses_per_constraint = 1000000 clauses"),
+    # One term past the longest row of its kind that fits: 7 clauses a term, as the check's bound.
+    (lambda x, j: SumIt([x[k] for k in range(142_870)]) <= 71_435, OverflowError,
      "pseudo-Boolean encoding needs more than max_clauses_per_constraint = 1000000 clauses"),
     (lambda x, j: pow_expression(2, 64) * x[0] + x[1] <= 1, ValueError, "2 \\*\\* 64: .*integers of 64 bits|"
      "integer overflow in a constraint, whose integers are of 64 bits"),
