@@ -56,6 +56,26 @@ void set_from_dict(var_mapping& mapping, nb::handle dict) {
     mapping = std::move(fresh);
 }
 
+// The storage's stamps are read here, not by nanobind's caster, which refuses a number past
+// 64 bits as "incompatible function arguments": such a number is refused as the engine refuses
+// the others past its range.
+void past_stamp(const char* what, const std::string& number, bool negative) {
+    if (negative) {
+        zorv::cnf::throw_negative_stamp(what, number);
+    }
+}
+
+void past_variable_count(const char* what, const std::string& number, bool negative) {
+    past_stamp(what, number, negative);
+    zorv::cnf::throw_past_variables(what, number);
+}
+
+auto stamp_setter(void (wcnf_storage::*set)(std::int64_t), const char* what, zorv::py::past_range past) {
+    return [set, what, past](wcnf_storage& s, nb::handle value) {
+        (s.*set)(zorv::py::integer_from(value.ptr(), what, past));
+    };
+}
+
 nb::dict to_dict(const var_mapping& mapping) {
     const nb::dict out = zorv::py::new_dict();
     const zorv::py::dict_aside_when_stopped free_out(out);
@@ -165,8 +185,15 @@ void bind_cnf(nb::module_& m) {
              "A new dict of variable number to key text (empty until build_inverse_map()).")
         .def(
             "get_var_name",
-            [](const var_mapping& mapping, std::int64_t number) -> nb::object {
-                const auto entry = mapping.find_number(number);
+            [](const var_mapping& mapping, nb::handle number) -> nb::object {
+                // A number past 64 bits, like any past the variables, is no key's.
+                const nb::object index = zorv::py::checked(PyNumber_Index(number.ptr()));
+                int overflow = 0;
+                const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+                if (overflow != 0) {
+                    return nb::none();
+                }
+                const auto entry = mapping.find_number(value);
                 return entry ? nb::object(text(mapping.key(*entry))) : nb::none();
             },
             "number"_a, "The key of a variable number, or None (needs build_inverse_map()).");
@@ -226,15 +253,21 @@ void bind_cnf(nb::module_& m) {
              "is left as by merge.")
         .def("get_target_clause_count", &wcnf_storage::target_clause_count,
              "Clauses in the target segment (0 before merge_target).")
-        .def("insert_prefatory_value", &wcnf_storage::insert_prefatory_value, "literal"_a,
+        .def(
+            "insert_prefatory_value",
+            [](wcnf_storage& s, nb::handle literal) { s.insert_prefatory_value(zorv::py::literal_from(literal.ptr())); },
+            "literal"_a,
              "Keep a literal known ahead of solving; it is not a clause.")
         .def(
             "set_model_name",
             [](wcnf_storage& s, nb::handle name) { s.set_model_name(std::string(zorv::py::text_arg(name, "a model name"))); },
             "name"_a)
-        .def("set_variable_count", &wcnf_storage::set_variable_count, "count"_a)
-        .def("set_clause_count", &wcnf_storage::set_clause_count, "count"_a)
-        .def("set_weight_limit", &wcnf_storage::set_weight_limit, "weight"_a)
+        .def("set_variable_count",
+             stamp_setter(&wcnf_storage::set_variable_count, "variable count", past_variable_count), "count"_a)
+        .def("set_clause_count", stamp_setter(&wcnf_storage::set_clause_count, "clause count", past_stamp),
+             "count"_a)
+        .def("set_weight_limit", stamp_setter(&wcnf_storage::set_weight_limit, "weight limit", past_stamp),
+             "weight"_a)
         .def("get_model_name", &wcnf_storage::model_name)
         .def("get_variable_count", &wcnf_storage::variable_count)
         .def("get_clause_count", &wcnf_storage::stamped_clause_count,

@@ -29,6 +29,7 @@
 #include "inst/literal_text.hpp"
 #include "inst/program_arrays.hpp"
 #include "inst/template_compiler.hpp"
+#include "inst/text_check.hpp"
 #include "inst/variable_keys.hpp"
 
 namespace nb = nanobind;
@@ -280,6 +281,47 @@ nb::object element_call_names(nb::handle texts) {
     return out;
 }
 
+// Why the container road may not evaluate `text`, or None. A name's role is read from the
+// foralls, then from the namespace, whose objects of `variable_type` are variables and of
+// `index_type` indexes; `wide_name_ok` judges a loop name beyond ASCII.
+nb::object text_refusal(nb::handle text, nb::handle namespace_, nb::handle foralls, nb::handle variable_type,
+                        nb::handle index_type, bool instantiation, nb::handle wide_name_ok) {
+    const std::string_view read = zorv::py::text_arg(text, "a constraint text");
+    const auto is = [](PyObject* object, nb::handle type) {
+        const int found = PyObject_IsInstance(object, type.ptr());
+        if (found < 0) throw nb::python_error();
+        return found == 1;
+    };
+    zorv::inst::text_scope scope;
+    scope.kind = instantiation ? zorv::inst::text_kind::instantiation : zorv::inst::text_kind::expression;
+    scope.role = [&](std::string_view name) {
+        const nb::object key = zorv::py::text(name);
+        const int forall = PySequence_Contains(foralls.ptr(), key.ptr());
+        if (forall < 0) throw nb::python_error();
+        if (forall == 1) return zorv::inst::name_role::value;
+        PyObject* found = PyObject_GetItem(namespace_.ptr(), key.ptr());
+        if (found == nullptr) {
+            if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw nb::python_error();
+            PyErr_Clear();
+            return zorv::inst::name_role::unknown;
+        }
+        const nb::object held = nb::steal(found);
+        if (is(found, variable_type)) return zorv::inst::name_role::variable;
+        if (is(found, index_type)) return zorv::inst::name_role::value;
+        return zorv::inst::name_role::unknown;
+    };
+    scope.wide_name_ok = [&](std::string_view name) {
+        const nb::object answer = zorv::py::checked(
+            PyObject_CallFunctionObjArgs(wide_name_ok.ptr(), zorv::py::text(name).ptr(), nullptr));
+        const int truth = PyObject_IsTrue(answer.ptr());
+        if (truth < 0) throw nb::python_error();
+        return truth == 1;
+    };
+    const auto fault = zorv::inst::check_text(read, scope);
+    if (!fault) return nb::none();
+    return zorv::py::text(zorv::inst::text_refusal(read, *fault));
+}
+
 // make(), a variable mapping, whose running out of memory names it.
 template <class Make>
 zorv::cnf::var_mapping mapping_named(Make&& make) {
@@ -373,6 +415,11 @@ void bind_inst(nb::module_& m) {
     m.def("bytes_text", &zorv::bytes_text, "bytes"_a, "How a message gives a number of bytes.");
     m.def("constraint_subject", &zorv::constraint_subject, "text"_a, "foralls"_a,
           "How a refusal names a constraint: its text quoted and cut, and its foralls.");
+    m.def("text_refusal", &text_refusal, "text"_a, "namespace"_a, "foralls"_a, "variable_type"_a, "index_type"_a,
+          "instantiation"_a, "wide_name_ok"_a,
+          "Why the container road may not evaluate `text` (the formula encoder's refusal of a text\n"
+          "outside its language), or None: its node kinds, names, attributes and constants are held\n"
+          "against those of the package's own texts.");
     m.def("element_call_names", &element_call_names, "texts"_a,
           "The distinct variable names of a list of element call texts such as x(0,12), or None\n"
           "when a text is of another form.");

@@ -88,6 +88,7 @@ void bind_blocks(nb::module_& m) {
     using zorv::lp::var_block_info;
     using zorv::lp::var_block_shape;
     nb::class_<var_block_shape>(m, "var_block_shape")
+        .def(nb::init<std::vector<index_t>>(), "dims"_a)
         .def("get_indexes_info", &var_block_shape::dims)
         .def("get_item_count", &var_block_shape::item_count);
     nb::class_<var_block_info>(m, "var_block_info")
@@ -123,14 +124,27 @@ void bind_storage(nb::module_& m) {
     nb::class_<lp_storage>(m, "lp_storage")
         .def(nb::init<>())
         .def("get_model_name", &lp_storage::model_name)
-        .def("set_model_name", &lp_storage::set_model_name, "name"_a)
-        .def("create_variable_block", &lp_storage::add_block, "name"_a, "shape"_a,
-             "variable_type"_a, "lower_bound"_a, "upper_bound"_a)
+        .def("_set_model_name", &lp_storage::set_model_name, "name"_a)
+        // Each returned index is made before the storage changes: once it has, nothing can fail.
+        .def("create_variable_block",
+             [](lp_storage& s, std::string name, std::vector<index_t> shape, zorv::lp::var_type type,
+                double lower, double upper) {
+                 nb::object index = zorv::py::integer(s.block_count());
+                 s.add_block(std::move(name), std::move(shape), type, lower, upper);
+                 return index;
+             },
+             "name"_a, "shape"_a, "variable_type"_a, "lower_bound"_a, "upper_bound"_a)
         .def("get_var_block_info", &lp_storage::block, "index"_a, nb::rv_policy::copy)
         .def("get_var_block_info_count", &lp_storage::block_count)
         .def("_find_var_block", &lp_storage::find_block, "name"_a)
         .def("get_col_count", &lp_storage::col_count)
-        .def("add_row_from_expression", &lp_storage::add_row, "row"_a, "name"_a = "")
+        .def("add_row_from_expression",
+             [](lp_storage& s, const zorv::lp::linear_row& row, const std::string& name) {
+                 nb::object index = zorv::py::integer(s.row_count());
+                 s.add_row(row, name);
+                 return index;
+             },
+             "row"_a, "name"_a = "")
         .def("get_row_count", &lp_storage::row_count)
         .def("get_row_name", &lp_storage::row_name, "index"_a)
         .def("add_objective_from_expression", &lp_storage::set_objective, "row"_a, "name"_a = "")

@@ -1,6 +1,8 @@
 #include "bindings/module.hpp"
 
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "bindings/numpy_vector.hpp"
 #include "common/errors.hpp"
@@ -23,12 +25,26 @@ void translate_engine_errors(const std::exception_ptr& p, void* /*payload*/) {
     } catch (const zorv::limit_error& e) {
         PyErr_SetString(PyExc_OverflowError, e.what());
     } catch (const zorv::os_error& e) {
-        // OSError(errno, text, filename) picks the subclass that matches errno.
-        PyObject* args = Py_BuildValue("(isN)", e.code, std::strerror(e.code),
-                                       PyUnicode_DecodeFSDefault(e.path.c_str()));
-        if (args != nullptr) {
-            PyErr_SetObject(PyExc_OSError, args);
-            Py_DECREF(args);
+        const std::string text = e.why.empty() ? std::string(std::strerror(e.code))
+                                                : e.why + " (" + std::strerror(e.code) + ")";
+        // OSError(errno, text, filename) picks the subclass that matches errno; but a file that
+        // exists is not "not found" because its directory takes no new file: that errno is set
+        // on a plain OSError.
+        const bool plain = !e.why.empty() && e.code == ENOENT;
+        PyObject* filename = PyUnicode_DecodeFSDefault(e.path.c_str());
+        PyObject* args = plain ? Py_BuildValue("(OsN)", Py_None, text.c_str(), filename)
+                               : Py_BuildValue("(isN)", e.code, text.c_str(), filename);
+        PyObject* error = args == nullptr ? nullptr : PyObject_Call(PyExc_OSError, args, nullptr);
+        Py_XDECREF(args);
+        if (error != nullptr && plain) {
+            const nb::object code = nb::steal(PyLong_FromLong(e.code));
+            if (!code.is_valid() || PyObject_SetAttrString(error, "errno", code.ptr()) != 0) {
+                Py_CLEAR(error);
+            }
+        }
+        if (error != nullptr) {
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error)), error);
+            Py_DECREF(error);
         }
     }
 }

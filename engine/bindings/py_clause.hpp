@@ -16,9 +16,14 @@ namespace zorv::py {
 
 inline std::string type_name(PyObject* o) { return Py_TYPE(o)->tp_name; }
 
+// How the engine refuses a number past its range, given the number's decimal text and whether
+// it is negative: for numbers past 64 bits, which cannot reach the engine.
+using past_range = void (*)(const char* what, const std::string& number, bool negative);
+
 // Exact int, an int subclass other than bool, or an object with __index__ (numpy integers).
-// Bools are refused: True as variable 1 is nearly always a mistake.
-inline std::int64_t integer_from(PyObject* o, const char* what) {
+// Bools are refused: True as variable 1 is nearly always a mistake. A number past 64 bits meets
+// `past`, or else is out of range.
+inline std::int64_t integer_from(PyObject* o, const char* what, past_range past = nullptr) {
     if (!PyLong_CheckExact(o)) {
         if (PyBool_Check(o) || !(PyLong_Check(o) || PyIndex_Check(o))) {
             throw type_error(std::string(what) + " must be an integer, not " + type_name(o));
@@ -34,19 +39,26 @@ inline std::int64_t integer_from(PyObject* o, const char* what) {
             PyErr_Clear();
             throw type_error(std::string(what) + " must be an integer, not " + type_name(o));
         }
-        return integer_from(index.ptr(), what);
+        return integer_from(index.ptr(), what, past);
     }
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (overflow != 0) {
         const nanobind::str text = nanobind::str(nanobind::handle(o));
+        if (past != nullptr) {
+            past(what, text.c_str(), overflow < 0);
+        }
         throw value_error(std::string(what) + " " + text.c_str() + " is out of range");
     }
     return value;
 }
 
+[[noreturn]] inline void past_variables(const char*, const std::string& number, bool) {
+    cnf::throw_past_variables("literal", number);
+}
+
 inline cnf::literal literal_from(PyObject* o) {
-    const std::int64_t value = integer_from(o, "a literal");
+    const std::int64_t value = integer_from(o, "a literal", past_variables);
     cnf::check_literal(value);
     return static_cast<cnf::literal>(value);
 }

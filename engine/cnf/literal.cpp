@@ -10,8 +10,11 @@ void throw_bad_literal(std::int64_t lit) {
     if (lit == 0) {
         throw value_error("literal 0 is not allowed: 0 ends a DIMACS clause");
     }
-    throw value_error("literal " + std::to_string(lit) +
-                      " is out of range: variable numbers go up to " +
+    throw_past_variables("literal", std::to_string(lit));
+}
+
+void throw_past_variables(const std::string& what, const std::string& number) {
+    throw value_error(what + " " + number + " is out of range: variable numbers go up to " +
                       std::to_string(max_variable));
 }
 

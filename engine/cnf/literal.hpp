@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <limits>
+#include <string>
 
 namespace zorv::cnf {
 
@@ -14,6 +15,8 @@ inline constexpr std::int64_t max_variable = std::numeric_limits<literal>::max()
 inline constexpr weight max_top = static_cast<weight>(std::numeric_limits<std::int64_t>::max());
 
 [[noreturn]] void throw_bad_literal(std::int64_t lit);
+// Refuses `number`, given as decimal text (it may not fit 64 bits), as past the variable numbers.
+[[noreturn]] void throw_past_variables(const std::string& what, const std::string& number);
 
 // Throws value_error for 0 and for values whose variable is out of range.
 inline void check_literal(std::int64_t lit) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/errors.hpp"
+#include "common/room.hpp"
 
 namespace zorv::cnf {
 
@@ -12,8 +13,7 @@ namespace {
 
 void check_stamp(std::int64_t value, const char* what) {
     if (value < 0) {
-        throw value_error(std::string(what) + " must not be negative, got " +
-                          std::to_string(value));
+        throw_negative_stamp(what, std::to_string(value));
     }
 }
 
@@ -33,16 +33,11 @@ void resize_gap(std::vector<T>& v, std::size_t at, std::size_t old, std::size_t 
     }
 }
 
-// Room for `size` elements. A target replaced again and again grows by a few clauses at a
-// time: an exact reserve would move the whole array each time, so some headroom is taken.
-template <class T>
-void make_room(std::vector<T>& v, std::size_t size) {
-    if (size > v.capacity()) {
-        v.reserve(std::max(size, v.capacity() + v.capacity() / 8));
-    }
-}
-
 }  // namespace
+
+void throw_negative_stamp(const std::string& what, const std::string& number) {
+    throw value_error(what + " must not be negative, got " + number);
+}
 
 void check_weight_room(weight sum, weight add) {
     if (add > max_top - 1 - sum) {
@@ -285,9 +280,7 @@ weight wcnf_storage::top() const {
 void wcnf_storage::set_variable_count(std::int64_t count) {
     check_stamp(count, "variable count");
     if (count > max_variable) {
-        throw value_error("variable count " + std::to_string(count) +
-                          " is out of range: variable numbers go up to " +
-                          std::to_string(max_variable));
+        throw_past_variables("variable count", std::to_string(count));
     }
     variable_count_ = count;
 }

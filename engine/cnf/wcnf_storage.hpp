@@ -13,6 +13,9 @@ namespace zorv::cnf {
 // on top of `sum` would not.
 void check_weight_room(weight sum, weight add);
 
+// Refuses a negative count or limit stamp, given as decimal text (it may not fit 64 bits).
+[[noreturn]] void throw_negative_stamp(const std::string& what, const std::string& number);
+
 // Hard and weighted soft clauses in insertion order: literals in one flat array, clause i
 // spanning [offsets[i], offsets[i+1]). Weights are kept only once a soft clause exists,
 // so a pure CNF pays nothing for them.

@@ -25,12 +25,14 @@ struct limit_error : std::length_error {
 };
 
 // A failed system call on a file: becomes OSError(errno, strerror, path), so Python
-// picks the matching subclass (FileNotFoundError, PermissionError, ...).
+// picks the matching subclass (FileNotFoundError, PermissionError, ...). `why`, when given,
+// says what the failure meant for the file, before the system's text.
 struct os_error : std::runtime_error {
-    os_error(int code, std::string path)
-        : std::runtime_error(path), code(code), path(std::move(path)) {}
+    os_error(int code, std::string path, std::string why = {})
+        : std::runtime_error(path), code(code), path(std::move(path)), why(std::move(why)) {}
     int code;
     std::string path;
+    std::string why;
 };
 
 }  // namespace zorv

@@ -3,6 +3,7 @@
 #include "common/errors.hpp"
 #include "common/work_plan.hpp"
 #include "fenc/read_error.hpp"
+#include "fenc/syntax.hpp"
 
 namespace zorv::fenc {
 
@@ -29,6 +30,9 @@ constraint read_constraint(std::string_view text, std::string_view foralls_text,
     if (kind != constraint_kind::target) {
         try {
             out.foralls = read_foralls(foralls_text);
+            if (out.foralls.names.size() > static_cast<std::size_t>(max_depth)) {
+                throw read_error(too_deep, out.foralls.names[max_depth].offset);
+            }
             for (const auto& name : out.foralls.names) {
                 if (variables.find(name.name)) {
                     throw read_error("forall " + name.name + " has the name of a declared variable", name.offset);

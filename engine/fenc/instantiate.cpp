@@ -15,6 +15,7 @@
 #include "fenc/comparison_circuit.hpp"
 #include "fenc/evaluate.hpp"
 #include "fenc/instances.hpp"
+#include "pbct/adder.hpp"
 #include "pbct/aux_var_manager.hpp"
 #include "pbct/clause_database.hpp"
 #include "pbct/pb2cnf.hpp"
@@ -408,24 +409,28 @@ private:
     void compare(const bool_node& n, bool top) {
         weighted_.clear();
         ev_.term(n.a, 1, weighted_);
-        lits_.clear();  // kept across comparisons: most rows are checked without being encoded
-        // The compact adder, where every other construction ends, takes about 7 clauses per
-        // binary digit of a coefficient, twice over for a range bounded on both sides: a row
-        // whose digits allow four times that and more stays within the limit untried.
         std::uint64_t digits = 0;
         for (const auto& [cell, coefficient] : weighted_) {
-            lits_.emplace_back(cell, row_coefficient(coefficient));
-            const std::int64_t v = lits_.back().coefficient;
+            const std::int64_t v = row_coefficient(coefficient);
             digits += static_cast<std::uint64_t>(std::bit_width(v < 0 ? ~static_cast<std::uint64_t>(v) + 1
                                                                        : static_cast<std::uint64_t>(v)));
         }
         const std::int64_t bound = ev_.integer(n.b);
         const std::int64_t limit = config_.max_clauses_per_constraint();
-        if (!top || (limit > 0 && digits <= (static_cast<std::uint64_t>(limit) - std::min<std::uint64_t>(
-                                                 static_cast<std::uint64_t>(limit), 4096)) / 64)) {
-            return;
-        }
-        const pbct::PBConstraint pb(lits_, n.comparator, {bound});
+        if (!top) return;
+        // Every construction is tried within the limit and ends in the compact adder, whose clauses
+        // are bounded by the binary digits of the coefficients (normalising leaves no more of them),
+        // twice over for a range bounded on both sides, and by the bound's 128 digits at most. A row
+        // within the limit so counted needs no closer look; one within it by the adder's count over
+        // its normal form is not encoded either.
+        const std::uint64_t parts = n.comparator == pbct::Comparator::BOTH ? 2 : 1;
+        const std::uint64_t most = 1 + parts * (pbct::clauses_per_digit * digits + pbct::clauses_per_bound_digit * 128);
+        if (limit > 0 && most <= static_cast<std::uint64_t>(limit)) return;
+        std::vector<pbct::WeightedLit> lits;
+        lits.reserve(weighted_.size());
+        for (const auto& [cell, coefficient] : weighted_) lits.emplace_back(cell, row_coefficient(coefficient));
+        const pbct::PBConstraint pb(std::move(lits), n.comparator, {bound});
+        if (limit > 0 && encoder_.fallback_clauses(pb) <= static_cast<std::uint64_t>(limit)) return;
         rows_.clear();
         pbct::AuxVarManager allocator(first_aux_);
         encoder_.encode_row(pb, rows_, allocator, {});
@@ -439,7 +444,6 @@ private:
     pbct::VectorClauseDatabase rows_;
     std::int64_t first_aux_;
     weighted_cells weighted_;
-    std::vector<pbct::WeightedLit> lits_;
 };
 
 bool compares(const program& p) {

@@ -9,11 +9,6 @@ namespace zorv::fenc {
 
 namespace {
 
-// Nesting deeper than this is refused: the reader and the walks over what it reads take up to
-// about 1.4 KiB of native stack per level, and a thread may have no more than 256 KiB.
-constexpr int max_depth = 200;
-constexpr const char* too_deep = "nesting too deep (more than 200 levels)";
-
 constexpr std::array<std::string_view, 35> keywords = {
     "False", "None",   "True",    "and",      "as",       "assert", "async", "await", "break",
     "class", "continue", "def",   "del",      "elif",     "else",   "except", "finally", "for",

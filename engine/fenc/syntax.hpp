@@ -42,6 +42,12 @@ struct syntax_tree {
     std::uint32_t root = 0;
 };
 
+// Nesting deeper than this, or a comprehension of more loops, is refused: the reader and the walks
+// over what it reads take up to about 1.4 KiB of native stack per level, and a thread may have no
+// more than 256 KiB. The foralls of a constraint count as loops around its text.
+constexpr int max_depth = 200;
+inline constexpr const char* too_deep = "nesting too deep (more than 200 levels)";
+
 // Throws read_error with the offset of the first token that does not fit.
 syntax_tree parse_syntax(std::string_view text);
 

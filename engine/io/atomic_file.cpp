@@ -221,7 +221,8 @@ atomic_file::atomic_file(std::filesystem::path target)
     }
     // A rename would put a regular file in the place of a FIFO or a device.
     struct stat st {};
-    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const bool exists = ::stat(target_.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
         if (S_ISDIR(st.st_mode)) {
             throw os_error(EISDIR, shown_.string());
         }
@@ -244,7 +245,9 @@ atomic_file::atomic_file(std::filesystem::path target)
             return fd_ >= 0 ? 0 : errno;
         });
         if (code != 0) {
-            throw os_error(code, shown_.string());
+            // The system's text would speak of the directory: "not found" for a file that exists.
+            throw os_error(code, shown_.string(),
+                           exists ? "the file cannot be replaced: no new file can be made beside it" : "");
         }
     }
     if (const int code = keep_owner_and_mode(fd_, target_); code != 0) {

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "common/errors.hpp"
+#include "common/room.hpp"
 
 namespace zorv::lp {
 
@@ -28,8 +29,11 @@ index_t lp_storage::add_block(std::string name, std::vector<index_t> dims, var_t
                           std::to_string(max_solver_index) + " columns");
     }
     const index_t index = block_count();
-    blocks_.emplace_back(name, std::move(shape), type, lower, upper, col_count_);
+    // Everything that can fail comes first, so that a failure leaves the storage as it was.
+    var_block_info block(name, std::move(shape), type, lower, upper, col_count_);
+    make_room(blocks_, blocks_.size() + 1);
     block_by_name_.emplace(std::move(name), index);
+    blocks_.push_back(std::move(block));  // moved into reserved room: cannot fail
     col_count_ += blocks_.back().item_count();
     ++revision_;
     return index;
@@ -72,6 +76,12 @@ index_t lp_storage::add_row(const linear_row& row, const std::string& name) {
         throw limit_error("a linear storage cannot hold more than " +
                           std::to_string(max_solver_index) + " rows or non-zeros");
     }
+    // Room first, so that a failure leaves the storage as it was: past the name nothing can fail.
+    make_room(row_column_, row_column_.size() + row.columns().size());
+    make_room(row_value_, row_value_.size() + row.values().size());
+    make_room(row_start_, row_start_.size() + 1);
+    make_room(row_lower_, row_lower_.size() + 1);
+    make_room(row_upper_, row_upper_.size() + 1);
     row_names_.push_back(row_name);
     row_column_.insert(row_column_.end(), row.columns().begin(), row.columns().end());
     row_value_.insert(row_value_.end(), row.values().begin(), row.values().end());

@@ -123,6 +123,31 @@ void lower_form(const AtMost& constraint, ClauseSink& sink) {
 
 }  // namespace
 
+std::size_t at_most_clause_bound(const AtMost& constraint) {
+    std::size_t heavy = 0;
+    i128 g = 0;
+    i128 total = 0;
+    for (const Term& t : constraint.terms) {
+        if (t.coef > constraint.bound) {
+            ++heavy;
+        } else {
+            g = gcd(g, t.coef);
+            total += t.coef;
+        }
+    }
+    if (total <= constraint.bound) {
+        return heavy;
+    }
+    std::size_t digits = 0;
+    for (const Term& t : constraint.terms) {
+        if (t.coef <= constraint.bound) {
+            digits += static_cast<std::size_t>(popcount(static_cast<u128>(t.coef / g)));
+        }
+    }
+    const auto width = static_cast<std::size_t>(bit_width(static_cast<u128>(constraint.bound / g)));
+    return heavy + clauses_per_digit * digits + clauses_per_bound_digit * width;
+}
+
 void encode_at_most(const AtMost& constraint, ClauseSink& sink) {
     // Both readings are exact; keep the one with fewer clauses.
     std::optional<ClauseSink> best;

@@ -14,6 +14,7 @@
 #include "pbct/normal_form.hpp"
 #include "pbct/selection.hpp"
 #include "pbct/sorting_network.hpp"
+#include "pbct/tighten.hpp"
 
 namespace zorv::pbct {
 
@@ -111,6 +112,28 @@ RowShape PB2CNF::encode_row(const PBConstraint& constraint, VectorClauseDatabase
         *variables = nf.variables;
     }
     return shape;
+}
+
+std::size_t PB2CNF::fallback_clauses(const PBConstraint& constraint) const {
+    // The steps of encode_row and encode_selected, up to the adder.
+    NormalForm nf = normalise(constraint);
+    if (nf.impossible) {
+        return 1;
+    }
+    std::size_t clauses = 0;
+    Range range = std::move(nf.range);
+    if (config_.forced != PBConfig::Forced::compact_adder) {
+        Tightened t = tighten(std::move(range));
+        if (t.impossible) {
+            return 1;
+        }
+        clauses = t.forced.size();
+        range = std::move(t.range);
+    }
+    for (const AtMost& part : parts_of(range)) {
+        clauses += at_most_clause_bound(part);
+    }
+    return clauses;
 }
 
 }  // namespace zorv::pbct

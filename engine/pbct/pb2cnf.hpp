@@ -22,6 +22,10 @@ public:
     RowShape encode_row(const PBConstraint& constraint, VectorClauseDatabase& database,
                         AuxVarManager& allocator, const RowContext& context,
                         std::vector<std::int64_t>* variables = nullptr) const;
+    // encode_row refuses `constraint` only where this, too, is more than max_clauses_per_constraint:
+    // every other construction is tried within that limit, and falls back on the compact adder,
+    // which takes no more than this with the literals the row forces. Nothing is encoded.
+    std::size_t fallback_clauses(const PBConstraint& constraint) const;
 
 private:
     PBConfig config_;

@@ -35,7 +35,8 @@ def test_var_mapping_both_ways():
     assert m.get_inverse_map() == {}
     m.build_inverse_map()
     assert m.get_inverse_map() == {3: "x[0,1]", 4: "y[2]", 7: "_pbct_aux[0,0,1]"}
-    assert (m.get_var_name(7), m.get_var_name(99)) == ("_pbct_aux[0,0,1]", None)
+    assert (m.get_var_name(7), m.get_var_name(99), m.get_var_name(2**63), m.get_var_name(-(2**64))) == (
+        "_pbct_aux[0,0,1]", None, None, None)
     # a number held by two keys maps back to the later one
     m.set_var_map({"a[0]": 1, "b[0]": 1, "c[0]": 0})
     assert m.get_var_name(1) is None  # the inverse went with the old map

@@ -468,6 +468,19 @@ def test_a_count_at_its_budget_takes_the_totalizer_or_the_networks_never_the_add
     assert (clauses == encode(terms, "<=", bound, first=2001, construction="sorting_network")[0]) == networks
 
 
+@pytest.mark.parametrize("n, low, high, cmp", [(3000, 1, 1, "<="), (3000, 1, 1, "=="), (400, 1, 1000, ">="),
+                                               (200, -2 ** 40, 2 ** 40, "==")])
+def test_the_compact_adder_takes_at_most_seven_clauses_a_binary_digit(n, low, high, cmp):
+    # Every construction falls back on it: the formula encoder refuses a row at the call by this
+    # count, so a row that it lets through and the adder cannot write would fail every build.
+    rng = random.Random(n)
+    terms = [(v, rng.randint(low, high) or 1) for v in range(1, n + 1)]
+    total = sum(abs(c) for _, c in terms)
+    clauses = encode(terms, cmp, total // 2, first=n + 1, construction="compact_adder")[0]
+    digits = sum(abs(c).bit_length() for _, c in terms)
+    assert len(clauses) <= 1 + (2 if cmp == "==" else 1) * (7 * digits + 4 * total.bit_length())
+
+
 @pytest.mark.parametrize("n, bits", [(150, 20), (500, 12), (3000, 0)])
 def test_wide_rows_count_beyond_the_fixed_allowance(n, bits):
     # The merge of 150 terms of 20 bits needs over 100,000 clauses, still far within what a

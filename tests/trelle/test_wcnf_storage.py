@@ -357,6 +357,11 @@ def test_failed_write_leaves_no_file(tmp_path):
         s.save_to_file(str(tmp_path / "dir"), FMT.wcnf, None)
     assert sorted(os.listdir(tmp_path)) == ["dir"]
     assert os.listdir(tmp_path / "dir") == []
+    if os.path.isfile("/proc/self/status"):
+        # A file that exists, in a directory that takes no new file: not "not found".
+        with pytest.raises(OSError, match="cannot be replaced: no new file can be made beside it") as info:
+            s.save_to_file("/proc/self/status", FMT.wcnf, None)
+        assert (type(info.value), info.value.errno, info.value.filename) == (OSError, errno.ENOENT, "/proc/self/status")
 
 
 def test_write_failing_midway_leaves_no_file(tmp_path):
@@ -730,9 +735,18 @@ def test_empty_storage_is_true_and_writes_a_header(tmp_path):
 def test_stamps_refuse_negative_values():
     s = tl.wcnf_storage()
     for setter in (s.set_variable_count, s.set_clause_count, s.set_weight_limit):
-        with pytest.raises(ValueError):
-            setter(-1)
-    with pytest.raises(ValueError):
-        s.set_variable_count(2**31)
+        for value in (-1, -(2**64)):  # past 64 bits as within them
+            with pytest.raises(ValueError, match=f"^[a-z ]+ must not be negative, got {value}$"):
+                setter(value)
+    past = "is out of range: variable numbers go up to 2147483647$"
+    for value in (2**31, 2**63):
+        with pytest.raises(ValueError, match=f"^variable count {value} {past}"):
+            s.set_variable_count(value)
+    for value in (2**63, -(2**64)):
+        with pytest.raises(ValueError, match=f"^literal {value} {past}"):
+            s.insert_prefatory_value(value)
+    for setter, what in ((s.set_clause_count, "clause count"), (s.set_weight_limit, "weight limit")):
+        with pytest.raises(ValueError, match=f"^{what} {2**63} is out of range$"):
+            setter(2**63)
     with pytest.raises(ValueError, match="literal 0"):
         s.insert_prefatory_value(0)

@@ -17,7 +17,7 @@ from pysat.solvers import Solver
 import orbeny.trelle as tl
 from zorv_encoder import And, Equiv, IfThenElse, Implication, Or, OrIt, Sum, SumIt, Xor, pow_expression
 from zorv_encoder._exceptions import FormulaError, VariableError
-from zorv_encoder.encode.expressions import Expression
+from zorv_encoder.encode.expressions import Expression, VariableProxy
 from zorv_encoder.encode.model import Model
 
 ROWS, COLS, YS = 2, 3, 3
@@ -244,6 +244,10 @@ REACHING = [
     "[r for L in [[]] for g in [(L[0].gi_frame.f_back.f_builtins['open']('{path}', 'w') for k in [0])]"
     " if L.append(g) is None for r in g] and x(0,0).to_bx() or x(0,0).to_bx()",
     "x(0,0).to_bx() | _x(0).to_bx()",
+    # Texts whose cost the plan would not see: a set display, a filter, a string made long.
+    "bx.or_s([*{{x(0,0).to_bx() for a in range(2 ** 31)}}])",
+    "bx.or_s([x(0,0).to_bx() for a in range(2 ** 31) for b in [0] if 0])",
+    "bx.or_s([x(0,0).to_bx(), 'a' * 1000000000])",
 ]
 
 
@@ -264,6 +268,39 @@ def test_texts_that_read_past_the_model_are_refused_when_given(tmp_path, text, a
             add(model, Expression(text, True))
         model.add_constraint(x[0, 1])
         assert model.build_cnf() and model.get_cnf_storage().get_clause_count() == 1
+        assert not touched.exists()
+
+
+# Code in the arguments of a variable call, which names a variable that the container evaluates
+# again, with underscores and without (escaped inside a string); and a format string, whose
+# attribute names are string data, reading the environment.
+RUNNING = "[i for i in ().__class__.__base__.__subclasses__() if i.__name__ == '_wrap_close'][0].__init__.__globals__"
+PAYLOADS = [
+    RUNNING + "['system']('touch {path}')",
+    "x(0,'[i for i in ().\\x5f\\x5fclass\\x5f\\x5f][0]')",
+    '{{}}["{{0.__init__.__globals__[os].environ[ZORV_PAYLOAD_SECRET]}}".format(Sum)]',
+]
+
+
+@pytest.mark.parametrize("payload", PAYLOADS)
+@pytest.mark.parametrize("add", [
+    lambda m, p: m.add_constraint(Expression("x(%r,0).to_bx()" % p), i=range(2)),
+    lambda m, p: m.add_constraint(Implication(VariableProxy("x(0,0)"), Expression("x(0,%r).to_bx()" % p))),
+    lambda m, p: m.add_constraint(SumIt([VariableProxy("x(0,%r)" % p)]) <= 1),
+    lambda m, p: m.add_soft_constraint(SumIt([VariableProxy("x(%r,0)" % p)]), 2, i=range(2)),
+    lambda m, p: m.add_soft_constraint(VariableProxy("x(0,0)"), Expression(p)),
+    lambda m, p: m.add_target(SumIt([VariableProxy("x(0,%r)" % p)])) or m.build_cnf(1, True),
+], ids=["hard", "implication", "sumit", "soft", "weight", "target"])
+def test_no_code_runs_and_no_secret_is_read_from_a_text(tmp_path, monkeypatch, caplog, payload, add):
+    touched = tmp_path / "touched"
+    monkeypatch.setenv("ZORV_PAYLOAD_SECRET", "unseen-4f1c")
+    payload = payload.format(path=touched)
+    for road in (False, True):
+        model = Model(tl.manager(), "payload", road)
+        model.create_variables("x", r=ROWS, c=COLS)
+        with pytest.raises((TypeError, ValueError)) as caught:
+            add(model, payload)
+        assert "unseen-4f1c" not in str(caught.value) + caplog.text
         assert not touched.exists()
 
 
@@ -558,10 +595,41 @@ def test_a_long_row_under_an_address_space_limit_is_refused_by_name_not_aborted(
     assert re.match(r"(MemoryError|OverflowError) constraint 'FormulaPB\(Sum", out.stdout), out.stdout
 
 
+_ROW_WITHIN_THE_CAP = """
+import resource
+import orbeny.trelle as tl
+from zorv_encoder import Sum
+from zorv_encoder.encode.model import Model
+
+model = Model(tl.manager(), "long", True)
+x = model.create_variables("x", k=100_000)
+j = model.get_indexes(["j"])
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (held + (32 << 20), hard))
+model.add_constraint(Sum(x[j], j=range(100_000)) <= 5)
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+model.build_cnf()
+print(model.get_cnf_storage().get_clause_count())
+"""
+
+
+def test_a_long_row_that_fits_the_clause_cap_is_not_encoded_at_the_call():
+    import subprocess
+    import sys
+
+    # Its 600,000 clauses took some 90 MB to encode at the call, and again at the build.
+    out = subprocess.run([sys.executable, "-c", _ROW_WITHIN_THE_CAP], capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0 and out.stdout == "599990\n", out.stderr[-300:]
+
+
 # Work that no build could finish is refused at the call on both roads, naming the constraint; the
 # model, without it, builds.
 @pytest.mark.parametrize("make, error, message", [
     (lambda x, j: SumIt([x[k] for k in range(200_000)]) <= 5, OverflowError,
+     "pseudo-Boolean encoding needs more than max_clauses_per_constraint = 1000000 clauses"),
+    # One term past the longest row of its kind that fits: 7 clauses a term, as the check's bound.
+    (lambda x, j: SumIt([x[k] for k in range(142_870)]) <= 71_435, OverflowError,
      "pseudo-Boolean encoding needs more than max_clauses_per_constraint = 1000000 clauses"),
     (lambda x, j: pow_expression(2, 64) * x[0] + x[1] <= 1, ValueError, "2 \\*\\* 64: .*integers of 64 bits|"
      "integer overflow in a constraint, whose integers are of 64 bits"),
@@ -731,6 +799,12 @@ def test_index_and_variable_names_each_road_takes():
         with pytest.raises(ValueError, match="^(cannot read the foralls .*)?forall i has the name of"
                                               " (a|the) declared variable"):
             model.add_constraint(y[i] | y[i + 1], i=range(2))
+        # Nor one that the host reads as another name; and each forall is one more loop of the text.
+        with pytest.raises(ValueError, match="^Forall name '𝑥' is read by Python as 'x'$|'𝑥' changes under NFKC"):
+            model.add_constraint(y[k] | y[0], weight=[0], **{"𝑥": [0]})
+        with pytest.raises(ValueError, match=r"^cannot read the foralls .*: nesting too deep \(more than 200 levels\)"
+                                             r" at position 2503$"):
+            model.add_constraint(y[k] | y[0], weight=[0], **{f"f{n}": [0] for n in range(200)})
         model.add_constraint(x[k] | y[k], weight=range(3))
         model.add_constraint(~x[e], expr=[1])
         assert model.build_cnf() is True

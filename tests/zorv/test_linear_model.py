@@ -30,6 +30,15 @@ def test_construction_logs_and_registers_an_interpreter(manager, sent_logs):
     ]
 
 
+@pytest.mark.parametrize("name, error, text", [
+    ("x\ud800", ValueError, r"'x\\ud800' is not valid Unicode: surrogates not allowed at position 1$"),
+    (5, TypeError, "must be a str, not int$"),
+])
+def test_a_name_that_is_no_text_is_refused(manager, name, error, text):
+    with pytest.raises(error, match="^a model name " + text):
+        LinearModel(manager, name)
+
+
 def test_create_variable_logs_then_adds_a_block(manager, sent_logs):
     m = LinearModel(manager, "m")
     del sent_logs[:]

@@ -7,6 +7,7 @@ import numbers
 import numpy as np
 
 from ._engine import lp as _lp
+from ._formula_encoder import _text
 
 __all__ = [
     "infin",
@@ -118,6 +119,10 @@ class linear_expression(_lp.linear_row):
 
 class lp_storage(_lp.lp_storage):
     """A linear (mixed-integer) program: blocks of columns, constraint rows and an objective."""
+
+    def set_model_name(self, name):
+        # Checked here: the binding refuses a name with no UTF-8 form as it refuses a non-str.
+        self._set_model_name(_text(name, "a model name"))
 
     def set_maximization(self, value):
         """Maximise the objective when `value` is true, minimise it otherwise (the default)."""

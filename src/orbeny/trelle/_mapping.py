@@ -72,24 +72,28 @@ class witness_interpreter:
         different numbers of indexes, or a name's keys do not fill its whole block once;
         without it such keys and names are left out and holes in a block hold -1.
         """
-        self._tables = {}
+        # The new tables are made aside and put in place in the line that returns: a call stopped
+        # or failed anywhere leaves the tables it found.
         if self._mapping is None:
-            return False
+            return self._took({}, False)
         strict = bool(strict)
         token = _cnf.tables_token(self._mapping, self._auxiliary)
         key = None if token is None else (token, tuple(self._auxiliary), strict)
         shared = None if key is None else _shared_tables.get(key)
         if shared is not None:
-            self._tables = shared
-            return True
+            return self._took(shared)
         tables = _cnf.build_mapping_tables(self._mapping, self._auxiliary, strict)
         if tables is None:
-            return False
+            return self._took({}, False)
         # The engine hands each table as a read-only int64 array already: only its shape is set.
-        self._tables = _Tables((name, numbers.reshape(shape)) for name, shape, numbers in tables)
+        made = _Tables((name, numbers.reshape(shape)) for name, shape, numbers in tables)
         if key is not None:
-            _shared_tables[key] = self._tables
-        return True
+            _shared_tables[key] = made  # a cache: the call's outcome does not depend on it
+        return self._took(made)
+
+    def _took(self, tables, built=True):
+        # One line, so that nothing is left to run once the tables are in place.
+        return setattr(self, "_tables", tables) or built
 
     def get_mapping_tables(self):
         """Model variable name -> read-only array of its variable numbers, shaped like the

@@ -8,13 +8,9 @@ million terms never goes through the parser.
 """
 
 import ast
-import dis
 import functools
 import gc
 import operator
-import re
-import types
-import unicodedata
 from itertools import repeat
 import typing as tp
 
@@ -23,10 +19,12 @@ from orbeny.trelle._engine.inst import constraint_subject as _constraint_subject
 from orbeny.trelle._engine.inst import element_call_names as _element_call_names
 from orbeny.trelle._engine.inst import memory_limit as _memory_limit
 from orbeny.trelle._engine.inst import memory_refusal as _memory_refusal
+from orbeny.trelle._engine.inst import text_refusal as _text_refusal
 
 from ..encode.expressions import AndIt, OrIt, SumIt, VariableProxy
+from ..encode.variables import Index, Variable
 from ._literal_forms import constant_call
-from ._names import EVAL_BUILTINS
+from ._names import EVAL_BUILTINS, name_fault
 from ._work import Refused
 from .formulapb import FormulaPB
 from .pboperations import PBVariable, Sum
@@ -37,101 +35,32 @@ from .variable import GeneratorVariable
 _LONGEST_KEPT = 1 << 16
 
 
-# A name or an attribute beginning with an underscore reaches the interpreter's internals
-# (().__class__.__base__.__subclasses__()), and the frame of a running generator reaches the host's
-# built-ins (g.gi_frame.f_back.f_builtins): a text that reads either is refused before it runs.
-# Nothing the package writes reads them, and no index name begins with an underscore.
-_FRAME_PREFIXES = ("gi_", "cr_", "ag_", "f_", "tb_")
-# An underscore that can begin a name, alone or after one of those prefixes; the package's own
-# underscores follow a letter of a longer name (to_pb, or_s, Comparator_type). Found by the
-# underscore, then the character before it, which rules out most at once (only b, f, g, i and r
-# end a prefix): a text of a million terms is scanned in some 40 ms.
-_NAME_UNDERSCORE = re.compile(
-    r"_(?<![0-9A-Zacdehj-qs-z]_)"
-    r"(?:(?<![0-9A-Za-z]_)|(?<=(?<![0-9A-Za-z_])f_)|(?<=(?<![0-9A-Za-z_])(?:gi|cr|ag|tb)_))"
-)
-
-
-def text_refusal(text: str) -> tp.Optional[str]:
+def text_refusal(text: str, namespace, foralls=(), instantiation: bool = False) -> tp.Optional[str]:
     """Why the container road refuses to evaluate `text`, in the words of the formula encoder's
-    refusal of a text outside its grammar; None when it does not. Its names are read from the code
-    that the host compiles of it, the very names its evaluation reads (normalised as the host
-    normalises them), whatever a text nests and however deep."""
-    source = text.lstrip(" \t")
-    scanned = source if source.isascii() else unicodedata.normalize("NFKC", source)
-    if _NAME_UNDERSCORE.search(scanned) is None:
-        return None
-    # Quoted and cut as the engine does; its first characters are enough, with no lone surrogate.
-    subject = _constraint_subject(text[:201].encode(errors="backslashreplace").decode(), "")
+    refusal of a text outside its language; None when it does not. The text is read with that
+    encoder's reader and must hold nothing but what the package's own texts hold: their node
+    kinds, the attributes they read, numbers, and the names in scope (the evaluation's own, the
+    variables and indexes of `namespace`, the `foralls` and the text's own loops). An
+    instantiation text holds the model variables of `namespace`, its foralls and the quoted
+    auxiliary names of a clause template."""
     try:
-        compiled = compile(source, "<string>", "eval", dont_inherit=True)
-    except (SyntaxError, ValueError):
-        return None  # nothing of it can run: its evaluation says what is wrong
-    except RecursionError:
-        # Unread, it could not be evaluated either, save from a shallower stack.
-        return f"cannot read {subject}: it nests deeper than the host compiler's recursion limit"
-    except SystemError as error:  # the host's compiler can lose the MemoryError of a failed allocation
-        raise MemoryError(f"the host's compiler ran out of memory reading a text of {len(text)} characters") from error
-    found = _refused_read(compiled, source)
-    if found is None:
-        return None
-    what, name, position = found
-    if name.startswith("_"):
-        reason = "begins with an underscore"
+        text.encode()
+    except UnicodeEncodeError as error:
+        shown = text[:201].encode(errors="backslashreplace").decode()
+        return f"cannot read {_constraint_subject(shown, '')}: not valid Unicode at position {error.start}"
+    if instantiation:
+        variable_type, index_type = Variable, _Nothing
     else:
-        reason = "begins as the attributes of the interpreter's frames do (" + ", ".join(_FRAME_PREFIXES) + ")"
-    return f"cannot read {subject}: {what} {name!r} {reason} at position {len(text) - len(source) + position}"
+        variable_type, index_type = GeneratorVariable, Index
+    return _text_refusal(text, namespace, foralls, variable_type, index_type, instantiation, _loop_name_ok)
 
 
-def _refused_read(compiled, source: str):
-    """(what, name, position in `source`) of the first name beginning with an underscore, or
-    attribute beginning with one or reading a frame, that the code reads; None when there is none."""
-    codes, names = [compiled], set()
-    for code in codes:  # the code of each comprehension and lambda too, without recursion
-        names.update(code.co_names, code.co_varnames, code.co_cellvars, code.co_freevars)
-        codes.extend(const for const in code.co_consts if isinstance(const, types.CodeType))
-    if not any(name.startswith(("_", *_FRAME_PREFIXES)) for name in names):
-        return None
-    found = []
-    for code in codes:
-        for instruction in dis.get_instructions(code):
-            name = instruction.argval
-            if instruction.opcode not in _NAMED_OPCODES or not isinstance(name, str):
-                continue
-            attribute = "ATTR" in instruction.opname or "METHOD" in instruction.opname
-            if name.startswith("_") or (attribute and name.startswith(_FRAME_PREFIXES)):
-                found.append((_read_at(source, getattr(instruction, "positions", None), name, attribute), attribute, name))
-    if not found:
-        # A name that no instruction reads, such as a lambda's unused parameter.
-        found = [(_written_at(source, name), False, name) for name in names if name.startswith("_")]
-    if not found:
-        return None
-    position, attribute, name = min(found)
-    return ("attribute" if attribute else "name"), name, position
+class _Nothing:
+    """A type of which no name in scope is an instance."""
 
 
-# The opcodes that name a variable or an attribute.
-_NAMED_OPCODES = frozenset(dis.hasname) | frozenset(dis.haslocal) | frozenset(dis.hasfree)
-
-
-def _read_at(source: str, where, name: str, attribute: bool) -> int:
-    """The position in `source` of the name that an instruction at `where` reads (an attribute's
-    span runs from its object: the name ends it)."""
-    if where is None or where.lineno is None or where.end_col_offset is None:
-        return _written_at(source, name)
-    lines = re.split(r"(?<=\r\n)|(?<=\r)(?!\n)|(?<=\n)", source)
-    column = where.end_col_offset - len(name.encode()) if attribute else where.col_offset
-    # Columns count bytes of UTF-8.
-    before = lines[where.lineno - 1].encode()[:max(column, 0)].decode(errors="ignore")
-    return sum(map(len, lines[:where.lineno - 1])) + len(before)
-
-
-def _written_at(source: str, name: str) -> int:
-    """Where `source` first writes the identifier `name` (as the host normalises it), or 0."""
-    for match in re.finditer(r"\w+", source):
-        if unicodedata.normalize("NFKC", match.group()) == name:
-            return match.start()
-    return 0
+def _loop_name_ok(name: str) -> bool:
+    return name_fault(name, identifier=True) is None
 
 
 def held(expression, namespace: tp.Dict[str, tp.Any]):
@@ -224,21 +153,25 @@ def _bounded_arithmetic(sign: str, operation):
 
 
 # The values that the loops around the running comprehension loop take together; that product
-# when the running comprehension began; and the memory this process can still get (as the
-# engine's memory_limit() gives it), read once an evaluation meets a list to check against it.
+# when the running comprehension began; the combinations that the comprehensions of the text have
+# taken so far, all together; and the memory this process can still get (as the engine's
+# memory_limit() gives it), read once an evaluation meets a list to check against it.
 _around = [1]
 _began = [1]
+_taken = [0]
 _memory = [None]
 # A list of fewer bytes is not held against that memory, as the engine's work_refusal does not
 # hold such work: asking takes longer than making the list.
 _UNCHECKED_BYTES = 1 << 20
 
 
-def _bounded_loop(values, first=False, element_bytes=0):
+def _bounded_loop(values, first=False, last=False, element_bytes=0):
     """Iterates a comprehension's values, refusing before the first one a loop that would take,
-    with the loops around it, more than WORK_CAP combinations of values. `first` marks the first
-    loop of a comprehension; `element_bytes`, on its last loop, what each element of the list it
-    makes takes at the least: a list longer than the memory this process can get is refused too."""
+    with the loops around it, more than WORK_CAP combinations of values, or that would bring the
+    combinations of every comprehension of the text together past it. `first` and `last` mark the
+    first and the last loop of a comprehension; `element_bytes`, on its last loop, what each
+    element of the list it makes takes at the least: a list longer than the memory this process
+    can get is refused too."""
     try:
         length = len(values)
     except TypeError:
@@ -250,6 +183,14 @@ def _bounded_loop(values, first=False, element_bytes=0):
             f"nested comprehension loops would take {outer * length} combinations of values (the product of"
             f" their ranges), more than the {WORK_CAP} that one constraint may take"
         )
+    if last:
+        # Every run of a last loop makes `length` elements: the text's comprehensions share one cap.
+        if _taken[0] + length > WORK_CAP:
+            raise Refused(
+                f"the comprehension loops of the text would take more than {WORK_CAP} combinations of values"
+                " together, the most that one constraint may take"
+            )
+        _taken[0] += length
     began = outer if first else _began[0]
     # Its loops' values taken together: the elements of its list, which is still empty here.
     elements = outer * length // began
@@ -270,9 +211,10 @@ def _bounded_loop(values, first=False, element_bytes=0):
 
 
 def start_bounded() -> None:
-    """Starts a bounded evaluation: no loop is running."""
+    """Starts a bounded evaluation: no loop is running, and none has run."""
     _around[0] = 1
     _began[0] = 1
+    _taken[0] = 0
     _memory[0] = None
 
 
@@ -392,9 +334,7 @@ def bounded_code(text: str):
         last = len(node.generators) - 1
         for position, loop in enumerate(node.generators):
             values.update(map(id, ast.walk(loop.iter)))
-            flags = [position == 0]
-            if position == last and element_bytes:
-                flags.append(element_bytes)
+            flags = [position == 0, position == last, element_bytes if position == last else 0]
             call = ast.Call(
                 ast.Name("_bounded_loop", ast.Load()), [loop.iter, *map(ast.Constant, flags)], []
             )
@@ -454,6 +394,12 @@ def _held_comparison(expression, namespace):
         return namespace["FormulaPB"](term(), pb_comparator, bound).to_bx(namespace["manager"])
 
     return evaluated
+
+
+def held_term(expression, namespace) -> bool:
+    """Whether a comparison of `expression` with a bound is evaluated without its text."""
+    names = {"manager", "FormulaPB", "Sum", "pb"}
+    return _held_term(expression, namespace, names, []) is not None and _uses(names, namespace)
 
 
 def _uses(names, namespace) -> bool:

@@ -50,10 +50,13 @@ class Dumper(ABC):
             written.write_into(mapping)
             return mapping
         text = Dumper.__instantiation_text(a.template_constraint, a.foralls)
-        from ._evaluation import code
+        from ._evaluation import code, text_refusal
         from ._names import EVAL_BUILTINS
 
         # The texts call range and the model's variables, and nothing else of the host.
+        refusal = text_refusal(text, a.eval_state, a.foralls, instantiation=True)
+        if refusal is not None:
+            raise ValueError(refusal)
         a.eval_state["__builtins__"] = EVAL_BUILTINS
         temp_cnf = eval(code(text), a.eval_state)
         Dumper.__print_all_formula(

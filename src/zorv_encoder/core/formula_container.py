@@ -20,6 +20,9 @@ _MAX_TOP = (1 << 63) - 1
 _PENDING_COUNTS = ("_cur_count_clauses_hard_constraints", "_cur_count_clauses_soft_constraints")
 # The largest count the engine's work rule takes; a larger one is given as this, which it saturates at.
 _MAX_COUNT = (1 << 64) - 1
+# What the index texts of a model literal are read from: x(i, 2 * (j + 1) - 1).
+_INDEX_NODES = frozenset({ast.Constant, ast.Name, ast.Load, ast.BinOp, ast.Add, ast.Sub, ast.Mult, ast.UnaryOp,
+                          ast.USub, ast.UAdd})
 
 
 class _Copies(dict):
@@ -629,7 +632,12 @@ class FormulaContainer:
             raise ValueError(f"Literal {text} names neither a model variable nor an auxiliary")
         indexes = []
         for arg in node.args:
-            names = tuple(dict.fromkeys(sub.id for sub in ast.walk(arg) if isinstance(sub, ast.Name)))
+            parts = list(ast.walk(arg))
+            # Index arithmetic alone is evaluated below: integers and names joined by + - * and signs.
+            if not all(type(part) in _INDEX_NODES and (type(part) is not ast.Constant or type(part.value) is int)
+                       for part in parts):
+                raise ValueError(f"Literal {text} calls a variable with more than integers and forall names")
+            names = tuple(dict.fromkeys(sub.id for sub in parts if isinstance(sub, ast.Name)))
             form = _literal_forms.affine(arg) if len(names) <= 1 else None
             if form is not None:
                 form = form[1:]

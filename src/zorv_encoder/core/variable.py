@@ -1,5 +1,9 @@
+import re
+
 import orbeny.trelle.bxpr as bx
 from .pboperations import PBVariable
+
+_INDEX_TEXT = re.compile(r"[\w +*()-]+")
 
 
 class Index:
@@ -16,8 +20,13 @@ class GeneratorVariable:
         self.manager = manager
 
     def __call__(self, *items) -> "Variable":
-        # The name is a call text: the container evaluates it again as x(...).
-        name = self.name + "(" + ",".join([str(item) for item in items]) + ")"
+        # The name is a call text: the container evaluates it again as x(...). Only index
+        # arithmetic may be written into it: integers and names joined by + - * and parentheses.
+        texts = [str(item) for item in items]
+        for item, text in zip(items, texts):
+            if type(item) is not int and (not _INDEX_TEXT.fullmatch(text) or "**" in text):
+                raise ValueError(f"Variable '{self.name}' is indexed by integers and indexes, not {text!r}")
+        name = self.name + "(" + ",".join(texts) + ")"
         bx_var, pb_var = self.manager.add_variable(name)
         return Variable(bx_var, pb_var, name)
 

@@ -212,9 +212,10 @@ def _text_rank(text: str) -> int:
         return _ATOM
     try:
         node = parsed(text.lstrip(" \t"))
-    except (SyntaxError, ValueError, RecursionError):
-        # Unread here (a long sum nests past the parser's depth, though the host still compiles it):
-        # grouped as loosely as any text, so that it stays whole.
+    except (SyntaxError, ValueError, RecursionError, MemoryError):
+        # Unread here (a long sum nests past the parser's depth, though the host still compiles it,
+        # and the parser's depth guard raises a bare MemoryError): grouped as loosely as any text,
+        # so that it stays whole; the model refuses a text that nests too deep.
         return _LOOSE
     if isinstance(node, ast.BinOp):
         # Shifts and bitwise operators bind more loosely than a sum.

@@ -37,14 +37,38 @@ def check_weight(weight) -> None:
         raise OverflowError(msg)
 
 
-def check_forall_names(foralls, declared) -> None:
-    """Refuses, logged, a forall named like a declared variable: the text would read the variable
-    where it means the forall."""
+def check_forall_names(foralls, declared, expression) -> None:
+    """Refuses, logged, a forall that the texts would read as something else: one named like a
+    declared variable, or a name that is no index name (a name the host reads as another under
+    NFKC, a mathematical x for x); and, as the formula encoder's reader does, more foralls than the
+    loops it takes, each forall being a loop of the text that instantiates `expression`."""
+    from ..core._names import name_fault  # loaded at first use, as the other checks
+
     for name in foralls:
+        msg = None
         if name in declared:
             msg = "forall " + name + " has the name of the declared variable " + name
+        elif isinstance(name, str) and name.isidentifier() and name_fault(name, identifier=True) is not None:
+            msg = "Forall name " + name_fault(name, identifier=True)
+        if msg is not None:
             log_e(msg)
             raise ValueError(msg)
+    if len(foralls) > _MOST_LOOPS:
+        from orbeny.trelle._engine.inst import constraint_subject
+
+        copied = logged(FormulaContainer.copied_foralls, foralls)
+        text = "Foralls: " + str(copied)
+        # Where the first forall too many is named, after its opening quote.
+        position = len("Foralls: " + str(dict(list(copied.items())[:_MOST_LOOPS]))) + 2
+        msg = ("cannot read the foralls " + constraint_subject(text, "")[len("constraint "):] + " of "
+               + constraint_subject(str(expression), "") + ": nesting too deep (more than " + str(_MOST_LOOPS)
+               + " levels) at position " + str(position))
+        log_e(msg)
+        raise ValueError(msg)
+
+
+# The loops, foralls included, and the nesting that the formula encoder's reader takes.
+_MOST_LOOPS = 200
 
 
 def is_constant(expression) -> bool:
@@ -137,15 +161,24 @@ def _raise_out_of_memory(error: MemoryError, expression, foralls) -> None:
     raise MemoryError(msg) from None
 
 
-def refuse_unsafe(expression) -> None:
-    """Refuses, logged, the text of a constraint or target that reads what the model's evaluation
-    must not reach, before anything of it runs (see text_refusal)."""
+def refuse_unsafe(expression, namespace, foralls=()) -> None:
+    """Refuses, logged, a text that holds anything beyond what the package's own texts hold,
+    before any of it runs (see text_refusal)."""
     from ..core._evaluation import text_refusal  # loaded at first use, as in evaluate
 
-    msg = text_refusal(str(expression))
+    msg = text_refusal(str(expression), namespace, foralls)
     if msg is not None:
         log_e(msg)
         raise ValueError(msg)
+
+
+def refuse_unsafe_target(namespace, target) -> None:
+    """Refuses, when it is given, a target whose text its builds would refuse (see evaluate)."""
+    from ..core import _evaluation
+
+    # A build evaluates a held target without its text; one it does not hold is checked there too.
+    if not _evaluation.held_term(target, namespace):
+        refuse_unsafe(target, namespace)
 
 
 def foralls_text(foralls: tp.Dict[str, tp.Any]) -> str:
@@ -183,10 +216,11 @@ def model_namespace(model) -> tp.Dict[str, tp.Any]:
     return _Names((model._manager.name2genvar, model._indexes, model._formulas_dir))
 
 
-def evaluate(namespace: tp.Dict[str, tp.Any], expression):
+def evaluate(namespace: tp.Dict[str, tp.Any], expression, foralls=(), given=()):
     """The evaluation of an expression's text in the model's namespace, with only the built-ins that
-    texts use. The host's parser limits how deep a text may nest: past them the error says what to
-    write instead."""
+    texts use. A text that is evaluated is checked first, and the caller's own texts in `given`
+    (of which it is made) before it, so that a refusal shows what the caller wrote. The host's
+    compiler limits how deep a text may nest: past it the error says what to write instead."""
     # Loaded at first use, so that importing the package loads what it always did.
     from ..core import _evaluation
 
@@ -194,6 +228,8 @@ def evaluate(namespace: tp.Dict[str, tp.Any], expression):
     held = _evaluation.held(expression, namespace)
     if held is not None:
         return held()
+    for text in (*given, expression):
+        refuse_unsafe(text, namespace, foralls)
     limit = None
     try:
         code = _evaluation.code(str(expression), bounded=True)

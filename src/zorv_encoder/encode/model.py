@@ -348,16 +348,15 @@ class Model:
     def __fill_hard_constraint(self, constraint, foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
         from ._model_steps import (begin_evaluation, check_forall_names, end_evaluation, evaluate, logged,
-                                   model_namespace, raise_named, refuse_unsafe)
+                                   model_namespace, raise_named)
 
-        check_forall_names(foralls, self._used_vars)
-        refuse_unsafe(constraint)
+        check_forall_names(foralls, self._used_vars, constraint)
         created = self._formula_container is None
         self.__init_formula_container()
         try:
             begin_evaluation(self._rows, self._manager)
             namespace = model_namespace(self)
-            template_constraint = evaluate(namespace, constraint)
+            template_constraint = evaluate(namespace, constraint, foralls)
             if isinstance(template_constraint, variable.Variable):
                 template_constraint = template_constraint.to_bx()
             if not isinstance(template_constraint, bx.BaseExpr):
@@ -412,10 +411,9 @@ class Model:
                                foralls: tp.Dict[str, tp.Sequence[int]]):
         # local: the module binds no names beyond its fixed set
         from ._model_steps import (begin_evaluation, check_forall_names, end_evaluation, evaluate, logged,
-                                   model_namespace, raise_named, refuse_unsafe)
+                                   model_namespace, raise_named)
 
-        check_forall_names(foralls, self._used_vars)
-        refuse_unsafe(constraint)
+        check_forall_names(foralls, self._used_vars, constraint)
         created = self._formula_container is None
         self.__init_formula_container()
         try:
@@ -428,7 +426,9 @@ class Model:
                 log_d("Building soft constraint: " + str(template_constraint))
             namespace = model_namespace(self)
             # Its template keeps every term, of weight 0 too: the container checks every call there.
-            formula, weights = evaluate(namespace, template_constraint)
+            # The caller's texts are checked as given, the weight's too where it is an expression.
+            given = (constraint, weight) if isinstance(weight, Expression) else (constraint,)
+            formula, weights = evaluate(namespace, template_constraint, foralls, given)
             # The container needs none of the registrations: their memory goes before it makes its own.
             self._manager.reset()
             logged(self._formula_container.add_soft_formula, formula, weights, foralls, 0, 0)
@@ -447,10 +447,11 @@ class Model:
             log_e(msg)
             raise TypeError(msg)
         if target.soft:
-            from ._model_steps import refuse_unsafe  # local: the module binds no names beyond its fixed set
+            # local: the module binds no names beyond its fixed set
+            from ._model_steps import model_namespace, refuse_unsafe_target
 
             # Evaluated only at a build: refused here, where the text is given.
-            refuse_unsafe(target)
+            refuse_unsafe_target(model_namespace(self), target)
             self.__init_formula_container()
             if self.use_target:
                 log_w("Target already used")

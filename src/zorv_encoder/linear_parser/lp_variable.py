@@ -25,12 +25,12 @@ class VariableArray:
     ) -> None:
         self._name = name
         self._lp_storage = storage
-        self._var_block_index = self._lp_storage.create_variable_block(
-            name, shape, variable_type, lower_bound, upper_bound
-        )
-        var_block = self._lp_storage.get_var_block_info(self._var_block_index)
-        self._bshift = var_block.get_initial_shift()
-        self._item_count = var_block.get_item_count()
+        # The block is read as the storage will place it, and the storage's taking it is the last
+        # step: a call stopped or refused anywhere leaves the storage without it.
+        self._var_block_index = storage.get_var_block_info_count()
+        self._bshift = storage.get_col_count()
+        self._item_count = tl.var_block_shape(shape).get_item_count()
+        storage.create_variable_block(name, shape, variable_type, lower_bound, upper_bound)
 
     def _get_var_block(self):
         return self._lp_storage.get_var_block_info(self._var_block_index)
