@@ -5,7 +5,7 @@
 
 (a) the time of ADDS add_constraint calls after MANY declared variables, beside the same adds
 after FEW (the baseline); (b) the time per declaration of MORE variables, beside that of DECLARED.
-Each measurement is the least of three fresh processes, so that none inherits another's heap. A
+Each measurement is the least of five fresh processes, so that none inherits another's heap. A
 call whose cost follows what it changes shows ratios near 1.
 """
 import argparse
@@ -59,7 +59,7 @@ def child(kind, road, size, count):
     print(json.dumps(seconds))
 
 
-def measure(kind, road, size, count=0, repeat=3):
+def measure(kind, road, size, count=0, repeat=5):
     """The least time of `repeat` fresh processes: the machine's other load only ever adds."""
     times = []
     for _ in range(repeat):
