@@ -1058,6 +1058,41 @@ def test_bx_nodes_used_by_the_checks():
 
 # --- evaluation safety ---------------------------------------------------------------------
 
+# A hand-written text holds what the package's texts hold; each rule of that language, and what
+# it still takes (None).
+@pytest.mark.parametrize("text, fault", [
+    ("x(0).to_bx().__class__", "unknown attribute __class__ at position 13"),
+    ("x(0).real", "unknown attribute real at position 5"),
+    ("bx.or_s([x(_k).to_bx() for _k in range(2)])", "loop name _k is not an index name at position 27"),
+    ("bx.or_s([x(0).to_bx() for x in range(2)])", "loop name x hides a declared variable at position 26"),
+    ("bx.or_s([x(0).to_bx() for Sum in range(2)])", "loop name Sum is reserved at position 26"),
+    ("x(bx).to_bx()", "unknown index name bx at position 2"),
+    ("x(~i).to_bx()", "expected an integer expression at position 2"),
+    ("x(i.real).to_bx()", "expected an integer expression at position 4"),
+    ("x(*[0]).to_bx()", "expected an index at position 2"),
+    ("bx.or_s([x(k).to_bx() for k in x(0)])", r"expected range\(...\) or a list of integers at position 31"),
+    ("bx.or_s([x(k).to_bx() for k in [bx]])", "unknown index name bx at position 32"),
+    ("bx.or_s([x(k).to_bx() for k in range(1, 2, 3, 4)])", "range takes one to three index values at position 31"),
+    ("bx.or_s([x(0).to_bx(), {1: 2}])", "a dict is not a value of a constraint at position 23"),
+    ("bx.or_s([x(0).to_bx(), '_bxpr_aux_0'])", "a string is not a value of a constraint at position 23"),
+    ("bx.or_s([x(0).to_bx(), y(0).to_bx()])", "unknown variable y at position 23"),
+    ("bx.or_s([x(0).to_bx(), q])", "unknown name q at position 23"),
+    ("bx.or_s([x(k + 1).to_bx() for k in [0, i]])", None),
+    ("bx.and_s([x(-(-1)).to_bx(), ~(x(2 ** 1).to_bx()), bx.or_s([x(k).to_bx() for k in (0,)]), bx.one()])", None),
+    ("FormulaPB(Sum(*[x(k).to_pb() for k in range(0, 2, 1)]), pb.Comparator_type.LEQ, 1).to_bx(manager)", None),
+])
+def test_a_hand_written_text_is_held_to_the_language_of_the_package(text, fault):
+    model = _model()
+    x = model.create_variables("x", k=3)
+    i = model.get_indexes(["i"])
+    if fault is None:
+        model.add_constraint(Expression(text, False), i=range(1))
+        assert model.build_cnf()
+        return
+    with pytest.raises(ValueError, match=f"^cannot read constraint '.*': {fault}$"):
+        model.add_constraint(Expression(text, False), i=range(1))
+
+
 def test_no_route_runs_code_from_model_data(tmp_path):
     flag = tmp_path / "ran"
     payload = f"open({str(flag)!r}, 'w').close()"
