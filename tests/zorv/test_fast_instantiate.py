@@ -303,6 +303,14 @@ def test_engine_intake_check_passes_only_templates_sure_to_instantiate(template,
     assert _fast_instantiate.template_fits(template, namespace, foralls, bounds) is fits
 
 
+# Calls or texts it cannot read (no str, a lone surrogate) are no fit, and raise nothing.
+@pytest.mark.parametrize("template, calls", [([["y(0)"]], [5]), ([["y(0)"]], ["y(\ud800)"]), ([["\ud800"]], None)])
+def test_engine_intake_check_refuses_texts_it_cannot_read(template, calls):
+    namespace = {name: variable.copy() for name, variable in VARIABLES.items()}
+    assert _fast_instantiate.template_fits([["y(0)"]], namespace, {}, {}, ["y(0)"]) is True
+    assert _fast_instantiate.template_fits(template, namespace, {}, {}, calls) is False
+
+
 def test_deep_index_texts_are_left_to_the_host_not_read_on_the_native_stack(small_stack):
     out = small_stack("""
         import numpy as np

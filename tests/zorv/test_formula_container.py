@@ -171,6 +171,27 @@ def test_formula_without_instances_waits_for_the_next_dump():
     assert len(container._mappings) == 2 + 1
 
 
+def test_a_dump_refused_at_its_merge_is_written_by_the_next_build():
+    container = FormulaContainer(table(), 7)
+    add(container, "hard", A)
+    storage, before = container._cnf_stor, state(container)
+
+    class Refusing:
+        def __getattr__(self, name):
+            return getattr(storage, name)
+
+        def merge(self, staged):
+            raise RuntimeError("refused")
+
+    container._cnf_stor = Refusing()
+    with pytest.raises(RuntimeError, match="refused"):
+        container.build_cnf_formula("model")
+    container._cnf_stor = storage
+    assert state(container) == before
+    container.build_cnf_formula("model")
+    assert [lits for lits, _ in stored(container)] == A_CLAUSES
+
+
 def test_reservations_cover_every_instance():
     container = FormulaContainer(table(), 7)
     template = [["x(0,0)", "_pbct_aux_0"], ["_bxpr_aux_0"], ["_bxpr_aux_1"], ["x(1,1)"]]

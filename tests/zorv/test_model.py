@@ -589,6 +589,7 @@ def test_unheard_held_objective_builds_what_its_text_builds(minimization, monkey
     # only what a generator would name the same way its call is written
     (["x(01)"], None), (["x( 1)"], None), (["x(1,)"], None), (["x(-1)"], None), (["x(i)"], None),
     (["if(1)"], None), (["x(1)(2)"], None), (["x(1),"], None), (["x(1"], None), (["é(1)"], None),
+    (["x(1)", "\ud800(1)"], None),  # a lone surrogate has no UTF-8 form: no error either
 ])
 def test_element_texts_the_held_path_takes(texts, names):
     from orbeny.trelle._engine.inst import element_call_names
