@@ -314,6 +314,14 @@ for call in (encoder._model.holds, encoder._model.soft_cost):
     assert out.stdout == "no constraint at that place\n" * 2, out
 
 
+def test_a_row_past_the_clause_limit_under_a_conjunction_at_the_top_is_refused_when_added():
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [200_000])
+    row = _pb("Sum(*[x(k).to_pb() for k in range(0, 200000)])", "LEQ", 5)
+    with pytest.raises(OverflowError, match="needs more than max_clauses_per_constraint"):
+        encoder.add_constraint(f"bx.and_s([x(1).to_bx(), {row}])", "Foralls: {}")
+
+
 def test_the_top_weight_is_one_past_the_soft_weights_even_at_one():
     encoder = tl.manager().create_formula_encoder("m")
     encoder.create_variables("x", [1])

@@ -396,6 +396,15 @@ def test_engine_declines_auxiliary_numbers_past_64_bits(instances, written, sent
     assert fast[0][0] == ("mapping" if written else "error")
 
 
+@pytest.mark.parametrize("start, written", [(2**31 - 1, True), (2**31, False)])
+def test_engine_declines_auxiliary_numbers_past_the_variable_numbers(start, written):
+    from orbeny.trelle._engine import inst
+
+    storage = tl.wcnf_storage()
+    keys = inst.instantiate(storage, [(0, 1, 1, None)], [1, 0, 0, 1], [0, 1, 0, 0, 0], [], start, 5, 0, [1, 0, 0])
+    assert (keys is not None, storage.get_clauses()) == (written, [[start]] if written else [])
+
+
 @pytest.mark.parametrize(
     "template, foralls, error",
     [

@@ -180,6 +180,7 @@ HIGH = B - 2  # HIGH, HIGH + 1 and HIGH + 2 = B
     (lambda x, y, i, j: Sum(4611686018427387903 * x[i, j], j=range(COLS)) == 9223372036854775806, {"i": [1]}),
     (lambda x, y, i, j: Equiv(5100000000000000000 * x[0, 0] + 4600000000000000001 * x[1, 0] <= B, y[0]), {}),
     (lambda x, y, i, j: Sum(x[i, j], j=range(COLS)) >= M, {"i": range(ROWS)}),
+    (lambda x, y, i, j: Sum(pow_expression(-2, j) * x[1, j - 63], j=[63]) + x[0, 0] >= M + 1, {}),
     (lambda x, y, i, j: Equiv(y[i - HIGH], x[0, i - HIGH]), {"i": range(HIGH, HIGH + 3)}),
     (lambda x, y, i, j: y[i + B + 1] | x[1, i + B + 1], {"i": [M, M + 2]}),
     (lambda x, y, i, j: y[i - 4700000000000000000] | ~x[1, 1], {"i": (4700000000000000001,)}),
@@ -265,6 +266,18 @@ def test_texts_that_read_past_the_model_are_refused_when_given(tmp_path, text, a
         model.add_constraint(x[0, 1])
         assert model.build_cnf() and model.get_cnf_storage().get_clause_count() == 1
         assert not touched.exists()
+
+
+def test_a_host_without_instruction_positions_finds_the_name_where_the_text_writes_it(monkeypatch):
+    # Python before 3.11 gives no positions.
+    from zorv_encoder.core import _evaluation
+
+    read = _evaluation.dis.get_instructions
+    monkeypatch.setattr(_evaluation.dis, "get_instructions", lambda code: [i._replace(positions=None) for i in read(code)])
+    model = Model(tl.manager(), "reaching", False)
+    model.create_variables("x", r=ROWS, c=COLS)
+    with pytest.raises(ValueError, match="name '_x' begins with an underscore at position 17$"):
+        model.add_constraint(Expression(REACHING[2], True))
 
 
 # Index names are identifiers, combinator keywords too.

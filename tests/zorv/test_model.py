@@ -619,6 +619,9 @@ def test_only_elements_and_their_simple_forms_are_held():
              SumIt([Expression("x(0)")]) <= 1, SumIt([x[0]]) <= True]
     assert all(_held_comparison(e, namespace) is not None for e in held)
     assert all(_held_comparison(e, namespace) is None for e in other)
+    # Generators other than the manager's own make the elements by being called.
+    wrapped = {**namespace, "x": lambda *index: namespace["x"](*index)}
+    assert [str(_held_comparison(e, wrapped)()) for e in held[:2]] == ["~x(1)", "Or(x(0), ~x(1))"]
 
 
 @pytest.mark.parametrize("collecting", [True, False])
