@@ -5,6 +5,8 @@ import csv
 import itertools
 import json
 import re
+import subprocess
+import sys
 
 import pytest
 from hypothesis import given, settings
@@ -237,6 +239,10 @@ def test_every_64_bit_range_takes_both_its_ends_and_nothing_past_them():
     for end in (low, top):
         with pytest.raises(OverflowError, match="the sum of soft weights would exceed"):
             encoder.add_soft_constraint("x(1)", "Foralls: {}", end, True)
+    # A weight times a coefficient just at 2^64, or past it, must not wrap round to 0 or 1.
+    for weight in (2**32, 2**33):
+        with pytest.raises(OverflowError, match="the sum of soft weights would exceed"):
+            encoder.add_soft_constraint("4294967296 * (x(1).to_pb())", "Foralls: {}", weight, False)
     for past in (low - 1, top + 1):
         with pytest.raises(OverflowError, match=f"^Soft weight {past} does not fit in 64 bits$"):
             encoder.add_soft_constraint("x(1)", "Foralls: {}", past, True)
@@ -264,7 +270,7 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
         encoder.add_soft_constraint("x(0)", "Foralls: {}", 2.5, False)
     encoder.add_soft_constraint("x(0).to_pb() - 2 * (x(1).to_pb())", "Foralls: {}", 3, False)
     encoder.add_soft_constraint("x(2)", "Foralls: {}", 0, True)
-    encoder.add_target("Sum(*[(2 ** k) * (x(k).to_pb()) for k in range(0, 3)])")
+    encoder.add_target("Sum(*[(2 ** k) * (x(k).to_pb()) for k in range(0, 3)]) - 8 * (x(1).to_pb())")
     with caplog.at_level("INFO", logger="orbeny.trelle"):
         encoder.generate_cnf()
     assert sum("target is not encoded" in r.getMessage() for r in caplog.records) == 1
@@ -282,10 +288,38 @@ def test_soft_constraints_weights_and_metrics(tmp_path, caplog):
     encoder.save_metrics_csv(str(tmp_path / "m.csv"))
     metrics = json.loads((tmp_path / "m.json").read_text())
     assert [row["clauses"] for row in metrics["constraints"]] == [2, 0]
-    assert metrics["witnesses"] == [{"witness": "witness", "valid": True, "soft_cost": 6, "target_value": 7},
+    assert metrics["witnesses"] == [{"witness": "witness", "valid": True, "soft_cost": 6, "target_value": -1},
                                     {"witness": "another_witness", "valid": True, "soft_cost": 0, "target_value": 5}]
     rows = list(csv.reader((tmp_path / "m.csv").open()))
-    assert [row[0] for row in rows[-2:]] == ["witness"] * 2 and rows[-2][-3:] == ["True", "6", "7"]
+    assert [row[0] for row in rows[-2:]] == ["witness"] * 2 and rows[-2][-3:] == ["True", "6", "-1"]
+
+
+def test_a_place_past_the_last_constraint_is_refused():
+    # In a process of its own: a read one past the end could bring the process down.
+    code = """
+import orbeny.trelle as tl
+encoder = tl.manager().create_formula_encoder("m")
+encoder.create_variables("x", [2])
+encoder.add_constraint("x(0)", "Foralls: {}")
+encoder.add_soft_constraint("x(1)", "Foralls: {}", 2, True)
+encoder.generate_cnf()
+cells = encoder._model.read_witness([1, 2])
+for call in (encoder._model.holds, encoder._model.soft_cost):
+    try:
+        print(call(2, cells))
+    except ValueError as error:
+        print(error)
+"""
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert out.stdout == "no constraint at that place\n" * 2, out
+
+
+def test_a_row_past_the_clause_limit_under_a_conjunction_at_the_top_is_refused_when_added():
+    encoder = tl.manager().create_formula_encoder("m")
+    encoder.create_variables("x", [200_000])
+    row = _pb("Sum(*[x(k).to_pb() for k in range(0, 200000)])", "LEQ", 5)
+    with pytest.raises(OverflowError, match="needs more than max_clauses_per_constraint"):
+        encoder.add_constraint(f"bx.and_s([x(1).to_bx(), {row}])", "Foralls: {}")
 
 
 def test_the_top_weight_is_one_past_the_soft_weights_even_at_one():

@@ -60,6 +60,7 @@ def test_blocks_follow_one_another():
         (("w", [2], "integer", 0, 1), TypeError),
         (("w", [2.0], CONT, 0, 1), TypeError),
         (("w", [2**20, 2**20], CONT, 0, 1), OverflowError),
+        (("w", [2**31 - 2], CONT, 0, 1), OverflowError),  # would fit but for the 2 columns of x
     ],
 )
 def test_bad_blocks_are_refused_and_add_nothing(args, error):
@@ -152,6 +153,8 @@ def test_manager_reuses_a_solution_until_the_storage_changes():
     s.add_row_from_expression(bounded(row_of(s, [1]), hi=7.5))
     second = mgr.get_lp_solution(tl.algorithm_type.linh)
     assert second is not first and second.get_objective_value() == 7
+    s.create_variable_block("y", [2], INT, 0, 1)  # a new block changes the storage too
+    assert mgr.get_lp_solution(tl.algorithm_type.linh) is not second
     with pytest.raises(TypeError):
         mgr.get_lp_solution("linh")
     with pytest.raises(TypeError):

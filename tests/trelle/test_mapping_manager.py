@@ -42,6 +42,10 @@ def test_var_mapping_both_ways():
     assert m.get_var_name(1) is None  # the inverse went with the old map
     m.build_inverse_map()
     assert m.get_inverse_map() == {0: "c[0]", 1: "b[0]"}
+    # numbers ascending but for the first two: not in order, so looked up by the sorted inverse
+    m.set_var_map({"a[0]": 2, "b[0]": 1, "c[0]": 3})
+    m.build_inverse_map()
+    assert [m.get_var_name(n) for n in (1, 2, 3)] == ["b[0]", "a[0]", "c[0]"]
 
 
 @pytest.mark.parametrize(

@@ -557,6 +557,15 @@ def test_trivial_and_unit_results(terms, cmp, bound, expected):
     assert encode(terms, cmp, bound, first=3)[0] == expected
 
 
+def test_a_divisor_that_shows_once_terms_are_forced_divides_the_whole_row():
+    # In a process of its own: a row divided but for its total would take the process down.
+    code = ("import sys; sys.path.insert(0, sys.argv[1]); from test_pbct import encode; "
+            "print(encode([(-1, 3), (-2, 10), (3, 8), (4, 1), (-5, 1), (6, 1), (-7, 1)], '==', 8, first=8)[0])")
+    out = subprocess.run([sys.executable, "-c", code, str(Path(__file__).parent)], capture_output=True, text=True,
+                         timeout=60)
+    assert out.stdout == "[[2], [3], [-4], [5], [-6], [7], [1]]\n", out
+
+
 def test_auxiliaries_skip_numbers_the_constraint_uses():
     # Variables 2..9 were not drawn from this allocator; auxiliaries must avoid them.
     terms = [(v, v) for v in range(2, 10)]

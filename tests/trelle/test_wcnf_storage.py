@@ -1,4 +1,5 @@
 import errno
+import gc
 import os
 import platform
 import re
@@ -406,6 +407,29 @@ print(len(s.get_clauses()))
                         r" get .* once the read let its memory go\n400000\n", out.stdout), out.stderr
 
 
+def test_a_merge_that_runs_out_of_memory_leaves_both_storages_as_they_were():
+    # The clause ends fill their capacity, so the merge fails after the literals are moved.
+    script = """
+import resource, orbeny.trelle as tl
+a, b = tl.wcnf_storage(), tl.wcnf_storage()
+for _ in range((1 << 20) - 1):
+    a.add_hard_clause([1])
+b.add_hard_clause([2])
+held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (held + (4 << 20), hard))
+try:
+    a.merge(b)
+except MemoryError:
+    print("refused")
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+a.add_hard_clause([3])
+print(a.get_clauses()[-2:], b.get_clauses())
+"""
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert out.stdout == "refused\n[[1], [3]] [[2]]\n", out.stderr
+
+
 def files_open_in(folder, pid="self"):
     """What the descriptors of a process name inside `folder`."""
     found = []
@@ -456,27 +480,40 @@ def test_save_through_links_keeps_mode_and_owner(tmp_path):
     assert sorted(os.listdir(tmp_path)) == sorted(["real.cnf", "hop", "link", "dangling", "new.cnf", long_name])
 
 
-# Run first in a child, makes the kernel refuse files without a name, as some file systems do.
-REFUSE_UNNAMED_FILES = """
+# Run first in a child: refuse(*ops) has the kernel refuse the calls that the filter ops pick.
+SYSCALL_FILTER = """
 import ctypes, errno, os, struct
 def op(code, k, jt=0, jf=0):
     return struct.pack("HBBI", code, jt, jf, k)
-program = b"".join([
+class Program(ctypes.Structure):
+    _fields_ = [("len", ctypes.c_ushort), ("filter", ctypes.c_char_p)]
+def refuse(*ops):
+    program = b"".join(ops)
+    libc = ctypes.CDLL(None, use_errno=True)
+    assert libc.prctl(38, 1, 0, 0, 0) == 0  # no new privileges
+    assert libc.prctl(22, 2, ctypes.byref(Program(len(program) // 8, program))) == 0
+"""
+# Files without a name refused, as some file systems do.
+REFUSE_UNNAMED_FILES = SYSCALL_FILTER + """
+refuse(
     op(0x20, 4), op(0x15, 0xC000003E, 0, 5),  # x86_64 only
     op(0x20, 0), op(0x15, 257, 0, 3),  # openat
     op(0x20, 32), op(0x45, 0o20000000, 0, 1),  # flags hold O_TMPFILE
     op(0x06, 0x00050000 | errno.EOPNOTSUPP), op(0x06, 0x7FFF0000),
-])
-class Program(ctypes.Structure):
-    _fields_ = [("len", ctypes.c_ushort), ("filter", ctypes.c_char_p)]
-libc = ctypes.CDLL(None, use_errno=True)
-assert libc.prctl(38, 1, 0, 0, 0) == 0  # no new privileges
-assert libc.prctl(22, 2, ctypes.byref(Program(len(program) // 8, program))) == 0
+)
 try:
     os.close(os.open(".", os.O_TMPFILE | os.O_WRONLY))
     raise AssertionError("files without a name are still made")
 except OSError as e:
     assert e.errno == errno.EOPNOTSUPP
+"""
+# A file's owner kept from changing, as it is for a user.
+REFUSE_CHOWN = SYSCALL_FILTER + """
+refuse(
+    op(0x20, 4), op(0x15, 0xC000003E, 0, 3),  # x86_64 only
+    op(0x20, 0), op(0x15, 93, 0, 1),  # fchown
+    op(0x06, 0x00050000 | errno.EPERM), op(0x06, 0x7FFF0000),
+)
 """
 
 
@@ -534,6 +571,7 @@ s = tl.wcnf_storage()
 s.add_hard_clause([1])
 for name in ("real.cnf", "new.cnf", {LONG_NAME!r}, {STRAY_NAME!r}):
     s.save_to_file(name, tl.input_sat_format.cnf)
+assert not os.path.lexists("/proc/self/fd/0"), "the replaced file is held open"
 """)
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     assert out.returncode == 0, out.stderr
@@ -541,6 +579,28 @@ for name in ("real.cnf", "new.cnf", {LONG_NAME!r}, {STRAY_NAME!r}):
         assert (tmp_path / name).read_text() == "p cnf 1 1\n1 0\n"
         assert (tmp_path / name).stat().st_mode & 0o7777 == mode
     assert sorted(os.listdir(tmp_path)) == sorted(["real.cnf", "new.cnf", LONG_NAME, STRAY_NAME])
+
+
+@ROADS
+def test_a_save_refused_for_the_owner_leaves_no_descriptor_or_file(tmp_path, unnamed):
+    if os.geteuid() != 0 or platform.machine() != "x86_64":
+        pytest.skip("needs a file of another owner, and the filter written for x86_64")
+    (tmp_path / "real.cnf").write_text("old\n")
+    os.chown(tmp_path / "real.cnf", 1, 1)
+    script = saving_child(tmp_path, unnamed, REFUSE_CHOWN + """
+s = tl.wcnf_storage()
+held = len(os.listdir("/proc/self/fd"))
+for _ in range(3):
+    try:
+        s.save_to_file("real.cnf", tl.input_sat_format.cnf)
+        raise AssertionError("the owner was changed")
+    except PermissionError:
+        pass
+assert len(os.listdir("/proc/self/fd")) == held, "a refused save left a descriptor open"
+""")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr
+    assert os.listdir(tmp_path) == ["real.cnf"] and (tmp_path / "real.cnf").read_text() == "old\n"
 
 
 def test_fifos_and_devices_are_written_in_place_and_other_files_refused(tmp_path):
@@ -700,8 +760,12 @@ def test_interrupt_while_writing_leaves_the_old_file(tmp_path):
         return total
 
     # The first stop comes long before the file could be complete; the second once it holds
-    # more than a small file, whose blocks are given back on another thread.
-    for enough in (0, 16 << 20):
+    # more than a small file, whose blocks are given back on another thread. A read of every
+    # clause stopped is stopped too, not taken for a want of memory.
+    def save():
+        s.save_to_file(str(path), FMT.cnf, None)
+
+    for enough, call in ((0, save), (16 << 20, save), (0, s.get_clauses)):
         def interrupt(*_):
             if written() >= enough:
                 raise KeyboardInterrupt
@@ -710,11 +774,13 @@ def test_interrupt_while_writing_leaves_the_old_file(tmp_path):
             signal.setitimer(signal.ITIMER_REAL, 0.001)
 
         previous = signal.signal(signal.SIGALRM, interrupt)
+        gc.disable()  # a collection's callbacks, the test tools', would swallow the interrupt
         try:
             with pytest.raises(KeyboardInterrupt):
                 signal.setitimer(signal.ITIMER_REAL, 0.001)
-                s.save_to_file(str(path), FMT.cnf, None)
+                call()
         finally:
+            gc.enable()
             signal.setitimer(signal.ITIMER_REAL, 0)
             signal.signal(signal.SIGALRM, previous)
         assert path.read_text() == "old\n"

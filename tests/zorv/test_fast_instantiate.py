@@ -303,6 +303,14 @@ def test_engine_intake_check_passes_only_templates_sure_to_instantiate(template,
     assert _fast_instantiate.template_fits(template, namespace, foralls, bounds) is fits
 
 
+# Calls or texts it cannot read (no str, a lone surrogate) are no fit, and raise nothing.
+@pytest.mark.parametrize("template, calls", [([["y(0)"]], [5]), ([["y(0)"]], ["y(\ud800)"]), ([["\ud800"]], None)])
+def test_engine_intake_check_refuses_texts_it_cannot_read(template, calls):
+    namespace = {name: variable.copy() for name, variable in VARIABLES.items()}
+    assert _fast_instantiate.template_fits([["y(0)"]], namespace, {}, {}, ["y(0)"]) is True
+    assert _fast_instantiate.template_fits(template, namespace, {}, {}, calls) is False
+
+
 def test_deep_index_texts_are_left_to_the_host_not_read_on_the_native_stack(small_stack):
     out = small_stack("""
         import numpy as np
@@ -386,6 +394,15 @@ def test_engine_declines_auxiliary_numbers_past_64_bits(instances, written, sent
         sent_logs)
     assert fast == plain
     assert fast[0][0] == ("mapping" if written else "error")
+
+
+@pytest.mark.parametrize("start, written", [(2**31 - 1, True), (2**31, False)])
+def test_engine_declines_auxiliary_numbers_past_the_variable_numbers(start, written):
+    from orbeny.trelle._engine import inst
+
+    storage = tl.wcnf_storage()
+    keys = inst.instantiate(storage, [(0, 1, 1, None)], [1, 0, 0, 1], [0, 1, 0, 0, 0], [], start, 5, 0, [1, 0, 0])
+    assert (keys is not None, storage.get_clauses()) == (written, [[start]] if written else [])
 
 
 @pytest.mark.parametrize(

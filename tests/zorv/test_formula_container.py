@@ -171,6 +171,27 @@ def test_formula_without_instances_waits_for_the_next_dump():
     assert len(container._mappings) == 2 + 1
 
 
+def test_a_dump_refused_at_its_merge_is_written_by_the_next_build():
+    container = FormulaContainer(table(), 7)
+    add(container, "hard", A)
+    storage, before = container._cnf_stor, state(container)
+
+    class Refusing:
+        def __getattr__(self, name):
+            return getattr(storage, name)
+
+        def merge(self, staged):
+            raise RuntimeError("refused")
+
+    container._cnf_stor = Refusing()
+    with pytest.raises(RuntimeError, match="refused"):
+        container.build_cnf_formula("model")
+    container._cnf_stor = storage
+    assert state(container) == before
+    container.build_cnf_formula("model")
+    assert [lits for lits, _ in stored(container)] == A_CLAUSES
+
+
 def test_reservations_cover_every_instance():
     container = FormulaContainer(table(), 7)
     template = [["x(0,0)", "_pbct_aux_0"], ["_bxpr_aux_0"], ["_bxpr_aux_1"], ["x(1,1)"]]
@@ -247,9 +268,10 @@ def test_a_new_target_replaces_the_previous_one(targets):
     assert storage.get_variable_count() == fresh.cnf_storage().get_variable_count()
 
 
-def test_soft_clauses_of_weight_zero_are_left_out():
+@pytest.mark.parametrize("weights", [[0, 3], (0, 3)])  # a list of ints is checked on a road of its own
+def test_soft_clauses_of_weight_zero_are_left_out(weights):
     container = FormulaContainer(table(), 7)
-    add(container, "soft", S1, [0, 3])
+    add(container, "soft", S1, weights)
     assert container.num_clauses == 4
     container.build_wcnf_formula("weighted")
     assert stored(container) == [([-2], 3), ([-2], 3), ([-5], 3), ([-5], 3)]
@@ -332,6 +354,15 @@ def test_index_values_are_only_checked_where_instances_exist():
     container = FormulaContainer(table(), 7)
     add(container, "hard", ([["x(i + 5,0)"]], {"i": [0, 1], "j": []}, 0, 0))
     assert container.num_clauses == 0
+
+
+def test_a_forall_range_that_counts_down_is_bounded_by_its_ends():
+    container = FormulaContainer(table(), 7)
+    add(container, "hard", ([["x(i,0)"]], {"i": range(1, 0, -1)}, 0, 0))
+    with pytest.raises(IndexError):
+        add(container, "hard", ([["x(i,0)"]], {"i": range(2, -1, -1)}, 0, 0))
+    container.build_cnf_formula("model")
+    assert [lits for lits, _ in stored(container)] == [[4]]
 
 
 def test_index_texts_other_than_affine_are_evaluated_per_instance():

@@ -180,6 +180,7 @@ HIGH = B - 2  # HIGH, HIGH + 1 and HIGH + 2 = B
     (lambda x, y, i, j: Sum(4611686018427387903 * x[i, j], j=range(COLS)) == 9223372036854775806, {"i": [1]}),
     (lambda x, y, i, j: Equiv(5100000000000000000 * x[0, 0] + 4600000000000000001 * x[1, 0] <= B, y[0]), {}),
     (lambda x, y, i, j: Sum(x[i, j], j=range(COLS)) >= M, {"i": range(ROWS)}),
+    (lambda x, y, i, j: Sum(pow_expression(-2, j) * x[1, j - 63], j=[63]) + x[0, 0] >= M + 1, {}),
     (lambda x, y, i, j: Equiv(y[i - HIGH], x[0, i - HIGH]), {"i": range(HIGH, HIGH + 3)}),
     (lambda x, y, i, j: y[i + B + 1] | x[1, i + B + 1], {"i": [M, M + 2]}),
     (lambda x, y, i, j: y[i - 4700000000000000000] | ~x[1, 1], {"i": (4700000000000000001,)}),

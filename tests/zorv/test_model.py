@@ -589,6 +589,7 @@ def test_unheard_held_objective_builds_what_its_text_builds(minimization, monkey
     # only what a generator would name the same way its call is written
     (["x(01)"], None), (["x( 1)"], None), (["x(1,)"], None), (["x(-1)"], None), (["x(i)"], None),
     (["if(1)"], None), (["x(1)(2)"], None), (["x(1),"], None), (["x(1"], None), (["é(1)"], None),
+    (["x(1)", "\ud800(1)"], None),  # a lone surrogate has no UTF-8 form: no error either
 ])
 def test_element_texts_the_held_path_takes(texts, names):
     from orbeny.trelle._engine.inst import element_call_names
@@ -618,6 +619,9 @@ def test_only_elements_and_their_simple_forms_are_held():
              SumIt([Expression("x(0)")]) <= 1, SumIt([x[0]]) <= True]
     assert all(_held_comparison(e, namespace) is not None for e in held)
     assert all(_held_comparison(e, namespace) is None for e in other)
+    # Generators other than the manager's own make the elements by being called.
+    wrapped = {**namespace, "x": lambda *index: namespace["x"](*index)}
+    assert [str(_held_comparison(e, wrapped)()) for e in held[:2]] == ["~x(1)", "Or(x(0), ~x(1))"]
 
 
 @pytest.mark.parametrize("collecting", [True, False])
