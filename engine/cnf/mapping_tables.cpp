@@ -132,7 +132,8 @@ public:
                 }
                 continue;
             }
-            if (groups.empty() || groups[last].name != parts->name) {
+            // Checked: a walk after the first starts with the groups it made.
+            if (groups.empty() || groups.at(last).name != parts->name) {
                 auto [it, fresh] = group_of_.try_emplace(parts->name, groups.size());
                 if (fresh) {
                     groups.push_back(group{parts->name, indexes.size(), true, 0,
