@@ -396,6 +396,17 @@ def test_engine_declines_auxiliary_numbers_past_64_bits(instances, written, sent
     assert fast[0][0] == ("mapping" if written else "error")
 
 
+def test_a_key_slot_past_64_bits_is_refused_by_every_read():
+    from orbeny.trelle._engine import inst
+
+    # A slot no literal uses is never checked by the writing: each read of its number refuses it.
+    keys = inst.instantiate(tl.wcnf_storage(), [], [1, 0, 0, 1], [0, 1, 0, 0, 0], [], 100, 5, 0,
+                            [1, 0, 0, 1, 1, 2**63 - 1])
+    for read in (keys.to_dict, lambda: inst.largest_number([keys]), lambda: inst.merge_keys([keys])):
+        with pytest.raises(OverflowError, match="^auxiliary numbers do not fit in 64 bits$"):
+            read()
+
+
 @pytest.mark.parametrize("start, written", [(2**31 - 1, True), (2**31, False)])
 def test_engine_declines_auxiliary_numbers_past_the_variable_numbers(start, written):
     from orbeny.trelle._engine import inst
