@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/quoted.hpp"
@@ -84,7 +85,7 @@ private:
     void collect_loop_names() {
         for (const syntax_node& n : tree_.nodes) {
             if (n.kind != syntax_kind::comp) continue;
-            for (std::size_t k = 1; k < n.kids.size(); k += 2) loops_.emplace(node(n.kids[k]).text, true);
+            for (std::size_t k = 1; k < n.kids.size(); k += 2) loops_.insert(node(n.kids[k]).text);
         }
     }
 
@@ -206,7 +207,7 @@ private:
 
     const fenc::syntax_tree& tree_;
     const text_scope& scope_;
-    std::unordered_map<std::string_view, bool> loops_;
+    std::unordered_set<std::string_view> loops_;
     std::unordered_map<std::string_view, role> roles_;
     std::optional<text_fault> fault_;
 };

@@ -44,7 +44,8 @@ def text_refusal(text: str, namespace, foralls=(), instantiation: bool = False) 
     instantiation text holds the model variables of `namespace`, its foralls and the quoted
     auxiliary names of a clause template."""
     try:
-        text.encode()
+        # Only a text beyond ASCII can hold a lone surrogate: a long text is not copied to find out.
+        text.isascii() or text.encode()
     except UnicodeEncodeError as error:
         shown = text[:201].encode(errors="backslashreplace").decode()
         return f"cannot read {_constraint_subject(shown, '')}: not valid Unicode at position {error.start}"

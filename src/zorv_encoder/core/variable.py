@@ -3,7 +3,8 @@ import re
 import orbeny.trelle.bxpr as bx
 from .pboperations import PBVariable
 
-_INDEX_TEXT = re.compile(r"[\w +*()-]+")
+# Index arithmetic: names and integers joined by + - * and parentheses, no power.
+_INDEX_TEXT = re.compile(r"(?:[\w +()-]|\*(?!\*))+")
 
 
 class Index:
@@ -24,7 +25,7 @@ class GeneratorVariable:
         # arithmetic may be written into it: integers and names joined by + - * and parentheses.
         texts = [str(item) for item in items]
         for item, text in zip(items, texts):
-            if type(item) is not int and (not _INDEX_TEXT.fullmatch(text) or "**" in text):
+            if type(item) is not int and not _INDEX_TEXT.fullmatch(text):
                 raise ValueError(f"Variable '{self.name}' is indexed by integers and indexes, not {text!r}")
         name = self.name + "(" + ",".join(texts) + ")"
         bx_var, pb_var = self.manager.add_variable(name)

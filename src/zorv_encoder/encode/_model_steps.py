@@ -48,8 +48,9 @@ def check_forall_names(foralls, declared, expression) -> None:
         msg = None
         if name in declared:
             msg = "forall " + name + " has the name of the declared variable " + name
-        elif isinstance(name, str) and name.isidentifier() and name_fault(name, identifier=True) is not None:
-            msg = "Forall name " + name_fault(name, identifier=True)
+        elif isinstance(name, str) and name.isidentifier():
+            fault = name_fault(name, identifier=True)
+            msg = None if fault is None else "Forall name " + fault
         if msg is not None:
             log_e(msg)
             raise ValueError(msg)
@@ -59,7 +60,7 @@ def check_forall_names(foralls, declared, expression) -> None:
         copied = logged(FormulaContainer.copied_foralls, foralls)
         text = "Foralls: " + str(copied)
         # Where the first forall too many is named, after its opening quote.
-        position = len("Foralls: " + str(dict(list(copied.items())[:_MOST_LOOPS]))) + 2
+        position = len("Foralls: " + str(dict(islice(copied.items(), _MOST_LOOPS)))) + 2
         msg = ("cannot read the foralls " + constraint_subject(text, "")[len("constraint "):] + " of "
                + constraint_subject(str(expression), "") + ": nesting too deep (more than " + str(_MOST_LOOPS)
                + " levels) at position " + str(position))
